@@ -1,41 +1,681 @@
 #include "capture/RecordSession.h"
 
-// Placeholder so the session links while its implementation is written.
+#include "capture/WaveFile.h"
+#include "capture/WaveIn.h"
+#include "engine/SongSplitter.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+const char* const kCaptionError = "ERROR";
+const char* const kTitleSuffix = ": Novu Cadenzo";
+const char* const kTitleDone = "DONE: Novu Cadenzo";
+
+// Lowest and highest sample rates the session records. A rate outside (0 from a damaged
+// preset, say) would divide by zero or overflow the header's byte rate.
+const int32_t kMinRate = 1000;
+const int32_t kMaxRate = 768000;
+
+void SleepMs(int nMs)
+{
+    if (nMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
+}
+
+// Whole decibels of a linear magnitude, truncated toward zero. Kept inside +-1000 dB so
+// a zero or a damaged statistic never becomes an undefined conversion.
+int32_t WholeDb(double fLevel)
+{
+    if (!(fLevel > 0.0)) return -1000;
+    double fDb = 20.0 * std::log10(fLevel);
+    if (!(fDb > -1000.0)) return -1000;
+    if (fDb > 1000.0) return 1000;
+    return static_cast<int32_t>(fDb);
+}
+
+std::string Format(const char* szFormat, long long n)
+{
+    char sz[64];
+    std::snprintf(sz, sizeof sz, szFormat, n);
+    return sz;
+}
+
+}  // namespace
 
 CRecordSession::CRecordSession(IRecordWindow& window, IPrompt& prompt, CSongSplitter& splitter,
                                CWaveFile& waveFile, CWaveIn& waveIn)
     : m_window(window), m_prompt(prompt), m_splitter(splitter), m_waveFile(waveFile),
-      m_waveIn(waveIn), m_nFileDataLimit(0xFFFFFFFFLL - 64)
+      m_waveIn(waveIn), m_nFileDataLimit(std::numeric_limits<int64_t>::max())
 {
 }
 
 CRecordSession::~CRecordSession()
 {
-    if (m_hRecordThread.joinable()) m_hRecordThread.join();
+    if (!m_hRecordThread.joinable()) return;
+    // The window is going away with a worker still running (it did not end within the
+    // wait of OnRecordDone). Ask it to leave at once, wake it if it waits for a buffer,
+    // and complete the files quietly: no window is left to tell.
+    m_bShutdown = 1;
+    m_bStopRequested = 1;
+    m_evBufferReady.Set();
+    m_hRecordThread.join();
+    if (m_bRecording) {
+        m_bRecording = 0;
+        m_waveIn.Close();
+        m_waveFile.Close();
+    }
 }
 
-void CRecordSession::SetBufferSize(int32_t nBytes) { m_nBufferSize = nBytes; }
-void CRecordSession::OnRecord() {}
-void CRecordSession::OnStop() {}
-void CRecordSession::OnRecordProgress(int64_t, bool) {}
-void CRecordSession::OnRecordDone() {}
+void CRecordSession::SetBufferSize(int32_t nBytes)
+{
+    // Whole frames of every format (8 bytes for float stereo), at least one.
+    nBytes -= nBytes % 8;
+    m_nBufferSize = std::max<int32_t>(nBytes, 8);
+}
+
 bool CRecordSession::IsRecording() const { return m_bRecording != 0; }
+
+std::string CRecordSession::NumberedName(const std::string& strBase, int nNumber)
+{
+    size_t nNameStart = strBase.find_last_of('/');
+    nNameStart = (nNameStart == std::string::npos) ? 0 : nNameStart + 1;
+    size_t nDot = strBase.find_last_of('.');
+    std::string strNumber = std::to_string(nNumber);
+    if (nDot == std::string::npos || nDot < nNameStart) return strBase + strNumber;
+    return strBase.substr(0, nDot) + strNumber + strBase.substr(nDot);
+}
+
+void CRecordSession::ShowError(const std::string& strText)
+{
+    m_prompt.MessageBox(strText, kCaptionError, PromptButtons::Ok, PromptIcon::Stop);
+}
+
+// ---------------------------------------------------------------------------------------
+// Record
+
+void CRecordSession::OnRecord()
+{
+    if (m_bRecording) return;  // Record is disabled while a recording runs
+
+    // A base file must be chosen: the writer holds its path, the combo box its entry.
+    std::string strBasePath = m_waveFile.GetFileName();
+    std::string strSelPath = m_window.GetBaseFilePath();
+    std::string strSelText = m_window.GetBaseFileText();
+    if (strBasePath.empty() || strSelPath.empty() || strSelText.empty()) {
+        m_prompt.MessageBox("You need to enter a Base File Name.", "Missing Destination",
+                            PromptButtons::Ok, PromptIcon::Exclamation);
+        m_window.RunNewCommand();
+        return;
+    }
+
+    // A format the session cannot describe (a rate or depth of 0 from damaged settings)
+    // is refused before anything is created.
+    const int32_t nRate = m_splitter.GetSamplesPerSec();
+    const int32_t nBits = m_splitter.GetBitsPerSample();
+    const int32_t nChannels = m_splitter.GetChannels();
+    if (nRate < kMinRate || nRate > kMaxRate || (nBits != 16 && nBits != 32) || nChannels != 2) {
+        char sz[512];
+        std::snprintf(sz, sizeof sz,
+                      "The recording format is not valid: %d Hz, %d bits per sample, %d "
+                      "channels.\nPlease choose the sample rate and the bit depth again in the "
+                      "Customize settings window.\n",
+                      static_cast<int>(nRate), static_cast<int>(nBits), static_cast<int>(nChannels));
+        ShowError(sz);
+        return;
+    }
+
+    m_pTransferBuffer.reset(new uint8_t[static_cast<size_t>(m_nBufferSize)]);
+    m_strFileBase = strSelText;
+    m_strPathBase = strSelPath;
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        m_strCurFile = NumberedName(m_strFileBase, 1);
+    }
+
+    // Protect numbered files 1 to 9: ask once, at the first one that exists.
+    for (int n = 1; n <= 9; ++n) {
+        std::string strPath = NumberedName(m_strPathBase, n);
+        struct stat st;
+        if (::stat(strPath.c_str(), &st) != 0) continue;
+        char sz[2048];
+        std::snprintf(sz, sizeof sz,
+                      "The file, %s, exists.\nIf you will be recording %d song(s),\nthis file "
+                      "and possibly any sequentially \nnumbered files will be overwritten.\n\nDo "
+                      "you want to overwrite the file(s)?",
+                      strPath.c_str(), n);
+        PromptAnswer answer =
+            m_prompt.MessageBox(sz, "File Exists", PromptButtons::YesNo, PromptIcon::Question);
+        SleepMs(m_nOverwriteWaitMs);
+        if (answer != PromptAnswer::Yes) {
+            m_pTransferBuffer.reset();
+            return;
+        }
+        break;
+    }
+
+    // The first numbered file and its header.
+    std::string strFirstPath = NumberedName(m_strPathBase, 1);
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        m_strCurPath = strFirstPath;
+    }
+    m_waveFile.SetFileName(strFirstPath.c_str());
+    m_waveFile.Create();
+    if (m_waveFile.HasError()) {
+        ShowError(m_waveFile.GetErrorText());
+        m_window.FocusBaseFileName();
+        m_pTransferBuffer.reset();
+        return;
+    }
+    m_waveFile.WriteHeader(static_cast<int16_t>(nBits), nRate, static_cast<int16_t>(nChannels),
+                           m_nBufferSize);
+    if (m_waveFile.HasError()) {
+        ShowError(m_waveFile.GetErrorText());
+        m_pTransferBuffer.reset();
+        return;
+    }
+
+    // Can the sound card record what the file declares?
+    const WaveFormat format = m_waveFile.GetFormat();
+    // The window gives the device id to the capture device whenever the user picks one.
+    m_waveIn.QueryFormat(format);
+    if (m_waveIn.HasError()) {
+        std::string strText;
+        if (nRate == 48000 && nBits == 32)
+            strText = "Your sound card does not support 48 kHz and/or 24 bit recording.\nPlease "
+                      "change one or both of these features in the \nCustomize settings window.\n";
+        else if (nRate == 48000)
+            strText = "Your sound card does not support 48 kHz recording.\nPlease change this "
+                      "feature in the Customize settings window.\n";
+        else if (nBits == 32)
+            strText = "Your sound card does not support 24 bit recording.\nPlease change this "
+                      "feature in the Customize settings window.\n";
+        else
+            strText = m_waveIn.GetErrorText();
+        ShowError(strText);
+        m_window.FocusBaseFileName();
+        m_waveFile.Close();
+        m_waveIn.Close();
+        m_pTransferBuffer.reset();
+        return;
+    }
+
+    m_waveIn.Open(format, WaveInNotify, &m_evBufferReady, CALLBACK_FUNCTION);
+    if (m_waveIn.HasError()) {
+        ShowError(m_waveIn.GetErrorText());
+        m_window.FocusBaseFileName();
+        m_waveIn.Close();
+        m_waveFile.Close();
+        m_pTransferBuffer.reset();
+        return;
+    }
+
+    m_waveIn.AllocateBuffers(m_nBufferSize);
+    if (m_waveIn.HasError()) {
+        ShowError(m_waveIn.GetErrorText());
+        m_waveIn.Close();
+        m_waveFile.Close();
+        m_pTransferBuffer.reset();
+        return;
+    }
+
+    m_threadParams.pWindow = &m_window;
+    m_threadParams.pSplitter = &m_splitter;
+    m_threadParams.pWaveFile = &m_waveFile;
+    m_threadParams.pWaveIn = &m_waveIn;
+    m_threadParams.pTransferBuffer = m_pTransferBuffer.get();
+    m_threadParams.pnBufferSize = &m_nBufferSize;
+    m_threadParams.pstrCurFile = &m_strCurFile;
+    m_threadParams.pstrCurPath = &m_strCurPath;
+    m_threadParams.pevBufferReady = &m_evBufferReady;
+    m_threadParams.pcsSession = &m_csSession;
+    m_threadParams.pbStopRequested = &m_bStopRequested;
+    m_threadParams.pSession = this;
+    m_splitter.PrepareForRecording();
+
+    m_waveIn.Start();
+    if (m_waveIn.HasError()) {
+        ShowError(m_waveIn.GetErrorText());
+        m_waveIn.Close();
+        m_waveFile.Close();
+        m_pTransferBuffer.reset();
+        return;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        m_bStopRequested = 0;
+        m_bRecording = 1;
+        m_bShutdown = 0;
+        m_nTotalBytes = 0;
+        m_nSongBytes = 0;
+        m_nClippedPoints = 0;
+        m_nRate = nRate;
+        m_nBits = nBits;
+        m_nChannels = nChannels;
+        m_nNumber = 1;
+        m_bWriteFailed = 0;
+        m_bEndReached = 0;
+        m_bLastFileContinued = 0;
+        m_strWriteError.clear();
+        m_strDeviceError.clear();
+        m_nStreamBytes = 0;
+        m_songFiles.clear();
+        RecordSongFile first;
+        first.strFile = m_strCurFile;
+        first.strPath = m_strCurPath;
+        m_songFiles.push_back(first);
+    }
+    m_evBufferReady.Reset();
+
+    m_bWorkerEnded = 0;
+    m_evWorkerEnded.Reset();
+    m_hRecordThread = std::thread(&CRecordSession::RecordThreadProc, &m_threadParams);
+
+    m_window.EnableRecordingControls(true);
+}
+
+// ---------------------------------------------------------------------------------------
+// The worker
+
+// Writes sample bytes to the current song file; before a file's data would pass the
+// limit of the WAV size fields (or the injected limit) it continues in the next numbered
+// file, as at a cut. Returns false on a write error (the writer holds the text).
+// Called by the worker with the session lock held.
+bool CRecordSession::WriteSamples(const uint8_t* pData, int64_t nBytes, bool* pbNewFile)
+{
+    const int64_t nFrame = std::max<int64_t>(m_waveFile.GetFormat().blockAlign, 1);
+    while (nBytes > 0) {
+        int64_t nLimit = std::min(m_nFileDataLimit, m_waveFile.GetMaxDataBytes());
+        nLimit = std::max(nLimit - nLimit % nFrame, nFrame);
+        int64_t nRoom = nLimit - m_waveFile.GetDataBytes();
+        nRoom -= nRoom % nFrame;
+        if (nRoom <= 0) {
+            if (!NextFile(true)) return false;
+            if (pbNewFile) *pbNewFile = true;
+            continue;
+        }
+        int32_t nChunk = static_cast<int32_t>(std::min<int64_t>(nBytes, nRoom));
+        m_waveFile.Write(pData, nChunk);
+        m_songFiles.back().nDataBytes = m_waveFile.GetDataBytes();
+        if (m_waveFile.HasError()) return false;
+        pData += nChunk;
+        nBytes -= nChunk;
+        m_nStreamBytes += nChunk;
+    }
+    return true;
+}
+
+// Closes the current file and opens the next numbered one with the same format.
+// bContinued: the song goes on (file size limit) rather than a new song beginning.
+// Called by the worker with the session lock held.
+bool CRecordSession::NextFile(bool bContinued)
+{
+    m_waveFile.Close();
+    m_songFiles.back().bClosed = true;
+    if (m_waveFile.HasError()) return false;
+
+    ++m_nNumber;
+    m_strCurPath = NumberedName(m_strPathBase, m_nNumber);
+    m_strCurFile = NumberedName(m_strFileBase, m_nNumber);
+    RecordSongFile file;
+    file.strFile = m_strCurFile;
+    file.strPath = m_strCurPath;
+    file.nStartByte = m_nStreamBytes;
+    file.bContinued = bContinued;
+    m_songFiles.push_back(file);
+    m_bLastFileContinued = bContinued ? 1 : 0;
+
+    const WaveFormat format = m_waveFile.GetFormat();
+    m_waveFile.SetFileName(m_strCurPath.c_str());
+    m_waveFile.Create();
+    if (m_waveFile.HasError()) return false;
+    m_waveFile.WriteHeader(static_cast<int16_t>(format.bitsPerSample),
+                           static_cast<int32_t>(format.samplesPerSec),
+                           static_cast<int16_t>(format.channels), m_nBufferSize);
+    return !m_waveFile.HasError();
+}
+
+// Splits one buffer and writes it: the part before a cut to the current file, the rest to
+// the next one. Posts its progress. Returns false on a write error.
+// Called by the worker with the session lock held.
+bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
+{
+    uint8_t* pBuffer = m_pTransferBuffer.get();
+    int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
+    m_splitter.ProcessBuffer(pBuffer, nLen, &bCut, &nCutOffset, &bEnd);
+    if (pbEnd) *pbEnd = bEnd;
+
+    bool bNewFile = false;
+    bool bOk;
+    if (!bCut) {
+        bOk = WriteSamples(pBuffer, nLen, &bNewFile);
+    } else {
+        nCutOffset = std::min(std::max(nCutOffset, 0), nLen);
+        bOk = WriteSamples(pBuffer, nCutOffset, &bNewFile) && NextFile(false);
+        bNewFile = true;
+        if (bOk) bOk = WriteSamples(pBuffer + nCutOffset, nLen - nCutOffset, &bNewFile);
+    }
+    if (bPost && !m_bShutdown) m_window.PostRecordProgress(nLen, bNewFile);
+    if (!bOk && !m_bWriteFailed) {
+        // Tell the user now, while the recording runs, and end it in order.
+        m_bWriteFailed = 1;
+        m_strWriteError = m_waveFile.GetErrorText();
+        if (!m_bShutdown) m_window.PostErrorBox(m_strWriteError, kCaptionError);
+    }
+    return bOk;
+}
+
+int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
+{
+    CRecordSession& s = *pParams->pSession;
+    if (s.m_bRaisePriority) {
+        // Raise the whole process (and this thread); a refusal is not an error.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()), -10);
+        ::setpriority(PRIO_PROCESS, 0, -10);
+    }
+    {
+        std::lock_guard<std::mutex> lock(*pParams->pcsSession);
+    }
+
+    const int32_t nBufferSize = *pParams->pnBufferSize;
+    bool bLeftByEnd = false;
+    bool bFailed = false;
+    for (;;) {
+        pParams->pevBufferReady->Wait();
+        std::unique_lock<std::mutex> lock(*pParams->pcsSession);
+        if (s.m_bShutdown) break;
+
+        int32_t nLen = pParams->pWaveIn->GetNextBuffer(pParams->pTransferBuffer);
+        if (pParams->pWaveIn->HasError()) {
+            s.m_strDeviceError = pParams->pWaveIn->GetErrorText();
+            nLen = 0;
+        }
+        int32_t bEnd = 0;
+        bool bOk = s.ProcessOne(nLen, true, &bEnd);
+        if (s.m_pStallHook) s.m_pStallHook();
+        if (!bOk) {
+            bFailed = true;
+            break;
+        }
+        if (*pParams->pbStopRequested || bEnd) {
+            bLeftByEnd = bEnd != 0 && !*pParams->pbStopRequested;
+            if (bEnd) s.m_bEndReached = 1;
+            break;
+        }
+        lock.unlock();
+        std::this_thread::yield();
+        if (nLen != nBufferSize) break;
+    }
+
+    std::string strStopError;
+    {
+        std::lock_guard<std::mutex> lock(*pParams->pcsSession);
+        CWaveIn& waveIn = *pParams->pWaveIn;
+        int32_t nLen = waveIn.Stop(pParams->pTransferBuffer);
+        if (waveIn.HasError()) {
+            strStopError = waveIn.GetErrorText();
+            nLen = 0;
+        }
+        // Stopping loses no audio: the partly filled block and whatever the capture still
+        // holds go to the last file. After the end gap the rest is not part of the
+        // recording, and after a failure there is nowhere sound to put it.
+        if (!bLeftByEnd && !bFailed && !s.m_bShutdown) {
+            while (nLen > 0) {
+                if (!s.ProcessOne(nLen, true, nullptr)) break;
+                nLen = waveIn.Drain(pParams->pTransferBuffer);
+                if (waveIn.HasError()) break;
+            }
+        }
+    }
+
+    if (!s.m_bShutdown) {
+        if (!s.m_strDeviceError.empty())
+            pParams->pWindow->PostErrorBox(s.m_strDeviceError, kCaptionError);
+        if (!strStopError.empty() && strStopError != s.m_strDeviceError)
+            pParams->pWindow->PostErrorBox(strStopError, kCaptionError);
+        pParams->pWindow->PostRecordDone();
+    }
+    s.m_bWorkerEnded = 1;
+    s.m_evWorkerEnded.Set();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Progress, completion, Stop
+
+std::string CRecordSession::FormatTime(const char* szFormat, int64_t nBytes) const
+{
+    // Bytes per second of the settings' format; a damaged rate or depth of 0 shows 00:00
+    // instead of dividing by zero.
+    int64_t nBytesPerSec = static_cast<int64_t>(m_splitter.GetSamplesPerSec()) *
+                           ((static_cast<int64_t>(m_splitter.GetChannels()) *
+                             m_splitter.GetBitsPerSample()) / 8);
+    int64_t nMinutes = 0, nSeconds = 0;
+    if (nBytesPerSec > 0) {
+        nMinutes = nBytes / (60 * nBytesPerSec);
+        nSeconds = nBytes / nBytesPerSec - 60 * nMinutes;
+    }
+    char sz[96];
+    std::snprintf(sz, sizeof sz, szFormat, static_cast<long long>(nMinutes),
+                  static_cast<long long>(nSeconds));
+    return sz;
+}
+
+void CRecordSession::OnRecordProgress(int64_t nBytes, bool bCut)
+{
+    // The picture alternates on every message, active first, for the program's life.
+    m_window.SetStatusPicture(m_nPictureCounter++ % 2 == 0);
+
+    std::string strCurFile;
+    int64_t nClips = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        for (int ch = 0; ch < 2; ++ch) {
+            int32_t nPeak = WholeDb(m_splitter.GetPeak(ch));
+            int32_t nRms = WholeDb(std::sqrt(static_cast<double>(m_splitter.GetMeanSquare(ch))));
+            RecordLevelChannel& level = m_levels[ch];
+            level.nClips = m_splitter.GetClipped(ch);
+            nClips += level.nClips;
+            if (level.bRead) {
+                level.nHeldPeak = nPeak;
+                level.nHeldRms = nRms;
+                level.bRead = 0;
+            } else {
+                level.nHeldPeak = std::max(level.nHeldPeak, nPeak);
+                level.nHeldRms = std::max(level.nHeldRms, nRms);
+            }
+        }
+        strCurFile = m_strCurFile;
+
+        m_strCurFileText = "Cur File: " + strCurFile;
+        m_nClippedPoints += nClips;
+        m_strClipped = Format("Clipped Pts: %lld", static_cast<long long>(m_nClippedPoints));
+        if (bCut) m_nSongBytes = 0;
+        m_nSongBytes += nBytes;
+        m_nTotalBytes += nBytes;
+        m_strSongTime = FormatTime("Song Time  %02lld:%02lld", m_nSongBytes);
+        m_strTotalTime = FormatTime("Total Time  %02lld:%02lld", m_nTotalBytes);
+    }
+    m_window.SetStatusText(RecordStatusField::CurFile, m_strCurFileText);
+    m_window.SetStatusText(RecordStatusField::Clipped, m_strClipped);
+    m_window.SetStatusText(RecordStatusField::SongTime, m_strSongTime);
+    m_window.SetStatusText(RecordStatusField::TotalTime, m_strTotalTime);
+    if (m_window.IsMinimised()) m_window.SetWindowTitle(strCurFile + kTitleSuffix);
+}
+
+void CRecordSession::ResetLevels()
+{
+    for (RecordLevelChannel& level : m_levels) level = RecordLevelChannel();
+}
+
+void CRecordSession::OnRecordDone()
+{
+    // Wait a while for the worker. If it has not ended, nothing it may still touch (the
+    // device, the writer, the transfer buffer) is closed or freed: the session stays in
+    // the recording state, and the worker's own completion event finishes the job later
+    // (or the destructor, when the window closes).
+    if (m_hRecordThread.joinable()) {
+        if (!m_bWorkerEnded) m_evWorkerEnded.WaitFor(std::chrono::milliseconds(std::max(m_nDoneWaitMs, 0)));
+        if (!m_bWorkerEnded) return;
+        m_hRecordThread.join();
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        if (!m_bRecording) return;
+        m_bRecording = 0;
+    }
+    m_window.SetStatusPicture(false);
+    m_window.EnableRecordingControls(false);
+    if (m_window.IsMinimised()) m_window.SetWindowTitle(kTitleDone);
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        ResetLevels();
+    }
+
+    m_waveIn.Close();
+    if (m_waveIn.HasError()) ShowError(m_waveIn.GetErrorText());
+    ReportLostAudio();
+
+    m_waveFile.Close();
+    bool bCloseFailed = m_waveFile.HasError() != 0;
+    if (bCloseFailed) {
+        // A write error the worker already reported is not shown twice.
+        std::string strText = m_waveFile.GetErrorText();
+        if (strText != m_strWriteError) ShowError(strText);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        if (!m_songFiles.empty()) {
+            m_songFiles.back().bClosed = true;
+            m_songFiles.back().nDataBytes = m_waveFile.GetDataBytes();
+        }
+    }
+
+    // A recording that ended by itself leaves a last file holding only the trailing
+    // silence: remove it. A file that merely continues a song past the size limit stays.
+    if (!bCloseFailed && !m_bWriteFailed && !m_bStopRequested && !m_bLastFileContinued &&
+        m_splitter.IsShorterThanEndGap(m_nSongBytes)) {
+        std::string strPath;
+        {
+            std::lock_guard<std::mutex> lock(m_csSession);
+            strPath = m_strCurPath;
+            if (!m_songFiles.empty()) m_songFiles.back().bDeleted = true;
+        }
+        std::remove(strPath.c_str());
+    }
+
+    m_pTransferBuffer.reset();
+}
+
+// Tells the user where audio went missing: which file, at what time in it, how much.
+void CRecordSession::ReportLostAudio()
+{
+    const std::vector<WaveInLoss>& losses = m_waveIn.GetLosses();
+    if (losses.empty()) return;
+    std::vector<RecordSongFile> files = GetSongFiles();
+    int64_t nBytesPerFrame = (static_cast<int64_t>(m_nChannels) * m_nBits) / 8;
+    if (m_nRate <= 0 || nBytesPerFrame <= 0) return;
+
+    std::string strText = "Some audio could not be recorded:\n";
+    int nShown = 0;
+    int64_t nTotalFrames = 0;
+    for (const WaveInLoss& loss : losses) {
+        // Captured audio left behind after the recording ended by itself is not a loss.
+        if (loss.kind == WaveInLossKind::NotCollected && m_bEndReached) continue;
+        nTotalFrames += loss.nFrames;
+        if (++nShown > 10) continue;
+        const RecordSongFile* pFile = files.empty() ? nullptr : &files.front();
+        for (const RecordSongFile& file : files)
+            if (file.nStartByte <= loss.nStreamBytes) pFile = &file;
+        int64_t nAt = pFile ? (loss.nStreamBytes - pFile->nStartByte) / nBytesPerFrame / m_nRate : 0;
+        const char* szWhy = loss.kind == WaveInLossKind::RingOverrun
+                                ? "the recorder fell behind"
+                                : loss.kind == WaveInLossKind::ClockGap
+                                      ? "the sound card delivered too little"
+                                      : "still in the capture buffer at the end";
+        char sz[1024];
+        std::snprintf(sz, sizeof sz, "%.2f s in %s at %02lld:%02lld (%s)\n",
+                      static_cast<double>(loss.nFrames) / m_nRate,
+                      pFile ? pFile->strFile.c_str() : "the recording",
+                      static_cast<long long>(nAt / 60), static_cast<long long>(nAt % 60), szWhy);
+        strText += sz;
+    }
+    if (nShown == 0) return;
+    if (nShown > 10) strText += Format("... and %lld more places.\n", nShown - 10);
+    char sz[128];
+    std::snprintf(sz, sizeof sz, "In all %.2f seconds are missing.\n",
+                  static_cast<double>(nTotalFrames) / m_nRate);
+    strText += sz;
+    m_prompt.MessageBox(strText, "Audio Lost", PromptButtons::Ok, PromptIcon::Exclamation);
+}
+
+void CRecordSession::OnStop()
+{
+    m_window.SetWaitCursor(true);
+    {
+        std::lock_guard<std::mutex> lock(m_csSession);
+        m_bStopRequested = 1;
+    }
+    SleepMs(m_nStopWaitMs);
+    m_window.SetWaitCursor(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Readers
 
 void CRecordSession::GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips)
 {
     std::lock_guard<std::mutex> lock(m_csSession);
-    RecordLevelChannel& ch = m_levels[nChannel == 1 ? 1 : 0];
-    *pnRms = ch.nHeldRms;
-    *pnPeak = ch.nHeldPeak;
-    *pnClips = ch.nClips;
-    ch.bRead = 1;
+    RecordLevelChannel& level = m_levels[nChannel == 1 ? 1 : 0];
+    if (pnRms) *pnRms = level.nHeldRms;
+    if (pnPeak) *pnPeak = level.nHeldPeak;
+    if (pnClips) *pnClips = level.nClips;
+    level.bRead = 1;
 }
 
-std::string CRecordSession::GetCurFileText() const { return {}; }
-std::string CRecordSession::GetSongTimeText() const { return {}; }
-std::string CRecordSession::GetTotalTimeText() const { return {}; }
-std::string CRecordSession::GetClippedText() const { return {}; }
-int64_t CRecordSession::GetTotalBytes() const { return 0; }
-int64_t CRecordSession::GetSongBytes() const { return 0; }
-std::vector<RecordSongFile> CRecordSession::GetSongFiles() const { return {}; }
-std::string CRecordSession::NumberedName(const std::string& strBase, int) { return strBase; }
+std::string CRecordSession::GetCurFileText() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_strCurFileText;
+}
+std::string CRecordSession::GetSongTimeText() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_strSongTime;
+}
+std::string CRecordSession::GetTotalTimeText() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_strTotalTime;
+}
+std::string CRecordSession::GetClippedText() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_strClipped;
+}
+int64_t CRecordSession::GetTotalBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_nTotalBytes;
+}
+int64_t CRecordSession::GetSongBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_nSongBytes;
+}
+std::vector<RecordSongFile> CRecordSession::GetSongFiles() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    return m_songFiles;
+}

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -109,6 +110,8 @@ struct RecordSongFile {
     int64_t nStartByte = 0;   // position in the captured stream where the file begins (bytes)
     int64_t nDataBytes = 0;   // sample bytes written to it so far
     bool bClosed = false;     // the session has moved on to the next file (or completed this one)
+    bool bContinued = false;  // begun because the previous file reached the WAV size limit,
+                              // not by a cut: the same song goes on
     bool bDeleted = false;    // removed at the end as nothing but the trailing silence
 };
 
@@ -180,6 +183,9 @@ public:
     void SetFileDataLimit(int64_t nBytes) { m_nFileDataLimit = nBytes; }
     // Whether the worker raises the process priority (default on; a refusal is ignored).
     void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
+    // Test hook: called by the worker after each buffer, with the session lock held.
+    // Set only while idle.
+    void SetWorkerStallHook(std::function<void()> hook) { m_pStallHook = std::move(hook); }
 
     // The file naming rule: inserts the running number before the extension, which
     // begins at the last "." of the file name (never one in a folder name); a name
@@ -188,10 +194,11 @@ public:
 
 private:
     static int RecordThreadProc(RecordThreadParams* pParams);
-    bool StartFile(int nNumber, int64_t nStreamByte);
-    bool WriteSamples(const uint8_t* pData, int64_t nBytes, int64_t nStreamByte, bool* pbNewFile);
+    bool ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd);
+    bool WriteSamples(const uint8_t* pData, int64_t nBytes, bool* pbNewFile);
+    bool NextFile(bool bContinued);
     void ShowError(const std::string& strText);
-    std::string FormatTime(int64_t nBytes) const;
+    std::string FormatTime(const char* szFormat, int64_t nBytes) const;
     void ResetLevels();
     void ReportLostAudio();
 
@@ -211,8 +218,14 @@ private:
     std::atomic<int32_t> m_bStopRequested{0};
     std::atomic<int32_t> m_bShutdown{0};       // destructor: the worker leaves at once
     std::atomic<int32_t> m_bWorkerEnded{1};
-    int32_t m_bWriteFailed = 0;                // worker met a write error (under the lock)
+    CAutoResetEvent m_evWorkerEnded;           // set by the worker as its last act
+    // Written by the worker under the lock, read by OnRecordDone after the worker ended.
+    int32_t m_bWriteFailed = 0;                // a write error ended the recording
     std::string m_strWriteError;               // its text, already shown
+    std::string m_strDeviceError;              // a capture failure during the recording
+    int32_t m_bEndReached = 0;                 // the splitter found the end gap
+    int32_t m_bLastFileContinued = 0;          // the last file continues a song (size limit)
+    int64_t m_nStreamBytes = 0;                // captured bytes written so far
     int64_t m_nTotalBytes = 0;
     int64_t m_nSongBytes = 0;
     int64_t m_nClippedPoints = 0;
@@ -239,4 +252,5 @@ private:
     int m_nDoneWaitMs = 3000;
     int64_t m_nFileDataLimit;
     bool m_bRaisePriority = true;
+    std::function<void()> m_pStallHook;
 };
