@@ -1,0 +1,370 @@
+// The persisted settings against a real QSettings store in an INI file.
+
+#include "settings/PersistedSettings.h"
+
+#include "engine/SongSplitter.h"
+#include "settings/Presets.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The Base File Name box: new entries go to the top, selected.
+class FakeBaseNames : public IBaseNameList {
+public:
+    std::vector<std::string> paths;
+    int selected = -1;
+
+    void AddBaseName(const std::string& path) override
+    {
+        paths.insert(paths.begin(), path);
+        selected = 0;
+    }
+    int GetBaseNameCount() const override { return static_cast<int>(paths.size()); }
+    int GetSelectedBaseName() const override { return selected; }
+    std::string GetBaseNamePath(int index) const override { return paths.at(index); }
+    void RemoveBaseName(int index) override
+    {
+        paths.erase(paths.begin() + index);
+        selected = -1;
+    }
+};
+
+class FakePlacement : public IWindowPlacement {
+public:
+    CWindowPlacement current;
+    std::vector<CWindowPlacement> applied;
+    int32_t screenWidth = 1024, screenHeight = 768, iconWidth = 32, iconHeight = 32;
+
+    FakePlacement()
+    {
+        current.m_nLeft = 100;
+        current.m_nTop = 50;
+        current.m_nRight = 100 + 400;
+        current.m_nBottom = 50 + 300;
+    }
+    CWindowPlacement GetWindowPlacement() const override { return current; }
+    void SetWindowPlacement(const CWindowPlacement& p) override
+    {
+        applied.push_back(p);
+        current = p;
+    }
+    int32_t GetScreenWidth() const override { return screenWidth; }
+    int32_t GetScreenHeight() const override { return screenHeight; }
+    int32_t GetIconWidth() const override { return iconWidth; }
+    int32_t GetIconHeight() const override { return iconHeight; }
+};
+
+// Everything LoadSettings and SaveSettings touch of one main window.
+struct Window {
+    CSettingsValues values;
+    CSongSplitter splitter;
+    std::vector<int32_t> devices;  // ids given to the capture device
+    FakeBaseNames baseNames;
+    FakePlacement placement;
+    char presetName[kPresetNameSize + 16];
+    int32_t background = -7;
+
+    Window() { std::memset(presetName, 'Z', sizeof presetName); }
+
+    CSettingsHost Host()
+    {
+        CSettingsHost h;
+        h.m_pValues = &values;
+        h.m_pSplitter = &splitter;
+        h.m_setDevice = [this](int32_t id) { devices.push_back(id); };
+        h.m_pBaseNames = &baseNames;
+        h.m_pPlacement = &placement;
+        h.m_szPresetName = presetName;
+        h.m_pbBackground = &background;
+        return h;
+    }
+};
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_tmp.isValid()); }
+
+    std::unique_ptr<QSettings> Store()
+    {
+        return std::make_unique<QSettings>(m_tmp.filePath("Cadenzio.ini"), QSettings::IniFormat);
+    }
+    void Put(const char* key, const QVariant& value)
+    {
+        auto s = Store();
+        s->beginGroup("Version 1");
+        s->setValue(key, value);
+    }
+    QVariant Get(const char* key)
+    {
+        auto s = Store();
+        s->beginGroup("Version 1");
+        return s->value(key);
+    }
+    void Load(Window& w) { LoadSettings(*Store(), w.Host()); }
+    void Save(Window& w) { SaveSettings(*Store(), w.Host()); }
+
+    QTemporaryDir m_tmp;
+};
+
+}  // namespace
+
+TEST_F(SettingsStore, EmptyStore_GivesEveryDefault)
+{
+    Window w;
+    Load(w);
+    EXPECT_EQ(w.values.m_nGapSize, -1764);
+    EXPECT_EQ(w.values.m_nGapLevel, -582);
+    EXPECT_EQ(w.values.m_nMinSong, -5293);
+    EXPECT_EQ(w.values.m_nEndGap, -1236);
+    EXPECT_EQ(w.values.m_bDCBlock, 1);
+    EXPECT_EQ(w.values.m_bIgnoreClicks, 1);
+    EXPECT_EQ(w.values.m_nBitsPerSample, 16);
+    EXPECT_EQ(w.values.m_nSamplesPerSec, 44100);
+    EXPECT_EQ(w.values.m_nChannels, 2);
+    EXPECT_EQ(w.values.m_nWaveInID, -1);
+    EXPECT_EQ(w.devices, std::vector<int32_t>{-1});
+    EXPECT_STREQ(w.presetName, "Album/Tape");
+    EXPECT_EQ(w.background, 1);
+    EXPECT_TRUE(w.baseNames.paths.empty());
+    EXPECT_TRUE(w.placement.applied.empty());  // the window stays where the platform put it
+    EXPECT_FALSE(w.splitter.HasError());
+}
+
+TEST_F(SettingsStore, MissingKeys_DefaultToTheSplittersCurrentValues)
+{
+    Window w;
+    w.splitter.SetGapSize(-3000);
+    w.splitter.SetMinSong(-10000);
+    w.splitter.SetBitsPerSample(32);
+    const int32_t gapSize = w.splitter.GetGapSize();
+    const int32_t minSong = w.splitter.GetMinSong();
+    Put("Gap Level", -700);
+    Load(w);
+    EXPECT_EQ(w.values.m_nGapSize, gapSize);
+    EXPECT_EQ(w.values.m_nMinSong, minSong);
+    EXPECT_EQ(w.values.m_nBitsPerSample, 32);
+    EXPECT_EQ(w.values.m_nGapLevel, -700);
+}
+
+TEST_F(SettingsStore, SaveThenLoad_EveryValueSurvivesAndReachesTheSplitterAndDevice)
+{
+    Window a;
+    a.values.m_nGapSize = -2646;
+    a.values.m_nGapLevel = -1000;
+    a.values.m_nMinSong = -8820;
+    a.values.m_nEndGap = -2000;
+    a.values.m_bDCBlock = 0;
+    a.values.m_bIgnoreClicks = 0;
+    a.values.m_nBitsPerSample = 32;
+    a.values.m_nSamplesPerSec = 48000;
+    a.values.m_nChannels = 2;
+    a.values.m_nWaveInID = 3;
+    CopyPresetName(a.presetName, "Vinyl");
+    a.background = 0;
+    a.placement.current.m_nFlags = 2;
+    a.placement.current.m_nShowCmd = 2;  // minimised at exit
+    a.placement.current.m_nLeft = -200;
+    a.placement.current.m_nTop = 40;
+    Save(a);
+
+    EXPECT_EQ(Get("showCmd").toInt(), 2);
+    EXPECT_EQ(Get("Gap Size").toInt(), -2646);
+
+    Window b;
+    Load(b);
+    EXPECT_EQ(b.values, a.values);
+    EXPECT_STREQ(b.presetName, "Vinyl");
+    EXPECT_EQ(b.background, 0);
+    EXPECT_EQ(b.devices, std::vector<int32_t>{3});
+
+    CSongSplitter reference;
+    reference.SetGapSize(-2646);
+    reference.SetGapLevel(-1000);
+    reference.SetMinSong(-8820);
+    reference.SetEndGap(-2000);
+    EXPECT_EQ(b.splitter.GetGapSize(), reference.GetGapSize());
+    EXPECT_EQ(b.splitter.GetGapLevel(), reference.GetGapLevel());
+    EXPECT_EQ(b.splitter.GetMinSong(), reference.GetMinSong());
+    EXPECT_EQ(b.splitter.GetEndGap(), reference.GetEndGap());
+    EXPECT_EQ(b.splitter.GetDcBlock(), 0);
+    EXPECT_EQ(b.splitter.GetIgnoreClicks(), 0);
+    EXPECT_EQ(b.splitter.GetBitsPerSample(), 32);
+    EXPECT_EQ(b.splitter.GetSamplesPerSec(), 48000);
+
+    // The window opens shown normally at its stored place, whatever it was at exit.
+    ASSERT_EQ(b.placement.applied.size(), 1u);
+    const CWindowPlacement& p = b.placement.applied[0];
+    EXPECT_EQ(p.m_nFlags, 2);
+    EXPECT_EQ(p.m_nShowCmd, 5);
+    EXPECT_EQ(p.m_nLeft, -200);  // no lower bound
+    EXPECT_EQ(p.m_nTop, 40);
+    EXPECT_EQ(p.m_nRight - p.m_nLeft, 400);
+    EXPECT_EQ(p.m_nBottom - p.m_nTop, 300);
+}
+
+TEST_F(SettingsStore, NegativeValues_ReadBackNegative)
+{
+    Put("Min Song Size", -5293);
+    Put("Gap Size", QVariant(qlonglong(4294967296LL - 1764)));  // stored as an unsigned 32-bit number
+    Put("WaveInID", "-1");
+    Window w;
+    Load(w);
+    EXPECT_EQ(w.values.m_nMinSong, -5293);
+    EXPECT_EQ(w.values.m_nGapSize, -1764);
+    EXPECT_EQ(w.values.m_nWaveInID, -1);
+}
+
+TEST_F(SettingsStore, OutOfRangeAndUnreadableValues_LoadWithoutComplaint)
+{
+    Put("Gap Size", -100000);  // 56.7 s, out of range: taken as it is
+    Put("Samples Per Sec", "not a number");
+    Put("Bits Per Sample", 65536 + 32);  // cut to 16 bits: 32
+    Window w;
+    Load(w);
+    EXPECT_EQ(w.values.m_nGapSize, -100000);
+    EXPECT_EQ(w.splitter.GetGapSize(), -100000);
+    EXPECT_EQ(w.values.m_nSamplesPerSec, 44100);
+    EXPECT_EQ(w.values.m_nBitsPerSample, 32);
+}
+
+TEST_F(SettingsStore, SelectedBaseNameAndThreeOthers_AreKeptInBoxOrder)
+{
+    Window a;
+    a.baseNames.paths = {"/m/P1.wav", "/m/P2.wav", "/m/P3.wav", "/m/P4.wav", "/m/P5.wav"};
+    a.baseNames.selected = 0;
+    Save(a);
+    EXPECT_EQ(Get("OutfileName0").toString(), "/m/P1.wav");
+    EXPECT_EQ(Get("OutfileName1").toString(), "/m/P2.wav");
+    EXPECT_EQ(Get("OutfileName3").toString(), "/m/P4.wav");
+    EXPECT_EQ(a.baseNames.paths.size(), 4u);  // the selected entry left the box
+
+    Window b;
+    Load(b);
+    EXPECT_EQ(b.baseNames.paths,
+              (std::vector<std::string>{"/m/P1.wav", "/m/P2.wav", "/m/P3.wav", "/m/P4.wav"}));
+    EXPECT_EQ(b.baseNames.selected, 0);
+}
+
+TEST_F(SettingsStore, NoBaseNameSelected_KeyZeroEmptyAndTheFirstOfTheOthersSelectedNextTime)
+{
+    Window a;
+    a.baseNames.paths = {"/a.wav", "/b.wav", "/c.wav", "/d.wav"};
+    a.baseNames.selected = -1;
+    Save(a);
+    EXPECT_EQ(Get("OutfileName0").toString(), "");
+    EXPECT_EQ(Get("OutfileName1").toString(), "/a.wav");
+    EXPECT_EQ(Get("OutfileName3").toString(), "/c.wav");
+
+    Window b;
+    Load(b);
+    EXPECT_EQ(b.baseNames.paths, (std::vector<std::string>{"/a.wav", "/b.wav", "/c.wav"}));
+    EXPECT_EQ(b.baseNames.selected, 0);
+}
+
+TEST_F(SettingsStore, SelectedBaseNameInTheMiddle_ComesFirstAndTheRestKeepTheirOrder)
+{
+    Window a;
+    a.baseNames.paths = {"/a.wav", "/b.wav", "/c.wav", "/d.wav", "/e.wav"};
+    a.baseNames.selected = 2;
+    Save(a);
+    Window b;
+    Load(b);
+    EXPECT_EQ(b.baseNames.paths,
+              (std::vector<std::string>{"/c.wav", "/a.wav", "/b.wav", "/d.wav"}));
+
+    // Fewer than three others: the remaining keys are written empty and skipped.
+    Window c;
+    c.baseNames.paths = {"/only.wav"};
+    c.baseNames.selected = 0;
+    Save(c);
+    EXPECT_EQ(Get("OutfileName1").toString(), "");
+    Window d;
+    Load(d);
+    EXPECT_EQ(d.baseNames.paths, std::vector<std::string>{"/only.wav"});
+}
+
+TEST_F(SettingsStore, LongPresetName_IsCutTo259Characters)
+{
+    Put("Preset", QString(400, QChar('p')));
+    Window w;
+    Load(w);
+    EXPECT_EQ(std::string(w.presetName), std::string(259, 'p'));
+    EXPECT_EQ(w.presetName[kPresetNameSize], 'Z');  // nothing written past the buffer
+
+    Save(w);
+    EXPECT_EQ(Get("Preset").toString().size(), 259);
+}
+
+TEST_F(SettingsStore, PlacementPastTheScreen_IsClampedToTheScreenLessAnIcon)
+{
+    Put("flags", 0);
+    Put("left", 5000);
+    Put("top", 5000);
+    Window w;
+    Load(w);
+    ASSERT_EQ(w.placement.applied.size(), 1u);
+    const CWindowPlacement& p = w.placement.applied[0];
+    EXPECT_EQ(p.m_nLeft, 992);
+    EXPECT_EQ(p.m_nTop, 736);
+    EXPECT_EQ(p.m_nRight, 992 + 400);
+    EXPECT_EQ(p.m_nBottom, 736 + 300);
+
+    // Exactly at the limit it is the limit; just below it is left alone.
+    Put("left", 992);
+    Put("top", 735);
+    Window x;
+    Load(x);
+    ASSERT_EQ(x.placement.applied.size(), 1u);
+    EXPECT_EQ(x.placement.applied[0].m_nLeft, 992);
+    EXPECT_EQ(x.placement.applied[0].m_nTop, 735);
+}
+
+TEST_F(SettingsStore, StoredMinusOne_LeavesTheWindowWhereItIs)
+{
+    for (const char* missing : {"flags", "left", "top"}) {
+        SCOPED_TRACE(missing);
+        Put("flags", 0);
+        Put("left", 10);
+        Put("top", 20);
+        Put(missing, -1);
+        Window w;
+        Load(w);
+        EXPECT_TRUE(w.placement.applied.empty());
+    }
+    // A left of -2 is a real position.
+    Put("left", -2);
+    Put("top", -1000);
+    Put("flags", 0);
+    Window w;
+    Load(w);
+    ASSERT_EQ(w.placement.applied.size(), 1u);
+    EXPECT_EQ(w.placement.applied[0].m_nLeft, -2);
+    EXPECT_EQ(w.placement.applied[0].m_nTop, -1000);
+}
+
+TEST_F(SettingsStore, SaveWritesEveryKeyInTheVersionGroup)
+{
+    Window w;
+    Save(w);
+    auto s = Store();
+    EXPECT_EQ(s->childGroups(), QStringList{"Version 1"});
+    s->beginGroup("Version 1");
+    QStringList keys = s->childKeys();
+    keys.sort();
+    QStringList expected = {"OutfileName0", "OutfileName1", "OutfileName2", "OutfileName3",
+                            "Gap Size", "Gap Level", "Min Song Size", "End Size", "DC Block",
+                            "Ignore Clicks", "Bits Per Sample", "Samples Per Sec", "Channels",
+                            "WaveInID", "Preset", "Background", "flags", "showCmd", "left", "top"};
+    expected.sort();
+    EXPECT_EQ(keys, expected);
+}
