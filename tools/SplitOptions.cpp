@@ -1,0 +1,242 @@
+#include "tools/SplitOptions.h"
+
+#include "engine/SongSplitter.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+int32_t ClampToInt32(double f)
+{
+    if (f <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+        return std::numeric_limits<int32_t>::min();
+    if (f >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(f);  // truncates toward zero
+}
+
+// A finite decimal number, the whole text of the value.
+bool ParseNumber(const std::string& strValue, double* pf)
+{
+    if (strValue.empty()) return false;
+    errno = 0;
+    char* pEnd = nullptr;
+    double f = std::strtod(strValue.c_str(), &pEnd);
+    if (pEnd == strValue.c_str() || *pEnd != '\0' || !std::isfinite(f)) return false;
+    *pf = f;
+    return true;
+}
+
+bool ParseOnOff(const std::string& strValue, int32_t* pb)
+{
+    if (strValue == "on") { *pb = 1; return true; }
+    if (strValue == "off") { *pb = 0; return true; }
+    return false;
+}
+
+bool ApplyGapSize(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    double f;
+    if (!ParseNumber(v, &f)) { *pErr = "--gap-size needs a number of seconds, not '" + v + "'."; return false; }
+    o.m_nGapSize = GapSizePosition(f);
+    return true;
+}
+
+bool ApplyGapLevel(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    double f;
+    if (!ParseNumber(v, &f)) { *pErr = "--gap-level needs a number of decibels, not '" + v + "'."; return false; }
+    o.m_nGapLevel = GapLevelPosition(f);
+    return true;
+}
+
+bool ApplyMinSong(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    double f;
+    if (!ParseNumber(v, &f)) { *pErr = "--min-song needs a number of seconds, not '" + v + "'."; return false; }
+    o.m_nMinSong = SongSecondsPosition(f);
+    return true;
+}
+
+bool ApplyEndGap(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    double f;
+    if (!ParseNumber(v, &f)) { *pErr = "--end-gap needs a number of seconds, not '" + v + "'."; return false; }
+    o.m_nEndGap = SongSecondsPosition(f);
+    return true;
+}
+
+bool ApplyDcBlock(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    int32_t b;
+    if (!ParseOnOff(v, &b)) { *pErr = "--dc-block must be on or off, not '" + v + "'."; return false; }
+    o.m_bDcBlock = b;
+    return true;
+}
+
+bool ApplySmartGap(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    int32_t b;
+    if (!ParseOnOff(v, &b)) { *pErr = "--smart-gap must be on or off, not '" + v + "'."; return false; }
+    o.m_bSmartGap = b;
+    return true;
+}
+
+bool ApplyBits(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    if (v == "16") o.m_nBits = 16;
+    else if (v == "32") o.m_nBits = 32;
+    else { *pErr = "--bits must be 16 or 32, not '" + v + "'."; return false; }
+    return true;
+}
+
+bool ApplyOverwrite(CSplitOptions& o, const std::string&, std::string*) { o.m_bOverwrite = true; return true; }
+bool ApplyQuiet(CSplitOptions& o, const std::string&, std::string*) { o.m_bQuiet = true; return true; }
+
+}  // namespace
+
+int32_t GapSizePosition(double fSeconds) { return ClampToInt32(fSeconds * -1764.0); }
+
+int32_t GapLevelPosition(double fDb)
+{
+    return ClampToInt32(std::pow(10.0, fDb * static_cast<double>(0.05f)) * -32768.0);
+}
+
+int32_t SongSecondsPosition(double fSeconds)
+{
+    return ClampToInt32(fSeconds * static_cast<double>(-176.4f));
+}
+
+const std::vector<SplitOptionRow>& SplitOptionTable()
+{
+    static const std::vector<SplitOptionRow> rows = {
+        {"--gap-size", "SECONDS",
+         "silence after the last loud sample that ends a song (0.01 to 5; default 1.0)", ApplyGapSize},
+        {"--gap-level", "DB",
+         "level at or below which a sample is silent, in dB below full scale (-144 to -6;\n"
+         "                        default -35)", ApplyGapLevel},
+        {"--min-song", "SECONDS", "shortest song: no cut sooner after the last one (1 to 200; default 30.01)",
+         ApplyMinSong},
+        {"--end-gap", "SECONDS",
+         "silence after which the recording ends and a last file holding only that\n"
+         "                        silence is removed (1 to 30; default 7.01)", ApplyEndGap},
+        {"--dc-block", "on|off", "remove a constant offset from the audio written (default on)", ApplyDcBlock},
+        {"--smart-gap", "on|off", "judge silence on a low-passed copy, so clicks do not break a gap\n"
+                                  "                        (default on)", ApplySmartGap},
+        {"--bits", "16|32",
+         "16-bit PCM or 32-bit float song files (default: 16 for input of 16 bits or\n"
+         "                        fewer, 32 for anything wider)", ApplyBits},
+        {"--overwrite", nullptr, "replace existing numbered files of BASE", ApplyOverwrite},
+        {"--quiet", nullptr, "print only errors and the summary", ApplyQuiet},
+    };
+    return rows;
+}
+
+CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv)
+{
+    std::vector<std::string> positional;
+    bool bOptionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string strArg = argv[i];
+        if (bOptionsEnd || strArg.size() < 2 || strArg[0] != '-') {
+            positional.push_back(strArg);
+            continue;
+        }
+        if (strArg == "--") { bOptionsEnd = true; continue; }
+        if (strArg == "--help" || strArg == "-h") return Outcome::Help;
+
+        std::string strName = strArg, strValue;
+        bool bInlineValue = false;
+        size_t nEq = strArg.find('=');
+        if (nEq != std::string::npos) {
+            strName = strArg.substr(0, nEq);
+            strValue = strArg.substr(nEq + 1);
+            bInlineValue = true;
+        }
+        const SplitOptionRow* pRow = nullptr;
+        for (const SplitOptionRow& row : SplitOptionTable())
+            if (strName == row.szName) pRow = &row;
+        if (!pRow) {
+            m_strError = "unknown option '" + strName + "' (see --help).";
+            return Outcome::Error;
+        }
+        if (pRow->szValueName && !bInlineValue) {
+            if (i + 1 >= argc) {
+                m_strError = strName + " needs a value: " + pRow->szValueName + ".";
+                return Outcome::Error;
+            }
+            strValue = argv[++i];
+        } else if (!pRow->szValueName && bInlineValue) {
+            m_strError = strName + " takes no value.";
+            return Outcome::Error;
+        }
+        if (!pRow->pfnApply(*this, strValue, &m_strError)) return Outcome::Error;
+    }
+    if (positional.size() != 2) {
+        m_strError = positional.size() < 2 ? "give the input recording and the base name of the song "
+                                             "files (see --help)."
+                                           : "too many file names: give one INPUT and one BASE.wav.";
+        return Outcome::Error;
+    }
+    m_strInput = positional[0];
+    m_strBase = positional[1];
+    return Outcome::Run;
+}
+
+bool CSplitOptions::ApplyTo(CSongSplitter& splitter, std::string* pstrError) const
+{
+    auto check = [&]() {
+        if (!splitter.HasError()) return true;
+        *pstrError = splitter.GetErrorText();
+        return false;
+    };
+    if (m_nGapSize) { splitter.SetGapSize(*m_nGapSize); if (!check()) return false; }
+    if (m_nGapLevel) { splitter.SetGapLevel(*m_nGapLevel); if (!check()) return false; }
+    if (m_nMinSong) { splitter.SetMinSong(*m_nMinSong); if (!check()) return false; }
+    if (m_nEndGap) { splitter.SetEndGap(*m_nEndGap); if (!check()) return false; }
+    if (m_bDcBlock) splitter.SetDcBlock(*m_bDcBlock);
+    if (m_bSmartGap) splitter.SetIgnoreClicks(*m_bSmartGap);
+    return true;
+}
+
+std::string CSplitOptions::HelpText()
+{
+    std::string str =
+        "Usage: cadenzo-split [options] INPUT BASE.wav\n"
+        "\n"
+        "Splits a recording into one WAV file per song, cutting at the silences between\n"
+        "songs exactly as the recorder does while it records: BASE1.wav, BASE2.wav, ...\n"
+        "(the number goes before the extension). INPUT is any recording libsndfile reads\n"
+        "(WAV, FLAC, Ogg, AIFF, ...), mono or stereo; mono is recorded as two equal\n"
+        "channels. The song files keep the input's sample rate.\n"
+        "\n"
+        "A song ends when a silence has lasted the gap size and the song is at least the\n"
+        "minimum song length; the silence is shared between the two files. A silence of\n"
+        "the end gap ends the split (the rest of the input is not read), and a last file\n"
+        "holding only trailing silence is removed.\n"
+        "\n"
+        "Options:\n";
+    for (const SplitOptionRow& row : SplitOptionTable()) {
+        std::string strLeft = std::string("  ") + row.szName;
+        if (row.szValueName) strLeft += std::string(" ") + row.szValueName;
+        if (strLeft.size() < 24) strLeft.resize(24, ' ');
+        else strLeft += "\n" + std::string(24, ' ');
+        str += strLeft + row.szHelp + "\n";
+    }
+    str +=
+        "  -h, --help            show this help\n"
+        "\n"
+        "Existing numbered files are never replaced without --overwrite: the first one\n"
+        "found is named and nothing is written. Each song file is listed as it is\n"
+        "completed, with its length and where it starts in the input; a progress bar is\n"
+        "shown on a terminal. Ctrl-C stops early and keeps the files written so far.\n"
+        "No settings are read or written.\n"
+        "\n"
+        "Exit status: 0 when every song file was written, 1 when the input or the\n"
+        "destination failed (nothing written before is damaged), 2 for a bad option\n"
+        "or value, 130 when stopped with Ctrl-C.\n";
+    return str;
+}
