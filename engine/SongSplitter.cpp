@@ -1,28 +1,397 @@
 #include "engine/SongSplitter.h"
+
+#include <cmath>
 #include <cstring>
-CSongSplitter::CSongSplitter() { m_bError = 0; std::strcpy(m_szError, "No error"); }
-void CSongSplitter::SetGapSize(int32_t) {}
-void CSongSplitter::SetGapLevel(int32_t) {}
-void CSongSplitter::SetMinSong(int32_t) {}
-void CSongSplitter::SetEndGap(int32_t) {}
-int32_t CSongSplitter::GetGapSize() const { return -1764; }
-int32_t CSongSplitter::GetGapLevel() const { return -582; }
-int32_t CSongSplitter::GetMinSong() const { return -5293; }
-int32_t CSongSplitter::GetEndGap() const { return -1236; }
-void CSongSplitter::SetDcBlock(int32_t) {}
-void CSongSplitter::SetIgnoreClicks(int32_t) {}
-void CSongSplitter::SetSamplesPerSec(int32_t) {}
-void CSongSplitter::SetBitsPerSample(int16_t) {}
-void CSongSplitter::SetChannels(int16_t) {}
-int32_t CSongSplitter::GetDcBlock() const { return 1; }
-int32_t CSongSplitter::GetIgnoreClicks() const { return 1; }
-int32_t CSongSplitter::GetSamplesPerSec() const { return 44100; }
-int16_t CSongSplitter::GetBitsPerSample() const { return 16; }
-int16_t CSongSplitter::GetChannels() const { return 2; }
-void CSongSplitter::PrepareForRecording() {}
-void CSongSplitter::ProcessBuffer(void*, int32_t, int32_t*, int32_t*, int32_t*) {}
-bool CSongSplitter::IsShorterThanEndGap(int64_t) const { return false; }
-float CSongSplitter::GetPeak(int) const { return 0; }
-float CSongSplitter::GetMeanSquare(int) const { return 0; }
-int32_t CSongSplitter::GetClipped(int) const { return 0; }
-void CSongSplitter::SetError(const char*) {}
+#include <limits>
+
+namespace {
+
+// Stored form of the gap rules: slider positions in steps of 1/1764 s (Gap Size),
+// 1/176.4 s (Min Song, End Gap) and 1/32768 of full scale (Gap Level).
+const float kGapSizePerStep = 0x1.293726p-11f;   // 0.00056689343, float32 of 1/1764
+const float kSongPerStep = 0x1.7384f0p-8f;       // 0.0056689344, float32 of 1/176.4
+const float kSongStepsPerSecond = -176.4f;       // -176.39999389648438
+const double kGapSizeStepsPerSecond = 1764.0;
+const double kSongStepsPerSecondExact = 176.4;
+const float kDbToLog = 0.05f;                    // 0.05000000074505806
+
+const float kDcCoeff = 0x1.fba906p-1f;           // 0.99152392: 60 Hz corner at 44100 Hz
+const float kStatisticsFloor = 0x1.197998p-40f;  // 1.0e-12
+const float kMeanSquareCal = 0x1.47c76cp-6f;     // 0.020006042: full-scale square wave reads this
+const float kMeanSquareCal16 = 0x1.47c76cp-36f;  // the same over 32768^2 for 16-bit samples
+const float kPeakScale16 = 1.0f / 32768.0f;
+const float kClipLevel16 = 32767.0f;
+const float kClipLevelFloat = 1.0f;
+
+const char kGapSizeError[] = "Gap size is not between 0.01 and 5 seconds.\n";
+const char kGapLevelError[] = "Gap level is not between -6 and -144 dB.\n";
+const char kMinSongError[] = "Minimum song size is not between 1 and 200 seconds.\n";
+const char kEndGapError[] = "End gap is not between 1 and 30 seconds.\n";
+
+// Truncation toward zero that cannot overflow: out-of-range settings give any value,
+// including infinities and NaN (a NaN reads as 0).
+int64_t TruncToInt64(double v)
+{
+    const double kLimit = 4611686018427387904.0;  // 2^62, far beyond any real count
+    if (!(v == v)) return 0;
+    if (v >= kLimit) return static_cast<int64_t>(kLimit);
+    if (v <= -kLimit) return -static_cast<int64_t>(kLimit);
+    return static_cast<int64_t>(v);
+}
+
+int32_t TruncToInt32(double v)
+{
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+// Fails when v is not >= lo or when v > hi, so NaN fails too.
+bool InRange(double v, double lo, double hi) { return v >= lo && !(v > hi); }
+
+}  // namespace
+
+CSongSplitter::CSongSplitter()
+    : m_fGapSize(1.0f), m_fGapLevel(-35.0f), m_fMinSong(30.01f), m_fEndGap(7.01f), m_bDcBlock(1),
+      m_bIgnoreClicks(1), m_nBitsPerSample(16), m_nChannels(2), m_nSamplesPerSec(44100),
+      m_fDcCoeff(kDcCoeff), m_fDcOut{0, 0}, m_fDcPrevIn{0, 0}, m_fSample(0), m_fMagnitude(0),
+      m_nLastLoud(0), m_nLastCut(0), m_nGapSamples(0), m_nMinSongSamples(0), m_nEndGapSamples(0),
+      m_fGapThreshold(0), m_fPeak{0, 0}, m_fMeanSquare{0, 0}, m_nClipped{0, 0},
+      m_fClipLevel(kClipLevel16), m_bError(0)
+{
+    // The left filter is designed for 44100 Hz, the right one for the rate in force at
+    // construction (also 44100 Hz). Neither follows later rate changes, so the corner
+    // moves with the rate.
+    m_clickFilter[0].Design("LP", 2900, 44100);
+    m_clickFilter[1].Design("LP", 2900, m_nSamplesPerSec);
+    PrepareForRecording();
+    std::strcpy(m_szError, "No error");
+}
+
+void CSongSplitter::SetError(const char* text)
+{
+    m_bError = 1;
+    std::strncpy(m_szError, text, sizeof m_szError - 1);
+    m_szError[sizeof m_szError - 1] = '\0';
+}
+
+// The ranges of the seconds-valued rules are judged on the time the slider position
+// stands for (position / 1764 or / 176.4 exactly), not on its float32 rendering: the
+// float32 step makes the End Gap slider's own top position, 30 s, come out a hair
+// above 30 and would reject it.
+void CSongSplitter::SetGapSize(int32_t position)
+{
+    ClearError();
+    m_fGapSize = static_cast<float>(-static_cast<double>(position) * kGapSizePerStep);
+    if (!InRange(-static_cast<double>(position) / kGapSizeStepsPerSecond, 0.01, 5.0))
+        SetError(kGapSizeError);
+}
+
+void CSongSplitter::SetGapLevel(int32_t position)
+{
+    ClearError();
+    const double v = 20.0 * std::log10(-static_cast<double>(position) * (1.0 / 32768.0));
+    m_fGapLevel = static_cast<float>(v);
+    if (!InRange(m_fGapLevel, -144.0, -6.0)) SetError(kGapLevelError);
+}
+
+void CSongSplitter::SetMinSong(int32_t position)
+{
+    ClearError();
+    m_fMinSong = static_cast<float>(-static_cast<double>(position) * kSongPerStep);
+    if (!InRange(-static_cast<double>(position) / kSongStepsPerSecondExact, 1.0, 200.0))
+        SetError(kMinSongError);
+}
+
+void CSongSplitter::SetEndGap(int32_t position)
+{
+    ClearError();
+    m_fEndGap = static_cast<float>(-static_cast<double>(position) * kSongPerStep);
+    if (!InRange(-static_cast<double>(position) / kSongStepsPerSecondExact, 1.0, 30.0))
+        SetError(kEndGapError);
+}
+
+int32_t CSongSplitter::GetGapSize() const
+{
+    ClearError();
+    return TruncToInt32(static_cast<double>(m_fGapSize) * -kGapSizeStepsPerSecond);
+}
+
+int32_t CSongSplitter::GetGapLevel() const
+{
+    ClearError();
+    return TruncToInt32(std::pow(10.0, static_cast<double>(m_fGapLevel) * kDbToLog) * -32768.0);
+}
+
+int32_t CSongSplitter::GetMinSong() const
+{
+    ClearError();
+    return TruncToInt32(static_cast<double>(m_fMinSong) * kSongStepsPerSecond);
+}
+
+int32_t CSongSplitter::GetEndGap() const
+{
+    ClearError();
+    return TruncToInt32(static_cast<double>(m_fEndGap) * kSongStepsPerSecond);
+}
+
+void CSongSplitter::SetDcBlock(int32_t on)
+{
+    ClearError();
+    m_bDcBlock = on != 0;
+}
+
+void CSongSplitter::SetIgnoreClicks(int32_t on)
+{
+    ClearError();
+    m_bIgnoreClicks = on != 0;
+}
+
+void CSongSplitter::SetSamplesPerSec(int32_t rate)
+{
+    ClearError();
+    m_nSamplesPerSec = rate;
+}
+
+void CSongSplitter::SetBitsPerSample(int16_t bits)
+{
+    ClearError();
+    m_nBitsPerSample = bits;
+}
+
+void CSongSplitter::SetChannels(int16_t channels)
+{
+    ClearError();
+    m_nChannels = channels;
+}
+
+int32_t CSongSplitter::GetDcBlock() const
+{
+    ClearError();
+    return m_bDcBlock;
+}
+
+int32_t CSongSplitter::GetIgnoreClicks() const
+{
+    ClearError();
+    return m_bIgnoreClicks;
+}
+
+int32_t CSongSplitter::GetSamplesPerSec() const
+{
+    ClearError();
+    return m_nSamplesPerSec;
+}
+
+int16_t CSongSplitter::GetBitsPerSample() const
+{
+    ClearError();
+    return m_nBitsPerSample;
+}
+
+int16_t CSongSplitter::GetChannels() const
+{
+    ClearError();
+    return m_nChannels;
+}
+
+void CSongSplitter::PrepareForRecording()
+{
+    ClearError();
+    const double rate = m_nSamplesPerSec;
+    m_nGapSamples = TruncToInt64(rate * m_fGapSize * 2.0);
+    m_nMinSongSamples = TruncToInt64(rate * m_fMinSong * 2.0);
+    m_nEndGapSamples = TruncToInt64(rate * m_fEndGap * 2.0);
+    const double level = std::pow(10.0, static_cast<double>(m_fGapLevel) * kDbToLog);
+    m_fGapThreshold = static_cast<float>(m_nBitsPerSample == 16 ? level * 32768.0 : level);
+
+    m_nLastLoud = 0;
+    m_nLastCut = 0;
+    m_fDcOut[0] = m_fDcOut[1] = 0;
+    m_fDcPrevIn[0] = m_fDcPrevIn[1] = 0;
+    m_fMeanSquare[0] = m_fMeanSquare[1] = 0;
+}
+
+bool CSongSplitter::IsShorterThanEndGap(int64_t byteCount) const
+{
+    const double bytesPerFrame = m_nBitsPerSample == 16 ? 4.0 : 8.0;
+    return byteCount < TruncToInt64(static_cast<double>(m_nSamplesPerSec) * m_fEndGap * bytesPerFrame);
+}
+
+float CSongSplitter::GetPeak(int ch) const { return ch == 0 || ch == 1 ? m_fPeak[ch] : 0.0f; }
+
+float CSongSplitter::GetMeanSquare(int ch) const
+{
+    return ch == 0 || ch == 1 ? m_fMeanSquare[ch] : 0.0f;
+}
+
+int32_t CSongSplitter::GetClipped(int ch) const { return ch == 0 || ch == 1 ? m_nClipped[ch] : 0; }
+
+namespace {
+
+// Everything the per-sample loop reads and writes, kept in locals so the compiler can
+// hold it in registers; copied back to the splitter after the buffer.
+struct LoopState {
+    float fDcCoeff;
+    float fDcOut[2];
+    float fDcPrevIn[2];
+    float fClip;
+    float fThreshold;
+    float fMeanStep;
+    float fPeak[2];
+    float fMeanSquare[2];
+    int32_t nClipped[2];
+    int64_t nLastLoud;
+    int64_t nLastCut;
+    int64_t nGapSamples;
+    int64_t nMinSongSamples;
+    int64_t nEndGapSamples;
+    float fSample;
+    float fMagnitude;
+    int32_t bCut;
+    int32_t nCutOffset;
+    int32_t bEnd;
+};
+
+// One pass over n interleaved samples: DC block and clamp and write-back, clip count,
+// statistics, click filter, gap detection. Instantiated per format and switch setting so
+// the loop carries no per-sample tests of the settings.
+template <typename Sample, bool kDcBlock, bool kSmartGap>
+void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, LoopState& st)
+{
+    const int32_t bytesPerFrame = 2 * static_cast<int32_t>(sizeof(Sample));
+    const float clip = st.fClip;
+    float sample = st.fSample;
+    float magnitude = st.fMagnitude;
+    for (int32_t i = 0; i < n; ++i) {
+        const int ch = i & 1;
+        Sample raw;
+        std::memcpy(&raw, bytes + static_cast<size_t>(i) * sizeof(Sample), sizeof raw);
+        sample = static_cast<float>(raw);
+
+        if (kDcBlock) {
+            const float y = (sample - st.fDcPrevIn[ch] + st.fDcOut[ch]) * st.fDcCoeff;
+            st.fDcOut[ch] = y;
+            st.fDcPrevIn[ch] = sample;
+            sample = y;
+            if (sample > clip) {
+                sample = clip;
+                ++st.nClipped[ch];
+            } else if (sample < -clip) {
+                sample = -clip;
+                ++st.nClipped[ch];
+            }
+            const Sample out = static_cast<Sample>(sample);  // 16-bit: truncates toward zero
+            std::memcpy(bytes + static_cast<size_t>(i) * sizeof(Sample), &out, sizeof out);
+        } else if (sample >= clip || sample <= -clip) {
+            ++st.nClipped[ch];
+        }
+
+        const float a = std::fabs(sample);
+        magnitude = a;
+        if (a > st.fPeak[ch]) st.fPeak[ch] = a;
+        st.fMeanSquare[ch] += st.fMeanStep * a * a;
+
+        if (kSmartGap) {
+            sample = clickFilter[ch].Process(sample);
+            magnitude = std::fabs(sample);
+        }
+
+        if (magnitude > st.fThreshold) {
+            st.nLastLoud = i;
+            continue;
+        }
+        const int64_t silent = i - st.nLastLoud;
+        if (silent >= st.nEndGapSamples) {
+            st.bEnd = 1;
+            continue;
+        }
+        if (silent >= st.nGapSamples && i - st.nLastCut >= st.nMinSongSamples) {
+            st.bCut = 1;
+            st.nCutOffset = (i / 2) * bytesPerFrame;
+            st.nLastCut = i;
+        }
+    }
+    st.fSample = sample;
+    st.fMagnitude = magnitude;
+}
+
+template <typename Sample>
+void RunBufferFor(bool dcBlock, bool smartGap, unsigned char* bytes, int32_t n,
+                  CBiquadFilter* clickFilter, LoopState& st)
+{
+    if (dcBlock) {
+        if (smartGap) RunBuffer<Sample, true, true>(bytes, n, clickFilter, st);
+        else RunBuffer<Sample, true, false>(bytes, n, clickFilter, st);
+    } else {
+        if (smartGap) RunBuffer<Sample, false, true>(bytes, n, clickFilter, st);
+        else RunBuffer<Sample, false, false>(bytes, n, clickFilter, st);
+    }
+}
+
+}  // namespace
+
+void CSongSplitter::ProcessBuffer(void* samples, int32_t byteCount, int32_t* cutFound,
+                                  int32_t* cutOffset, int32_t* endReached)
+{
+    ClearError();
+    const bool b16 = m_nBitsPerSample == 16;
+
+    LoopState st;
+    st.fPeak[0] = st.fPeak[1] = kStatisticsFloor;
+    st.fMeanSquare[0] = st.fMeanSquare[1] = kStatisticsFloor;
+    st.nClipped[0] = st.nClipped[1] = 0;
+    int32_t n = samples != nullptr && byteCount > 0 ? byteCount / (b16 ? 2 : 4) : 0;
+    m_fClipLevel = b16 ? kClipLevel16 : kClipLevelFloat;
+
+    if (n > 0) {
+        st.fMeanStep = static_cast<float>((2.0 / n) * (b16 ? kMeanSquareCal16 : kMeanSquareCal));
+        st.fDcCoeff = m_fDcCoeff;
+        st.fDcOut[0] = m_fDcOut[0];
+        st.fDcOut[1] = m_fDcOut[1];
+        st.fDcPrevIn[0] = m_fDcPrevIn[0];
+        st.fDcPrevIn[1] = m_fDcPrevIn[1];
+        st.fClip = m_fClipLevel;
+        st.fThreshold = m_fGapThreshold;
+        st.nLastLoud = m_nLastLoud;
+        st.nLastCut = m_nLastCut;
+        st.nGapSamples = m_nGapSamples;
+        st.nMinSongSamples = m_nMinSongSamples;
+        st.nEndGapSamples = m_nEndGapSamples;
+        st.fSample = m_fSample;
+        st.fMagnitude = m_fMagnitude;
+        st.bCut = 0;
+        st.nCutOffset = 0;
+        st.bEnd = 0;
+
+        unsigned char* bytes = static_cast<unsigned char*>(samples);
+        if (b16) RunBufferFor<int16_t>(m_bDcBlock != 0, m_bIgnoreClicks != 0, bytes, n, m_clickFilter, st);
+        else RunBufferFor<float>(m_bDcBlock != 0, m_bIgnoreClicks != 0, bytes, n, m_clickFilter, st);
+
+        m_fDcOut[0] = st.fDcOut[0];
+        m_fDcOut[1] = st.fDcOut[1];
+        m_fDcPrevIn[0] = st.fDcPrevIn[0];
+        m_fDcPrevIn[1] = st.fDcPrevIn[1];
+        m_fSample = st.fSample;
+        m_fMagnitude = st.fMagnitude;
+        m_nLastLoud = st.nLastLoud - n;
+        m_nLastCut = st.nLastCut - n;
+        if (st.bCut) {
+            if (cutFound != nullptr) *cutFound = 1;
+            if (cutOffset != nullptr) *cutOffset = st.nCutOffset;
+        }
+        if (st.bEnd && endReached != nullptr) *endReached = 1;
+    }
+
+    m_fPeak[0] = st.fPeak[0];
+    m_fPeak[1] = st.fPeak[1];
+    m_fMeanSquare[0] = st.fMeanSquare[0];
+    m_fMeanSquare[1] = st.fMeanSquare[1];
+    m_nClipped[0] = st.nClipped[0];
+    m_nClipped[1] = st.nClipped[1];
+    if (b16) {
+        m_fPeak[0] *= kPeakScale16;
+        m_fPeak[1] *= kPeakScale16;
+    }
+}

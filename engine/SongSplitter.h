@@ -81,6 +81,14 @@ public:
     // is, nothing but the trailing silence of a recording that ended by itself.
     bool IsShorterThanEndGap(int64_t byteCount) const;
 
+    // Detection values derived from the settings by the last PrepareForRecording(), in
+    // interleaved samples (two per frame) and in sample units (32768 = full scale for
+    // 16-bit, 1.0 for float). They do not touch the error flag.
+    int64_t GetGapSamples() const { return m_nGapSamples; }
+    int64_t GetMinSongSamples() const { return m_nMinSongSamples; }
+    int64_t GetEndGapSamples() const { return m_nEndGapSamples; }
+    float GetGapThreshold() const { return m_fGapThreshold; }
+
     // Statistics of the buffer processed last, per channel (0 = left, 1 = right).
     // Peak: largest magnitude, 1.0 = full scale. Mean square: 0.020006042 times the
     // mean of the squared samples relative to full scale. Clipped: samples at or beyond

@@ -1,0 +1,179 @@
+// The click filter's design and recursion, and the DC-block step as the splitter
+// applies it to the recorded samples.
+#include "engine/BiquadFilter.h"
+#include "engine/SongSplitter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+// Steady-state amplitude of a sine of freq Hz through the filter.
+double SineGain(CBiquadFilter& filter, double freq, int rate)
+{
+    double peak = 0;
+    const int settle = rate / 10;
+    for (int i = 0; i < settle + rate / 10; ++i) {
+        const float y = filter.Process(static_cast<float>(std::sin(2 * kPi * freq * i / rate)));
+        if (i >= settle) peak = std::max(peak, std::fabs(static_cast<double>(y)));
+    }
+    return peak;
+}
+
+TEST(ClickFilter, LowPass_HasUnityGainAtZeroHertz)
+{
+    CBiquadFilter filter;
+    filter.Design("LP", 2900, 44100);
+    ASSERT_EQ(0, filter.HasError());
+    float y = 0;
+    for (int i = 0; i < 2000; ++i) y = filter.Process(1.0f);
+    EXPECT_NEAR(1.0, y, 1e-4);
+}
+
+// The stored coefficients are unnormalised; the recursion's division by a0 must give the
+// textbook Butterworth response: b = (0.0327713, 0.0655425, 0.0327713),
+// a = (1, -1.4266441, 0.5577293) for 2900 Hz at 44100 Hz.
+TEST(ClickFilter, LowPass_ImpulseResponseMatchesTheButterworthDesign)
+{
+    const double K = std::tan(kPi * 2900 / 44100);
+    const double n = 1 / (1 + std::sqrt(2.0) * K + K * K);
+    const double b0 = K * K * n, b1 = 2 * b0, b2 = b0;
+    const double a1 = 2 * (K * K - 1) * n, a2 = (1 - std::sqrt(2.0) * K + K * K) * n;
+    EXPECT_NEAR(0.0327713, b0, 1e-7);
+    EXPECT_NEAR(-1.4266441, a1, 1e-7);
+
+    CBiquadFilter filter;
+    filter.Design("LP", 2900, 44100);
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    for (int i = 0; i < 64; ++i) {
+        const double x = i == 0 ? 1.0 : 0.0;
+        const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        EXPECT_NEAR(y, filter.Process(static_cast<float>(x)), 2e-4) << "sample " << i;
+    }
+}
+
+TEST(ClickFilter, LowPass_IsThreeDecibelsDownAtTheCornerAndStopsClicks)
+{
+    CBiquadFilter filter;
+    filter.Design("LP", 2900, 44100);
+    EXPECT_NEAR(std::sqrt(0.5), SineGain(filter, 2900, 44100), 0.01);
+    filter.Design("LP", 2900, 44100);
+    EXPECT_LT(SineGain(filter, 15000, 44100), 0.02);
+    filter.Design("LP", 2900, 44100);
+    EXPECT_NEAR(1.0, SineGain(filter, 100, 44100), 0.01);
+}
+
+TEST(ClickFilter, HighPass_MirrorsTheLowPassAtHalfTheRateMinusTheCorner)
+{
+    CBiquadFilter filter;
+    filter.Design("HP", 1000, 8000);
+    ASSERT_EQ(0, filter.HasError());
+    float y = 1;
+    for (int i = 0; i < 2000; ++i) y = filter.Process(1.0f);
+    EXPECT_NEAR(0.0, y, 1e-4);
+    // Nyquist passes; the -3 dB point sits at 4000 - 3000 = 1000 Hz.
+    filter.Design("HP", 1000, 8000);
+    for (int i = 0; i < 2000; ++i) y = filter.Process(i % 2 ? -1.0f : 1.0f);
+    EXPECT_NEAR(1.0, std::fabs(y), 1e-3);
+    filter.Design("HP", 1000, 8000);
+    EXPECT_NEAR(std::sqrt(0.5), SineGain(filter, 1000, 8000), 0.01);
+}
+
+TEST(ClickFilter, UnknownType_SetsTheErrorAndLeavesAFilterThatPassesNothingUseful)
+{
+    CBiquadFilter filter;
+    EXPECT_STREQ("No error", filter.GetErrorText());
+    filter.Design("BP", 2900, 44100);
+    EXPECT_EQ(1, filter.HasError());
+    EXPECT_STREQ("You asked for the filter type, BP, and it does not exist.", filter.GetErrorText());
+    filter.Design("lp", 2900, 44100);  // the comparison is case-sensitive
+    EXPECT_EQ(1, filter.HasError());
+    EXPECT_STREQ("You asked for the filter type, lp, and it does not exist.", filter.GetErrorText());
+    filter.Design(nullptr, 2900, 44100);
+    EXPECT_EQ(1, filter.HasError());
+    filter.Design("LP", 2900, 44100);
+    EXPECT_EQ(0, filter.HasError());
+    // Nonsense rates and corners design nothing harmful.
+    filter.Design("LP", 2900, 0);
+    filter.Process(1.0f);
+    filter.Design("HP", INT32_MIN, INT32_MAX);
+    filter.Process(1.0f);
+    filter.Design("HP", INT32_MAX, -8000);
+    filter.Process(1.0f);
+}
+
+// The DC-block step as it reaches the file: float samples so the values are not
+// truncated. Both channels run their own filter.
+std::vector<float> DcBlocked(std::vector<float> samples)
+{
+    CSongSplitter splitter;
+    splitter.SetBitsPerSample(32);
+    splitter.SetDcBlock(1);
+    splitter.SetIgnoreClicks(0);
+    splitter.PrepareForRecording();
+    int32_t cut = 0, offset = 0, end = 0;
+    splitter.ProcessBuffer(samples.data(), static_cast<int32_t>(samples.size() * sizeof(float)), &cut,
+                           &offset, &end);
+    return samples;
+}
+
+TEST(DcBlock, Impulse_GivesTheFirstOrderHighPassResponse)
+{
+    // Left: 1, 0, 0, 0. Right: 0 throughout.
+    const std::vector<float> out = DcBlocked({1, 0, 0, 0, 0, 0, 0, 0});
+    const float expected[] = {0.991524f, -0.0084042f, -0.0083330f, -0.0082624f};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(expected[i], out[2 * i], 2e-7) << i;
+        EXPECT_EQ(0.0f, out[2 * i + 1]);
+    }
+}
+
+TEST(DcBlock, Step_DecaysByTheCoefficientPerSample)
+{
+    const float R = 0.99152392f;
+    std::vector<float> in(2000, 0.5f);
+    for (size_t i = 1; i < in.size(); i += 2) in[i] = -0.25f;
+    const std::vector<float> out = DcBlocked(in);
+    double left = 0.5, right = -0.25;
+    for (size_t f = 0; f < in.size() / 2; ++f) {
+        left *= R;
+        right *= R;
+        ASSERT_NEAR(left, out[2 * f], 1e-6) << f;
+        ASSERT_NEAR(right, out[2 * f + 1], 1e-6) << f;
+    }
+}
+
+TEST(DcBlock, SixteenBitStep_IsWrittenBackTruncatedTowardZero)
+{
+    CSongSplitter splitter;
+    splitter.SetDcBlock(1);
+    splitter.PrepareForRecording();
+    int16_t samples[] = {1000, -1000, 1000, -1000, 1000, -1000, 0, 0};
+    int32_t cut = 0, offset = 0, end = 0;
+    splitter.ProcessBuffer(samples, sizeof samples, &cut, &offset, &end);
+    // 991.524, 983.120, 974.787, then (0 - 1000 + 974.787) * R = -24.999
+    const int16_t expected[] = {991, -991, 983, -983, 974, -974, -24, 24};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(expected[i], samples[i]) << i;
+}
+
+TEST(DcBlock, StateIsClearedForEachRecording)
+{
+    CSongSplitter splitter;
+    splitter.SetBitsPerSample(32);
+    splitter.PrepareForRecording();
+    float a[] = {0.5f, 0.5f, 0.5f, 0.5f};
+    int32_t cut = 0, offset = 0, end = 0;
+    splitter.ProcessBuffer(a, sizeof a, &cut, &offset, &end);
+    splitter.PrepareForRecording();
+    float b[] = {0.5f, 0.5f};
+    splitter.ProcessBuffer(b, sizeof b, &cut, &offset, &end);
+    EXPECT_FLOAT_EQ(0.5f * 0.99152392f, b[0]);
+    EXPECT_FLOAT_EQ(0.5f * 0.99152392f, b[1]);
+}
+
+}  // namespace
