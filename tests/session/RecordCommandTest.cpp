@@ -1,0 +1,191 @@
+// The Record command's checks: every way it can fail, what the user is told, what stays
+// on disk, and that the window is idle afterwards.
+
+#include "SessionTestSupport.h"
+
+using namespace sessiontest;
+
+namespace {
+
+class RecordCommandTest : public ::testing::Test {
+protected:
+    // Nothing about the session may have changed the window into the recording state.
+    void ExpectIdle()
+    {
+        EXPECT_FALSE(rig.session.IsRecording());
+        EXPECT_TRUE(rig.window.m_controls.empty());
+        EXPECT_FALSE(rig.waveFile.IsOpen());
+    }
+
+    void ExpectOneError(const std::string& strText)
+    {
+        ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+        EXPECT_EQ(rig.prompt.m_boxes[0].strText, strText);
+        EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "ERROR");
+        EXPECT_EQ(rig.prompt.m_boxes[0].buttons, PromptButtons::Ok);
+        EXPECT_EQ(rig.prompt.m_boxes[0].icon, PromptIcon::Stop);
+    }
+
+    SessionRig rig;
+    CTempDir dir;
+};
+
+// An empty WAV file as the first numbered file must remain after a failed start: the
+// header alone, with no samples.
+void ExpectHeaderOnly(const std::string& strPath, int64_t nBytes)
+{
+    EXPECT_EQ(FileSize(strPath), nBytes) << strPath;
+    ReadBack rb = ReadSound(strPath);
+    EXPECT_TRUE(rb.bOk) << strPath;
+    EXPECT_EQ(rb.nFrames, 0);
+}
+
+}  // namespace
+
+TEST_F(RecordCommandTest, NoBaseFileAsksForOneAndRunsNew)
+{
+    rig.session.OnRecord();
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+    EXPECT_EQ(rig.prompt.m_boxes[0].strText, "You need to enter a Base File Name.");
+    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "Missing Destination");
+    EXPECT_EQ(rig.prompt.m_boxes[0].buttons, PromptButtons::Ok);
+    EXPECT_EQ(rig.prompt.m_boxes[0].icon, PromptIcon::Exclamation);
+    EXPECT_EQ(rig.window.m_nNewCommands, 1);
+    ExpectIdle();
+}
+
+TEST_F(RecordCommandTest, WriterNameWithoutASelectedEntryCountsAsNoBaseFile)
+{
+    rig.waveFile.SetFileName((dir / "Song.wav").c_str());
+    rig.session.OnRecord();
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "Missing Destination");
+    EXPECT_EQ(rig.window.m_nNewCommands, 1);
+    EXPECT_FALSE(Exists(dir / "Song1.wav"));
+    ExpectIdle();
+}
+
+TEST_F(RecordCommandTest, ExistingNumberedFileAnsweredNoChangesNothing)
+{
+    std::ofstream(dir / "Song3.wav") << "keep me";
+    rig.ChooseBase(dir / "Song.wav");
+    rig.prompt.m_answers = {PromptAnswer::No};
+    rig.session.OnRecord();
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+    const ShownBox& box = rig.prompt.m_boxes[0];
+    EXPECT_EQ(box.strText, "The file, " + (dir / "Song3.wav") +
+                               ", exists.\nIf you will be recording 3 song(s),\nthis file and "
+                               "possibly any sequentially \nnumbered files will be overwritten.\n\n"
+                               "Do you want to overwrite the file(s)?");
+    EXPECT_EQ(box.strCaption, "File Exists");
+    EXPECT_EQ(box.buttons, PromptButtons::YesNo);
+    EXPECT_EQ(box.icon, PromptIcon::Question);
+    EXPECT_FALSE(Exists(dir / "Song1.wav"));
+    EXPECT_EQ(ReadAll(dir / "Song3.wav"), "keep me");
+    EXPECT_EQ(rig.window.m_nFocusMoves, 0);
+    ExpectIdle();
+}
+
+TEST_F(RecordCommandTest, NumbersAboveNineAreNeverAskedAbout)
+{
+    std::ofstream(dir / "Song12.wav") << "x";
+    std::ofstream(dir / "Song10.wav") << "x";
+    rig.ChooseBase(dir / "Song.wav");
+    // The device cannot be found, so the command stops after the question would have come.
+    rig.waveIn.SetDevice(9999);
+    rig.session.OnRecord();
+    for (const ShownBox& box : rig.prompt.m_boxes) EXPECT_NE(box.strCaption, "File Exists");
+}
+
+TEST_F(RecordCommandTest, FileThatCannotBeCreatedIsReportedWithItsPath)
+{
+    std::string strBase = dir / "missing-folder/Song.wav";
+    rig.ChooseBase(strBase);
+    rig.session.OnRecord();
+    ExpectOneError("Cannot create output file " + (dir / "missing-folder/Song1.wav") +
+                   ".\nProbably in use by another program!\n");
+    EXPECT_EQ(rig.window.m_nFocusMoves, 1);
+    ExpectIdle();
+}
+
+TEST_F(RecordCommandTest, HeaderThatCannotBeWrittenIsReported)
+{
+    // The first numbered file is a full disk.
+    ASSERT_EQ(::symlink("/dev/full", (dir / "Song1.wav").c_str()), 0);
+    rig.ChooseBase(dir / "Song.wav");
+    rig.prompt.m_answers = {PromptAnswer::Yes};
+    rig.session.OnRecord();
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
+    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "File Exists");
+    EXPECT_EQ(rig.prompt.m_boxes[1].strText, "Cannot write to " + (dir / "Song1.wav") + ".\n");
+    EXPECT_EQ(rig.prompt.m_boxes[1].strCaption, "ERROR");
+    EXPECT_EQ(rig.prompt.m_boxes[1].icon, PromptIcon::Stop);
+    EXPECT_EQ(rig.window.m_nFocusMoves, 0);
+    EXPECT_FALSE(rig.session.IsRecording());
+    EXPECT_TRUE(rig.window.m_controls.empty());
+}
+
+// The device refuses the format: one of three texts by rate and depth, or the device's.
+struct FormatCase {
+    int32_t nRate;
+    int16_t nBits;
+    const char* szText;  // null: the device's own text
+    int64_t nHeaderBytes;
+};
+
+class UnsupportedFormatTest : public RecordCommandTest, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(UnsupportedFormatTest, MessageDependsOnRateAndDepthAndLeavesAnEmptyFirstFile)
+{
+    const FormatCase& c = GetParam();
+    rig.splitter.SetSamplesPerSec(c.nRate);
+    rig.splitter.SetBitsPerSample(c.nBits);
+    rig.waveIn.SetDevice(9999);  // no such input device
+    rig.ChooseBase(dir / "Song.wav");
+    rig.session.OnRecord();
+
+    ExpectOneError(c.szText ? c.szText : "Sorry, sound card does not support this RECORD WAV format.\n");
+    EXPECT_EQ(rig.window.m_nFocusMoves, 1);
+    ExpectHeaderOnly(dir / "Song1.wav", c.nHeaderBytes);
+    ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RecordCommand, UnsupportedFormatTest,
+    ::testing::Values(
+        FormatCase{48000, 32,
+                   "Your sound card does not support 48 kHz and/or 24 bit recording.\nPlease change "
+                   "one or both of these features in the \nCustomize settings window.\n",
+                   46},
+        FormatCase{48000, 16,
+                   "Your sound card does not support 48 kHz recording.\nPlease change this feature "
+                   "in the Customize settings window.\n",
+                   44},
+        FormatCase{44100, 32,
+                   "Your sound card does not support 24 bit recording.\nPlease change this feature "
+                   "in the Customize settings window.\n",
+                   46},
+        FormatCase{22050, 16, nullptr, 44}));
+
+TEST_F(RecordCommandTest, FormatWithoutRateOrDepthIsRefusedBeforeAnythingIsWritten)
+{
+    rig.ChooseBase(dir / "Song.wav");
+    rig.splitter.SetSamplesPerSec(0);
+    rig.session.OnRecord();
+    ExpectOneError("The recording format is not valid: 0 Hz, 16 bits per sample, 2 channels.\n"
+                   "Please choose the sample rate and the bit depth again in the Customize settings "
+                   "window.\n");
+    EXPECT_FALSE(Exists(dir / "Song1.wav"));
+    ExpectIdle();
+
+    rig.prompt.m_boxes.clear();
+    rig.splitter.SetSamplesPerSec(44100);
+    rig.splitter.SetBitsPerSample(0);
+    rig.session.OnRecord();
+    ExpectOneError("The recording format is not valid: 44100 Hz, 0 bits per sample, 2 channels.\n"
+                   "Please choose the sample rate and the bit depth again in the Customize settings "
+                   "window.\n");
+    EXPECT_FALSE(Exists(dir / "Song1.wav"));
+    ExpectIdle();
+}
