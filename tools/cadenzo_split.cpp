@@ -6,6 +6,7 @@
 #include "capture/WaveFile.h"
 #include "capture/WaveIn.h"
 #include "engine/SongSplitter.h"
+#include "settings/PresetCommands.h"
 #include "tools/ConsoleWindow.h"
 #include "tools/SplitOptions.h"
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -103,11 +105,30 @@ bool SameFile(const std::string& a, const std::string& b)
 
 int main(int argc, char** argv)
 {
+    // --preset and --list-presets read the preset file of the working directory.
+    CPresetCommandLine presetArgs;
+    if (!presetArgs.Extract(argc, argv)) return Fail(2, presetArgs.m_strError);
+    CPresetList presets;
+    if (presetArgs.m_bListPresets || presetArgs.m_strPreset) {
+        std::string strPresetError;
+        const bool bLoaded = LoadPresetsForCommand(presets, &strPresetError);
+        if (presetArgs.m_bListPresets) {
+            std::fputs(FormatPresetList(presets).c_str(), stdout);
+            std::fflush(stdout);
+            return bLoaded ? 0 : Fail(1, strPresetError);
+        }
+        if (!bLoaded) return Fail(1, strPresetError);
+    }
+
     CSplitOptions options;
-    switch (options.Parse(argc, argv)) {
-    case CSplitOptions::Outcome::Help:
-        std::fputs(CSplitOptions::HelpText().c_str(), stdout);
+    switch (options.Parse(presetArgs.Argc(), presetArgs.Argv())) {
+    case CSplitOptions::Outcome::Help: {
+        std::string strHelp = CSplitOptions::HelpText();
+        const size_t nAt = strHelp.find("  -h, --help");
+        strHelp.insert(nAt == std::string::npos ? strHelp.size() : nAt, PresetOptionsHelp());
+        std::fputs(strHelp.c_str(), stdout);
         return 0;
+    }
     case CSplitOptions::Outcome::Error:
         return Fail(2, options.m_strError);
     case CSplitOptions::Outcome::Run:
@@ -116,12 +137,22 @@ int main(int argc, char** argv)
 
     CSongSplitter splitter;
     std::string strError;
+    std::optional<int16_t> presetBits;
+    if (presetArgs.m_strPreset) {
+        const CPresets* pPreset = presets.Find(*presetArgs.m_strPreset);
+        if (!pPreset)
+            return Fail(2, "there is no preset named '" + *presetArgs.m_strPreset + "' (see --list-presets).");
+        if (!ApplyPresetToSplitter(*pPreset, splitter, &strError)) return Fail(2, strError);
+        presetBits = pPreset->m_nBitsPerSample;
+    }
     if (!options.ApplyTo(splitter, &strError)) return Fail(2, strError);
 
     // The input: something libsndfile reads, with one or two channels.
     WaveInFileInfo info;
     if (!CWaveIn::ProbeFile(options.m_strInput.c_str(), &info, &strError)) return Fail(1, strError);
-    const int16_t nBits = options.m_nBits ? *options.m_nBits : static_cast<int16_t>(info.bWide ? 32 : 16);
+    const int16_t nBits = options.m_nBits ? *options.m_nBits
+                          : presetBits   ? *presetBits
+                                         : static_cast<int16_t>(info.bWide ? 32 : 16);
     splitter.SetSamplesPerSec(info.nRate);
     splitter.SetBitsPerSample(nBits);
     splitter.SetChannels(2);
