@@ -1,6 +1,40 @@
 #include "capture/WaveFile.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+const char kCreateError[] = "Cannot create output file %s.\nProbably in use by another program!\n";
+const char kBitsError[] = "Not an acceptable number of bits per sample.\n";
+const char kWriteError[] = "Cannot write to %s.\n";
+const char kReadError[] = "Cannot read from %s\n";
+const char kCloseError[] = "Cannot close input file %s.\n";
+
+const int32_t kPcmHeaderBytes = 44;
+const int32_t kFloatHeaderBytes = 46;
+const int32_t kMaxBufferBytes = 64 * 1024 * 1024;  // larger requests get this much
+const int64_t kMaxRiffSize = 0xFFFFFFFFll;
+
+void PutU16(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutU32(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+}  // namespace
 
 CWaveFile::CWaveFile()
     : m_bNameTooLong(false), m_hFile(-1), m_nHeaderBytes(0), m_nDataBytes(0),
@@ -10,10 +44,289 @@ CWaveFile::CWaveFile()
     m_szFileName[0] = '\0';
     std::strcpy(m_szError, "No error");
 }
-CWaveFile::~CWaveFile() {}
-void CWaveFile::SetFileName(const char*) {}
-void CWaveFile::Create() {}
-void CWaveFile::WriteHeader(int16_t, int32_t, int16_t, int32_t) {}
-int32_t CWaveFile::Write(const void*, int32_t) { return 0; }
-void CWaveFile::Close() {}
-int64_t CWaveFile::GetMaxDataBytes() const { return 0; }
+
+CWaveFile::~CWaveFile()
+{
+    CloseHandle();
+    FreeBuffer();
+}
+
+void CWaveFile::SetError(const char* format)
+{
+    m_bError = 1;
+    std::snprintf(m_szError, sizeof m_szError, format, m_szFileName);
+}
+
+void CWaveFile::SetFileName(const char* path)
+{
+    ClearError();
+    if (path == nullptr) path = "";
+    const size_t length = std::strlen(path);
+    m_bNameTooLong = length >= sizeof m_szFileName;
+    const size_t kept = m_bNameTooLong ? sizeof m_szFileName - 1 : length;
+    std::memcpy(m_szFileName, path, kept);
+    m_szFileName[kept] = '\0';
+}
+
+void CWaveFile::Create()
+{
+    ClearError();
+    CloseHandle();
+    m_nHeaderBytes = 0;
+    m_nDataBytes = 0;
+    m_nDiskDataBytes = 0;
+    m_bWriteFailed = false;
+    m_nBufferFill = 0;
+    if (m_bNameTooLong || m_szFileName[0] == '\0') {
+        SetError(kCreateError);
+        return;
+    }
+    m_hFile = ::open(m_szFileName, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_hFile < 0) SetError(kCreateError);
+}
+
+void CWaveFile::WriteHeader(int16_t bits, int32_t rate, int16_t channels, int32_t ioBufferSize)
+{
+    ClearError();
+    uint16_t tag;
+    if (bits == 8 || bits == 16 || bits == 24) {
+        tag = 1;
+    } else if (bits == 32 || bits == 64) {
+        tag = 3;
+    } else {
+        SetError(kBitsError);
+        return;
+    }
+
+    // Unsigned arithmetic: a nonsense rate or channel count gives a nonsense header,
+    // never an overflow.
+    WaveFormat format;
+    format.tag = tag;
+    format.channels = static_cast<uint16_t>(channels);
+    format.samplesPerSec = static_cast<uint32_t>(rate);
+    format.avgBytesPerSec = static_cast<uint32_t>(bits / 8) * static_cast<uint32_t>(rate) *
+                            static_cast<uint32_t>(static_cast<uint16_t>(channels));
+    format.blockAlign = static_cast<uint16_t>((static_cast<int32_t>(channels) * bits) / 8);
+    format.bitsPerSample = static_cast<uint16_t>(bits);
+    format.extraSize = 0;
+    m_format = format;
+
+    if (m_hFile < 0 || m_nHeaderBytes != 0) {
+        SetError(kWriteError);
+        return;
+    }
+
+    // RIFF header, "fmt " chunk (16 bytes for PCM, 18 with the extra size for float) and
+    // the "data" chunk header. The sizes describe an empty file from the start, and are
+    // kept up to date as data reaches the disk.
+    const int32_t headerBytes = tag == 1 ? kPcmHeaderBytes : kFloatHeaderBytes;
+    const uint32_t fmtBytes = tag == 1 ? 16 : 18;
+    uint8_t header[kFloatHeaderBytes];
+    std::memcpy(header + 0, "RIFF", 4);
+    PutU32(header + 4, static_cast<uint32_t>(headerBytes - 8));
+    std::memcpy(header + 8, "WAVE", 4);
+    std::memcpy(header + 12, "fmt ", 4);
+    PutU32(header + 16, fmtBytes);
+    PutU16(header + 20, format.tag);
+    PutU16(header + 22, format.channels);
+    PutU32(header + 24, format.samplesPerSec);
+    PutU32(header + 28, format.avgBytesPerSec);
+    PutU16(header + 32, format.blockAlign);
+    PutU16(header + 34, format.bitsPerSample);
+    uint8_t* data = header + 36;
+    if (tag != 1) {
+        PutU16(header + 36, format.extraSize);
+        data += 2;
+    }
+    std::memcpy(data, "data", 4);
+    PutU32(data + 4, 0);
+
+    int64_t written = 0;
+    if (!WriteAll(header, headerBytes, &written)) {
+        SetError(kWriteError);
+        return;
+    }
+    m_nHeaderBytes = headerBytes;
+
+    // The I/O buffer. Its size cannot fail the header: without memory the file is
+    // written unbuffered.
+    int32_t size = ioBufferSize <= 0 ? 0 : (ioBufferSize > kMaxBufferBytes ? kMaxBufferBytes : ioBufferSize);
+    if (size != m_nBufferSize) {
+        FreeBuffer();
+        if (size > 0) {
+            m_pBuffer = new (std::nothrow) uint8_t[static_cast<size_t>(size)];
+            m_nBufferSize = m_pBuffer != nullptr ? size : 0;
+        }
+    }
+    m_nBufferFill = 0;
+}
+
+int64_t CWaveFile::GetMaxDataBytes() const
+{
+    const int64_t header = m_nHeaderBytes != 0 ? m_nHeaderBytes : kFloatHeaderBytes;
+    const int64_t room = kMaxRiffSize - (header - 8);  // for data and pad
+    return room % 2 == 0 ? room : room - 1;           // an odd size needs the pad byte too
+}
+
+int32_t CWaveFile::Write(const void* data, int32_t count)
+{
+    ClearError();
+    if (m_hFile < 0) {
+        SetError(kReadError);
+        return 0;
+    }
+    if (count == 0) return 0;
+    if (data == nullptr || count < 0 || m_nHeaderBytes == 0 || m_bWriteFailed ||
+        m_nDataBytes + count > GetMaxDataBytes()) {
+        SetError(kWriteError);
+        return 0;
+    }
+
+    const int64_t start = m_nDataBytes;  // where this call's bytes begin in the data
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    int32_t offset = 0;
+    while (offset < count) {
+        const int32_t left = count - offset;
+        if (m_nBufferFill == 0 && left >= m_nBufferSize) {
+            // Nothing waiting and at least a buffer's worth: straight to the file.
+            int64_t written = 0;
+            const bool ok = WriteAll(bytes + offset, left, &written);
+            m_nDiskDataBytes += written;
+            if (!ok) break;
+            UpdateSizes(false);
+            offset = count;
+        } else if (m_nBufferFill == m_nBufferSize) {
+            if (!Flush()) break;
+        } else {
+            const int32_t room = m_nBufferSize - m_nBufferFill;
+            const int32_t step = left < room ? left : room;
+            std::memcpy(m_pBuffer + m_nBufferFill, bytes + offset, static_cast<size_t>(step));
+            m_nBufferFill += step;
+            offset += step;
+        }
+    }
+
+    if (offset == count && !m_bWriteFailed) {
+        m_nDataBytes += count;
+        return count;
+    }
+
+    // The disk took less than asked. The file ends where the disk stopped, cut back to
+    // whole frames so that every reader sees the same samples; later writes are refused
+    // rather than leave a hole in the recording.
+    m_bWriteFailed = true;
+    m_nBufferFill = 0;
+    const int64_t frame = m_format.blockAlign != 0 ? m_format.blockAlign : 1;
+    m_nDiskDataBytes -= m_nDiskDataBytes % frame;
+    if (::ftruncate(m_hFile, m_nHeaderBytes + m_nDiskDataBytes) == 0)
+        ::lseek(m_hFile, 0, SEEK_END);
+    m_nDataBytes = m_nDiskDataBytes;
+    UpdateSizes(false);
+    SetError(kWriteError);
+    const int64_t mine = m_nDiskDataBytes - start;
+    return mine <= 0 ? 0 : static_cast<int32_t>(mine);
+}
+
+void CWaveFile::Close()
+{
+    ClearError();
+    if (m_hFile < 0) {
+        SetError(kWriteError);
+        return;
+    }
+    bool ok = m_nHeaderBytes != 0;
+    if (ok && m_nBufferFill > 0 && !m_bWriteFailed) {
+        if (!Flush()) {
+            // Keep what reached the disk, in whole frames, as a failed Write() would.
+            m_bWriteFailed = true;
+            const int64_t frame = m_format.blockAlign != 0 ? m_format.blockAlign : 1;
+            m_nDiskDataBytes -= m_nDiskDataBytes % frame;
+            if (::ftruncate(m_hFile, m_nHeaderBytes + m_nDiskDataBytes) == 0)
+                ::lseek(m_hFile, 0, SEEK_END);
+            m_nDataBytes = m_nDiskDataBytes;
+        }
+    }
+    m_nBufferFill = 0;
+    if (m_bWriteFailed) ok = false;
+    if (m_nHeaderBytes != 0) {
+        bool padded = true;
+        if (m_nDiskDataBytes % 2 != 0) {
+            const uint8_t pad = 0;
+            int64_t written = 0;
+            padded = WriteAll(&pad, 1, &written);
+        }
+        if (!padded || !UpdateSizes(padded)) ok = false;
+    }
+    const int rc = ::close(m_hFile);  // on Linux the descriptor is released even on error
+    m_hFile = -1;
+    if (!ok) SetError(kWriteError);
+    else if (rc != 0) SetError(kCloseError);
+}
+
+bool CWaveFile::WriteAll(const void* data, int64_t count, int64_t* written)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    *written = 0;
+    while (*written < count) {
+        const ssize_t n = ::write(m_hFile, p + *written, static_cast<size_t>(count - *written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        *written += n;
+    }
+    return true;
+}
+
+bool CWaveFile::WriteAt(int64_t offset, const void* data, int64_t count)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(m_hFile, p + done, static_cast<size_t>(count - done), offset + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// Writes the waiting bytes of the I/O buffer and brings the sizes up to date.
+bool CWaveFile::Flush()
+{
+    int64_t written = 0;
+    const bool ok = WriteAll(m_pBuffer, m_nBufferFill, &written);
+    m_nDiskDataBytes += written;
+    if (!ok) return false;
+    m_nBufferFill = 0;
+    UpdateSizes(false);
+    return true;
+}
+
+// Writes the RIFF size (file length - 8) and the data size for the sample bytes on
+// disk; final adds the pad byte of an odd size to the RIFF size.
+bool CWaveFile::UpdateSizes(bool final)
+{
+    const int64_t pad = final && m_nDiskDataBytes % 2 != 0 ? 1 : 0;
+    uint8_t riff[4];
+    uint8_t data[4];
+    PutU32(riff, static_cast<uint32_t>(m_nHeaderBytes - 8 + m_nDiskDataBytes + pad));
+    PutU32(data, static_cast<uint32_t>(m_nDiskDataBytes));
+    return WriteAt(4, riff, 4) && WriteAt(m_nHeaderBytes - 4, data, 4);
+}
+
+// Closes an open file without its pad byte, keeping whatever can still reach the disk.
+void CWaveFile::CloseHandle()
+{
+    if (m_hFile < 0) return;
+    if (m_nHeaderBytes != 0 && m_nBufferFill > 0 && !m_bWriteFailed) Flush();
+    m_nBufferFill = 0;
+    ::close(m_hFile);
+    m_hFile = -1;
+}
+
+void CWaveFile::FreeBuffer()
+{
+    delete[] m_pBuffer;
+    m_pBuffer = nullptr;
+    m_nBufferSize = 0;
+    m_nBufferFill = 0;
+}
