@@ -3,9 +3,11 @@
 // (libsndfile), handed out as blocks of a fixed size through two alternating buffers.
 
 #include "capture/AutoResetEvent.h"
+#include "capture/CaptureRing.h"
 #include "capture/WaveFile.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -59,6 +61,8 @@ struct WaveInFileInfo {
 };
 
 class IWaveInSource;
+class CWaveInSink;
+class CLossQueue;
 
 /**
  * One capture device: the sound card's input (PortAudio) or, after UseFileSource(), a
@@ -74,10 +78,13 @@ class IWaveInSource;
  * exactly the buffer size are then completed in capture order, alternately in buffer 0
  * and buffer 1, with one WIM_DATA notification each; GetNextBuffer() copies out the
  * completed buffer (0, 1, 0, 1, ...) and queues it again. A buffer is not completed
- * again until it has been handed out, so at most two notifications are outstanding.
- * When a buffer is handed out and the other one is already complete, the notification
- * function is called once more for it, so a consumer that waits on an auto-reset event
- * never sleeps while a block is waiting.
+ * again until it has been handed out, so at most two blocks wait to be collected.
+ * Notifications can merge in an auto-reset event (or be wiped by a Reset() of it), so the
+ * notification is repeated where that is safe: when a buffer is handed out and the other
+ * one is already complete, while both wait to be collected, and while the last block of a
+ * file waits. A consumer that waits on an auto-reset event thus never sleeps while a block
+ * is waiting, and never wakes to find none. Best practice all the same: reset the event
+ * after Open() and before Start(); blocks can complete as soon as Start() begins.
  *
  * Audio is never lost silently: what the ring must drop when it is full, and what the
  * sound card failed to deliver by the monotonic clock (frames received against elapsed
@@ -177,14 +184,31 @@ public:
     // The buffer that the next GetNextBuffer hands out (0 or 1).
     int32_t GetCurrentIndex() const { return m_nCurrent; }
 
+    // Test hook: the sound card source throws away nFrames once it has received nAfter
+    // frames, as a sound server that fell behind would, telling nobody; only the clock
+    // check can notice. 0 frames for none. Set before Start().
+    void SetTestDiscard(int64_t nAfter, int64_t nFrames)
+    {
+        m_nTestDiscardAfter = nAfter;
+        m_nTestDiscardFrames = nFrames;
+    }
+
 private:
     friend class CWaveInSink;
     void ClearError() { m_bError = 0; }
     void SetError(const char* szText);
+    // Moves the capture thread's loss reports into m_losses, merging neighbours.
     void CollectLosses();
-    // Completes the buffers that the ring can fill, notifying once per block.
+    void AddLoss(const WaveInLoss& loss);
+    // Completes the buffers that the ring can fill, in order, notifying once per block.
     // Called with m_mtxHandout held.
     void CompleteLocked();
+    // Repeats the notification where that is safe (see the class comment). Called with
+    // m_mtxHandout held.
+    void RemindLocked();
+    // Hands out the next piece of the stream after Stop. Called with m_mtxHandout held.
+    int32_t TakeStoppedLocked(void* pDest);
+    void Notify(uint32_t nMessage);
 
     enum class State { Closed, Open, Running, Stopped };
     enum class BufferState { Idle, Queued, Done };
@@ -194,26 +218,36 @@ private:
     bool m_bFilePaced;
     std::unique_ptr<uint8_t[]> m_pBuffer[2];
     int32_t m_nBufferBytes[2];   // allocated size of each buffer
-    int32_t m_nCurrent;          // the buffer handed out next
+    int32_t m_nCurrent;          // the buffer handed out next (0 or 1)
     int32_t m_nBufferSize;       // bytes per block, as last given to AllocateBuffers
     int32_t m_nLastBytes;        // bytes delivered by the last GetNextBuffer/Stop/Drain
-    int32_t m_bError;
-    char m_szError[1024];
+    int32_t m_bError;            // 1 if the last operation failed
+    char m_szError[1024];        // message of the last failure
 
     State m_state;
-    WaveFormat m_format;
+    WaveFormat m_format;         // format of the open device
     WaveInNotifyProc m_pNotify;
     void* m_pContext;
     std::unique_ptr<IWaveInSource> m_pSource;
-    std::unique_ptr<class CWaveInSink> m_pSink;
+    std::unique_ptr<CWaveInSink> m_pSink;
 
-    std::mutex m_mtxHandout;     // buffer states and the ring's read side
+    // Shared with the capture thread. m_mtxHandout guards the buffer states, the fill
+    // target and the ring's reading side; the ring's writing side is the capture thread's.
+    std::mutex m_mtxHandout;
+    std::condition_variable m_cvSpace;   // the ring has been read from, or a stop is asked
+    CCaptureRing m_ring;
     BufferState m_bufferState[2];
-    int32_t m_nRecorded[2];      // bytes in each completed buffer
-    int32_t m_nFillTarget;       // the buffer the ring completes next
+    int32_t m_nRecorded[2];              // bytes in each completed buffer
+    int32_t m_nFillTarget;               // the buffer the ring completes next
+    bool m_bEndBlockDone;                // the short block after the end of the stream is made
+    std::atomic<bool> m_bSourceEnded;    // the source will push nothing more
+    std::atomic<bool> m_bStopping;       // Stop/Close under way: waiting pushes give up
+    std::unique_ptr<CLossQueue> m_pLossQueue;
+    std::atomic<int64_t> m_nTestDiscardAfter;
+    std::atomic<int64_t> m_nTestDiscardFrames;
+
     int64_t m_nDelivered;        // bytes handed out since Start
     double m_fRingSeconds;
-
     std::atomic<int64_t> m_nDroppedFrames;
     std::atomic<int64_t> m_nMissingFrames;
     std::vector<WaveInLoss> m_losses;

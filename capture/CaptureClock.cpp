@@ -1,0 +1,59 @@
+#include "capture/CaptureClock.h"
+
+#include <algorithm>
+
+void CCaptureClock::Start(int32_t nRate, double fSlack, double fConfirm, double fSettle,
+                          double fDriftPpm)
+{
+    *this = CCaptureClock();
+    m_fRate = nRate;
+    m_fSlack = fSlack * nRate;
+    m_fConfirm = fConfirm;
+    m_fSettle = fSettle;
+    m_fDrift = fDriftPpm * 1e-6;
+}
+
+int64_t CCaptureClock::Update(double fNow, int64_t nFrames, int64_t nStreamBytes,
+                              int64_t* pnPosition)
+{
+    if (!m_bStarted) {
+        m_bStarted = true;
+        m_fStart = fNow;
+        return 0;
+    }
+    m_nReceived += nFrames;
+    const double fElapsed = fNow - m_fStart;
+    if (fElapsed < m_fSettle) return 0;
+
+    const double fExpected = fElapsed * m_fRate;
+    const double fDeficit = fExpected - static_cast<double>(m_nReceived);
+    if (!m_bHaveBase || fDeficit < m_fBase) {
+        m_bHaveBase = true;
+        m_fBase = fDeficit;
+    }
+    // What the deficit may be without anything lost: the settled low, the wobble, the
+    // drift the two clocks may have built up, and what has been reported already.
+    const double fAllowed = m_fBase + m_fSlack + m_fDrift * fExpected + static_cast<double>(m_nReported);
+    if (fDeficit <= fAllowed) {
+        m_bExcursion = false;
+        return 0;
+    }
+    if (!m_bExcursion) {
+        m_bExcursion = true;
+        m_fExcursionStart = fNow;
+        m_fExcursionMin = fDeficit;
+        m_nExcursionPos = nStreamBytes;
+        return 0;
+    }
+    m_fExcursionMin = std::min(m_fExcursionMin, fDeficit);
+    if (fNow - m_fExcursionStart < m_fConfirm) return 0;
+
+    // Raised for a whole window: what it stayed above the settled low is gone for good.
+    const int64_t nNew =
+        static_cast<int64_t>(m_fExcursionMin - m_fBase - static_cast<double>(m_nReported) + 0.5);
+    m_bExcursion = false;
+    if (nNew <= 0) return 0;
+    m_nReported += nNew;
+    if (pnPosition) *pnPosition = m_nExcursionPos;
+    return nNew;
+}

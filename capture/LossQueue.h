@@ -1,0 +1,63 @@
+#pragma once
+// Hands loss reports from the capture thread to the thread that drives the capture device.
+
+#include "capture/WaveIn.h"
+
+#include <atomic>
+#include <cstdint>
+
+/**
+ * A fixed single-producer, single-consumer queue of loss reports: Push() on the capture
+ * thread (no allocation, no lock), Pop() on the driving thread. When it is full, Push()
+ * keeps the frames in a spill count that Pop() hands over as one report at the consumer's
+ * position, so no lost frame ever goes unreported.
+ */
+class CLossQueue
+{
+public:
+    CLossQueue() { Clear(); }
+
+    void Clear()
+    {
+        m_nHead.store(0, std::memory_order_relaxed);
+        m_nTail.store(0, std::memory_order_relaxed);
+        for (auto& n : m_nSpill) n.store(0, std::memory_order_relaxed);
+    }
+
+    void Push(WaveInLossKind kind, int64_t nStreamBytes, int64_t nFrames)
+    {
+        const uint32_t nTail = m_nTail.load(std::memory_order_relaxed);
+        if (nTail - m_nHead.load(std::memory_order_acquire) >= kSize) {
+            m_nSpill[static_cast<int>(kind)].fetch_add(nFrames, std::memory_order_relaxed);
+            return;
+        }
+        m_items[nTail % kSize] = WaveInLoss{kind, nStreamBytes, nFrames};
+        m_nTail.store(nTail + 1, std::memory_order_release);
+    }
+
+    // Takes the oldest report; false when there is none.
+    bool Pop(WaveInLoss* pLoss, int64_t nSpillPosition)
+    {
+        const uint32_t nHead = m_nHead.load(std::memory_order_relaxed);
+        if (nHead != m_nTail.load(std::memory_order_acquire)) {
+            *pLoss = m_items[nHead % kSize];
+            m_nHead.store(nHead + 1, std::memory_order_release);
+            return true;
+        }
+        for (int i = 0; i < 3; ++i) {
+            const int64_t nFrames = m_nSpill[i].exchange(0, std::memory_order_relaxed);
+            if (nFrames > 0) {
+                *pLoss = WaveInLoss{static_cast<WaveInLossKind>(i), nSpillPosition, nFrames};
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static constexpr uint32_t kSize = 256;
+    WaveInLoss m_items[kSize];
+    std::atomic<uint32_t> m_nHead{0};
+    std::atomic<uint32_t> m_nTail{0};
+    std::atomic<int64_t> m_nSpill[3];
+};

@@ -1,0 +1,255 @@
+#include "capture/PortAudioSource.h"
+
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
+#include <portaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void QuietJack(const char*) {}
+
+// Done once per process, before the first initialisation: devices that are absent make
+// ALSA and JACK print a screenful, which is no news to the user of a recorder.
+void SilenceAudioLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        setenv("JACK_NO_START_SERVER", "1", 0);
+        snd_lib_error_set_handler(QuietAlsa);
+        using SetFn = void (*)(void (*)(const char*));
+        if (auto pSetError = reinterpret_cast<SetFn>(dlsym(RTLD_DEFAULT, "jack_set_error_function")))
+            pSetError(QuietJack);
+        if (auto pSetInfo = reinterpret_cast<SetFn>(dlsym(RTLD_DEFAULT, "jack_set_info_function")))
+            pSetInfo(QuietJack);
+    });
+}
+
+double NowSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+CPortAudioSource::~CPortAudioSource() { Close(); }
+
+bool CPortAudioSource::Initialize()
+{
+    SilenceAudioLibraries();
+    return Pa_Initialize() == paNoError;
+}
+
+void CPortAudioSource::Terminate() { Pa_Terminate(); }
+
+std::vector<int> CPortAudioSource::InputDevices()
+{
+    std::vector<int> devices;
+    const int nCount = Pa_GetDeviceCount();
+    for (int i = 0; i < nCount; ++i) {
+        const PaDeviceInfo* pInfo = Pa_GetDeviceInfo(i);
+        if (pInfo && pInfo->maxInputChannels > 0) devices.push_back(i);
+    }
+    return devices;
+}
+
+int CPortAudioSource::ResolveDevice(int32_t nDevice)
+{
+    if (nDevice == -1) {
+        const PaDeviceIndex nDefault = Pa_GetDefaultInputDevice();
+        return nDefault == paNoDevice ? -1 : nDefault;
+    }
+    const std::vector<int> devices = InputDevices();
+    if (nDevice < 0 || nDevice >= static_cast<int32_t>(devices.size())) return -1;
+    return devices[static_cast<size_t>(nDevice)];
+}
+
+bool CPortAudioSource::MakeParameters(int nIndex, const WaveFormat& format, void* pParams,
+                                      bool* pbMono)
+{
+    const PaDeviceInfo* pInfo = nIndex >= 0 ? Pa_GetDeviceInfo(nIndex) : nullptr;
+    if (!pInfo || pInfo->maxInputChannels <= 0) return false;
+    PaSampleFormat sampleFormat;
+    if (format.tag == 1 && format.bitsPerSample == 16) sampleFormat = paInt16;
+    else if (format.tag == 3 && format.bitsPerSample == 32) sampleFormat = paFloat32;
+    else return false;
+    if (format.channels < 1 || format.channels > 2 || format.samplesPerSec == 0) return false;
+
+    int nChannels = format.channels;
+    *pbMono = false;
+    if (nChannels == 2 && pInfo->maxInputChannels == 1) {
+        nChannels = 1;
+        *pbMono = true;
+    }
+    PaStreamParameters& params = *static_cast<PaStreamParameters*>(pParams);
+    std::memset(&params, 0, sizeof params);
+    params.device = nIndex;
+    params.channelCount = nChannels;
+    params.sampleFormat = sampleFormat;
+    params.suggestedLatency = pInfo->defaultHighInputLatency;
+    params.hostApiSpecificStreamInfo = nullptr;
+    return true;
+}
+
+bool CPortAudioSource::Query(int32_t nDevice, const WaveFormat& format)
+{
+    if (!Initialize()) return false;
+    PaStreamParameters params;
+    bool bMono = false;
+    bool bSupported = false;
+    if (MakeParameters(ResolveDevice(nDevice), format, &params, &bMono))
+        bSupported = Pa_IsFormatSupported(&params, nullptr, format.samplesPerSec) == paFormatIsSupported;
+    Terminate();
+    return bSupported;
+}
+
+bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSink* pSink,
+                            std::string*)
+{
+    Close();
+    if (!Initialize()) return false;
+    m_bInitialized = true;
+    PaStreamParameters params;
+    if (!MakeParameters(ResolveDevice(nDevice), format, &params, &m_bMono)) {
+        Close();
+        return false;
+    }
+    m_pSink = pSink;
+    m_nRate = static_cast<int32_t>(format.samplesPerSec);
+    m_nSampleBytes = format.bitsPerSample / 8;
+    m_nFrameBytes = m_nSampleBytes * format.channels;
+    if (m_bMono) {
+        m_nScratchFrames = 4096;
+        m_pScratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(m_nScratchFrames * m_nFrameBytes)]);
+        if (!m_pScratch) {
+            Close();
+            return false;
+        }
+    }
+    PaStream* pStream = nullptr;
+    const PaError err = Pa_OpenStream(&pStream, &params, nullptr, format.samplesPerSec,
+                                      paFramesPerBufferUnspecified, paNoFlag,
+                                      reinterpret_cast<PaStreamCallback*>(&StreamCallback), this);
+    if (err != paNoError) {
+        Close();
+        return false;
+    }
+    m_pStream = pStream;
+    return true;
+}
+
+bool CPortAudioSource::Start()
+{
+    if (!m_pStream) return false;
+    m_clock.Start(m_nRate);
+    m_nReceived = 0;
+    m_nDiscarded = 0;
+    if (Pa_StartStream(static_cast<PaStream*>(m_pStream)) != paNoError) return false;
+    m_bRunning = true;
+    return true;
+}
+
+bool CPortAudioSource::Stop()
+{
+    if (!m_pStream) return false;
+    if (!m_bRunning) return true;
+    // Returns once the last callback has finished: nothing is pushed after this.
+    const PaError err = Pa_StopStream(static_cast<PaStream*>(m_pStream));
+    if (err != paNoError && err != paStreamIsStopped) return false;
+    m_bRunning = false;
+    return true;
+}
+
+bool CPortAudioSource::Close()
+{
+    bool bOk = true;
+    if (m_pStream) {
+        PaStream* pStream = static_cast<PaStream*>(m_pStream);
+        if (m_bRunning && Pa_AbortStream(pStream) != paNoError) bOk = false;
+        m_bRunning = false;
+        if (Pa_CloseStream(pStream) != paNoError) bOk = false;
+        m_pStream = nullptr;
+    } else {
+        bOk = false;
+    }
+    if (m_bInitialized) {
+        Terminate();
+        m_bInitialized = false;
+    }
+    m_pScratch.reset();
+    m_pSink = nullptr;
+    return bOk;
+}
+
+int CPortAudioSource::StreamCallback(const void* pInput, void*, unsigned long nFrames,
+                                     const void*, unsigned long, void* pUser)
+{
+    static_cast<CPortAudioSource*>(pUser)->OnCapture(pInput, nFrames);
+    return paContinue;
+}
+
+void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn)
+{
+    const double fNow = NowSeconds();
+    const int64_t nFrames = static_cast<int64_t>(nFramesIn);
+    const uint8_t* pIn = static_cast<const uint8_t*>(pInput);
+
+    // Test hook: lose frames here as a sound server would, unseen by anyone but the clock.
+    int64_t nKeepFirst = nFrames, nSkip = 0;
+    int64_t nAfter = 0, nDiscard = 0;
+    m_pSink->GetTestDiscard(&nAfter, &nDiscard);
+    if (nDiscard > m_nDiscarded && m_nReceived + nFrames > nAfter) {
+        nKeepFirst = std::max<int64_t>(0, nAfter - m_nReceived);
+        nSkip = std::min(nFrames - nKeepFirst, nDiscard - m_nDiscarded);
+        m_nDiscarded += nSkip;
+    }
+    m_nReceived += nFrames;
+
+    int64_t nWhere = 0;
+    const int64_t nMissing = m_clock.Update(fNow, nFrames - nSkip, m_pSink->StreamPosition(), &nWhere);
+    if (nMissing > 0) m_pSink->ReportMissing(nMissing, nWhere);
+
+    const int32_t nInFrameBytes = m_bMono ? m_nSampleBytes : m_nFrameBytes;
+    PushFrames(pIn, nKeepFirst);
+    PushFrames(pIn ? pIn + (nKeepFirst + nSkip) * nInFrameBytes : nullptr, nFrames - nKeepFirst - nSkip);
+}
+
+void CPortAudioSource::PushFrames(const uint8_t* pIn, int64_t nFrames)
+{
+    if (nFrames <= 0) return;
+    if (!pIn) {
+        // No input for this period: keep the timeline with silence.
+        static const uint8_t zeros[4096] = {};
+        int64_t nBytes = nFrames * m_nFrameBytes;
+        const int64_t nMax = static_cast<int64_t>(sizeof zeros) - static_cast<int64_t>(sizeof zeros) % m_nFrameBytes;
+        while (nBytes > 0) {
+            const int64_t nChunk = std::min(nBytes, nMax);
+            m_pSink->Push(zeros, nChunk);
+            nBytes -= nChunk;
+        }
+        return;
+    }
+    if (!m_bMono) {
+        m_pSink->Push(pIn, nFrames * m_nFrameBytes);
+        return;
+    }
+    while (nFrames > 0) {
+        const int64_t nChunk = std::min(nFrames, m_nScratchFrames);
+        uint8_t* pOut = m_pScratch.get();
+        for (int64_t i = 0; i < nChunk; ++i) {
+            std::memcpy(pOut, pIn, static_cast<size_t>(m_nSampleBytes));
+            std::memcpy(pOut + m_nSampleBytes, pIn, static_cast<size_t>(m_nSampleBytes));
+            pOut += m_nFrameBytes;
+            pIn += m_nSampleBytes;
+        }
+        m_pSink->Push(m_pScratch.get(), nChunk * m_nFrameBytes);
+        nFrames -= nChunk;
+    }
+}

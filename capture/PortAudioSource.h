@@ -1,0 +1,67 @@
+#pragma once
+// Capture from a sound card's input through PortAudio.
+
+#include "capture/CaptureClock.h"
+#include "capture/WaveInSource.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+/**
+ * The sound card as a capture source: a PortAudio callback stream that hands every frame
+ * to the sink and watches the frames against the clock for losses upstream.
+ *
+ * Device ids count the input-capable PortAudio devices from 0; -1 is PortAudio's default
+ * input device. A device with a single input channel is opened in mono and each frame is
+ * doubled to two channels.
+ *
+ * Query/Open/Start/Stop/Close on the thread that drives the capture device; the callback
+ * runs on PortAudio's thread.
+ */
+class CPortAudioSource : public IWaveInSource
+{
+public:
+    CPortAudioSource() = default;
+    ~CPortAudioSource() override;
+
+    bool Query(int32_t nDevice, const WaveFormat& format) override;
+    bool Open(int32_t nDevice, const WaveFormat& format, CWaveInSink* pSink,
+              std::string* pstrError) override;
+    bool Start() override;
+    bool Stop() override;
+    bool Close() override;
+
+    // Initialises PortAudio, keeping ALSA's and JACK's complaints about absent devices out
+    // of the terminal and never starting a JACK server. Pair each success with Terminate().
+    static bool Initialize();
+    static void Terminate();
+    // PortAudio indices of the input-capable devices, in device-id order (initialised only).
+    static std::vector<int> InputDevices();
+    // PortAudio index for a device id, or -1 when there is no such device.
+    static int ResolveDevice(int32_t nDevice);
+
+private:
+    static int StreamCallback(const void* pInput, void* pOutput, unsigned long nFrames,
+                              const void* pTimeInfo, unsigned long nStatus, void* pUser);
+    void OnCapture(const void* pInput, unsigned long nFrames);
+    // Hands frames as the device delivers them (mono or stereo) to the sink as stereo.
+    void PushFrames(const uint8_t* pIn, int64_t nFrames);
+    // Fills the stream parameters for this device and format; false when impossible.
+    static bool MakeParameters(int nIndex, const WaveFormat& format, void* pParams,
+                               bool* pbMono);
+
+    void* m_pStream = nullptr;       // PaStream
+    bool m_bInitialized = false;     // holds one PortAudio initialisation while open
+    bool m_bRunning = false;
+    CWaveInSink* m_pSink = nullptr;
+    CCaptureClock m_clock;
+    int32_t m_nRate = 0;
+    int32_t m_nFrameBytes = 0;       // bytes of one two-channel frame as delivered
+    int32_t m_nSampleBytes = 0;
+    bool m_bMono = false;            // the device is opened with one channel
+    std::unique_ptr<uint8_t[]> m_pScratch;  // mono frames doubled
+    int64_t m_nScratchFrames = 0;
+    int64_t m_nReceived = 0;         // frames the callback has been given
+    int64_t m_nDiscarded = 0;        // frames thrown away by the test hook
+};
