@@ -22,7 +22,9 @@ const char* const kIdProperty = "controlId";
 const char* const kSortedProperty = "cadenzoSorted";
 
 // Installed stand-ins, nearest first, for the faces the templates name.
-const char* const kSansFamilies[] = {"Liberation Sans", "Nimbus Sans", "Arial", "Helvetica", "DejaVu Sans"};
+// DejaVu Sans first: its letters are wider, but so is its average character width,
+// so texts keep their room in dialog units, and its line height stays 13 pixels at 8 points.
+const char* const kSansFamilies[] = {"DejaVu Sans", "Liberation Sans", "Nimbus Sans", "Arial", "Helvetica"};
 const char* const kSerifFamilies[] = {"DejaVu Serif", "Liberation Serif", "Nimbus Roman", "Times New Roman"};
 
 // Icons in buttons leave a few pixels of the button's face around them.

@@ -1,0 +1,96 @@
+// The About box is black on light grey whatever colours its opener uses.
+#include "controls/AboutDlg.h"
+#include "resources/Artwork.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const QColor kGrey(192, 192, 192);
+
+// Every pixel of the label is the grey ground or a shade between it and black
+// (the text, smoothed), and some pixel is near black.
+void CheckBlackOnGrey(QLabel* label)
+{
+    const QImage image = label->grab().toImage();
+    bool sawText = false;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c(image.pixel(x, y));
+            QVERIFY2(c.red() <= 192 && c.green() <= 192 && c.blue() <= 192 &&
+                         qAbs(c.red() - c.green()) <= 24 && qAbs(c.green() - c.blue()) <= 24,
+                     qPrintable(QString("%1 at %2,%3: %4").arg(label->text()).arg(x).arg(y).arg(c.name())));
+            if (c.lightness() < 80)
+                sawText = true;
+        }
+    }
+    QVERIFY2(sawText, qPrintable(label->text()));
+    QCOMPARE(QColor(image.pixel(image.width() - 1, 0)), kGrey);
+}
+
+}  // namespace
+
+class AboutDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { InitResources(); }
+
+    void Colours_AreBlackOnGrey_data()
+    {
+        QTest::addColumn<bool>("purpleOpener");
+        QTest::newRow("coloured scheme opener") << true;
+        QTest::newRow("plain opener") << false;
+    }
+    void Colours_AreBlackOnGrey()
+    {
+        QFETCH(bool, purpleOpener);
+        QWidget opener;
+        if (purpleOpener) {
+            // The main window's coloured scheme: white on purple, by palette and style sheet.
+            QPalette palette = opener.palette();
+            palette.setColor(QPalette::Window, QColor(60, 0, 80));
+            palette.setColor(QPalette::WindowText, Qt::white);
+            opener.setPalette(palette);
+            opener.setStyleSheet("QWidget { background-color: rgb(60,0,80); color: white; }");
+        }
+        opener.show();
+        CAboutDlg about(&opener);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QCOMPARE(about.BackgroundColour(), kGrey);
+        QCOMPARE(about.windowTitle(), QString("About Cadenzo"));
+
+        const QImage ground = about.grab().toImage();
+        QCOMPARE(QColor(ground.pixel(2, ground.height() - 2)), kGrey);
+        QCOMPARE(QColor(ground.pixel(ground.width() - 2, ground.height() / 2)), kGrey);
+
+        QStringList texts;
+        for (QLabel* label : about.findChildren<QLabel*>()) {
+            if (label->text().isEmpty())
+                continue;  // the icon and the picture
+            texts << label->text();
+            CheckBlackOnGrey(label);
+        }
+        QCOMPARE(texts.size(), 4);
+        QVERIFY(texts.contains("Cadenzo Version 1.3"));
+    }
+
+    void Ok_ClosesTheBox()
+    {
+        CAboutDlg about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        auto* ok = about.findChild<QPushButton*>("ctl1");
+        QVERIFY(ok);
+        QCOMPARE(ok->text(), QString("OK"));
+        QVERIFY(ok->isDefault());
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QCOMPARE(about.result(), int(QDialog::Accepted));
+        QVERIFY(!about.isVisible());
+    }
+};
+
+QTEST_MAIN(AboutDlgTest)
+#include "AboutDlgTest.moc"
