@@ -402,7 +402,6 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
         }
         int32_t bEnd = 0;
         bool bOk = s.ProcessOne(nLen, true, &bEnd);
-        if (s.m_pStallHook) s.m_pStallHook();
         if (!bOk) {
             bFailed = true;
             break;
@@ -413,6 +412,7 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
             break;
         }
         lock.unlock();
+        if (s.m_pStallHook) s.m_pStallHook();
         std::this_thread::yield();
         if (nLen != nBufferSize) break;
     }
@@ -591,8 +591,11 @@ void CRecordSession::ReportLostAudio()
     int nShown = 0;
     int64_t nTotalFrames = 0;
     for (const WaveInLoss& loss : losses) {
-        // Captured audio left behind after the recording ended by itself is not a loss.
-        if (loss.kind == WaveInLossKind::NotCollected && m_bEndReached) continue;
+        // Audio still waiting when the recording ended by itself (the end gap) or ended
+        // on a failure the user has been told of is past the end of the recording.
+        if (loss.kind == WaveInLossKind::NotCollected &&
+            (m_bEndReached || m_bWriteFailed || !m_strDeviceError.empty()))
+            continue;
         nTotalFrames += loss.nFrames;
         if (++nShown > 10) continue;
         const RecordSongFile* pFile = files.empty() ? nullptr : &files.front();

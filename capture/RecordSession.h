@@ -183,8 +183,8 @@ public:
     void SetFileDataLimit(int64_t nBytes) { m_nFileDataLimit = nBytes; }
     // Whether the worker raises the process priority (default on; a refusal is ignored).
     void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
-    // Test hook: called by the worker after each buffer, with the session lock held.
-    // Set only while idle.
+    // Test hook: called by the worker after each full buffer it has written and before
+    // it waits for the next one, without the session lock. Set only while idle.
     void SetWorkerStallHook(std::function<void()> hook) { m_pStallHook = std::move(hook); }
 
     // The file naming rule: inserts the running number before the extension, which

@@ -1,0 +1,342 @@
+// Faults during a recording: Stop at any moment, a full disk, a vanished folder, a worker
+// that does not end in time, and the program killed outright.
+
+#include "SessionTestSupport.h"
+
+#include <sys/mount.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <thread>
+
+using namespace sessiontest;
+
+namespace {
+
+// Lets the worker past one buffer at a time (the worker calls Pass() after each buffer).
+class CGate {
+public:
+    void Pass()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        ++m_nWaiting;
+        m_cv.notify_all();
+        m_cv.wait(lock, [this] { return m_nPermits > 0 || m_bOpen; });
+        if (!m_bOpen) --m_nPermits;
+        --m_nWaiting;
+    }
+    void Grant(int n = 1)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_nPermits += n;
+        m_cv.notify_all();
+    }
+    void Open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bOpen = true;
+        m_cv.notify_all();
+    }
+    // Waits until the worker stands at the gate.
+    void AwaitWorker()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_nWaiting > 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    int m_nPermits = 0;
+    int m_nWaiting = 0;
+    bool m_bOpen = false;
+};
+
+const int32_t kGapPos = -1764;     // 1.0 s
+const int32_t kMinSongPos = -177;  // 1.0034 s
+
+std::vector<int16_t> ReadJoined16(const std::string& strBase, int* pnFiles = nullptr)
+{
+    std::vector<int16_t> joined;
+    int n = 1;
+    for (;; ++n) {
+        std::string strPath = CRecordSession::NumberedName(strBase, n);
+        if (!Exists(strPath)) break;
+        ReadBack rb = ReadSound(strPath);
+        EXPECT_TRUE(rb.bOk) << strPath << " is not a readable WAV";
+        joined.insert(joined.end(), rb.samples16.begin(), rb.samples16.end());
+    }
+    if (pnFiles) *pnFiles = n - 1;
+    return joined;
+}
+
+bool IsPrefix(const std::vector<int16_t>& part, const std::vector<int16_t>& whole)
+{
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetGapRules(rig.splitter, kGapPos, kMinSongPos, -5292 /* 30 s */); }
+
+    std::string WriteInput(const std::vector<Segment>& album)
+    {
+        input = MakeAlbum16(44100, album);
+        std::string strInput = dir / "album.wav";
+        WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+        return strInput;
+    }
+
+    SessionRig rig;
+    CTempDir dir;
+    std::vector<int16_t> input;
+};
+
+// Mounts a tmpfs of the given options on a folder, for as long as the object lives.
+class CTmpfs {
+public:
+    CTmpfs(const std::string& strDir, const char* szOptions) : m_strDir(strDir)
+    {
+        fs::create_directories(strDir);
+        m_bMounted = ::mount("tmpfs", strDir.c_str(), "tmpfs", 0, szOptions) == 0;
+    }
+    ~CTmpfs()
+    {
+        if (m_bMounted) ::umount2(m_strDir.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::string m_strDir;
+    bool m_bMounted = false;
+};
+
+}  // namespace
+
+TEST_F(FaultTest, StopKeepsAShortLastFileAndEverythingCaptured)
+{
+    // Stop soon after the cut between two songs. The last file is shorter than the end
+    // gap but stays, and the files hold every byte the device delivered.
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {8.0, true}});
+    CGate gate;
+    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
+    rig.ChooseBase(dir / "Song.wav");
+    rig.waveIn.UseFileSource(strInput.c_str(), false);
+    rig.session.OnRecord();
+    ASSERT_TRUE(rig.session.IsRecording());
+
+    bool bStopped = false;
+    gate.Grant();
+    rig.window.Pump(rig.session, rig.prompt, [&](const CFakeWindow::Event& ev) {
+        if (ev.kind != CFakeWindow::Event::Progress) return;
+        if (ev.bCut && !bStopped) {
+            bStopped = true;
+            rig.session.OnStop();
+            gate.Open();
+        } else {
+            gate.Grant();
+        }
+    });
+    ASSERT_TRUE(bStopped);
+
+    int nFiles = 0;
+    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav", &nFiles);
+    EXPECT_EQ(nFiles, 2);
+    EXPECT_TRUE(IsPrefix(joined, input));
+    EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.waveIn.GetDeliveredBytes());
+    EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.session.GetTotalBytes());
+    ReadBack last = ReadSound(dir / "Song2.wav");
+    EXPECT_TRUE(rig.splitter.IsShorterThanEndGap(last.nFrames * 4));
+    EXPECT_EQ(rig.window.m_waitCursor, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(rig.prompt.m_boxes.empty());
+}
+
+TEST_F(FaultTest, StopDuringAPacedRecordingAppendsThePartialBlock)
+{
+    std::string strInput = WriteInput({{1.5, true}, {3.0, false}});
+    rig.ChooseBase(dir / "Song.wav");
+    rig.waveIn.UseFileSource(strInput.c_str(), true);
+    rig.session.OnRecord();
+    ASSERT_TRUE(rig.session.IsRecording());
+    int nSeen = 0;
+    rig.window.Pump(rig.session, rig.prompt, [&](const CFakeWindow::Event& ev) {
+        if (ev.kind == CFakeWindow::Event::Progress && ++nSeen == 2) rig.session.OnStop();
+    });
+    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav");
+    EXPECT_TRUE(IsPrefix(joined, input));
+    EXPECT_GE(joined.size() * 2, 2u * 65536u);
+    EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.waveIn.GetDeliveredBytes());
+    EXPECT_TRUE(Exists(dir / "Song1.wav"));
+}
+
+TEST_F(FaultTest, DiskFullMidSongIsToldAtOnceAndLeavesValidFiles)
+{
+    CTmpfs disk(dir / "small", "size=256k");
+    if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {6.0, true}});
+    rig.ChooseBase(dir / "small/Song.wav");
+    rig.RecordFile(strInput);
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+    const ShownBox& box = rig.prompt.m_boxes[0];
+    EXPECT_EQ(box.strCaption, "ERROR");
+    EXPECT_EQ(box.icon, PromptIcon::Stop);
+    EXPECT_TRUE(box.bWhileRecording) << "the user must hear of it while the recording runs";
+    EXPECT_EQ(box.strText.rfind("Cannot write to " + (dir / "small/Song"), 0), 0u) << box.strText;
+
+    // The files on the full disk are valid WAVs of what reached it, and nothing follows.
+    std::vector<int16_t> joined = ReadJoined16(dir / "small/Song.wav");
+    EXPECT_GT(joined.size(), 0u);
+    EXPECT_TRUE(IsPrefix(joined, input));
+    EXPECT_FALSE(rig.session.IsRecording());
+    EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true, false}));
+}
+
+TEST_F(FaultTest, UnwritableNextFileStopsTheRecordingAndKeepsTheFirst)
+{
+    // Song2.wav is a full disk: the first song is complete, then the user is told.
+    ASSERT_EQ(::symlink("/dev/full", (dir / "Song2.wav").c_str()), 0);
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.0, true}});
+    rig.ChooseBase(dir / "Song.wav");
+    rig.prompt.m_answers = {PromptAnswer::Yes};
+    rig.RecordFile(strInput);
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
+    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "File Exists");
+    EXPECT_EQ(rig.prompt.m_boxes[1].strText, "Cannot write to " + (dir / "Song2.wav") + ".\n");
+    EXPECT_EQ(rig.prompt.m_boxes[1].strCaption, "ERROR");
+    EXPECT_TRUE(rig.prompt.m_boxes[1].bWhileRecording);
+    ReadBack song1 = ReadSound(dir / "Song1.wav");
+    ASSERT_TRUE(song1.bOk);
+    EXPECT_TRUE(IsPrefix(song1.samples16, input));
+    EXPECT_EQ(song1.nFrames, (2 * 66150 - 1 + 88200) / 2);  // up to the cut
+    EXPECT_FALSE(rig.session.IsRecording());
+}
+
+TEST_F(FaultTest, FolderRemovedMidRecordingIsToldWhileRecording)
+{
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.0, true}});
+    fs::create_directory(dir.Path() / "out");
+    CGate gate;
+    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
+    rig.ChooseBase(dir / "out/Song.wav");
+    rig.waveIn.UseFileSource(strInput.c_str(), false);
+    rig.session.OnRecord();
+    ASSERT_TRUE(rig.session.IsRecording());
+    gate.AwaitWorker();
+    fs::remove_all(dir.Path() / "out");
+    gate.Open();
+    rig.window.Pump(rig.session, rig.prompt);
+
+    ASSERT_GE(rig.prompt.m_boxes.size(), 1u);
+    EXPECT_EQ(rig.prompt.m_boxes[0].strText,
+              "Cannot create output file " + (dir / "out/Song2.wav") + ".\nProbably in use by another program!\n");
+    EXPECT_TRUE(rig.prompt.m_boxes[0].bWhileRecording);
+    EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true, false}));
+}
+
+TEST_F(FaultTest, GivingUpOnTheWorkerFreesNothingItStillUses)
+{
+    std::string strInput = WriteInput({{1.5, true}, {4.0, false}});
+    CGate gate;
+    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
+    rig.session.SetDoneWaitMs(50);
+    rig.ChooseBase(dir / "Song.wav");
+    rig.waveIn.UseFileSource(strInput.c_str(), false);
+    rig.session.OnRecord();
+    ASSERT_TRUE(rig.session.IsRecording());
+    gate.AwaitWorker();
+
+    // The window closes: Stop, then completion called directly while the worker is stuck.
+    rig.session.OnStop();
+    rig.session.OnRecordDone();
+    EXPECT_TRUE(rig.session.IsRecording());
+    EXPECT_TRUE(rig.waveFile.IsOpen());
+    EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true}));
+
+    // The worker goes on, ends, and its own completion finishes the job.
+    gate.Open();
+    rig.window.Pump(rig.session, rig.prompt);
+    EXPECT_FALSE(rig.waveFile.IsOpen());
+    EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true, false}));
+    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav");
+    EXPECT_TRUE(IsPrefix(joined, input));
+    EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.session.GetTotalBytes());
+}
+
+TEST_F(FaultTest, SessionDestroyedWithAStuckWorkerCompletesTheFiles)
+{
+    std::string strInput = WriteInput({{1.5, true}, {4.0, false}});
+    std::string strBase = dir / "Song.wav";
+    {
+        SessionRig local;
+        SetGapRules(local.splitter, kGapPos, kMinSongPos, -5292);
+        CGate gate;
+        local.session.SetWorkerStallHook([&] { gate.Pass(); });
+        local.session.SetDoneWaitMs(0);
+        local.ChooseBase(strBase);
+        local.waveIn.UseFileSource(strInput.c_str(), false);
+        local.session.OnRecord();
+        ASSERT_TRUE(local.session.IsRecording());
+        gate.AwaitWorker();
+        local.session.OnStop();
+        local.session.OnRecordDone();
+        EXPECT_TRUE(local.session.IsRecording());
+        gate.Open();
+    }  // the window goes away: the session ends the worker and completes the file
+    std::vector<int16_t> joined = ReadJoined16(strBase);
+    EXPECT_GT(joined.size(), 0u);
+    EXPECT_TRUE(IsPrefix(joined, input));
+}
+
+// The child half of the next test: records, and after a number of buffers tells the
+// parent and waits to be killed.
+TEST(SessionKilled, ChildRecordsUntilKilled)
+{
+    const char* szDir = std::getenv("CADENZO_KILL_DIR");
+    if (!szDir) GTEST_SKIP() << "runs only as the child of KilledMidRecordingLeavesReadableFiles";
+    std::string strDir = szDir;
+    SessionRig rig;
+    SetGapRules(rig.splitter, kGapPos, kMinSongPos, -5292);
+    int nBuffers = 0;
+    rig.session.SetWorkerStallHook([&] {
+        if (++nBuffers == 12) {
+            std::ofstream(strDir + "/ready") << nBuffers;
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    });
+    rig.ChooseBase(strDir + "/Song.wav");
+    rig.waveIn.UseFileSource((strDir + "/album.wav").c_str(), false);
+    rig.session.OnRecord();
+    rig.window.Pump(rig.session, rig.prompt);
+}
+
+TEST_F(FaultTest, KilledMidRecordingLeavesReadableFiles)
+{
+    // Two songs; the kill comes in the second, after 12 buffers (4.46 s).
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {8.0, true}});
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("CADENZO_KILL_DIR", dir.Path().c_str(), 1);
+        const char* argv[] = {"session_tests", "--gtest_filter=SessionKilled.ChildRecordsUntilKilled", nullptr};
+        ::execv("/proc/self/exe", const_cast<char* const*>(argv));
+        ::_exit(127);
+    }
+    // Waits for the child to reach the point (a hang guard, not a timing check).
+    for (int i = 0; i < 6000 && !Exists(dir / "ready"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bool bReady = Exists(dir / "ready");
+    ::kill(pid, SIGKILL);
+    int nStatus = 0;
+    ::waitpid(pid, &nStatus, 0);
+    ASSERT_TRUE(bReady) << "the recording child never got going";
+    ASSERT_TRUE(WIFSIGNALED(nStatus));
+
+    int nFiles = 0;
+    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav", &nFiles);
+    EXPECT_EQ(nFiles, 2);
+    EXPECT_TRUE(IsPrefix(joined, input));
+    // All but the last second of the 12 buffers captured.
+    EXPECT_GE(static_cast<int64_t>(joined.size()) * 2, 12LL * 65536 - 176400);
+}

@@ -1,0 +1,256 @@
+// cadenzo-split end to end: a generated album split into song files, and every kind of
+// bad input refused with a message and a status, leaving what exists untouched.
+
+#include "SessionTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+
+using namespace sessiontest;
+
+namespace {
+
+struct ToolRun {
+    int nStatus = -1;
+    std::string strOut, strErr;
+};
+
+ToolRun RunTool(const std::vector<std::string>& args, const CTempDir& dir)
+{
+    ToolRun run;
+    std::string strOut = dir / ".out", strErr = dir / ".err";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int fdOut = ::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fdErr = ::open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fdOut, 1);
+        ::dup2(fdErr, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(CADENZO_SPLIT_PATH));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(CADENZO_SPLIT_PATH, argv.data());
+        ::_exit(127);
+    }
+    int nStatus = 0;
+    ::waitpid(pid, &nStatus, 0);
+    run.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
+    run.strOut = ReadAll(strOut);
+    run.strErr = ReadAll(strErr);
+    fs::remove(strOut);
+    fs::remove(strErr);
+    return run;
+}
+
+// Settings that make exact cuts: no DC removal, no click filter, short songs.
+const std::vector<std::string> kExact = {"--gap-size", "1", "--min-song", "1.1", "--end-gap", "2",
+                                         "--dc-block", "off", "--smart-gap", "off"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more)
+{
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+const std::vector<Segment> kAlbum = {{1.5, true}, {1.5, false}, {2.0, true}, {1.5, false},
+                                     {2.5, true}, {1.6, false}};
+
+class SplitToolTest : public ::testing::Test {
+protected:
+    std::vector<int16_t> Joined(const std::string& strBase, int* pnFiles)
+    {
+        std::vector<int16_t> joined;
+        int n = 1;
+        for (;; ++n) {
+            std::string strPath = CRecordSession::NumberedName(strBase, n);
+            if (!Exists(strPath)) break;
+            ReadBack rb = ReadSound(strPath);
+            EXPECT_TRUE(rb.bOk) << strPath;
+            joined.insert(joined.end(), rb.samples16.begin(), rb.samples16.end());
+        }
+        *pnFiles = n - 1;
+        return joined;
+    }
+    CTempDir dir;
+};
+
+}  // namespace
+
+TEST_F(SplitToolTest, WavAlbumIsSplitIntoSongsWithAListAndASummary)
+{
+    std::vector<int16_t> input = MakeAlbum16(44100, kAlbum);
+    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    ToolRun run = RunTool(With(kExact, {dir / "album.wav", dir / "Song.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_EQ(run.strErr, "");
+
+    int nFiles = 0;
+    std::vector<int16_t> joined = Joined(dir / "Song.wav", &nFiles);
+    EXPECT_EQ(nFiles, 3);
+    EXPECT_FALSE(Exists(dir / "Song4.wav"));
+    ASSERT_LE(joined.size(), input.size());
+    EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.begin()));
+    for (size_t i = joined.size(); i < input.size(); ++i) ASSERT_EQ(input[i], 0);
+
+    // The first song ends 1.0 s into the first silence: 2.5 s, less the last frame's
+    // rounding, at 00:00.00; the second starts there.
+    EXPECT_NE(run.strOut.find("Song1.wav  00:02.49  starts at 00:00.00\n"), std::string::npos) << run.strOut;
+    EXPECT_NE(run.strOut.find("Song2.wav  00:03.50  starts at 00:02.49\n"), std::string::npos) << run.strOut;
+    EXPECT_NE(run.strOut.find("Song3.wav  "), std::string::npos);
+    EXPECT_NE(run.strOut.find("3 song files from " + (dir / "album.wav")), std::string::npos) << run.strOut;
+    EXPECT_NE(run.strOut.find("Song4.wav was removed: it held only the trailing silence.\n"), std::string::npos);
+}
+
+TEST_F(SplitToolTest, FlacAlbumGivesTheSameSongs)
+{
+    std::vector<int16_t> input = MakeAlbum16(44100, kAlbum);
+    WriteSound(dir / "album.flac", 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, input);
+    ToolRun run = RunTool(With(kExact, {dir / "album.flac", dir / "Song.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    int nFiles = 0;
+    std::vector<int16_t> joined = Joined(dir / "Song.wav", &nFiles);
+    EXPECT_EQ(nFiles, 3);
+    EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.begin()));
+    EXPECT_EQ(ReadSound(dir / "Song1.wav").nFormat, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+}
+
+TEST_F(SplitToolTest, WideInputGivesFloatFilesUnlessSixteenBitsAreAsked)
+{
+    std::vector<float> input = MakeAlbumFloat(48000, kAlbum);
+    WriteSound(dir / "album24.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, input);
+    ToolRun run = RunTool(With(kExact, {dir / "album24.wav", dir / "Wide.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    ReadBack rb = ReadSound(dir / "Wide1.wav", true);
+    EXPECT_EQ(rb.nFormat, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(rb.nRate, 48000);
+
+    run = RunTool(With(kExact, {"--bits", "16", dir / "album24.wav", dir / "Narrow.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_EQ(ReadSound(dir / "Narrow1.wav").nFormat, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+}
+
+TEST_F(SplitToolTest, MonoInputIsRecordedAsTwoEqualChannels)
+{
+    std::vector<int16_t> stereo = MakeAlbum16(22050, kAlbum);
+    std::vector<int16_t> mono;
+    for (size_t i = 0; i < stereo.size(); i += 2) mono.push_back(stereo[i]);
+    WriteSound(dir / "mono.wav", 22050, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, mono);
+    ToolRun run = RunTool(With(kExact, {dir / "mono.wav", dir / "Song.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    ReadBack rb = ReadSound(dir / "Song1.wav");
+    ASSERT_EQ(rb.nChannels, 2);
+    for (size_t i = 0; i + 1 < rb.samples16.size(); i += 2) {
+        ASSERT_EQ(rb.samples16[i], rb.samples16[i + 1]);
+        ASSERT_EQ(rb.samples16[i], mono[i / 2]);
+    }
+}
+
+TEST_F(SplitToolTest, ExistingNumberedFileIsNamedAndNothingIsWritten)
+{
+    std::vector<int16_t> input = MakeAlbum16(44100, kAlbum);
+    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    std::ofstream(dir / "Song12.wav") << "twelve";
+    std::ofstream(dir / "Song7.wav") << "seven";
+    ToolRun run = RunTool(With(kExact, {dir / "album.wav", dir / "Song.wav"}), dir);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strErr, "cadenzo-split: " + (dir / "Song7.wav") +
+                              " exists; use --overwrite to replace the numbered files.\n");
+    EXPECT_FALSE(Exists(dir / "Song1.wav"));
+    EXPECT_EQ(ReadAll(dir / "Song7.wav"), "seven");
+
+    run = RunTool(With(kExact, {"--overwrite", dir / "album.wav", dir / "Song.wav"}), dir);
+    EXPECT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_TRUE(ReadSound(dir / "Song3.wav").bOk);
+    EXPECT_EQ(ReadAll(dir / "Song7.wav"), "seven");  // never reached
+
+    // The input itself among the numbered files is never overwritten.
+    fs::copy_file(dir / "album.wav", dir / "Take2.wav");
+    run = RunTool(With(kExact, {"--overwrite", dir / "Take2.wav", dir / "Take.wav"}), dir);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strErr, "cadenzo-split: the input " + (dir / "Take2.wav") +
+                              " would be overwritten by the song files.\n");
+    EXPECT_EQ(ReadSound(dir / "Take2.wav").samples16, input);
+}
+
+TEST_F(SplitToolTest, BadInputsEndWithAMessageAndAStatus)
+{
+    std::vector<int16_t> input = MakeAlbum16(44100, {{1.0, true}});
+    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    std::ofstream(dir / "notes.txt") << "this is not audio at all, just some words\n";
+    std::vector<int16_t> three(3 * 44100, 1000);
+    WriteSound(dir / "three.wav", 44100, 3, SF_FORMAT_WAV | SF_FORMAT_PCM_16, three);
+    fs::create_directory(dir.Path() / "folder.wav");
+
+    struct Case {
+        std::vector<std::string> args;
+        int nStatus;
+        std::string strErrStart;  // the message begins with this
+    };
+    const std::string out = dir / "Song.wav";
+    const std::vector<Case> cases = {
+        {{dir / "missing.wav", out}, 1, "cadenzo-split: "},
+        {{dir / "notes.txt", out}, 1, "cadenzo-split: "},
+        {{dir / "folder.wav", out}, 1, "cadenzo-split: "},
+        {{dir / "three.wav", out}, 1, "cadenzo-split: "},
+        {{dir / "album.wav", dir / "no/such/folder/Song.wav"}, 1,
+         "cadenzo-split: the folder " + (dir / "no/such/folder") + " does not exist.\n"},
+        {{"--gap-size", "9", dir / "album.wav", out}, 2,
+         "cadenzo-split: Gap size is not between 0.01 and 5 seconds.\n"},
+        {{"--gap-level", "-3", dir / "album.wav", out}, 2,
+         "cadenzo-split: Gap level is not between -6 and -144 dB.\n"},
+        {{"--min-song", "0.5", dir / "album.wav", out}, 2,
+         "cadenzo-split: Minimum song size is not between 1 and 200 seconds.\n"},
+        {{"--end-gap", "40", dir / "album.wav", out}, 2,
+         "cadenzo-split: End gap is not between 1 and 30 seconds.\n"},
+        {{"--gap-size", "1e30", dir / "album.wav", out}, 2,
+         "cadenzo-split: Gap size is not between 0.01 and 5 seconds.\n"},
+        {{"--gap-size", "soon", dir / "album.wav", out}, 2,
+         "cadenzo-split: --gap-size needs a number of seconds, not 'soon'.\n"},
+        {{"--gap-size", "nan", dir / "album.wav", out}, 2,
+         "cadenzo-split: --gap-size needs a number of seconds, not 'nan'.\n"},
+        {{"--bits", "24", dir / "album.wav", out}, 2, "cadenzo-split: --bits must be 16 or 32, not '24'.\n"},
+        {{"--dc-block", "maybe", dir / "album.wav", out}, 2,
+         "cadenzo-split: --dc-block must be on or off, not 'maybe'.\n"},
+        {{"--loud", dir / "album.wav", out}, 2, "cadenzo-split: unknown option '--loud' (see --help).\n"},
+        {{dir / "album.wav"}, 2, "cadenzo-split: give the input recording and the base name"},
+        {{dir / "album.wav", out, "extra"}, 2, "cadenzo-split: too many file names"},
+        {{dir / "album.wav", "--end-gap"}, 2, "cadenzo-split: --end-gap needs a value: SECONDS.\n"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = RunTool(c.args, dir);
+        std::string strArgs;
+        for (auto& a : c.args) strArgs += a + " ";
+        EXPECT_EQ(run.nStatus, c.nStatus) << strArgs << "\n" << run.strErr;
+        EXPECT_EQ(run.strErr.rfind(c.strErrStart, 0), 0u) << strArgs << "\n" << run.strErr;
+        EXPECT_GT(run.strErr.size(), std::string("cadenzo-split: \n").size()) << strArgs;
+        EXPECT_EQ(run.strErr.find('\n'), run.strErr.size() - 1) << "one line: " << run.strErr;
+        EXPECT_FALSE(Exists(dir / "Song1.wav")) << strArgs;
+    }
+    // The input messages name the file.
+    EXPECT_NE(RunTool({dir / "missing.wav", out}, dir).strErr.find(dir / "missing.wav"), std::string::npos);
+    EXPECT_NE(RunTool({dir / "three.wav", out}, dir).strErr.find(dir / "three.wav"), std::string::npos);
+}
+
+TEST_F(SplitToolTest, ReadOnlyDestinationIsRefused)
+{
+    fs::create_directory(dir.Path() / "ro");
+    if (::mount("tmpfs", (dir / "ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    std::vector<int16_t> input = MakeAlbum16(44100, {{1.0, true}});
+    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    ToolRun run = RunTool({dir / "album.wav", dir / "ro/Song.wav"}, dir);
+    ::umount2((dir / "ro").c_str(), MNT_DETACH);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strErr, "cadenzo-split: cannot write in the folder " + (dir / "ro") + ".\n");
+}
+
+TEST_F(SplitToolTest, HelpExplainsEveryOption)
+{
+    ToolRun run = RunTool({"--help"}, dir);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strOut.rfind("Usage: cadenzo-split [options] INPUT BASE.wav\n", 0), 0u);
+    for (const char* sz : {"--gap-size SECONDS", "--gap-level DB", "--min-song SECONDS", "--end-gap SECONDS",
+                           "--dc-block on|off", "--smart-gap on|off", "--bits 16|32", "--overwrite", "Exit status"})
+        EXPECT_NE(run.strOut.find(sz), std::string::npos) << sz;
+}
