@@ -29,8 +29,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_crBackground(192, 192
     setPalette(palette);
     setAutoFillBackground(true);
     const QString grey = m_crBackground.name();
+    // The button gets a classic raised look of its own, since a style sheet that
+    // colours a button replaces the platform's drawing of it.
     setStyleSheet(QStringLiteral("CAboutDlg { background-color: %1; }"
-                                 " QLabel { background-color: %1; color: black; }")
+                                 " QLabel { background-color: %1; color: black; }"
+                                 " QPushButton { background-color: %1; color: black; padding: 2px 6px;"
+                                 " border: 2px solid; border-color: #f8f8f8 #5a5a5a #5a5a5a #f8f8f8; }"
+                                 " QPushButton:pressed { border-color: #5a5a5a #f8f8f8 #f8f8f8 #5a5a5a; }")
                       .arg(grey));
 
     if (auto* ok = builder.Find<QPushButton>(1))

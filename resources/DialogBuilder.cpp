@@ -264,12 +264,10 @@ const std::map<int, QWidget*>& CDialogBuilder::Build(QWidget* dialog, const CDia
             groupBoxes.append(group);
         } else if (auto* label = qobject_cast<QLabel*>(widget)) {
             if (control.m_kind == ControlKind::BitmapStatic && control.m_nImageId) {
-                // A picture static takes its picture's size at its top-left corner.
-                const QPixmap picture = LoadBitmap(control.m_nImageId);
-                label->setPixmap(picture);
-                if (!picture.isNull())
-                    label->resize(picture.size() / picture.devicePixelRatio());
-                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                // The picture sits in the middle of its place, which keeps the
+                // window's balance when the font's units differ from the picture's.
+                label->setPixmap(LoadBitmap(control.m_nImageId));
+                label->setAlignment(Qt::AlignCenter);
             } else if (control.m_kind == ControlKind::IconStatic && control.m_nImageId) {
                 label->setPixmap(LoadIconPixmap(control.m_nImageId, 32));
                 label->setAlignment(Qt::AlignCenter);

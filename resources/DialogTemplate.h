@@ -15,7 +15,7 @@ enum class ControlKind {
     GroupBox,          // QGroupBox, a frame with a caption, kept below the other controls
     Label,             // QLabel with text (CS_CENTER / CS_RIGHT / CS_VCENTER / CS_SUNKEN_EDGE)
     FrameStatic,       // a plain QFrame placeholder (the LED bars), or a factory's widget
-    BitmapStatic,      // QLabel showing the bitmap m_nImageId at its own size
+    BitmapStatic,      // QLabel showing the bitmap m_nImageId at its own size, centred in its place
     IconStatic,        // QLabel showing the icon m_nImageId at 32 x 32
     DropDownList,      // QComboBox, not editable (CS_SORTED: see CDialogBuilder::AddString)
     DropDownCombo,     // editable QComboBox that never inserts typed text by itself

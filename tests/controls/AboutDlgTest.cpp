@@ -74,6 +74,20 @@ private slots:
             CheckBlackOnGrey(label);
         }
         QCOMPARE(texts.size(), 4);
+
+        // The OK button too: grey face, black text, nothing of the opener's purple.
+        auto* ok = about.findChild<QPushButton*>("ctl1");
+        const QImage button = ok->grab().toImage();
+        bool sawText = false;
+        for (int y = 0; y < button.height(); ++y) {
+            for (int x = 0; x < button.width(); ++x) {
+                const QColor c(button.pixel(x, y));
+                QVERIFY2(qAbs(c.red() - c.green()) <= 24 && qAbs(c.green() - c.blue()) <= 24, qPrintable(c.name()));
+                sawText = sawText || c.lightness() < 80;
+            }
+        }
+        QVERIFY(sawText);
+        QCOMPARE(QColor(button.pixel(button.width() / 2, 4)), kGrey);
         QVERIFY(texts.contains("Cadenzo Version 1.3"));
     }
 

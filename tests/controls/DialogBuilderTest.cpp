@@ -88,8 +88,8 @@ private slots:
             QCOMPARE(widget->property("controlId").toInt(), control.m_nId);
             const QRect expected = builder.MapDialogRect(QRect(control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight));
             QCOMPARE(widget->pos(), expected.topLeft());
-            // Pictures, icons and one-line combo boxes take their own heights.
-            if (control.m_kind != ControlKind::BitmapStatic && control.m_kind != ControlKind::IconStatic) {
+            // Icons and one-line combo boxes take their own heights.
+            if (control.m_kind != ControlKind::IconStatic) {
                 QCOMPARE(widget->width(), expected.width());
                 if (control.m_kind != ControlKind::DropDownList && control.m_kind != ControlKind::DropDownCombo)
                     QCOMPARE(widget->height(), expected.height());
@@ -140,7 +140,8 @@ private slots:
         QVERIFY(status->alignment() & Qt::AlignVCenter);
 
         auto* picture = builder.Find<QLabel>(1033);
-        QCOMPARE(picture->size(), QSize(114, 114));
+        QCOMPARE(picture->pixmap().size(), QSize(114, 114));
+        QCOMPARE(picture->alignment(), Qt::AlignCenter);
         QVERIFY(!picture->pixmap().isNull());
 
         QVERIFY(builder.Find<QFrame>(1032));
