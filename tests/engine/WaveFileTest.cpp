@@ -84,12 +84,12 @@ SndInfo ReadWithSndfile(const std::string& path)
         std::vector<float> s(static_cast<size_t>(info.frames * info.channels));
         sf_readf_float(f, s.data(), info.frames);
         out.data.resize(s.size() * 4);
-        std::memcpy(out.data.data(), s.data(), out.data.size());
+        if (!s.empty()) std::memcpy(out.data.data(), s.data(), out.data.size());
     } else {
         std::vector<int16_t> s(static_cast<size_t>(info.frames * info.channels));
         sf_readf_short(f, s.data(), info.frames);
         out.data.resize(s.size() * 2);
-        std::memcpy(out.data.data(), s.data(), out.data.size());
+        if (!s.empty()) std::memcpy(out.data.data(), s.data(), out.data.size());
     }
     sf_close(f);
     return out;
