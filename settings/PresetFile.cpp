@@ -347,7 +347,9 @@ CPresetReadResult CPresetFile::ReadFile(const std::string& path, CPresetList& pr
         return result;
     };
 
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a pipe or a device under the file's name must not stop the start;
+    // anything but a regular file is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return fail("it could not be opened (" + ErrnoText(errno) + ")");
     struct stat st;

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -229,6 +230,17 @@ TEST_F(PresetFolder, UnreadableAndEmptyPresetFiles_AreNotOverwritten)
                   "put in its place.\n");
     EXPECT_FALSE(m_file.SavePresets(m_presets, m_prompt));
     EXPECT_TRUE(fs::is_directory(Path("Tunex1.pre")));
+
+    // A pipe under the name is refused without waiting for a writer.
+    fs::remove(Path("Tunex1.pre"));
+    ASSERT_EQ(::mkfifo(Path("Tunex1.pre").c_str(), 0600), 0);
+    m_prompt.shown.clear();
+    Load();
+    ASSERT_EQ(m_prompt.shown.size(), 1u);
+    EXPECT_NE(m_prompt.shown[0].text.find("could not be read: it is not a file.\n"),
+              std::string::npos);
+    EXPECT_FALSE(m_file.SavePresets(m_presets, m_prompt));
+    EXPECT_TRUE(fs::is_fifo(Path("Tunex1.pre")));
 
     fs::remove(Path("Tunex1.pre"));
     WriteAll(Path("Tunex1.pre"), {});
