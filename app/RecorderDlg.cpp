@@ -1,0 +1,783 @@
+#include "app/RecorderDlg.h"
+
+#include "app/RecorderApp.h"
+#include "capture/Prompt.h"
+#include "controls/AboutDlg.h"
+#include "controls/LedBar.h"
+#include "controls/PressIcon.h"
+#include "controls/ToolTip.h"
+#include "resources/Artwork.h"
+#include "resources/DialogBuilder.h"
+#include "resources/DialogTemplate.h"
+#include "resources/ResourceIds.h"
+#include "resources/Strings.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStyle>
+
+#include <cstring>
+
+const QEvent::Type CRecordDoneEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x100);
+const QEvent::Type CRecordProgressEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x101);
+const QEvent::Type CRecordErrorEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x102);
+
+namespace {
+
+const char* const kTitle = "Novu Cadenzo";
+constexpr int kBufferSize = 65536;
+constexpr int kAboutCommand = 16;
+
+// Control ids of the main window.
+enum {
+    IDC_EXIT = 1,
+    IDC_RECORD = 1000,
+    IDC_MIXER = 1001,
+    IDC_BASE_NAME = 1002,
+    IDC_PRESETS = 1003,
+    IDC_NEW = 1004,
+    IDC_ICON = 1010,
+    IDC_STOP = 1011,
+    IDC_DEFAULT = 1012,
+    IDC_CUR_FILE = 1015,
+    IDC_SONG_TIME = 1016,
+    IDC_TOTAL_TIME = 1017,
+    IDC_CUSTOMIZE = 1018,
+    IDC_CLIPPED = 1020,
+    IDC_BACKGROUND = 1031,
+    IDC_LED_LEFT = 1032,
+    IDC_PICTURE = 1033,
+    IDC_LED_RIGHT = 1034,
+    IDC_HELP = 57670,
+};
+
+// Base file entries carry the full path, byte for byte, as their item data.
+QByteArray PathData(const std::string& path)
+{
+    return QByteArray(path.data(), static_cast<int>(path.size()));
+}
+
+std::string DataPath(const QVariant& data)
+{
+    const QByteArray bytes = data.toByteArray();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The file name of a path: the part after its last "/", or the whole path.
+std::string FileTitle(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+CRecorderDlg::CRecorderDlg(IPrompt* pPrompt, QSettings* pStore, const std::string& presetDirectory,
+                           QWidget* pParent)
+    : QDialog(pParent), m_pPrompt(pPrompt), m_pStore(pStore), m_strPresetDirectory(presetDirectory)
+{
+    InitResources();
+    m_pSession = std::make_unique<CRecordSession>(*this, *m_pPrompt, m_splitter, m_waveFile, m_waveIn);
+    m_hIcon = LoadIcon(IDI_PROGRAM);
+    m_runDialog = [](QDialog& dlg) { return dlg.exec(); };
+    OnInitDialog();
+}
+
+CRecorderDlg::~CRecorderDlg()
+{
+    // A window destroyed without its Exit sequence (a test, an early end) still ends the
+    // recording properly before the objects it works on go away.
+    if (m_pSession && m_pSession->IsRecording()) {
+        m_pSession->SetStopWaitMs(0);
+        m_pSession->OnStop();
+        m_pSession->OnRecordDone();
+    }
+    // The meter reads the session and drives the bars: stop its thread first.
+    m_meter.SetRunning(false);
+}
+
+bool CRecorderDlg::UseCaptureFile(const std::string& strPath, bool bPaced)
+{
+    m_waveIn.UseFileSource(strPath.c_str(), bPaced);
+    return !m_waveIn.HasError();
+}
+
+QWidget* CRecorderDlg::GetControl(int nId) const
+{
+    return FindControl(this, nId);
+}
+
+// ---------------------------------------------------------------------------------
+// Initialisation
+
+void CRecorderDlg::BuildControls()
+{
+    CDialogBuilder builder;
+    builder.SetFactory(IDC_LED_LEFT, [](const CControlTemplate&, QWidget* parent) { return new CLedBar(parent); });
+    builder.SetFactory(IDC_LED_RIGHT, [](const CControlTemplate&, QWidget* parent) { return new CLedBar(parent); });
+    builder.SetFactory(IDC_ICON, [](const CControlTemplate&, QWidget* parent) { return new CPressIcon(parent); });
+    builder.Build(this, GetDialogTemplate(IDD_RECORDER));
+
+    m_pCurFile = builder.Find<QLabel>(IDC_CUR_FILE);
+    m_pClipped = builder.Find<QLabel>(IDC_CLIPPED);
+    m_pMixer = builder.Find<QPushButton>(IDC_MIXER);
+    m_pPicture = builder.Find<QLabel>(IDC_PICTURE);
+    m_pBackground = builder.Find<QCheckBox>(IDC_BACKGROUND);
+    m_pTotalTime = builder.Find<QLabel>(IDC_TOTAL_TIME);
+    m_pSongTime = builder.Find<QLabel>(IDC_SONG_TIME);
+    m_pPresetBox = builder.Find<QComboBox>(IDC_PRESETS);
+    m_pCustomize = builder.Find<QPushButton>(IDC_CUSTOMIZE);
+    m_pDefaultButton = builder.Find<QPushButton>(IDC_DEFAULT);
+    m_pExit = builder.Find<QPushButton>(IDC_EXIT);
+    m_pBaseNameBox = builder.Find<QComboBox>(IDC_BASE_NAME);
+    m_pStop = builder.Find<QPushButton>(IDC_STOP);
+    m_pRecord = builder.Find<QPushButton>(IDC_RECORD);
+    m_pNew = builder.Find<QPushButton>(IDC_NEW);
+    m_pIcon = builder.Find<CPressIcon>(IDC_ICON);
+    m_ledLeft = builder.Find<CLedBar>(IDC_LED_LEFT);
+    m_ledRight = builder.Find<CLedBar>(IDC_LED_RIGHT);
+    m_pHelp = builder.Find<QPushButton>(IDC_HELP);
+
+    connect(m_pNew, &QPushButton::clicked, this, [this] { OnNew(); });
+    connect(m_pBaseNameBox, QOverload<int>::of(&QComboBox::activated), this, [this](int) { OnSelChangeBaseName(); });
+    connect(m_pRecord, &QPushButton::clicked, this, [this] { OnRecord(); });
+    connect(m_pStop, &QPushButton::clicked, this, [this] { OnStop(); });
+    connect(m_pCustomize, &QPushButton::clicked, this, [this] { OnCustomize(); });
+    connect(m_pPresetBox, QOverload<int>::of(&QComboBox::activated), this, [this](int) { OnSelChangePreset(); });
+    connect(m_pBackground, &QCheckBox::clicked, this, [this] { OnBackground(); });
+    connect(m_pMixer, &QPushButton::clicked, this, [this] { OnMixer(); });
+    connect(m_pIcon, &CPressIcon::clicked, this, [this] { OnIconClicked(); });
+    connect(m_pExit, &QPushButton::clicked, this, [this] { OnOK(); });
+    connect(m_pHelp, &QPushButton::clicked, this, [this] { OnHelp(); });
+}
+
+void CRecorderDlg::OnInitDialog()
+{
+    // 1. The controls, bound by id.
+    BuildControls();
+    setWindowTitle(QString::fromUtf8(kTitle));
+    // 2. "About" lives in the window's context menu (contextMenuEvent); the window
+    //    manager's menu is not the program's own here.
+    // 3. The program icon for the title bar, the task bar and the minimised window.
+    setWindowIcon(m_hIcon);
+
+    // 4. Persisted settings and window position (fills the base file list).
+    LoadSettings(*m_pStore, MakeSettingsHost());
+    // 5. Presets: fills the preset list and selects the stored preset name.
+    m_presetFile.LoadPresets(m_presets, m_szPresetName, *this, *m_pPrompt, m_strPresetDirectory);
+    // 6. Capture buffer size.
+    m_pSession->SetBufferSize(kBufferSize);
+    // 7. Colours, fonts, button icons and pictures.
+    SetupAppearance();
+    // 8. Idle.
+    EnableRecordingControls(false);
+    // 9. The LED bars' font.
+    SetupLedFont();
+    // 10, 11. The LED bars and the meter thread.
+    SetupMeters();
+    // 12, 13. Tooltips.
+    SetupToolTips();
+    // 14.
+    FocusDefaultButton();
+}
+
+CSettingsHost CRecorderDlg::MakeSettingsHost()
+{
+    CSettingsHost host;
+    host.m_pValues = &m_values;
+    host.m_pSplitter = &m_splitter;
+    host.m_setDevice = [this](int32_t nDevice) { m_waveIn.SetDevice(nDevice); };
+    host.m_pBaseNames = this;
+    host.m_pPlacement = this;
+    host.m_szPresetName = m_szPresetName;
+    host.m_pbBackground = &m_bBackground;
+    return host;
+}
+
+uint32_t CRecorderDlg::SystemButtonFace() const
+{
+    return CAppearance::FromQColor(QApplication::palette().color(QPalette::Active, QPalette::Button));
+}
+
+uint32_t CRecorderDlg::SystemText() const
+{
+    return CAppearance::FromQColor(QApplication::palette().color(QPalette::Active, QPalette::WindowText));
+}
+
+void CRecorderDlg::SetupAppearance()
+{
+    // 1, 2. Large fonts and the colour count, from the screen the window is on.
+    const QScreen* pScreen = screen() ? screen() : QGuiApplication::primaryScreen();
+    const double fDpi = pScreen ? pScreen->logicalDotsPerInchY() : 96.0;
+    const double fRatio = pScreen ? pScreen->devicePixelRatio() : 1.0;
+    m_bLargeFonts = CAppearance::IsLargeFonts(fDpi, fRatio);
+    m_nNumColors = CAppearance::NumColorsForDepth(pScreen ? pScreen->depth() : 24);
+    // 3. True-colour displays need no palette.
+    // 4. The check box shows the restored flag.
+    m_pBackground->setChecked(m_bBackground != 0);
+    // 5, 6. Colours and the ground.
+    const CAppearance::Colours colours =
+        CAppearance::StartColours(m_bBackground, m_nNumColors, SystemButtonFace(), SystemText());
+    m_crBackground = colours.crBackground;
+    m_crText = colours.crText;
+    ApplyColours();
+    // 7. The combo boxes' font.
+    m_fontCombo = CDialogBuilder::MakeFont("MS Serif", 14, 600);
+    m_pBaseNameBox->setFont(m_fontCombo);
+    m_pPresetBox->setFont(m_fontCombo);
+    // 8. Button images.
+    m_hIconRecord = LoadIcon(IDI_RECORD);
+    m_hIconStop = LoadIcon(IDI_STOP);
+    m_hIconMixer = LoadIcon(IDI_MIXER);
+    m_pRecord->setIcon(m_hIconRecord);
+    m_pStop->setIcon(m_hIconStop);
+    m_pMixer->setIcon(m_hIconMixer);
+    // 9. The pictures of the record.
+    LoadPictures();
+    SetStatusPicture(false);
+    // 10. On a large-font screen nudge the icon control and the picture.
+    if (m_bLargeFonts) {
+        m_pIcon->move(CAppearance::LargeFontIconPos(m_pIcon->geometry()));
+        m_pPicture->move(CAppearance::LargeFontPicturePos(m_pPicture->geometry()));
+    }
+}
+
+// Colours every kind of control: the combo boxes green on black, the status fields red
+// on black, the icon control as the system draws it, and the window with its labels,
+// group boxes and check box in the scheme's text on the scheme's ground.
+void CRecorderDlg::ApplyColours()
+{
+    const CAppearance::Colours colours{m_crBackground, m_crText};
+    m_palBackground = CAppearance::GroundPalette(QApplication::palette(), colours);
+    setPalette(m_palBackground);
+    setAutoFillBackground(true);
+
+    const QPalette combo = CAppearance::ComboPalette(QApplication::palette());
+    for (QComboBox* pBox : {m_pBaseNameBox, m_pPresetBox}) {
+        pBox->setPalette(combo);
+        if (pBox->view()) pBox->view()->setPalette(combo);
+    }
+    const QPalette status = CAppearance::StatusPalette(QApplication::palette());
+    for (QLabel* pField : {m_pCurFile, m_pSongTime, m_pTotalTime, m_pClipped}) {
+        pField->setPalette(status);
+        pField->setAutoFillBackground(true);
+    }
+    m_pIcon->setPalette(QApplication::palette());
+    // Buttons keep the system's faces; only the ground around them is the scheme's.
+    for (QPushButton* pButton : findChildren<QPushButton*>())
+        pButton->setPalette(QApplication::palette());
+    update();
+}
+
+void CRecorderDlg::LoadPictures()
+{
+    if (m_bBackground) {
+        m_hBmpIdle = LoadBitmap(IDB_RECORD_IDLE_PURPLE);
+        m_hBmpActive = LoadBitmap(IDB_RECORD_ACTIVE_PURPLE);
+    } else {
+        m_hBmpIdle = LoadBitmap(IDB_RECORD_IDLE_LIGHT);
+        m_hBmpActive = LoadBitmap(IDB_RECORD_ACTIVE_LIGHT);
+    }
+}
+
+void CRecorderDlg::SetupLedFont()
+{
+    m_fontLed = CDialogBuilder::MakeFont("MS Serif", 13, 100);
+}
+
+void CRecorderDlg::SetupMeters()
+{
+    m_ledLeft->SetLedCount(20);
+    m_meter.AddBar(m_ledLeft);
+    m_ledRight->SetLedCount(20);
+    m_meter.AddBar(m_ledRight);
+    // The level record starts idle in the session (-100 dB, no clips, unread).
+    CRecordSession* pSession = m_pSession.get();
+    m_meter.Start(
+        [pSession](int nChannel, LedLevels* pLevels, const std::atomic<bool>&) {
+            int32_t nRms = -100, nPeak = -100, nClips = 0;
+            pSession->GetChannelLevels(nChannel, &nRms, &nPeak, &nClips);
+            pLevels->nRmsDb = nRms;
+            pLevels->nPeakDb = nPeak;
+            pLevels->nClips = nClips;
+            return true;
+        },
+        20, 40, 150, 300, 1);
+    m_meter.SetRunning(true);
+}
+
+void CRecorderDlg::SetupToolTips()
+{
+    m_pToolTip = std::make_unique<CToolTip>();
+    m_pToolTip->Create(this);
+    m_pToolTip->AddWindowTool(m_pRecord, IDS_TIP_RECORD);
+    m_pToolTip->AddWindowTool(m_pStop, IDS_TIP_STOP);
+    m_pToolTip->AddWindowTool(m_pBaseNameBox, IDS_TIP_BASE_NAME);
+    m_pToolTip->AddWindowTool(m_pNew, IDS_TIP_NEW);
+    m_pToolTip->AddWindowTool(m_pMixer, IDS_TIP_MIXER);
+    m_pToolTip->AddRectTool(this, IDS_TIP_LEVEL_LEFT, m_ledLeft->geometry(), IDC_LED_LEFT);
+    m_pToolTip->AddRectTool(this, IDS_TIP_LEVEL_RIGHT, m_ledRight->geometry(), IDC_LED_RIGHT);
+    m_pToolTip->Activate(true);
+}
+
+// ---------------------------------------------------------------------------------
+// Base file names
+
+void CRecorderDlg::AddBaseName(const std::string& path)
+{
+    const std::string title = FileTitle(path);
+    m_pBaseNameBox->insertItem(0, QFile::decodeName(QByteArray::fromStdString(title)), PathData(path));
+    m_pBaseNameBox->setCurrentIndex(0);
+    OnSelChangeBaseName();
+}
+
+void CRecorderDlg::OnNew()
+{
+    // Start from the current base path, or from "*.wav" when there is none.
+    std::string initial = m_waveFile.GetFileName();
+    if (initial.empty()) initial = "*.wav";
+    const std::vector<PromptFileFilter> filters = {{"Windows PCM (*.wav)", "*.wav"},
+                                                   {"All files (*.*)", "*.*"}};
+    std::string full, title;
+    if (m_pPrompt->SaveFileDialog(initial, "wav", filters, &full, &title) && !full.empty()) {
+        if (title.empty()) title = FileTitle(full);
+        // A path already in the list moves to the top.
+        for (int i = 0; i < m_pBaseNameBox->count(); ++i) {
+            if (DataPath(m_pBaseNameBox->itemData(i)) == full) {
+                m_pBaseNameBox->removeItem(i);
+                break;
+            }
+        }
+        m_pBaseNameBox->insertItem(0, QFile::decodeName(QByteArray::fromStdString(title)), PathData(full));
+        m_pBaseNameBox->setCurrentIndex(0);
+        OnSelChangeBaseName();
+    }
+    FocusDefaultButton();
+}
+
+void CRecorderDlg::OnSelChangeBaseName()
+{
+    const int nIndex = m_pBaseNameBox->currentIndex();
+    if (nIndex < 0 || m_pBaseNameBox->itemText(nIndex).isEmpty())
+        m_waveFile.SetFileName("");
+    else
+        m_waveFile.SetFileName(DataPath(m_pBaseNameBox->itemData(nIndex)).c_str());
+    FocusDefaultButton();
+}
+
+int CRecorderDlg::GetBaseNameCount() const
+{
+    return m_pBaseNameBox->count();
+}
+
+int CRecorderDlg::GetSelectedBaseName() const
+{
+    return m_pBaseNameBox->currentIndex();
+}
+
+std::string CRecorderDlg::GetBaseNamePath(int index) const
+{
+    if (index < 0 || index >= m_pBaseNameBox->count()) return std::string();
+    return DataPath(m_pBaseNameBox->itemData(index));
+}
+
+void CRecorderDlg::RemoveBaseName(int index)
+{
+    if (index >= 0 && index < m_pBaseNameBox->count()) m_pBaseNameBox->removeItem(index);
+}
+
+std::string CRecorderDlg::GetBaseFileText() const
+{
+    return std::string(QFile::encodeName(m_pBaseNameBox->currentText()).constData());
+}
+
+std::string CRecorderDlg::GetBaseFilePath() const
+{
+    const int nIndex = m_pBaseNameBox->currentIndex();
+    return nIndex < 0 ? std::string() : DataPath(m_pBaseNameBox->itemData(nIndex));
+}
+
+// ---------------------------------------------------------------------------------
+// Presets
+
+void CRecorderDlg::FillPresetList()
+{
+    ::FillPresetList(m_presets, m_szPresetName, *this);
+}
+
+void CRecorderDlg::ClearPresetBox()
+{
+    m_pPresetBox->clear();
+}
+
+void CRecorderDlg::AddPresetToBox(const std::string& name)
+{
+    CDialogBuilder::AddString(m_pPresetBox, QString::fromStdString(name), PathData(name));
+}
+
+int CRecorderDlg::FindPresetInBox(const std::string& name) const
+{
+    return CDialogBuilder::FindStringExact(m_pPresetBox, QString::fromStdString(name));
+}
+
+void CRecorderDlg::SelectPresetInBox(int index)
+{
+    m_pPresetBox->setCurrentIndex(index);
+}
+
+void CRecorderDlg::OnSelChangePreset()
+{
+    const int nIndex = m_pPresetBox->currentIndex();
+    if (nIndex < 0) return;
+    // The entry carries the preset's name byte for byte; its text is only for showing.
+    const std::string name = DataPath(m_pPresetBox->itemData(nIndex));
+    const CPresets* pPreset = m_presets.Find(name);
+    if (!pPreset) return;
+    CopyPresetName(m_szPresetName, name);
+    ApplySettingsValues(pPreset->GetValues(), true);
+}
+
+void CRecorderDlg::ShowSplitterError()
+{
+    if (m_splitter.HasError())
+        m_pPrompt->MessageBox(m_splitter.GetErrorText(), "ERROR", PromptButtons::Ok, PromptIcon::Stop);
+}
+
+// Gives the ten values to the window's copy, the splitter and the capture device. With
+// bReportErrors each value the splitter refuses is shown in its own box, and the rest
+// are applied all the same.
+void CRecorderDlg::ApplySettingsValues(const CSettingsValues& values, bool bReportErrors)
+{
+    auto check = [&] {
+        if (bReportErrors) ShowSplitterError();
+    };
+    m_values = values;
+    m_splitter.SetGapSize(values.m_nGapSize);
+    check();
+    m_splitter.SetGapLevel(values.m_nGapLevel);
+    check();
+    m_splitter.SetMinSong(values.m_nMinSong);
+    check();
+    m_splitter.SetEndGap(values.m_nEndGap);
+    check();
+    m_splitter.SetDcBlock(values.m_bDCBlock);
+    check();
+    m_splitter.SetIgnoreClicks(values.m_bIgnoreClicks);
+    check();
+    m_splitter.SetBitsPerSample(values.m_nBitsPerSample);
+    check();
+    m_splitter.SetSamplesPerSec(values.m_nSamplesPerSec);
+    check();
+    m_splitter.SetChannels(values.m_nChannels);
+    check();
+    m_waveIn.SetDevice(values.m_nWaveInID);
+}
+
+void CRecorderDlg::OnCustomize()
+{
+    // The settings window is wired in once it exists.
+    FocusDefaultButton();
+}
+
+// ---------------------------------------------------------------------------------
+// Recording
+
+void CRecorderDlg::OnRecord()
+{
+    m_pSession->OnRecord();
+}
+
+void CRecorderDlg::OnStop()
+{
+    m_pSession->OnStop();
+}
+
+void CRecorderDlg::PostRecordProgress(int64_t nBytes, bool bCut)
+{
+    QCoreApplication::postEvent(this, new CRecordProgressEvent(nBytes, bCut));
+}
+
+void CRecorderDlg::PostRecordDone()
+{
+    QCoreApplication::postEvent(this, new CRecordDoneEvent());
+}
+
+void CRecorderDlg::PostErrorBox(const std::string& strText, const std::string& strCaption)
+{
+    QCoreApplication::postEvent(this, new CRecordErrorEvent(strText, strCaption));
+}
+
+void CRecorderDlg::customEvent(QEvent* pEvent)
+{
+    if (pEvent->type() == CRecordProgressEvent::kType) {
+        const auto* pProgress = static_cast<CRecordProgressEvent*>(pEvent);
+        m_pSession->OnRecordProgress(pProgress->m_nBytes, pProgress->m_bCut);
+    } else if (pEvent->type() == CRecordDoneEvent::kType) {
+        m_pSession->OnRecordDone();
+    } else if (pEvent->type() == CRecordErrorEvent::kType) {
+        const auto* pError = static_cast<CRecordErrorEvent*>(pEvent);
+        m_pPrompt->MessageBox(pError->m_strText, pError->m_strCaption, PromptButtons::Ok, PromptIcon::Stop);
+    } else {
+        QDialog::customEvent(pEvent);
+    }
+}
+
+void CRecorderDlg::EnableRecordingControls(bool bRecording)
+{
+    for (QWidget* pControl : std::initializer_list<QWidget*>{m_pBaseNameBox, m_pNew, m_pRecord, m_pPresetBox, m_pCustomize})
+        pControl->setEnabled(!bRecording);
+    m_pStop->setEnabled(bRecording);
+}
+
+void CRecorderDlg::SetStatusText(RecordStatusField field, const std::string& strText)
+{
+    QLabel* pField = nullptr;
+    switch (field) {
+    case RecordStatusField::CurFile: pField = m_pCurFile; break;
+    case RecordStatusField::SongTime: pField = m_pSongTime; break;
+    case RecordStatusField::TotalTime: pField = m_pTotalTime; break;
+    case RecordStatusField::Clipped: pField = m_pClipped; break;
+    }
+    if (pField) pField->setText(QString::fromStdString(strText));
+}
+
+void CRecorderDlg::SetStatusPicture(bool bActive)
+{
+    m_bPictureActive = bActive;
+    m_pPicture->setPixmap(bActive ? m_hBmpActive : m_hBmpIdle);
+}
+
+bool CRecorderDlg::IsMinimised() const
+{
+    return m_nSizeType == 1;
+}
+
+void CRecorderDlg::SetWindowTitle(const std::string& strTitle)
+{
+    setWindowTitle(QString::fromStdString(strTitle));
+}
+
+void CRecorderDlg::SetWaitCursor(bool bWait)
+{
+    if (bWait)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void CRecorderDlg::FocusBaseFileName()
+{
+    m_pBaseNameBox->setFocus(Qt::OtherFocusReason);
+}
+
+void CRecorderDlg::RunNewCommand()
+{
+    OnNew();
+}
+
+// ---------------------------------------------------------------------------------
+// Appearance
+
+void CRecorderDlg::OnBackground()
+{
+    m_bBackground = m_pBackground->isChecked() ? 1 : 0;
+    const CAppearance::Colours colours =
+        CAppearance::SwitchColours(m_bBackground, m_nNumColors, SystemButtonFace(), SystemText());
+    m_crBackground = colours.crBackground;
+    m_crText = colours.crText;
+    LoadPictures();
+    ApplyColours();
+    SetStatusPicture(false);
+    FocusDefaultButton();
+}
+
+void CRecorderDlg::OnSysColorChange()
+{
+    const QScreen* pScreen = screen() ? screen() : QGuiApplication::primaryScreen();
+    m_nNumColors = CAppearance::NumColorsForDepth(pScreen ? pScreen->depth() : 24);
+    OnBackground();
+}
+
+void CRecorderDlg::paintEvent(QPaintEvent* pEvent)
+{
+    if (isMinimized()) {
+        // Some window managers show the minimised client area: the program icon, centred.
+        QPainter painter(this);
+        const int nSize = style()->pixelMetric(QStyle::PM_LargeIconSize);
+        const QPoint pos = CAppearance::MinimisedIconPos(width(), height(), nSize, nSize);
+        m_hIcon.paint(&painter, QRect(pos, QSize(nSize, nSize)));
+        return;
+    }
+    QDialog::paintEvent(pEvent);
+}
+
+void CRecorderDlg::changeEvent(QEvent* pEvent)
+{
+    QDialog::changeEvent(pEvent);
+    if (pEvent->type() == QEvent::WindowStateChange)
+        OnSize(isMinimized() ? 1 : 0);
+    else if (pEvent->type() == QEvent::PaletteChange || pEvent->type() == QEvent::StyleChange) {
+        // A change of the system's colours re-applies the current scheme; our own
+        // palette changes (ApplyColours) are not system changes.
+    }
+}
+
+void CRecorderDlg::OnSize(int nType)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_pSession->GetLock());
+        m_meter.SetRunning(nType != 1);
+    }
+    m_nSizeType = nType;
+    if (nType != 1) setWindowTitle(QString::fromUtf8(kTitle));
+}
+
+// ---------------------------------------------------------------------------------
+// Small commands
+
+QStringList CRecorderDlg::MixerCommands()
+{
+    return {"pavucontrol", "pavucontrol-qt", "pwvucontrol", "gnome-control-center sound",
+            "kcmshell6 kcm_pulseaudio", "kcmshell5 kcm_pulseaudio", "x-terminal-emulator -e alsamixer"};
+}
+
+void CRecorderDlg::OnMixer()
+{
+    // The first mixer found on the PATH is started on its own; a failure is not reported.
+    for (const QString& command : MixerCommands()) {
+        QStringList parts = command.split(' ');
+        const QString program = parts.takeFirst();
+        if (QStandardPaths::findExecutable(program).isEmpty()) continue;
+        if (QProcess::startDetached(program, parts)) break;
+    }
+    FocusDefaultButton();
+}
+
+void CRecorderDlg::OnAbout()
+{
+    CAboutDlg dlg(this);
+    m_runDialog(dlg);
+}
+
+void CRecorderDlg::OnIconClicked()
+{
+    OnAbout();
+    FocusDefaultButton();
+}
+
+void CRecorderDlg::OnHelp()
+{
+    CRecorderApp::OnHelp();
+}
+
+void CRecorderDlg::contextMenuEvent(QContextMenuEvent* pEvent)
+{
+    const QString about = LoadString(IDS_ABOUTBOX);
+    if (about.isEmpty()) return;
+    QMenu menu(this);
+    menu.addAction(about, this, [this] { OnAbout(); });
+    menu.addAction(tr("&Help"), this, [this] { OnHelp(); });
+    menu.exec(pEvent->globalPos());
+}
+
+void CRecorderDlg::FocusDefaultButton()
+{
+    // The hidden default button has no command: with the focus on the window itself,
+    // Enter finds no visible default button and does nothing.
+    setFocus(Qt::OtherFocusReason);
+}
+
+// ---------------------------------------------------------------------------------
+// Window placement
+
+CWindowPlacement CRecorderDlg::GetWindowPlacement() const
+{
+    CWindowPlacement placement;
+    const QRect rc = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+    placement.m_nFlags = 0;
+    placement.m_nShowCmd = isMinimized() ? 2 : 1;
+    placement.m_nLeft = rc.left();
+    placement.m_nTop = rc.top();
+    placement.m_nRight = rc.left() + rc.width();
+    placement.m_nBottom = rc.top() + rc.height();
+    return placement;
+}
+
+void CRecorderDlg::SetWindowPlacement(const CWindowPlacement& placement)
+{
+    move(placement.m_nLeft, placement.m_nTop);
+}
+
+int32_t CRecorderDlg::GetScreenWidth() const
+{
+    const QScreen* pScreen = screen() ? screen() : QGuiApplication::primaryScreen();
+    return pScreen ? pScreen->geometry().width() : 1024;
+}
+
+int32_t CRecorderDlg::GetScreenHeight() const
+{
+    const QScreen* pScreen = screen() ? screen() : QGuiApplication::primaryScreen();
+    return pScreen ? pScreen->geometry().height() : 768;
+}
+
+int32_t CRecorderDlg::GetIconWidth() const
+{
+    return style()->pixelMetric(QStyle::PM_LargeIconSize);
+}
+
+int32_t CRecorderDlg::GetIconHeight() const
+{
+    return style()->pixelMetric(QStyle::PM_LargeIconSize);
+}
+
+// ---------------------------------------------------------------------------------
+// Ending
+
+void CRecorderDlg::OnOK()
+{
+    if (m_bClosing) return;
+    m_bClosing = true;
+    // 1. A running recording ends here, its last file completed.
+    if (m_pSession->IsRecording()) {
+        m_pSession->OnStop();
+        m_pSession->OnRecordDone();
+    }
+    // 2, 3. Presets, then settings.
+    m_presetFile.SavePresets(m_presets, *m_pPrompt);
+    SaveSettings(*m_pStore, MakeSettingsHost());
+    m_pStore->sync();
+    // 4. The remaining base file entries.
+    m_pBaseNameBox->clear();
+    // 5.
+    done(QDialog::Accepted);
+}
+
+void CRecorderDlg::OnClose()
+{
+    OnOK();
+}
+
+void CRecorderDlg::closeEvent(QCloseEvent* pEvent)
+{
+    OnClose();
+    pEvent->accept();
+}
+
+void CRecorderDlg::reject()
+{
+    // Escape has no command in this window: it neither ends a recording nor the program.
+}

@@ -1,0 +1,403 @@
+// The main window without a recording: its start state, the base file list, the preset
+// list, the settings window, the small commands and the Exit sequence.
+#include "app/RecorderDlg.h"
+
+#include "AppTestSupport.h"
+#include "ScriptedPrompt.h"
+
+#include "controls/AboutDlg.h"
+#include "controls/PressIcon.h"
+#include "resources/ResourceIds.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+QComboBox* Box(CRecorderDlg& dlg, int id) { return qobject_cast<QComboBox*>(dlg.GetControl(id)); }
+QPushButton* Button(CRecorderDlg& dlg, int id) { return qobject_cast<QPushButton*>(dlg.GetControl(id)); }
+
+QStringList Entries(QComboBox* box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+    return texts;
+}
+
+CSettingsValues Values(int32_t gapSize, int32_t gapLevel, int32_t minSong, int32_t endGap, int32_t rate,
+                       int16_t bits, int32_t device)
+{
+    CSettingsValues v;
+    v.m_nGapSize = gapSize;
+    v.m_nGapLevel = gapLevel;
+    v.m_nMinSong = minSong;
+    v.m_nEndGap = endGap;
+    v.m_nSamplesPerSec = rate;
+    v.m_nBitsPerSample = bits;
+    v.m_nWaveInID = device;
+    return v;
+}
+
+}  // namespace
+
+class TestRecorderDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void EmptyStore_StartsIdleWithDefaults();
+    void EmptyStore_WithoutAlbumTapePreset_SelectsNothing();
+    void New_OffersWavPatternOrCurrentPath();
+    void New_Cancelled_ChangesNothing();
+    void New_ExistingPath_MovesToTop();
+    void New_SameNameInAnotherFolder_AddsSecondEntry();
+    void Enter_AfterNew_DoesNothing();
+    void Preset_OutOfRange_OneErrorPerFailingValue();
+    void Preset_Valid_AppliesWithoutBoxes();
+    void Background_Unchecked_UsesSystemColoursAndLightPictures();
+    void Escape_IsIgnored();
+    void IconClick_OpensAboutBox();
+    void Mixer_StartsFirstMixerFound_FailureUnreported();
+    void Exit_SavesAndSecondWindowReadsBack();
+    void Close_RunsExitSequence();
+};
+
+void TestRecorderDlg::EmptyStore_StartsIdleWithDefaults()
+{
+    CAppTestPlace place;
+    WritePresetFile(place.Dir(), {{"Rock", DefaultValues()}, {"Album/Tape", DefaultValues()}, {"Voice", DefaultValues()}});
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    dlg.show();
+
+    QCOMPARE(dlg.windowTitle(), QString("Novu Cadenzo"));
+    QCOMPARE(Box(dlg, 1002)->count(), 0);
+    QCOMPARE(std::string(dlg.GetWaveFile().GetFileName()), std::string());
+    // The preset box is sorted and shows the stored (default) preset, not applied.
+    QCOMPARE(Entries(Box(dlg, 1003)), QStringList({"Album/Tape", "Rock", "Voice"}));
+    QCOMPARE(Box(dlg, 1003)->currentText(), QString("Album/Tape"));
+    QCOMPARE(std::string(dlg.GetPresetName()), std::string("Album/Tape"));
+    QVERIFY(dlg.GetSettingsValues() == DefaultValues());
+    // Coloured scheme: white on dark purple; combo boxes green on black, status red on black.
+    QVERIFY(qobject_cast<QCheckBox*>(dlg.GetControl(1031))->isChecked());
+    QCOMPARE(dlg.GetBackgroundColour(), 0x0250003Cu);
+    QCOMPARE(dlg.palette().color(QPalette::Window), QColor(60, 0, 80));
+    QCOMPARE(dlg.palette().color(QPalette::WindowText), QColor(255, 255, 255));
+    QCOMPARE(Box(dlg, 1002)->palette().color(QPalette::ButtonText), QColor(50, 200, 50));
+    QCOMPARE(Box(dlg, 1003)->palette().color(QPalette::Button), QColor(0, 0, 0));
+    for (int id : {1015, 1016, 1017, 1020}) {
+        QCOMPARE(dlg.GetControl(id)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(dlg.GetControl(id)->palette().color(QPalette::Window), QColor(0, 0, 0));
+    }
+    QVERIFY(!dlg.IsStatusPictureActive());
+    QVERIFY(!qobject_cast<QLabel*>(dlg.GetControl(1033))->pixmap().isNull());
+    // Idle: Stop disabled, everything else enabled; the meter runs.
+    QVERIFY(!Button(dlg, 1011)->isEnabled());
+    for (int id : {1000, 1004, 1018, 1, 57670, 1001})
+        QVERIFY2(Button(dlg, id)->isEnabled(), qPrintable(QString::number(id)));
+    QVERIFY(Box(dlg, 1002)->isEnabled() && Box(dlg, 1003)->isEnabled());
+    QVERIFY(dlg.GetMeter().IsRunning());
+    QVERIFY(!Button(dlg, 1000)->icon().isNull());
+    QVERIFY(prompt.boxes.empty());
+}
+
+void TestRecorderDlg::EmptyStore_WithoutAlbumTapePreset_SelectsNothing()
+{
+    CAppTestPlace place;
+    WritePresetFile(place.Dir(), {{"Rock", DefaultValues()}});
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QCOMPARE(Box(dlg, 1003)->count(), 1);
+    QCOMPARE(Box(dlg, 1003)->currentIndex(), -1);
+}
+
+void TestRecorderDlg::New_OffersWavPatternOrCurrentPath()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    const std::string song = place.Path("Song.wav");
+    prompt.fileAnswers.push_back({song, "Song.wav"});
+    QTest::mouseClick(Button(dlg, 1004), Qt::LeftButton);
+
+    QCOMPARE(prompt.fileQuestions.size(), size_t(1));
+    const auto& q = prompt.fileQuestions[0];
+    QCOMPARE(q.initialName, std::string("*.wav"));
+    QCOMPARE(q.defaultExt, std::string("wav"));
+    QCOMPARE(q.filters.size(), size_t(2));
+    QCOMPARE(q.filters[0].description, std::string("Windows PCM (*.wav)"));
+    QCOMPARE(q.filters[0].pattern, std::string("*.wav"));
+    QCOMPARE(q.filters[1].description, std::string("All files (*.*)"));
+    QCOMPARE(q.filters[1].pattern, std::string("*.*"));
+    // The list shows the file name; the writer has the full path.
+    QCOMPARE(Entries(Box(dlg, 1002)), QStringList({"Song.wav"}));
+    QCOMPARE(Box(dlg, 1002)->currentIndex(), 0);
+    QCOMPARE(std::string(dlg.GetWaveFile().GetFileName()), song);
+
+    // With a base file the dialog starts from its full path.
+    dlg.OnNew();
+    QCOMPARE(prompt.fileQuestions.size(), size_t(2));
+    QCOMPARE(prompt.fileQuestions[1].initialName, song);
+}
+
+void TestRecorderDlg::New_Cancelled_ChangesNothing()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    prompt.fileAnswers.push_back({place.Path("A.wav"), ""});
+    dlg.OnNew();
+    dlg.OnNew();  // cancelled
+    QCOMPARE(Entries(Box(dlg, 1002)), QStringList({"A.wav"}));
+    QCOMPARE(std::string(dlg.GetWaveFile().GetFileName()), place.Path("A.wav"));
+}
+
+void TestRecorderDlg::New_ExistingPath_MovesToTop()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    for (const char* name : {"A.wav", "B.wav", "C.wav"}) {
+        prompt.fileAnswers.push_back({place.Path(name), ""});
+        dlg.OnNew();
+    }
+    QCOMPARE(Entries(Box(dlg, 1002)), QStringList({"C.wav", "B.wav", "A.wav"}));
+    // Choosing A again removes its old entry and puts it on top, selected.
+    prompt.fileAnswers.push_back({place.Path("A.wav"), ""});
+    dlg.OnNew();
+    QCOMPARE(Entries(Box(dlg, 1002)), QStringList({"A.wav", "C.wav", "B.wav"}));
+    QCOMPARE(Box(dlg, 1002)->currentIndex(), 0);
+    QCOMPARE(std::string(dlg.GetWaveFile().GetFileName()), place.Path("A.wav"));
+    // Choosing another entry in the list makes it the base file.
+    Box(dlg, 1002)->setCurrentIndex(2);
+    dlg.OnSelChangeBaseName();
+    QCOMPARE(std::string(dlg.GetWaveFile().GetFileName()), place.Path("B.wav"));
+}
+
+void TestRecorderDlg::New_SameNameInAnotherFolder_AddsSecondEntry()
+{
+    CAppTestPlace place;
+    QVERIFY(QDir(place.dir.path()).mkdir("other"));
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    prompt.fileAnswers.push_back({place.Path("Song.wav"), ""});
+    prompt.fileAnswers.push_back({place.Path("other/Song.wav"), ""});
+    dlg.OnNew();
+    dlg.OnNew();
+    QCOMPARE(Entries(Box(dlg, 1002)), QStringList({"Song.wav", "Song.wav"}));
+    QCOMPARE(dlg.GetBaseNamePath(0), place.Path("other/Song.wav"));
+    QCOMPARE(dlg.GetBaseNamePath(1), place.Path("Song.wav"));
+    QCOMPARE(std::string(dlg.GetWaveFile().GetFileName()), place.Path("other/Song.wav"));
+}
+
+void TestRecorderDlg::Enter_AfterNew_DoesNothing()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    prompt.fileAnswers.push_back({place.Path("Song.wav"), ""});
+    dlg.OnNew();
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    QTest::keyClick(&dlg, Qt::Key_Enter);
+    // No recording started, no box, and the window is still open.
+    QVERIFY(dlg.isVisible());
+    QVERIFY(!dlg.GetSession().IsRecording());
+    QVERIFY(prompt.boxes.empty());
+    QCOMPARE(prompt.fileQuestions.size(), size_t(1));
+}
+
+void TestRecorderDlg::Preset_OutOfRange_OneErrorPerFailingValue()
+{
+    CAppTestPlace place;
+    // Gap size 5.0006 s, gap level 0 dB and end gap 34 s are refused; the minimum song,
+    // the switches, the format and the device are fine.
+    CSettingsValues bad = Values(-8821, -32768, -3528, -6000, 48000, 32, 3);
+    bad.m_bDCBlock = 0;
+    WritePresetFile(place.Dir(), {{"Album/Tape", DefaultValues()}, {"Broken", bad}});
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QComboBox* presets = Box(dlg, 1003);
+    presets->setCurrentIndex(presets->findText("Broken"));
+    dlg.OnSelChangePreset();
+
+    QCOMPARE(prompt.boxes.size(), size_t(3));
+    const char* texts[] = {"Gap size is not between 0.01 and 5 seconds.\n",
+                           "Gap level is not between -6 and -144 dB.\n",
+                           "End gap is not between 1 and 30 seconds.\n"};
+    for (size_t i = 0; i < 3; ++i) {
+        QCOMPARE(prompt.boxes[i].text, std::string(texts[i]));
+        QCOMPARE(prompt.boxes[i].caption, std::string("ERROR"));
+        QCOMPARE(prompt.boxes[i].icon, PromptIcon::Stop);
+        QCOMPARE(prompt.boxes[i].buttons, PromptButtons::Ok);
+    }
+    // Every value is applied all the same, the device id included.
+    QVERIFY(dlg.GetSettingsValues() == bad);
+    QCOMPARE(dlg.GetSplitter().GetDcBlock(), 0);
+    QCOMPARE(dlg.GetSplitter().GetSamplesPerSec(), 48000);
+    QCOMPARE(int(dlg.GetSplitter().GetBitsPerSample()), 32);
+    QCOMPARE(dlg.GetWaveIn().GetDevice(), 3);
+    QCOMPARE(std::string(dlg.GetPresetName()), std::string("Broken"));
+}
+
+void TestRecorderDlg::Preset_Valid_AppliesWithoutBoxes()
+{
+    CAppTestPlace place;
+    const CSettingsValues voice = Values(-900, -1000, -1764, -882, 22050, 16, -1);
+    WritePresetFile(place.Dir(), {{"Voice", voice}});
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    Box(dlg, 1003)->setCurrentIndex(0);
+    dlg.OnSelChangePreset();
+    QVERIFY(prompt.boxes.empty());
+    QVERIFY(dlg.GetSettingsValues() == voice);
+    QCOMPARE(dlg.GetSplitter().GetSamplesPerSec(), 22050);
+    QCOMPARE(std::string(dlg.GetPresetName()), std::string("Voice"));
+}
+
+void TestRecorderDlg::Background_Unchecked_UsesSystemColoursAndLightPictures()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    auto* check = qobject_cast<QCheckBox*>(dlg.GetControl(1031));
+    auto* picture = qobject_cast<QLabel*>(dlg.GetControl(1033));
+    const QImage purple = picture->pixmap().toImage();
+    check->click();
+    QCOMPARE(dlg.GetBackgroundFlag(), 0);
+    const QPalette system = QApplication::palette();
+    QCOMPARE(dlg.palette().color(QPalette::Window), system.color(QPalette::Button));
+    QCOMPARE(dlg.palette().color(QPalette::WindowText), system.color(QPalette::WindowText));
+    QVERIFY(picture->pixmap().toImage() != purple);
+    // Combo boxes and status fields keep their colours in both schemes.
+    QCOMPARE(Box(dlg, 1002)->palette().color(QPalette::ButtonText), QColor(50, 200, 50));
+    QCOMPARE(dlg.GetControl(1017)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    // Back on: plain values after a switch, the same dark purple on a true-colour screen.
+    check->click();
+    QCOMPARE(dlg.GetBackgroundColour(), 0x0250003Cu);
+    QCOMPARE(dlg.GetTextColour(), 0x00FFFFFFu);
+    QCOMPARE(picture->pixmap().toImage(), purple);
+    // A system colour change re-applies the scheme without touching the check box.
+    dlg.OnSysColorChange();
+    QVERIFY(check->isChecked());
+    QCOMPARE(dlg.palette().color(QPalette::Window), QColor(60, 0, 80));
+}
+
+void TestRecorderDlg::Escape_IsIgnored()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(dlg.result(), 0);
+    // Nothing was saved: Escape is not Exit.
+    QVERIFY(place.store->allKeys().isEmpty());
+}
+
+void TestRecorderDlg::IconClick_OpensAboutBox()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QStringList shown;
+    dlg.SetDialogRunner([&](QDialog& box) {
+        shown << box.metaObject()->className() << box.windowTitle();
+        return int(QDialog::Accepted);
+    });
+    auto* icon = qobject_cast<CPressIcon*>(dlg.GetControl(1010));
+    QVERIFY(icon);
+    icon->SetPressMilliseconds(0);
+    QTest::mouseClick(icon, Qt::LeftButton);
+    QCOMPARE(shown, QStringList({"CAboutDlg", "About Cadenzo"}));
+}
+
+void TestRecorderDlg::Mixer_StartsFirstMixerFound_FailureUnreported()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    const QByteArray oldPath = qgetenv("PATH");
+    // No mixer anywhere: nothing happens and nothing is said.
+    qputenv("PATH", place.dir.filePath("nowhere").toLocal8Bit());
+    QTest::mouseClick(Button(dlg, 1001), Qt::LeftButton);
+    QVERIFY(prompt.boxes.empty());
+    // A pavucontrol on the PATH is started.
+    const QString marker = place.dir.filePath("mixer-started");
+    QFile script(place.dir.filePath("pavucontrol"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QString("#!/bin/sh\n/usr/bin/touch '%1'\n").arg(marker).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", place.dir.path().toLocal8Bit());
+    QTest::mouseClick(Button(dlg, 1001), Qt::LeftButton);
+    qputenv("PATH", oldPath);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
+    QVERIFY(prompt.boxes.empty());
+    QVERIFY(dlg.MixerCommands().first() == "pavucontrol");
+}
+
+void TestRecorderDlg::Exit_SavesAndSecondWindowReadsBack()
+{
+    CAppTestPlace place;
+    const CSettingsValues voice = Values(-900, -1000, -1764, -882, 22050, 16, -1);
+    WritePresetFile(place.Dir(), {{"Album/Tape", DefaultValues()}, {"Voice", voice}});
+    {
+        CScriptedPrompt prompt;
+        CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+        for (const char* name : {"A.wav", "B.wav", "C.wav", "D.wav", "E.wav"}) {
+            prompt.fileAnswers.push_back({place.Path(name), ""});
+            dlg.OnNew();
+        }
+        Box(dlg, 1002)->setCurrentIndex(1);  // D.wav
+        dlg.OnSelChangeBaseName();
+        Box(dlg, 1003)->setCurrentIndex(Box(dlg, 1003)->findText("Voice"));
+        dlg.OnSelChangePreset();
+        qobject_cast<QCheckBox*>(dlg.GetControl(1031))->click();
+        dlg.GetPresets().Add("Added", voice);
+        dlg.OnOK();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(prompt.boxes.empty());
+    }
+    place.OpenStore();
+    CScriptedPrompt prompt;
+    CRecorderDlg again(&prompt, place.store.get(), place.Dir());
+    // The selected entry comes back on top and selected, then the first three others.
+    QCOMPARE(Entries(Box(again, 1002)), QStringList({"D.wav", "E.wav", "C.wav", "B.wav"}));
+    QCOMPARE(Box(again, 1002)->currentIndex(), 0);
+    QCOMPARE(std::string(again.GetWaveFile().GetFileName()), place.Path("D.wav"));
+    QVERIFY(again.GetSettingsValues() == voice);
+    QCOMPARE(again.GetSplitter().GetSamplesPerSec(), 22050);
+    QCOMPARE(std::string(again.GetPresetName()), std::string("Voice"));
+    QCOMPARE(Box(again, 1003)->currentText(), QString("Voice"));
+    QCOMPARE(Entries(Box(again, 1003)), QStringList({"Added", "Album/Tape", "Voice"}));
+    QCOMPARE(again.GetBackgroundFlag(), 0);
+    QVERIFY(!qobject_cast<QCheckBox*>(again.GetControl(1031))->isChecked());
+    QVERIFY(prompt.boxes.empty());
+}
+
+void TestRecorderDlg::Close_RunsExitSequence()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    prompt.fileAnswers.push_back({place.Path("Tape.wav"), ""});
+    dlg.OnNew();
+    QVERIFY(dlg.close());
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    place.store->sync();
+    place.store->beginGroup("Version 1");
+    QCOMPARE(place.store->value("OutfileName0").toString().toStdString(), place.Path("Tape.wav"));
+    QCOMPARE(place.store->value("Preset").toString(), QString("Album/Tape"));
+    QVERIFY(QFile::exists(place.dir.filePath("Tunex1.pre")));
+}
+
+QTEST_MAIN(TestRecorderDlg)
+#include "tst_recorderdlg.moc"
