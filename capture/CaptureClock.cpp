@@ -36,13 +36,15 @@ int64_t CCaptureClock::Update(double fNow, int64_t nFrames, int64_t nStreamBytes
     const double fAllowed = m_fBase + m_fSlack + m_fDrift * fExpected + static_cast<double>(m_nReported);
     if (fDeficit <= fAllowed) {
         m_bExcursion = false;
+        m_bContinuing = false;
         return 0;
     }
     if (!m_bExcursion) {
         m_bExcursion = true;
         m_fExcursionStart = fNow;
         m_fExcursionMin = fDeficit;
-        m_nExcursionPos = nStreamBytes;
+        // A deficit that went on growing after a report is the same gap, still widening.
+        m_nExcursionPos = m_bContinuing ? m_nExcursionPos : nStreamBytes;
         return 0;
     }
     m_fExcursionMin = std::min(m_fExcursionMin, fDeficit);
@@ -52,6 +54,7 @@ int64_t CCaptureClock::Update(double fNow, int64_t nFrames, int64_t nStreamBytes
     const int64_t nNew =
         static_cast<int64_t>(m_fExcursionMin - m_fBase - static_cast<double>(m_nReported) + 0.5);
     m_bExcursion = false;
+    m_bContinuing = true;
     if (nNew <= 0) return 0;
     m_nReported += nNew;
     if (pnPosition) *pnPosition = m_nExcursionPos;

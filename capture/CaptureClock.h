@@ -45,5 +45,6 @@ private:
     double m_fExcursionStart = 0;
     double m_fExcursionMin = 0;  // lowest deficit during the excursion
     int64_t m_nExcursionPos = 0; // stream position where the excursion began
+    bool m_bContinuing = false;  // the deficit has stayed raised since the last report
     int64_t m_nReported = 0;
 };

@@ -268,6 +268,15 @@ void CWaveIn::AllocateBuffers(int32_t nBytes)
 
 int64_t CWaveIn::GetRingBytes() const { return m_ring.Capacity(); }
 
+int64_t CWaveIn::GetHeldBytes()
+{
+    std::lock_guard<std::mutex> lock(m_mtxHandout);
+    int64_t nHeld = m_ring.Available();
+    for (int i = 0; i < 2; ++i)
+        if (m_bufferState[i] == BufferState::Done) nHeld += m_nRecorded[i];
+    return nHeld;
+}
+
 void CWaveIn::Start()
 {
     ClearError();

@@ -176,6 +176,9 @@ public:
 
     // Bytes handed out since Start() (GetNextBuffer, Stop and Drain together).
     int64_t GetDeliveredBytes() const { return m_nDelivered; }
+    // Bytes captured and not yet handed out: in the ring and in completed buffers. Tells how
+    // far the consumer is behind. Any thread.
+    int64_t GetHeldBytes();
     // Capacity of the ring in bytes (set by AllocateBuffers; 0 before).
     int64_t GetRingBytes() const;
     // Seconds of audio the ring holds; at least 5 by default. Takes effect at the next

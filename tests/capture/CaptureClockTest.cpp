@@ -126,6 +126,23 @@ TEST(CaptureClock, FramesThatNeverComeAreReportedWhereTheyBelong)
     EXPECT_EQ(t.clock.GetMissing(), t.nMissing);
 }
 
+TEST(CaptureClock, AGapThatWidensOverSecondsIsOneGap)
+{
+    // For three seconds only every other period arrives, then the stream is whole again.
+    Timeline t;
+    t.Run(10);
+    const int64_t nGapAt = t.nStream;
+    for (int i = 0; i < 300; ++i) {
+        t.Callback(0.01, 480);
+        t.fNow += 0.01;
+    }
+    t.Run(5);
+    ASSERT_GE(t.positions.size(), 1u);
+    // Placed where the widening was first noticed, within the wobble allowed (50 ms).
+    for (int64_t nPosition : t.positions) EXPECT_NEAR(nPosition, nGapAt, 4 * 2400 + 4 * 480);
+    EXPECT_NEAR(t.nMissing, 300 * 480, 2 * 480);
+}
+
 TEST(CaptureClock, AStreamFasterThanRealTimeIsNoLoss)
 {
     // A file-backed device hands frames over far faster than the clock runs.

@@ -240,6 +240,10 @@ TEST_F(WaveInTest, AudioLeftUncollectedAtCloseIsReportedWhereItBelongs)
     std::vector<uint8_t> buffer(65536);
     ASSERT_TRUE(event.WaitFor(std::chrono::seconds(60)));
     EXPECT_EQ(waveIn.GetNextBuffer(buffer.data()), 65536);
+    // Let the reader get well ahead: the next block and more wait in the device.
+    for (int i = 0; i < 6000 && waveIn.GetHeldBytes() < 3 * 65536; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(waveIn.GetHeldBytes(), 3 * 65536);
     // Stop without draining; everything the reader had already stored is then lost.
     const int32_t nStop = waveIn.Stop(buffer.data());
     EXPECT_EQ(nStop, 65536);
