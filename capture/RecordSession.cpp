@@ -266,6 +266,7 @@ void CRecordSession::OnRecord()
         m_bWriteFailed = 0;
         m_bEndReached = 0;
         m_bLastFileContinued = 0;
+        m_bLastFileLoud = 0;
         m_strWriteError.clear();
         m_strDeviceError.clear();
         m_nStreamBytes = 0;
@@ -345,6 +346,24 @@ bool CRecordSession::NextFile(bool bContinued)
     return !m_waveFile.HasError();
 }
 
+// Whether any sample lies above the gap level (the splitter's threshold: the stored
+// Gap Level is the magnitude in 16-bit units). Called by the worker.
+bool CRecordSession::HasLoudSample(const uint8_t* pData, int32_t nBytes) const
+{
+    const double fLevel16 = -static_cast<double>(m_splitter.GetGapLevel());
+    if (m_nBits == 16) {
+        const int16_t* p = reinterpret_cast<const int16_t*>(pData);
+        for (int32_t i = 0, n = nBytes / 2; i < n; ++i)
+            if (std::abs(static_cast<double>(p[i])) > fLevel16) return true;
+    } else {
+        const float* p = reinterpret_cast<const float*>(pData);
+        const double fLevel = fLevel16 / 32768.0;
+        for (int32_t i = 0, n = nBytes / 4; i < n; ++i)
+            if (!(std::abs(static_cast<double>(p[i])) <= fLevel)) return true;
+    }
+    return false;
+}
+
 // Splits one buffer and writes it: the part before a cut to the current file, the rest to
 // the next one. Posts its progress. Returns false on a write error.
 // Called by the worker with the session lock held.
@@ -354,6 +373,14 @@ bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
     int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
     m_splitter.ProcessBuffer(pBuffer, nLen, &bCut, &nCutOffset, &bEnd);
     if (pbEnd) *pbEnd = bEnd;
+
+    // Does the current file hold anything above the gap level? A file that does is a
+    // song, never a trailing silence, however short.
+    if (bCut) m_bLastFileLoud = 0;
+    if (!m_bLastFileLoud) {
+        int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
+        m_bLastFileLoud = HasLoudSample(pBuffer + nFrom, nLen - nFrom) ? 1 : 0;
+    }
 
     bool bNewFile = false;
     bool bOk;
@@ -563,9 +590,11 @@ void CRecordSession::OnRecordDone()
     }
 
     // A recording that ended by itself leaves a last file holding only the trailing
-    // silence: remove it. A file that merely continues a song past the size limit stays.
+    // silence: remove it. At the end gap a file shorter than the gap is silence by
+    // construction; when the input simply ran out, only a file without a loud sample is.
+    // A file that merely continues a song past the size limit stays.
     if (!bCloseFailed && !m_bWriteFailed && !m_bStopRequested && !m_bLastFileContinued &&
-        m_splitter.IsShorterThanEndGap(m_nSongBytes)) {
+        (m_bEndReached || !m_bLastFileLoud) && m_splitter.IsShorterThanEndGap(m_nSongBytes)) {
         std::string strPath;
         {
             std::lock_guard<std::mutex> lock(m_csSession);

@@ -197,6 +197,7 @@ private:
     bool ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd);
     bool WriteSamples(const uint8_t* pData, int64_t nBytes, bool* pbNewFile);
     bool NextFile(bool bContinued);
+    bool HasLoudSample(const uint8_t* pData, int32_t nBytes) const;
     void ShowError(const std::string& strText);
     std::string FormatTime(const char* szFormat, int64_t nBytes) const;
     void ResetLevels();
@@ -225,6 +226,7 @@ private:
     std::string m_strDeviceError;              // a capture failure during the recording
     int32_t m_bEndReached = 0;                 // the splitter found the end gap
     int32_t m_bLastFileContinued = 0;          // the last file continues a song (size limit)
+    int32_t m_bLastFileLoud = 0;               // the last file holds a sample above the gap level
     int64_t m_nStreamBytes = 0;                // captured bytes written so far
     int64_t m_nTotalBytes = 0;
     int64_t m_nSongBytes = 0;

@@ -189,3 +189,58 @@ TEST_F(RecordCommandTest, FormatWithoutRateOrDepthIsRefusedBeforeAnythingIsWritt
     EXPECT_FALSE(Exists(dir / "Song1.wav"));
     ExpectIdle();
 }
+
+namespace {
+
+// A short input for the file-fed source, 44100 Hz 16-bit.
+std::string ShortInput(const CTempDir& dir)
+{
+    std::string strInput = dir / "in.wav";
+    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, MakeAlbum16(44100, {{1.0, true}}));
+    return strInput;
+}
+
+}  // namespace
+
+TEST_F(RecordCommandTest, DeviceThatCannotBeOpenedIsClosedAndLeavesAnEmptyFirstFile)
+{
+    // Someone else holds the capture device open.
+    rig.waveIn.UseFileSource(ShortInput(dir).c_str(), false);
+    WaveFormat format{1, 2, 44100, 176400, 4, 16, 0};
+    CAutoResetEvent other;
+    rig.waveIn.Open(format, WaveInNotify, &other);
+    ASSERT_FALSE(rig.waveIn.HasError());
+
+    rig.ChooseBase(dir / "Song.wav");
+    rig.session.OnRecord();
+    ExpectOneError("Error with sound card driver (cannot open RECORD device).\nPlease close program, reboot "
+                   "windows, and try again.\nIf the problem persists please contact the manufacturer!\n");
+    EXPECT_EQ(rig.window.m_nFocusMoves, 1);
+    ExpectHeaderOnly(dir / "Song1.wav", 44);
+    ExpectIdle();
+    // The device was closed: it opens again.
+    rig.waveIn.Open(format, WaveInNotify, &other);
+    EXPECT_FALSE(rig.waveIn.HasError());
+    rig.waveIn.Close();
+}
+
+TEST_F(RecordCommandTest, BuffersThatCannotBeAllocatedCloseDeviceAndWriter)
+{
+    rig.waveIn.UseFileSource(ShortInput(dir).c_str(), false);
+    rig.waveIn.SetRingSeconds(1e12);  // far more memory than any machine has
+    rig.ChooseBase(dir / "Song.wav");
+    rig.session.OnRecord();
+    ExpectOneError("Not enough memory to create input data buffer.\nClose some programs and try again.\n");
+    EXPECT_EQ(rig.window.m_nFocusMoves, 0);
+    ExpectHeaderOnly(dir / "Song1.wav", 44);
+    ExpectIdle();
+
+    // With a sensible ring the same session records.
+    rig.waveIn.SetRingSeconds(5);
+    rig.prompt.m_boxes.clear();
+    rig.prompt.m_answers = {PromptAnswer::Yes};
+    rig.session.OnRecord();
+    ASSERT_TRUE(rig.session.IsRecording());
+    rig.window.Pump(rig.session, rig.prompt);
+    EXPECT_EQ(ReadSound(dir / "Song1.wav").nFrames, 44100);
+}

@@ -277,3 +277,23 @@ TEST_F(RecordingTest, FilesNeverPassTheSizeLimitAndLoseNothing)
     EXPECT_TRUE(files[1].bContinued);
     EXPECT_FALSE(files[2].bDeleted);
 }
+
+TEST_F(RecordingTest, ShortLastSongAtTheEndOfTheInputIsKept)
+{
+    // The input stops 0.8 s into a last song: its file (1.3 s) is shorter than the end
+    // gap, but it holds music, not a trailing silence.
+    std::vector<Segment> album = {{1.5, true}, {1.5, false}, {0.8, true}};
+    std::vector<int16_t> input = MakeAlbum16(44100, album);
+    std::string strInput = dir / "album.wav";
+    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+
+    rig.ChooseBase(dir / "Song.wav");
+    rig.RecordFile(strInput);
+
+    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "Song.wav");
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_TRUE(rig.splitter.IsShorterThanEndGap(static_cast<int64_t>(songs[1].size()) * 2));
+    std::vector<int16_t> joined = songs[0];
+    joined.insert(joined.end(), songs[1].begin(), songs[1].end());
+    EXPECT_EQ(joined, input);
+}
