@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -57,7 +58,9 @@ inline std::vector<int16_t> MakeSong(const std::vector<std::pair<double, double>
     for (const auto& piece : pieces) {
         const int64_t frames = static_cast<int64_t>(piece.first * rate);
         for (int64_t i = 0; i < frames; ++i, ++n) {
-            const double v = piece.second * 32767.0 * std::sin(2.0 * M_PI * 440.0 * n / rate);
+            // Amplitudes above 1 clip at full scale, as an overdriven input does.
+            const double v = std::max(-32768.0, std::min(32767.0,
+                piece.second * 32767.0 * std::sin(2.0 * M_PI * 440.0 * n / rate)));
             samples.push_back(static_cast<int16_t>(v));
             samples.push_back(static_cast<int16_t>(v * 0.5));
         }

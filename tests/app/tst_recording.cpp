@@ -1,0 +1,231 @@
+// Whole recordings through the main window, from a recording on disk fed through the
+// capture device at the pace of a sound card: Record, the progress on the window, the
+// LEDs, a cut, Stop, Exit during a recording, and the minimised window.
+#include "app/RecorderDlg.h"
+
+#include "AppTestSupport.h"
+#include "ScriptedPrompt.h"
+
+#include "controls/LedBar.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+constexpr int kWait = 60000;  // bound of every wait for the worker; never reached when all is well
+
+QString Text(CRecorderDlg& dlg, int id) { return qobject_cast<QLabel*>(dlg.GetControl(id))->text(); }
+
+bool AnyLedLit(CLedBar* bar)
+{
+    for (int j = 0; j < bar->GetCellCount() - 1; ++j)
+        if (bar->GetCell(j).on) return true;
+    return false;
+}
+
+bool NoLedLit(CLedBar* bar)
+{
+    for (int j = 0; j < bar->GetCellCount(); ++j)
+        if (bar->GetCell(j).on) return false;
+    return true;
+}
+
+// Enabled state of every control of the state table; Recording reverses the first five.
+void CheckControls(CRecorderDlg& dlg, bool bRecording)
+{
+    for (int id : {1002, 1004, 1000, 1003, 1018})
+        QVERIFY2(dlg.GetControl(id)->isEnabled() == !bRecording, qPrintable(QString::number(id)));
+    QCOMPARE(dlg.GetControl(1011)->isEnabled(), bRecording);
+    for (int id : {1, 57670, 1031, 1001, 1010})
+        QVERIFY2(dlg.GetControl(id)->isEnabled(), qPrintable(QString::number(id)));
+}
+
+// A place whose store names base file Song.wav in the test folder and short gap rules:
+// Gap Size 1 s, Min Song 2 s, End Gap 5 s.
+void PrepareStore(CAppTestPlace& place)
+{
+    QSettings& s = *place.store;
+    s.beginGroup("Version 1");
+    s.setValue("OutfileName0", QString::fromStdString(place.Path("Song.wav")));
+    s.setValue("Gap Size", -1764);
+    s.setValue("Min Song Size", -353);
+    s.setValue("End Size", -882);
+    s.endGroup();
+    s.sync();
+}
+
+}  // namespace
+
+class TestRecording : public QObject {
+    Q_OBJECT
+private slots:
+    void WholeRecording_RecordCutStop();
+    void ExitWhileRecording_CompletesLastFile();
+    void Minimised_PausesMeterAndTitleFollowsFile();
+    void UnusableStoredFormat_RecordRefusesIt();
+};
+
+void TestRecording::WholeRecording_RecordCutStop()
+{
+    CAppTestPlace place;
+    PrepareStore(place);
+    // Song one 2.5 s, a 1.5 s silence, then song two (with a few clipped samples).
+    const std::string source = place.Path("source.wav");
+    QVERIFY(WriteWav(source, MakeSong({{2.5, 0.5}, {1.5, 0.0}, {0.2, 1.2}, {6.0, 0.5}})));
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QVERIFY(dlg.UseCaptureFile(source, true));
+    dlg.GetSession().SetStopWaitMs(0);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    CheckControls(dlg, false);
+
+    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1000)), Qt::LeftButton);
+    QVERIFY2(dlg.GetSession().IsRecording(), prompt.boxes.empty() ? "" : prompt.boxes[0].text.c_str());
+    CheckControls(dlg, true);
+
+    // Progress: the four status fields, the turning record and the LEDs.
+    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
+    const QRegularExpression songTime("^Song Time  \\d\\d:\\d\\d$"), totalTime("^Total Time  \\d\\d:\\d\\d$");
+    QVERIFY(songTime.match(Text(dlg, 1016)).hasMatch());
+    QVERIFY(totalTime.match(Text(dlg, 1017)).hasMatch());
+    QVERIFY(Text(dlg, 1020).startsWith("Clipped Pts: "));
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.IsStatusPictureActive(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsStatusPictureActive(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(AnyLedLit(dlg.GetLedBar(0)) && AnyLedLit(dlg.GetLedBar(1)), kWait);
+
+    // The silence cuts: the next song goes to Song2.wav, its time starting again.
+    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song2.wav"), kWait);
+    QCOMPARE(Text(dlg, 1016), QString("Song Time  00:00"));
+    QVERIFY(Text(dlg, 1017) != QString("Total Time  00:00"));
+    QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1020) != QString("Clipped Pts: 0"), kWait);
+    CheckControls(dlg, true);
+
+    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1011)), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
+    CheckControls(dlg, false);
+    QVERIFY(!dlg.IsStatusPictureActive());
+    // The level record is idle again: the meter darkens the level LEDs.
+    QTRY_VERIFY_WITH_TIMEOUT(NoLedLit(dlg.GetLedBar(0)) && NoLedLit(dlg.GetLedBar(1)), kWait);
+    QVERIFY(prompt.boxes.empty());
+
+    // Both files are complete WAV files holding what the session wrote to them.
+    const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
+    QCOMPARE(files.size(), size_t(2));
+    QCOMPARE(files[0].strPath, place.Path("Song1.wav"));
+    QCOMPARE(files[1].strPath, place.Path("Song2.wav"));
+    for (const RecordSongFile& f : files) {
+        QVERIFY(f.nDataBytes > 0);
+        QCOMPARE(WavDataBytes(f.strPath), f.nDataBytes);
+        QCOMPARE(QFileInfo(QString::fromStdString(f.strPath)).size(), 44 + f.nDataBytes + (f.nDataBytes & 1));
+    }
+    // Song one lasted 2.5 s plus about the gap size: 3.5 s of 176400 bytes.
+    QVERIFY(files[0].nDataBytes > 176400 * 3 && files[0].nDataBytes < 176400 * 4);
+
+    // The window can record again at once.
+    QVERIFY(dlg.GetControl(1000)->isEnabled());
+}
+
+void TestRecording::ExitWhileRecording_CompletesLastFile()
+{
+    CAppTestPlace place;
+    PrepareStore(place);
+    const std::string source = place.Path("source.wav");
+    QVERIFY(WriteWav(source, MakeSong({{20.0, 0.5}})));
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QVERIFY(dlg.UseCaptureFile(source, true));
+    dlg.GetSession().SetStopWaitMs(0);
+    dlg.show();
+    dlg.OnRecord();
+    QVERIFY(dlg.GetSession().IsRecording());
+    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
+
+    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1)), Qt::LeftButton);
+    QVERIFY(!dlg.GetSession().IsRecording());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QVERIFY(!dlg.isVisible());
+    const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
+    QCOMPARE(files.size(), size_t(1));
+    QVERIFY(files[0].nDataBytes >= 65536);
+    QCOMPARE(WavDataBytes(place.Path("Song1.wav")), files[0].nDataBytes);
+    QCOMPARE(QFileInfo(QString::fromStdString(place.Path("Song1.wav"))).size(), 44 + files[0].nDataBytes);
+    // Settings were saved after the recording ended.
+    place.store->sync();
+    place.store->beginGroup("Version 1");
+    QCOMPARE(place.store->value("OutfileName0").toString().toStdString(), place.Path("Song.wav"));
+    QCOMPARE(place.store->value("Min Song Size").toInt(), -353);
+    QVERIFY(prompt.boxes.empty());
+}
+
+void TestRecording::Minimised_PausesMeterAndTitleFollowsFile()
+{
+    CAppTestPlace place;
+    PrepareStore(place);
+    const std::string source = place.Path("source.wav");
+    QVERIFY(WriteWav(source, MakeSong({{20.0, 0.5}})));
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QVERIFY(dlg.UseCaptureFile(source, true));
+    dlg.GetSession().SetStopWaitMs(0);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(dlg.GetMeter().IsRunning());
+
+    dlg.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.IsMinimised(), kWait);
+    QVERIFY(!dlg.GetMeter().IsRunning());
+    QVERIFY(dlg.GetMeter().WaitUntilPaused(std::chrono::milliseconds(kWait)));
+
+    dlg.OnRecord();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.windowTitle(), QString("Song1.wav: Novu Cadenzo"), kWait);
+    // While minimised the meter leaves the LEDs alone.
+    const uint64_t ticks = dlg.GetMeter().GetTickCount();
+    QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1017) != QString("Total Time  00:00"), kWait);
+    QCOMPARE(dlg.GetMeter().GetTickCount(), ticks);
+    QVERIFY(NoLedLit(dlg.GetLedBar(0)));
+
+    dlg.OnStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
+    QCOMPARE(dlg.windowTitle(), QString("DONE: Novu Cadenzo"));
+
+    dlg.setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsMinimised(), kWait);
+    QCOMPARE(dlg.windowTitle(), QString("Novu Cadenzo"));
+    QVERIFY(dlg.GetMeter().IsRunning());
+    QVERIFY(dlg.GetMeter().WaitForTicks(ticks + 2, std::chrono::milliseconds(kWait)));
+}
+
+void TestRecording::UnusableStoredFormat_RecordRefusesIt()
+{
+    CAppTestPlace place;
+    PrepareStore(place);
+    place.store->beginGroup("Version 1");
+    place.store->setValue("Samples Per Sec", 0);
+    place.store->setValue("Bits Per Sample", 7);
+    place.store->endGroup();
+    const std::string source = place.Path("source.wav");
+    QVERIFY(WriteWav(source, MakeSong({{1.0, 0.5}})));
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QVERIFY(dlg.UseCaptureFile(source, false));
+    QVERIFY(prompt.boxes.empty());  // restoring the values shows nothing
+    QCOMPARE(dlg.GetSettingsValues().m_nSamplesPerSec, 0);
+
+    dlg.OnRecord();
+    QVERIFY(!dlg.GetSession().IsRecording());
+    QCOMPARE(prompt.boxes.size(), size_t(1));
+    QCOMPARE(prompt.boxes[0].caption, std::string("ERROR"));
+    QCOMPARE(prompt.boxes[0].icon, PromptIcon::Stop);
+    QVERIFY2(QString::fromStdString(prompt.boxes[0].text).startsWith("The recording format is not valid: 0 Hz, 7 bits"),
+             prompt.boxes[0].text.c_str());
+    CheckControls(dlg, false);
+    QVERIFY(!QFile::exists(QString::fromStdString(place.Path("Song1.wav"))));
+}
+
+QTEST_MAIN(TestRecording)
+#include "tst_recording.moc"
