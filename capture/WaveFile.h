@@ -70,8 +70,10 @@ public:
     // The format of the last header written (all zero before the first header).
     WaveFormat GetFormat() const { return m_format; }
 
-    // Bytes of sample data taken for the current file so far (without header and pad).
-    // The recording continues in a new file before this would pass GetMaxDataBytes().
+    // Bytes of sample data taken for the current file so far (without header and pad);
+    // after a failed write, the bytes that reached the disk. Still readable after Close(),
+    // until the next Create(). The recording continues in a new file before this would
+    // pass GetMaxDataBytes().
     int64_t GetDataBytes() const { return m_nDataBytes; }
 
     // The most sample bytes one file can hold with the current header: the 32-bit RIFF
