@@ -340,3 +340,46 @@ TEST_F(FaultTest, KilledMidRecordingLeavesReadableFiles)
     // All but the last second of the 12 buffers captured.
     EXPECT_GE(static_cast<int64_t>(joined.size()) * 2, 12LL * 65536 - 176400);
 }
+
+TEST_F(FaultTest, AudioLostBehindAStalledWorkerIsToldWithFileAndTime)
+{
+    // Paced like a sound card with the smallest ring; the worker stalls for 3 s after its
+    // second buffer, longer than the ring holds.
+    std::string strInput = WriteInput({{6.0, true}});
+    rig.waveIn.SetRingSeconds(0.1);
+    int nBuffers = 0;
+    rig.session.SetWorkerStallHook([&] {
+        if (++nBuffers == 2) std::this_thread::sleep_for(std::chrono::seconds(3));
+    });
+    rig.ChooseBase(dir / "Song.wav");
+    rig.RecordFile(strInput, true);
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+    const ShownBox& box = rig.prompt.m_boxes[0];
+    EXPECT_EQ(box.strCaption, "Audio Lost");
+    EXPECT_EQ(box.icon, PromptIcon::Exclamation);
+    EXPECT_EQ(box.strText.rfind("Some audio could not be recorded:\n", 0), 0u) << box.strText;
+    EXPECT_NE(box.strText.find(" s in Song1.wav at 00:0"), std::string::npos) << box.strText;
+    EXPECT_NE(box.strText.find("(the recorder fell behind)"), std::string::npos) << box.strText;
+    EXPECT_NE(box.strText.find("In all "), std::string::npos) << box.strText;
+    EXPECT_FALSE(box.bWhileRecording);
+    EXPECT_GT(rig.waveIn.GetDroppedFrames(), 0);
+}
+
+TEST_F(FaultTest, MinimisedWindowTitleFollowsTheCurrentFile)
+{
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.5, true}});
+    rig.window.m_bMinimised = true;
+    // One buffer at a time, so each progress message finds the file it belongs to.
+    CGate gate;
+    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
+    rig.ChooseBase(dir / "Song.wav");
+    rig.waveIn.UseFileSource(strInput.c_str(), false);
+    rig.session.OnRecord();
+    ASSERT_TRUE(rig.session.IsRecording());
+    rig.window.Pump(rig.session, rig.prompt, [&](const CFakeWindow::Event&) { gate.Grant(); });
+    ASSERT_GE(rig.window.m_titles.size(), 3u);
+    EXPECT_EQ(rig.window.m_titles.front(), "Song1.wav: Novu Cadenzo");
+    EXPECT_EQ(rig.window.m_titles[rig.window.m_titles.size() - 2], "Song2.wav: Novu Cadenzo");
+    EXPECT_EQ(rig.window.m_titles.back(), "DONE: Novu Cadenzo");
+}

@@ -109,8 +109,8 @@ public:
         return true;
     }
 
-    // Hands posted events to the session until it is idle again. Returns the number of
-    // progress events.
+    // Hands posted events to the session until it is idle again, calling onEvent after
+    // each one has been handled. Returns the number of progress events.
     int Pump(CRecordSession& session, CScriptedPrompt& prompt,
              const std::function<void(const Event&)>& onEvent = nullptr)
     {
@@ -121,7 +121,6 @@ public:
                 ADD_FAILURE() << "the recording worker posted nothing for two minutes";
                 return nProgress;
             }
-            if (onEvent) onEvent(ev);
             switch (ev.kind) {
             case Event::Progress:
                 ++nProgress;
@@ -137,6 +136,7 @@ public:
                 session.OnRecordDone();
                 break;
             }
+            if (onEvent) onEvent(ev);
         }
         return nProgress;
     }
