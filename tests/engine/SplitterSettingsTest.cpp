@@ -210,17 +210,6 @@ TEST(SplitterSettings, ErrorFlag_IsClearedByTheNextOperationButTheTextStays)
     EXPECT_STREQ(kGapLevelError, splitter.GetErrorText());
 }
 
-TEST(SplitterSettings, Switches_StoreOnlyZeroOrOne)
-{
-    CSongSplitter splitter;
-    splitter.SetDcBlock(7);
-    splitter.SetIgnoreClicks(-1);
-    EXPECT_EQ(1, splitter.GetDcBlock());
-    EXPECT_EQ(1, splitter.GetIgnoreClicks());
-    splitter.SetDcBlock(0);
-    EXPECT_EQ(0, splitter.GetDcBlock());
-}
-
 // No value reaching the setters may crash or overflow: presets and the settings file
 // can hold anything.
 TEST(SplitterSettings, ExtremeValues_NeitherCrashNorOverflow)
