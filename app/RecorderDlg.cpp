@@ -11,6 +11,7 @@
 #include "resources/DialogTemplate.h"
 #include "resources/ResourceIds.h"
 #include "resources/Strings.h"
+#include "settings/CustomSettingsDlg.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -262,6 +263,8 @@ void CRecorderDlg::SetupAppearance()
 void CRecorderDlg::ApplyColours()
 {
     const CAppearance::Colours colours{m_crBackground, m_crText};
+    m_qcBackground = CAppearance::ToQColor(m_crBackground);
+    m_qcText = CAppearance::ToQColor(m_crText);
     m_palBackground = CAppearance::GroundPalette(QApplication::palette(), colours);
     setPalette(m_palBackground);
     setAutoFillBackground(true);
@@ -489,7 +492,12 @@ void CRecorderDlg::ApplySettingsValues(const CSettingsValues& values, bool bRepo
 
 void CRecorderDlg::OnCustomize()
 {
-    // The settings window is wired in once it exists.
+    CCustomSettingsDlg dlg(m_presets, m_szPresetName, m_qcBackground, m_qcText, m_pPrompt, this);
+    dlg.SetValues(m_values);
+    if (m_runDialog(dlg) == QDialog::Accepted) {
+        ApplySettingsValues(dlg.GetValues(), false);
+        FillPresetList();
+    }
     FocusDefaultButton();
 }
 

@@ -251,6 +251,7 @@ private:
     bool m_bPictureActive = false;
     uint32_t m_crBackground = CAppearance::kPurpleDeep;
     uint32_t m_crText = CAppearance::kWhitePalette;
+    QColor m_qcBackground, m_qcText;  // the same colours for the settings window
     QPalette m_palBackground;    // the window's ground and text (the brush of the scheme)
     QFont m_fontCombo;
     std::unique_ptr<CToolTip> m_pToolTip;

@@ -7,12 +7,14 @@
 
 #include "controls/AboutDlg.h"
 #include "controls/PressIcon.h"
+#include "resources/DialogBuilder.h"
 #include "resources/ResourceIds.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 
 namespace {
@@ -55,6 +57,8 @@ private slots:
     void Enter_AfterNew_DoesNothing();
     void Preset_OutOfRange_OneErrorPerFailingValue();
     void Preset_Valid_AppliesWithoutBoxes();
+    void Customize_Done_AppliesValuesAndRefillsPresets();
+    void Customize_Escape_ChangesNothing();
     void Background_Unchecked_UsesSystemColoursAndLightPictures();
     void Escape_IsIgnored();
     void IconClick_OpensAboutBox();
@@ -255,6 +259,61 @@ void TestRecorderDlg::Preset_Valid_AppliesWithoutBoxes()
     QVERIFY(dlg.GetSettingsValues() == voice);
     QCOMPARE(dlg.GetSplitter().GetSamplesPerSec(), 22050);
     QCOMPARE(std::string(dlg.GetPresetName()), std::string("Voice"));
+}
+
+void TestRecorderDlg::Customize_Done_AppliesValuesAndRefillsPresets()
+{
+    CAppTestPlace place;
+    WritePresetFile(place.Dir(), {{"Album/Tape", DefaultValues()}});
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    QString title;
+    dlg.SetDialogRunner([&](QDialog& settings) {
+        QTimer::singleShot(0, &settings, [&settings, &title] {
+            title = settings.windowTitle();
+            // 48 kHz, then the current values as a new preset "Live Set", then Done.
+            FindControl<QRadioButton>(&settings, 1037)->click();
+            auto* box = FindControl<QComboBox>(&settings, 1003);
+            box->setEditText("Live Set");
+            QTest::mouseClick(FindControl<QPushButton>(&settings, 57673), Qt::LeftButton);
+            QTest::mouseClick(FindControl<QPushButton>(&settings, 1), Qt::LeftButton);
+        });
+        return settings.exec();
+    });
+    QTest::mouseClick(Button(dlg, 1018), Qt::LeftButton);
+    QCOMPARE(title, QString("Cadenzo Custom Settings"));
+    QCOMPARE(dlg.GetSettingsValues().m_nSamplesPerSec, 48000);
+    QCOMPARE(dlg.GetSplitter().GetSamplesPerSec(), 48000);
+    // The preset list was refilled and shows the name the settings window left.
+    QCOMPARE(Entries(Box(dlg, 1003)), QStringList({"Album/Tape", "Live Set"}));
+    QCOMPARE(std::string(dlg.GetPresetName()), std::string("Live Set"));
+    QCOMPARE(Box(dlg, 1003)->currentText(), QString("Live Set"));
+    QVERIFY(dlg.GetPresets().Find("Live Set"));
+    QCOMPARE(dlg.GetPresets().Find("Live Set")->m_nSamplesPerSec, 48000);
+}
+
+void TestRecorderDlg::Customize_Escape_ChangesNothing()
+{
+    CAppTestPlace place;
+    WritePresetFile(place.Dir(), {{"Album/Tape", DefaultValues()}});
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    int result = -1;
+    dlg.SetDialogRunner([&](QDialog& settings) {
+        QTimer::singleShot(0, &settings, [&settings] {
+            FindControl<QRadioButton>(&settings, 1037)->click();
+            FindControl<QRadioButton>(&settings, 1041)->click();
+            QTest::keyClick(&settings, Qt::Key_Escape);
+        });
+        result = settings.exec();
+        return result;
+    });
+    dlg.OnCustomize();
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(dlg.GetSettingsValues() == DefaultValues());
+    QCOMPARE(dlg.GetSplitter().GetSamplesPerSec(), 44100);
+    QCOMPARE(Box(dlg, 1003)->currentText(), QString("Album/Tape"));
+    QVERIFY(prompt.boxes.empty());
 }
 
 void TestRecorderDlg::Background_Unchecked_UsesSystemColoursAndLightPictures()
