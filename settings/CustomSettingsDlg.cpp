@@ -288,10 +288,17 @@ void CCustomSettingsDlg::ApplyColours() {
     setAutoFillBackground(true);
     const QPalette system = QApplication::palette();
     for (QWidget* pWidget : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (qobject_cast<QPushButton*>(pWidget) || qobject_cast<QSlider*>(pWidget)) {
+        if (qobject_cast<QPushButton*>(pWidget)) {
             QPalette own = system;
             own.setColor(QPalette::Window, m_pcrBackground);  // the ground around them
             pWidget->setPalette(own);
+        } else if (qobject_cast<QSlider*>(pWidget)) {
+            // The sliders stand on the system's own ground, where their ticks show.
+            QPalette own = pWidget->palette();
+            own.setColor(QPalette::Window, system.color(QPalette::Window));
+            own.setColor(QPalette::WindowText, system.color(QPalette::WindowText));
+            pWidget->setPalette(own);
+            pWidget->setAutoFillBackground(true);
         }
     }
     // The combo boxes' edit fields and lists: green text on black.
