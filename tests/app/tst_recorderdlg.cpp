@@ -271,6 +271,9 @@ void TestRecorderDlg::Customize_Done_AppliesValuesAndRefillsPresets()
     dlg.SetDialogRunner([&](QDialog& settings) {
         QTimer::singleShot(0, &settings, [&settings, &title] {
             title = settings.windowTitle();
+            // The settings window starts from the main window's values.
+            QVERIFY(FindControl<QRadioButton>(&settings, 1036)->isChecked());
+            QVERIFY(FindControl<QPushButton>(&settings, 1022)->isChecked());
             // 48 kHz, then the current values as a new preset "Live Set", then Done.
             FindControl<QRadioButton>(&settings, 1037)->click();
             auto* box = FindControl<QComboBox>(&settings, 1003);
