@@ -80,9 +80,10 @@ int CRecorderApp::HelpTopicOf(const QWidget* pWindow)
     return IDH_RECORDER;
 }
 
-void CRecorderApp::OnHelp()
+void CRecorderApp::OnHelp(QWidget* pFallback)
 {
     QWidget* pWindow = QApplication::activeModalWidget();
     if (!pWindow) pWindow = QApplication::activeWindow();
+    if (!pWindow) pWindow = pFallback;
     ShowHelp(pWindow, HelpTopicOf(pWindow));
 }

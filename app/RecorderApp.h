@@ -20,9 +20,10 @@ public:
 
     bool InitInstance();
 
-    // Shows the help of the active window: the recorder's page or the settings
-    // window's page, chosen by the window's template id (its "helpTopic").
-    static void OnHelp();
+    // Shows the help of the active window (the modal one on top, else the active one,
+    // else pFallback): the recorder's page or the settings window's page, chosen by
+    // the window's template id.
+    static void OnHelp(QWidget* pFallback = nullptr);
     // The help topic of a window: its "helpTopic" property, else its template id by
     // title, else the main window's.
     static int HelpTopicOf(const QWidget* pWindow);

@@ -171,6 +171,7 @@ void CRecorderDlg::OnInitDialog()
     // 1. The controls, bound by id.
     BuildControls();
     setWindowTitle(QString::fromUtf8(kTitle));
+    setProperty("helpTopic", IDH_RECORDER);  // the title changes while minimised
     // 2. "About" lives in the window's context menu (contextMenuEvent); the window
     //    manager's menu is not the program's own here.
     // 3. The program icon for the title bar, the task bar and the minimised window.
@@ -689,7 +690,8 @@ void CRecorderDlg::OnIconClicked()
 
 void CRecorderDlg::OnHelp()
 {
-    CRecorderApp::OnHelp();
+    // Help is the application's: it shows the page of whichever window is active.
+    CRecorderApp::OnHelp(this);
 }
 
 void CRecorderDlg::contextMenuEvent(QContextMenuEvent* pEvent)

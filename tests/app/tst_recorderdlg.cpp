@@ -2,12 +2,15 @@
 // list, the settings window, the small commands and the Exit sequence.
 #include "app/RecorderDlg.h"
 
+#include "app/RecorderApp.h"
+
 #include "AppTestSupport.h"
 #include "ScriptedPrompt.h"
 
 #include "controls/AboutDlg.h"
 #include "controls/PressIcon.h"
 #include "resources/DialogBuilder.h"
+#include "resources/Help.h"
 #include "resources/ResourceIds.h"
 
 #include <QCheckBox>
@@ -15,6 +18,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextBrowser>
+#include <QTextDocument>
 #include <QtTest>
 
 namespace {
@@ -62,6 +67,7 @@ private slots:
     void Background_Unchecked_UsesSystemColoursAndLightPictures();
     void Escape_IsIgnored();
     void IconClick_OpensAboutBox();
+    void Help_ShowsPageOfActiveWindow();
     void Mixer_StartsFirstMixerFound_FailureUnreported();
     void Exit_SavesAndSecondWindowReadsBack();
     void Close_RunsExitSequence();
@@ -376,6 +382,37 @@ void TestRecorderDlg::IconClick_OpensAboutBox()
     icon->SetPressMilliseconds(0);
     QTest::mouseClick(icon, Qt::LeftButton);
     QCOMPARE(shown, QStringList({"CAboutDlg", "About Cadenzo"}));
+}
+
+void TestRecorderDlg::Help_ShowsPageOfActiveWindow()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QString shown;
+    QTimer::singleShot(0, &dlg, [&shown] {
+        QWidget* help = QApplication::activeModalWidget();
+        if (!help) return;
+        if (auto* browser = help->findChild<QTextBrowser*>()) shown = browser->toPlainText();
+        qobject_cast<QDialog*>(help)->reject();
+    });
+    QTest::mouseClick(Button(dlg, 57670), Qt::LeftButton);
+    QTextDocument page;
+    page.setHtml(LoadHelpPage(IDH_RECORDER));
+    QVERIFY(!page.toPlainText().isEmpty());
+    QCOMPARE(shown, page.toPlainText());
+    // The settings window has its own topic, whatever the main window's title shows.
+    dlg.setWindowTitle("Song2.wav: Novu Cadenzo");
+    QCOMPARE(CRecorderApp::HelpTopicOf(&dlg), IDH_RECORDER);
+    int topic = 0;
+    dlg.SetDialogRunner([&topic](QDialog& settings) {
+        topic = CRecorderApp::HelpTopicOf(&settings);
+        return int(QDialog::Rejected);
+    });
+    dlg.OnCustomize();
+    QCOMPARE(topic, IDH_CUSTOM_SETTINGS);
 }
 
 void TestRecorderDlg::Mixer_StartsFirstMixerFound_FailureUnreported()
