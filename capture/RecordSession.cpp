@@ -104,7 +104,9 @@ void CRecordSession::ShowError(const std::string& strText)
 
 void CRecordSession::OnRecord()
 {
-    if (m_bRecording) return;  // Record is disabled while a recording runs
+    // Record is disabled while a recording runs, and while a worker that did not end in
+    // time is still finishing.
+    if (m_bRecording || m_hRecordThread.joinable()) return;
 
     // A base file must be chosen: the writer holds its path, the combo box its entry.
     std::string strBasePath = m_waveFile.GetFileName();
