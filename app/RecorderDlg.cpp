@@ -96,6 +96,7 @@ CRecorderDlg::CRecorderDlg(IPrompt* pPrompt, QSettings* pStore, const std::strin
     m_hIcon = LoadIcon(IDI_PROGRAM);
     m_runDialog = [](QDialog& dlg) { return dlg.exec(); };
     OnInitDialog();
+    qApp->installEventFilter(this);
 }
 
 CRecorderDlg::~CRecorderDlg()
@@ -639,10 +640,14 @@ void CRecorderDlg::changeEvent(QEvent* pEvent)
     QDialog::changeEvent(pEvent);
     if (pEvent->type() == QEvent::WindowStateChange)
         OnSize(isMinimized() ? 1 : 0);
-    else if (pEvent->type() == QEvent::PaletteChange || pEvent->type() == QEvent::StyleChange) {
-        // A change of the system's colours re-applies the current scheme; our own
-        // palette changes (ApplyColours) are not system changes.
-    }
+}
+
+bool CRecorderDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    // The desktop's colours changed: the current scheme is applied again with them.
+    if (pWatched == qApp && pEvent->type() == QEvent::ApplicationPaletteChange && m_pBackground)
+        OnSysColorChange();
+    return QDialog::eventFilter(pWatched, pEvent);
 }
 
 void CRecorderDlg::OnSize(int nType)
@@ -716,8 +721,10 @@ void CRecorderDlg::FocusDefaultButton()
 
 CWindowPlacement CRecorderDlg::GetWindowPlacement() const
 {
+    // Positions are of the whole window, frame included, as move() takes them, so a
+    // stored position brings the window back exactly where it was.
     CWindowPlacement placement;
-    const QRect rc = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+    const QRect rc(pos(), frameGeometry().size());
     placement.m_nFlags = 0;
     placement.m_nShowCmd = isMinimized() ? 2 : 1;
     placement.m_nLeft = rc.left();

@@ -131,6 +131,7 @@ public:
     uint32_t GetTextColour() const { return m_crText; }
     int GetBackgroundFlag() const { return m_bBackground; }
     bool IsStatusPictureActive() const { return m_bPictureActive; }
+    CToolTip* GetToolTip() const { return m_pToolTip.get(); }
     CLedBar* GetLedBar(int nChannel) const { return nChannel == 0 ? m_ledLeft : m_ledRight; }
     QWidget* GetControl(int nId) const;
     // The Mixer button's candidates, tried in order until one starts.
@@ -185,6 +186,7 @@ protected:
     void closeEvent(QCloseEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     void OnInitDialog();

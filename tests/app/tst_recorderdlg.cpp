@@ -9,6 +9,7 @@
 
 #include "controls/AboutDlg.h"
 #include "controls/PressIcon.h"
+#include "controls/ToolTip.h"
 #include "resources/DialogBuilder.h"
 #include "resources/Help.h"
 #include "resources/ResourceIds.h"
@@ -16,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextBrowser>
@@ -65,6 +67,9 @@ private slots:
     void Customize_Done_AppliesValuesAndRefillsPresets();
     void Customize_Escape_ChangesNothing();
     void Background_Unchecked_UsesSystemColoursAndLightPictures();
+    void SystemColourChange_ReappliesScheme();
+    void ToolTips_NameEachControlAndLedBar();
+    void ContextMenu_OffersAbout();
     void Escape_IsIgnored();
     void IconClick_OpensAboutBox();
     void Help_ShowsPageOfActiveWindow();
@@ -353,6 +358,69 @@ void TestRecorderDlg::Background_Unchecked_UsesSystemColoursAndLightPictures()
     QCOMPARE(dlg.palette().color(QPalette::Window), QColor(60, 0, 80));
 }
 
+void TestRecorderDlg::SystemColourChange_ReappliesScheme()
+{
+    CAppTestPlace place;
+    place.store->setValue("Version 1/Background", 0);
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    const QPalette old = QApplication::palette();
+    QPalette desktop = old;
+    desktop.setColor(QPalette::Button, QColor(10, 120, 200));
+    desktop.setColor(QPalette::WindowText, QColor(250, 250, 0));
+    QApplication::setPalette(desktop);
+    QCOMPARE(dlg.palette().color(QPalette::Window), QColor(10, 120, 200));
+    QCOMPARE(dlg.palette().color(QPalette::WindowText), QColor(250, 250, 0));
+    QVERIFY(!qobject_cast<QCheckBox*>(dlg.GetControl(1031))->isChecked());
+    QApplication::setPalette(old);
+    QCOMPARE(dlg.palette().color(QPalette::Window), old.color(QPalette::Button));
+}
+
+void TestRecorderDlg::ToolTips_NameEachControlAndLedBar()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    CToolTip* tips = dlg.GetToolTip();
+    QVERIFY(tips);
+    const std::pair<int, const char*> controls[] = {{1000, "Record"}, {1011, "Stop recording"},
+        {1002, "Select base filename from list"}, {1004, "Create new base file"}, {1001, "Open the sound mixer"}};
+    for (const auto& c : controls) {
+        QWidget* control = dlg.GetControl(c.first);
+        QCOMPARE(tips->TextAt(control, control->rect().center()), QString(c.second));
+    }
+    // The LED bars are rectangles of the window itself.
+    QCOMPARE(tips->TextAt(&dlg, dlg.GetControl(1032)->geometry().center()), QString("Level Left (2dB/LED)"));
+    QCOMPARE(tips->TextAt(&dlg, dlg.GetControl(1034)->geometry().center()), QString("Level Right (2dB/LED)"));
+    QCOMPARE(tips->TextAt(&dlg, QPoint(1, 1)), QString());
+}
+
+void TestRecorderDlg::ContextMenu_OffersAbout()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QStringList shown;
+    dlg.SetDialogRunner([&](QDialog& box) {
+        shown << box.metaObject()->className();
+        return int(QDialog::Accepted);
+    });
+    QStringList entries;
+    QTimer::singleShot(0, &dlg, [&entries] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) entries << action->text();
+        menu->actions().first()->trigger();
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&dlg, &event);
+    QCOMPARE(entries.first(), QString("&About Cadenzo..."));
+    QCOMPARE(shown, QStringList({"CAboutDlg"}));
+}
+
 void TestRecorderDlg::Escape_IsIgnored()
 {
     CAppTestPlace place;
@@ -458,6 +526,8 @@ void TestRecorderDlg::Exit_SavesAndSecondWindowReadsBack()
         dlg.OnSelChangePreset();
         qobject_cast<QCheckBox*>(dlg.GetControl(1031))->click();
         dlg.GetPresets().Add("Added", voice);
+        dlg.show();
+        dlg.move(140, 90);
         dlg.OnOK();
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QVERIFY(prompt.boxes.empty());
@@ -475,6 +545,7 @@ void TestRecorderDlg::Exit_SavesAndSecondWindowReadsBack()
     QCOMPARE(Box(again, 1003)->currentText(), QString("Voice"));
     QCOMPARE(Entries(Box(again, 1003)), QStringList({"Added", "Album/Tape", "Voice"}));
     QCOMPARE(again.GetBackgroundFlag(), 0);
+    QCOMPARE(again.pos(), QPoint(140, 90));
     QVERIFY(!qobject_cast<QCheckBox*>(again.GetControl(1031))->isChecked());
     QVERIFY(prompt.boxes.empty());
 }

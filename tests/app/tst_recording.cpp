@@ -105,6 +105,10 @@ void TestRecording::WholeRecording_RecordCutStop()
     QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1020) != QString("Clipped Pts: 0"), kWait);
     CheckControls(dlg, true);
 
+    // Escape neither stops the recording nor ends the window.
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible() && dlg.GetSession().IsRecording());
+
     QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1011)), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
     CheckControls(dlg, false);
