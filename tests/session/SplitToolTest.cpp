@@ -2,10 +2,13 @@
 // bad input refused with a message and a status, leaving what exists untouched.
 
 #include "SessionTestSupport.h"
+#include "tools/SplitOptions.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+
+#include <limits>
 
 using namespace sessiontest;
 
@@ -253,4 +256,32 @@ TEST_F(SplitToolTest, HelpExplainsEveryOption)
     for (const char* sz : {"--gap-size SECONDS", "--gap-level DB", "--min-song SECONDS", "--end-gap SECONDS",
                            "--dc-block on|off", "--smart-gap on|off", "--bits 16|32", "--overwrite", "Exit status"})
         EXPECT_NE(run.strOut.find(sz), std::string::npos) << sz;
+}
+
+TEST(SplitOptions, UserUnitsGiveTheSlidersStoredForms)
+{
+    // The engine's defaults, typed in the user's units, land on the default positions.
+    EXPECT_EQ(GapSizePosition(1.0), -1764);
+    EXPECT_EQ(GapLevelPosition(-35.0), -582);
+    EXPECT_EQ(SongSecondsPosition(30.01), -5293);
+    EXPECT_EQ(SongSecondsPosition(7.01), -1236);
+    // The ends of the sliders.
+    EXPECT_EQ(GapSizePosition(2.2), -3880);
+    EXPECT_EQ(SongSecondsPosition(120.0), -21167);  // 120 x 176.39999 = 21167.9993
+    // Far out of range stays a 32-bit position the splitter can refuse.
+    EXPECT_EQ(GapSizePosition(1e30), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(GapLevelPosition(-1e30), 0);
+
+    CSplitOptions options;
+    const char* argv[] = {"cadenzo-split", "--gap-size=0.5", "--end-gap", "30", "--smart-gap", "off", "in.wav", "out.wav"};
+    ASSERT_EQ(options.Parse(8, argv), CSplitOptions::Outcome::Run);
+    CSongSplitter splitter;
+    std::string strError;
+    ASSERT_TRUE(options.ApplyTo(splitter, &strError)) << strError;
+    EXPECT_EQ(splitter.GetGapSize(), -882);
+    EXPECT_EQ(*options.m_nEndGap, -5291);  // 29.994 s: 30 s truncated to the slider's step
+    EXPECT_EQ(splitter.GetIgnoreClicks(), 0);
+    EXPECT_EQ(splitter.GetDcBlock(), 1);     // untouched: the engine's default
+    EXPECT_EQ(options.m_strInput, "in.wav");
+    EXPECT_EQ(options.m_strBase, "out.wav");
 }
