@@ -48,6 +48,7 @@ CCustomSettingsDlg::CCustomSettingsDlg(CPresetList& presets, char* szPresetName,
       m_pcrBackground(crBackground),
       m_pcrText(crText),
       m_pPrompt(pPrompt) {
+    m_pfnEnumerateDevices = &EnumerateDevices;
     if (!m_pPrompt) {
         m_pOwnPrompt = std::make_unique<CQtPrompt>(this);
         m_pPrompt = m_pOwnPrompt.get();
@@ -336,7 +337,7 @@ void CCustomSettingsDlg::FillDeviceBox() {
     if (!m_pDeviceBox) return;
     const QSignalBlocker block(m_pDeviceBox);
     m_pDeviceBox->clear();
-    EnumerateDevices();
+    if (m_pfnEnumerateDevices) m_pfnEnumerateDevices();
     m_bDevicesListed = true;
     const int32_t nCount = GetDeviceCount();
     m_pDeviceBox->setCurrentIndex(-1);

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -72,6 +73,11 @@ public:
     int16_t m_nBitsPerSample = 0;  // 16, or 32 for the button labelled "24"
     int16_t m_nChannels = 0;       // passed through; only a preset changes it
     int32_t m_nWaveInID = 0;       // input device id, -1 for the system default device
+
+    // Lists the input devices into the device list when the window opens:
+    // EnumerateDevices, unless the opener gives another way (tests that are not
+    // about devices skip the sound system this way).
+    std::function<int()> m_pfnEnumerateDevices;
 
     // The labels' texts for a stored form.
     static QString GapSizeLabel(int32_t nPosition);   // "%1.2f secs"

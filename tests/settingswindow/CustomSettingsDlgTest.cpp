@@ -93,8 +93,12 @@ struct Window {
     CScriptedPrompt prompt;
     CCustomSettingsDlg dlg;
 
-    Window(CPresetList& list, char* name, const CSettingsValues& values = Defaults())
+    // bListDevices: list the machine's devices as the program does; otherwise the
+    // window lists only what the test put into the device list.
+    Window(CPresetList& list, char* name, const CSettingsValues& values = Defaults(),
+           bool bListDevices = false)
         : presets(list), szName(name), dlg(list, name, crBackground, crText, &prompt) {
+        if (!bListDevices) dlg.m_pfnEnumerateDevices = [] { return 1; };
         dlg.SetValues(values);
         dlg.show();
     }
@@ -272,7 +276,7 @@ void CustomSettingsDlgTest::Open_SetsSliderRangesTicksAndPages() {
 
 void CustomSettingsDlgTest::Open_ListsDevicesWithSystemDefaultLast() {
     // Two records already in the list; the window's listing appends what the
-    // machine has after them.
+    // machine has after them (one silent ALSA input in the test's environment).
     for (const char* name : {"Line In", "USB Mic"}) {
         auto* caps = new CWaveInCaps;
         std::strncpy(caps->m_szName, name, sizeof(caps->m_szName) - 1);
@@ -281,7 +285,7 @@ void CustomSettingsDlgTest::Open_ListsDevicesWithSystemDefaultLast() {
     CSettingsValues values = Defaults();
     values.m_nWaveInID = 1;
     {
-        Window w(m_presets, m_szName, values);
+        Window w(m_presets, m_szName, values, true);
         QComboBox* box = w.DeviceBox();
         QCOMPARE(box->itemText(0), QString("Line In"));
         QCOMPARE(box->itemData(0).toInt(), 0);
