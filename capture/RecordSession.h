@@ -150,8 +150,11 @@ public:
     void OnStop();
     // Posted progress of one buffer.
     void OnRecordProgress(int64_t nBytes, bool bCut);
-    // Posted end of the worker (or the window closing): completes the last file and
-    // returns to idle.
+    // Posted end of the worker (or the window closing): waits up to 3000 ms for the
+    // worker, then closes the device, completes the last file, removes a trailing-silence
+    // file and returns to idle. If the worker has not ended by then it changes nothing
+    // (the session stays in the recording state) and the worker's own done event, or the
+    // destructor, finishes later.
     void OnRecordDone();
 
     bool IsRecording() const;
