@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
+#include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QtTest>
 
@@ -154,6 +155,25 @@ private slots:
         auto* info = builder.Find<QGroupBox>(1019);
         hit = dialog.childAt(builder.FindControl(1015)->geometry().center());
         QVERIFY(hit != info);
+    }
+
+    // The hidden default button makes Enter do nothing while no button has the
+    // focus: it must never run Exit.
+    void MainWindow_EnterOnTheListClicksNothing()
+    {
+        QDialog dialog;
+        CDialogBuilder builder;
+        builder.Build(&dialog, GetDialogTemplate(IDD_RECORDER));
+        QSignalSpy exits(builder.Find<QPushButton>(1), &QPushButton::clicked);
+        QSignalSpy hidden(builder.Find<QPushButton>(1012), &QPushButton::clicked);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto* baseNames = builder.Find<QComboBox>(1002);
+        baseNames->setFocus();
+        QTest::keyClick(baseNames, Qt::Key_Return);
+        QCOMPARE(exits.count(), 0);
+        QCOMPARE(hidden.count(), 0);
+        QVERIFY(dialog.isVisible());
     }
 
     void SettingsWindow_SlidersRadiosAndCombo()
