@@ -334,7 +334,7 @@ TEST(MeterThread, DestructionWhileCallbackBlockedOnPlainLockReturns) {
 }
 
 TEST(MeterThread, PauseRequestedDuringABlockedTickTakesEffectAfterIt) {
-    std::timed_mutex session;
+    std::mutex session;
     CRecordingBar bar;
     CLevelMeter meter;
     meter.AddBar(&bar);
