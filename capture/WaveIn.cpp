@@ -58,7 +58,10 @@ int64_t CWaveInSink::Push(const void* pData, int64_t nBytes)
     if (nTaken < nBytes) {
         const int64_t nFrames = (nBytes - nTaken) / std::max<int32_t>(1, w.m_format.blockAlign);
         w.m_nDroppedFrames.fetch_add(nFrames, std::memory_order_relaxed);
-        w.m_pLossQueue->Push(WaveInLossKind::RingOverrun, nPosition + nTaken, nFrames);
+        w.QueueLoss(WaveInLossKind::RingOverrun, nPosition + nTaken, nFrames);
+    } else if (w.m_pendingLoss.nFrames > 0) {
+        // The stream has moved on: the loss pending at the old position is complete.
+        w.QueueLoss(WaveInLossKind::RingOverrun, nPosition + nTaken, 0);
     }
     // Complete blocks now unless the consumer holds the lock: it completes them itself
     // before it lets go, and the next period tries again.
@@ -92,7 +95,7 @@ bool CWaveInSink::PushWait(const void* pData, int64_t nBytes)
 void CWaveInSink::ReportMissing(int64_t nFrames, int64_t nStreamBytes)
 {
     m_waveIn.m_nMissingFrames.fetch_add(nFrames, std::memory_order_relaxed);
-    m_waveIn.m_pLossQueue->Push(WaveInLossKind::ClockGap, nStreamBytes, nFrames);
+    m_waveIn.QueueLoss(WaveInLossKind::ClockGap, nStreamBytes, nFrames);
 }
 
 void CWaveInSink::EndOfStream()
@@ -307,6 +310,7 @@ void CWaveIn::Start()
     m_nDelivered = 0;
     m_nLastBytes = 0;
     m_pLossQueue->Clear();
+    m_pendingLoss = WaveInLoss{};
     m_losses.clear();
     m_nDroppedFrames = 0;
     m_nMissingFrames = 0;
@@ -432,6 +436,7 @@ int32_t CWaveIn::Stop(void* pDest)
             return 0;
         }
         m_state = State::Stopped;
+        FlushPendingLoss();  // the capture thread is done
     }
     int32_t nBytes;
     {
@@ -474,6 +479,7 @@ void CWaveIn::Close()
         if (!m_pSource->Stop()) SetError(kResetError);
     }
     if (!m_pSource->Close()) SetError(kCloseError);
+    FlushPendingLoss();  // the capture thread is done
     CollectLosses();
     {
         std::lock_guard<std::mutex> lock(m_mtxHandout);
@@ -509,10 +515,30 @@ void CWaveIn::AddLoss(const WaveInLoss& loss)
     m_losses.insert(it, loss);
 }
 
+void CWaveIn::QueueLoss(WaveInLossKind kind, int64_t nStreamBytes, int64_t nFrames)
+{
+    // A full ring drops period after period at one position: add them up here, so that
+    // one report says it all and the queue never fills with pieces of one loss.
+    if (m_pendingLoss.nFrames > 0 && m_pendingLoss.kind == kind && m_pendingLoss.nStreamBytes == nStreamBytes) {
+        m_pendingLoss.nFrames += nFrames;
+        return;
+    }
+    if (m_pendingLoss.nFrames > 0)
+        m_pLossQueue->Push(m_pendingLoss.kind, m_pendingLoss.nStreamBytes, m_pendingLoss.nFrames);
+    m_pendingLoss = WaveInLoss{kind, nStreamBytes, nFrames};
+}
+
+void CWaveIn::FlushPendingLoss()
+{
+    if (m_pendingLoss.nFrames > 0)
+        m_pLossQueue->Push(m_pendingLoss.kind, m_pendingLoss.nStreamBytes, m_pendingLoss.nFrames);
+    m_pendingLoss = WaveInLoss{};
+}
+
 void CWaveIn::CollectLosses()
 {
     WaveInLoss loss;
-    while (m_pLossQueue->Pop(&loss, m_ring.WritePosition())) AddLoss(loss);
+    while (m_pLossQueue->Pop(&loss)) AddLoss(loss);
 }
 
 const std::vector<WaveInLoss>& CWaveIn::GetLosses()

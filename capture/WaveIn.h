@@ -203,6 +203,10 @@ private:
     // Moves the capture thread's loss reports into m_losses, merging neighbours.
     void CollectLosses();
     void AddLoss(const WaveInLoss& loss);
+    // Capture thread: reports a loss, adding it to the pending one when it continues it.
+    void QueueLoss(WaveInLossKind kind, int64_t nStreamBytes, int64_t nFrames);
+    // Hands the pending loss over once the capture thread has stopped.
+    void FlushPendingLoss();
     // Completes the buffers that the ring can fill, in order, notifying once per block.
     // Called with m_mtxHandout held.
     void CompleteLocked();
@@ -246,6 +250,7 @@ private:
     std::atomic<bool> m_bSourceEnded;    // the source will push nothing more
     std::atomic<bool> m_bStopping;       // Stop/Close under way: waiting pushes give up
     std::unique_ptr<CLossQueue> m_pLossQueue;
+    WaveInLoss m_pendingLoss;            // capture thread: the loss still growing (0 frames: none)
     std::atomic<int64_t> m_nTestDiscardAfter;
     std::atomic<int64_t> m_nTestDiscardFrames;
 

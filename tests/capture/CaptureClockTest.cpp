@@ -3,6 +3,7 @@
 
 #include "capture/CaptureClock.h"
 #include "capture/CaptureRing.h"
+#include "capture/LossQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,27 @@ TEST(CaptureRing, KeepsByteOrderAcrossTheWrapAndDropsWholeFrames)
     EXPECT_EQ(ring.Write(in.data(), 998), 996);
     EXPECT_EQ(ring.Write(in.data(), 8), 4);
     EXPECT_EQ(ring.Write(in.data(), 8), 0);
+}
+
+TEST(LossQueue, AFullQueueStillAccountsForEveryFrame)
+{
+    CLossQueue queue;
+    for (int i = 0; i < 300; ++i) queue.Push(WaveInLossKind::RingOverrun, 1000 + 4 * i, 10);
+    queue.Push(WaveInLossKind::ClockGap, 5000, 7);
+    WaveInLoss loss;
+    int64_t nFrames = 0;
+    std::vector<WaveInLoss> reports;
+    while (queue.Pop(&loss)) reports.push_back(loss);
+    for (const WaveInLoss& r : reports) nFrames += r.nFrames;
+    EXPECT_EQ(nFrames, 300 * 10 + 7);
+    ASSERT_EQ(reports.size(), 256u + 2u);
+    EXPECT_EQ(reports[255].nStreamBytes, 1000 + 4 * 255);
+    // What did not fit is one report per kind, at the first position that did not fit.
+    EXPECT_EQ(reports[256].kind, WaveInLossKind::RingOverrun);
+    EXPECT_EQ(reports[256].nStreamBytes, 1000 + 4 * 256);
+    EXPECT_EQ(reports[256].nFrames, 44 * 10);
+    EXPECT_EQ(reports[257].kind, WaveInLossKind::ClockGap);
+    EXPECT_EQ(reports[257].nFrames, 7);
 }
 
 // A stream of callbacks as a sound server delivers them.

@@ -130,3 +130,93 @@ TEST_F(PulseCapture, FramesLostBeforeTheyReachUsAreFoundByTheClock)
 }
 
 }  // namespace
+
+// --- whole recordings through the session, in real time ---
+
+#include "SessionCaptureSupport.h"
+
+namespace {
+
+using sessiontest::Segment;
+
+class PulseSession : public PulseCapture {
+protected:
+    // Records the album until nStopBytes have been captured, then presses Stop.
+    void Record(const std::vector<uint8_t>& album, int64_t nStopBytes)
+    {
+        WriteBytes(g_pServer->RawPath(), album);
+        m_rig.splitter.SetSamplesPerSec(48000);
+        m_rig.splitter.SetBitsPerSample(16);
+        m_rig.splitter.SetChannels(2);
+        sessiontest::SetGapRules(m_rig.splitter, -1764, -177, -5292);  // 1 s, 1 s, 30 s
+        m_rig.ChooseBase(m_dir / "Take.wav");
+        m_rig.session.OnRecord();
+        ASSERT_TRUE(m_rig.session.IsRecording());
+        bool bStopped = false;
+        m_rig.window.Pump(m_rig.session, m_rig.prompt, [&](const sessiontest::CFakeWindow::Event&) {
+            if (!bStopped && m_rig.session.GetTotalBytes() >= nStopBytes) {
+                bStopped = true;
+                m_rig.session.OnStop();
+            }
+        });
+        m_recorded = KeptSongBytes(m_rig.session.GetSongFiles(), &m_nKept);
+    }
+
+    sessiontest::CTempDir m_dir;
+    sessiontest::SessionRig m_rig;
+    std::vector<uint8_t> m_recorded;
+    int m_nKept = 0;
+};
+
+TEST_F(PulseSession, AMinuteRecordedWhileBothCoresAreBusyIsExact)
+{
+    std::vector<Segment> segments;
+    for (int i = 0; i < 5; ++i) {
+        segments.push_back({10, true});
+        segments.push_back({2, false});
+    }
+    segments.push_back({12, true});
+    const std::vector<uint8_t> album = AlbumBytes(48000, segments);
+    {
+        CBusyCores busy(2);
+        Record(album, Bytes(60));
+    }
+    for (const sessiontest::ShownBox& box : m_rig.prompt.m_boxes) ADD_FAILURE() << box.strCaption << ": " << box.strText;
+    EXPECT_EQ(m_nKept, 6);  // five songs cut at their gaps, the sixth stopped
+    ASSERT_GE(static_cast<int64_t>(m_recorded.size()), Bytes(60));
+    EXPECT_EQ(CompareWithGaps(m_recorded, album, {}, 4), "");
+    EXPECT_TRUE(m_rig.waveIn.GetLosses().empty());
+}
+
+TEST_F(PulseSession, AWorkerStalledForTwoSecondsLosesNothing)
+{
+    const std::vector<uint8_t> album = AlbumBytes(48000, {{4, true}, {2, false}, {8, true}});
+    int nBlocks = 0;
+    m_rig.session.SetWorkerStallHook([&] {
+        if (++nBlocks == 5) std::this_thread::sleep_for(std::chrono::seconds(2));
+    });
+    Record(album, Bytes(10));
+    for (const sessiontest::ShownBox& box : m_rig.prompt.m_boxes) ADD_FAILURE() << box.strCaption << ": " << box.strText;
+    EXPECT_EQ(m_nKept, 2);
+    EXPECT_EQ(CompareWithGaps(m_recorded, album, {}, 4), "");
+    EXPECT_TRUE(m_rig.waveIn.GetLosses().empty());
+}
+
+TEST_F(PulseSession, AStallLongerThanTheRingIsToldToTheUser)
+{
+    const std::vector<uint8_t> album = AlbumBytes(48000, {{20, true}});
+    int nBlocks = 0;
+    m_rig.session.SetWorkerStallHook([&] {
+        if (++nBlocks == 3) std::this_thread::sleep_for(std::chrono::seconds(7));
+    });
+    Record(album, Bytes(6));
+    // The files hold the input less exactly the stretches reported, and the user is told.
+    const std::vector<WaveInLoss> losses = m_rig.waveIn.GetLosses();
+    EXPECT_GT(FramesOf(losses, WaveInLossKind::RingOverrun), 48000);
+    EXPECT_EQ(CompareWithGaps(m_recorded, album, GapsOf(losses, WaveInLossKind::RingOverrun), 4), "");
+    ASSERT_TRUE(ShowedBox(m_rig.prompt, "Audio Lost"));
+    const std::string strText = m_rig.prompt.m_boxes.back().strText;
+    EXPECT_NE(strText.find("Take1.wav"), std::string::npos) << strText;
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#pragma once
+// Whole recordings through the recording session from a real PortAudio device: the song
+// files, read back with libsndfile and put end to end, must be the input's bytes.
+
+#include "CaptureTestUtil.h"
+#include "SessionTestSupport.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace capturetest {
+
+// The sample bytes of every song file that is still on disk, in order.
+inline std::vector<uint8_t> KeptSongBytes(const std::vector<RecordSongFile>& files, int* pnKept)
+{
+    std::vector<uint8_t> bytes;
+    *pnKept = 0;
+    for (const RecordSongFile& file : files) {
+        if (file.bDeleted) continue;
+        const sessiontest::ReadBack rb = sessiontest::ReadSound(file.strPath);
+        EXPECT_TRUE(rb.bOk) << file.strPath;
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(rb.samples16.data());
+        bytes.insert(bytes.end(), p, p + rb.samples16.size() * 2);
+        ++*pnKept;
+    }
+    return bytes;
+}
+
+inline std::vector<uint8_t> AlbumBytes(int nRate, const std::vector<sessiontest::Segment>& segments)
+{
+    const std::vector<int16_t> samples = sessiontest::MakeAlbum16(nRate, segments);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(samples.data());
+    return std::vector<uint8_t>(p, p + samples.size() * 2);
+}
+
+inline bool ShowedBox(const sessiontest::CScriptedPrompt& prompt, const std::string& strCaption)
+{
+    return std::any_of(prompt.m_boxes.begin(), prompt.m_boxes.end(),
+                       [&](const sessiontest::ShownBox& box) { return box.strCaption == strCaption; });
+}
+
+}  // namespace capturetest
