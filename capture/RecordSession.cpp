@@ -622,10 +622,11 @@ void CRecordSession::ReportLostAudio()
     int nShown = 0;
     int64_t nTotalFrames = 0;
     for (const WaveInLoss& loss : losses) {
-        // Audio still waiting when the recording ended by itself (the end gap) or ended
-        // on a failure the user has been told of is past the end of the recording.
-        if (loss.kind == WaveInLossKind::NotCollected &&
-            (m_bEndReached || m_bWriteFailed || !m_strDeviceError.empty()))
+        // When the recording ended by itself (the end gap) or on a failure the user has
+        // been told of, whatever went missing after its last byte, and whatever still
+        // waited in the capture, lies past the end of the recording.
+        const bool bEndedEarly = m_bEndReached || m_bWriteFailed || !m_strDeviceError.empty();
+        if (bEndedEarly && (loss.kind == WaveInLossKind::NotCollected || loss.nStreamBytes >= m_nStreamBytes))
             continue;
         nTotalFrames += loss.nFrames;
         if (++nShown > 10) continue;
