@@ -140,6 +140,9 @@ public:
     // It gets the window, already filled, and returns its exec() result.
     using DialogRunner = std::function<int(QDialog&)>;
     void SetDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+    // How the settings window lists the input devices; empty: the sound system's list.
+    // Tests that are not about devices give a list of their own.
+    void SetDeviceLister(std::function<int()> lister) { m_listDevices = std::move(lister); }
 
     // --- IRecordWindow ---
     void PostRecordProgress(int64_t nBytes, bool bCut) override;
@@ -259,5 +262,6 @@ private:
     std::unique_ptr<CToolTip> m_pToolTip;
     QIcon m_hIcon;               // the program icon
     DialogRunner m_runDialog;
+    std::function<int()> m_listDevices;
     bool m_bClosing = false;     // the Exit sequence has run
 };
