@@ -66,6 +66,7 @@ private slots:
     void New_ExistingPath_MovesToTop();
     void New_SameNameInAnotherFolder_AddsSecondEntry();
     void Enter_AfterNew_DoesNothing();
+    void Record_WithoutBaseFile_AsksAndOpensNew();
     void Preset_OutOfRange_OneErrorPerFailingValue();
     void Preset_Valid_AppliesWithoutBoxes();
     void Customize_Done_AppliesValuesAndRefillsPresets();
@@ -226,6 +227,24 @@ void TestRecorderDlg::Enter_AfterNew_DoesNothing()
     QVERIFY(!dlg.GetSession().IsRecording());
     QVERIFY(prompt.boxes.empty());
     QCOMPARE(prompt.fileQuestions.size(), size_t(1));
+}
+
+void TestRecorderDlg::Record_WithoutBaseFile_AsksAndOpensNew()
+{
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
+    prompt.fileAnswers.push_back({place.Path("Tape.wav"), ""});
+    QTest::mouseClick(Button(dlg, 1000), Qt::LeftButton);
+    QCOMPARE(prompt.boxes.size(), size_t(1));
+    QCOMPARE(prompt.boxes[0].text, std::string("You need to enter a Base File Name."));
+    QCOMPARE(prompt.boxes[0].caption, std::string("Missing Destination"));
+    QCOMPARE(prompt.boxes[0].icon, PromptIcon::Exclamation);
+    // Then the New command: the chosen file is the base file, and nothing records yet.
+    QCOMPARE(prompt.fileQuestions.size(), size_t(1));
+    QCOMPARE(Entries(Box(dlg, 1002)), QStringList({"Tape.wav"}));
+    QVERIFY(!dlg.GetSession().IsRecording());
+    QVERIFY(!Button(dlg, 1011)->isEnabled());
 }
 
 void TestRecorderDlg::Preset_OutOfRange_OneErrorPerFailingValue()
