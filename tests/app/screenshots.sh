@@ -10,9 +10,9 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 # Song one (4 s of a pulsing tone), 1.5 s of silence, song two (a louder pulsing tone
 # with a little noise), loud enough to light the level columns.
-sox -n -r 44100 -c 2 -b 16 a.wav synth 4 square 110 tremolo 3 70 vol 0.8
+sox -n -r 44100 -c 2 -b 16 a.wav synth 4 square 110 tremolo 3 70 vol 0.45
 sox -n -r 44100 -c 2 -b 16 s.wav trim 0 1.5
-sox -n -r 44100 -c 2 -b 16 b.wav synth 40 square 165 tremolo 1.3 85 vol 0.85
+sox -n -r 44100 -c 2 -b 16 b.wav synth 40 square 165 tremolo 1.3 85 vol 0.5
 sox a.wav s.wav b.wav src.wav
 export JACK_NO_START_SERVER=1 HOME="$work"
 
