@@ -152,6 +152,8 @@ struct FormatCase {
     int64_t nHeaderBytes;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* pOut) { *pOut << c.nRate << " Hz " << c.nBits << " bits"; }
+
 class UnsupportedFormatTest : public RecordCommandTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(UnsupportedFormatTest, MessageDependsOnRateAndDepthAndLeavesAnEmptyFirstFile)
