@@ -1,5 +1,6 @@
 #include "app/Appearance.h"
 
+#include <algorithm>
 #include <cmath>
 
 CAppearance::Colours CAppearance::StartColours(int bBackground, int nNumColors,
@@ -48,6 +49,12 @@ QPoint CAppearance::LargeFontPicturePos(const QRect& rcPicture)
     const float f = 0.13f;
     return QPoint(rcPicture.left() + static_cast<int>(f * rcPicture.width()),
                   rcPicture.top() + static_cast<int>(f * rcPicture.height()));
+}
+
+QPoint CAppearance::KeepInside(const QPoint& pos, const QSize& size, const QSize& client)
+{
+    return QPoint(std::max(0, std::min(pos.x(), client.width() - size.width())),
+                  std::max(0, std::min(pos.y(), client.height() - size.height())));
 }
 
 QPoint CAppearance::MinimisedIconPos(int nClientW, int nClientH, int nIconW, int nIconH)

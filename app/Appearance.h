@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 
 #include <cstdint>
 
@@ -54,6 +55,10 @@ public:
     // quarter of its height, the picture right and down by 13 % of its size.
     static QPoint LargeFontIconPos(const QRect& rcIcon);
     static QPoint LargeFontPicturePos(const QRect& rcPicture);
+
+    // pos moved back just enough that a control of this size lies wholly inside the
+    // client area (the nudge must never push a control past the window's edge).
+    static QPoint KeepInside(const QPoint& pos, const QSize& size, const QSize& client);
 
     // Top-left corner of the program icon centred in a client area.
     static QPoint MinimisedIconPos(int nClientW, int nClientH, int nIconW, int nIconH);

@@ -253,9 +253,13 @@ void CRecorderDlg::SetupAppearance()
     LoadPictures();
     SetStatusPicture(false);
     // 10. On a large-font screen nudge the icon control and the picture.
+    //     The whole window is laid out at the screen's scale already, so the nudge
+    //     stops at the window's edge rather than cut a control off.
     if (m_bLargeFonts) {
-        m_pIcon->move(CAppearance::LargeFontIconPos(m_pIcon->geometry()));
-        m_pPicture->move(CAppearance::LargeFontPicturePos(m_pPicture->geometry()));
+        m_pIcon->move(CAppearance::KeepInside(CAppearance::LargeFontIconPos(m_pIcon->geometry()),
+                                              m_pIcon->size(), size()));
+        m_pPicture->move(CAppearance::KeepInside(CAppearance::LargeFontPicturePos(m_pPicture->geometry()),
+                                                 m_pPicture->size(), size()));
     }
 }
 

@@ -93,6 +93,13 @@ void TestAppearance::LargeFontNudge_MovesIconAndPicture()
     QCOMPARE(CAppearance::LargeFontPicturePos(QRect(32, 11, 116, 115)), QPoint(47, 25));
     // 0.13 as a float is a little above 0.13: 100 * 0.13f truncates to 13, not 12.
     QCOMPARE(CAppearance::LargeFontPicturePos(QRect(0, 0, 100, 100)), QPoint(13, 13));
+    // The icon control near the bottom of a 457 x 281 window stops at the edge.
+    const QRect icon(4, 241, 36, 36);
+    const QPoint moved = CAppearance::LargeFontIconPos(icon);
+    QCOMPARE(moved, QPoint(4, 250));
+    QCOMPARE(CAppearance::KeepInside(moved, icon.size(), QSize(457, 281)), QPoint(4, 245));
+    QCOMPARE(CAppearance::KeepInside(QPoint(54, 26), QSize(135, 116), QSize(457, 281)), QPoint(54, 26));
+    QCOMPARE(CAppearance::KeepInside(QPoint(-3, 300), QSize(10, 10), QSize(100, 100)), QPoint(0, 90));
 }
 
 void TestAppearance::MinimisedIcon_IsCentred()
