@@ -267,3 +267,24 @@ TEST_F(RecordCommandTest, BuffersThatCannotBeAllocatedCloseDeviceAndWriter)
     rig.window.Pump(rig.session, rig.prompt);
     EXPECT_EQ(ReadSound(dir / "Song1.wav").nFrames, 44100);
 }
+
+TEST_F(RecordCommandTest, AnsweringYesRecordsOverTheNumberedFilesAskingOnce)
+{
+    std::ofstream(dir / "Song3.wav") << "old three";
+    std::ofstream(dir / "Song5.wav") << "old five";
+    SetGapRules(rig.splitter, -1764, -177, -353);  // 1.0 s, 1.0034 s, 2.0011 s
+    std::string strInput = dir / "in.wav";
+    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+               MakeAlbum16(44100, {{1.5, true}, {1.5, false}, {1.5, true}, {1.5, false}, {2.5, true}}));
+    rig.prompt.m_answers = {PromptAnswer::Yes};
+    rig.ChooseBase(dir / "Song.wav");
+    rig.RecordFile(strInput);
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
+    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "File Exists");
+    EXPECT_NE(rig.prompt.m_boxes[0].strText.find("Song3.wav, exists.\nIf you will be recording 3 song(s)"),
+              std::string::npos);
+    EXPECT_TRUE(ReadSound(dir / "Song3.wav").bOk);   // recorded over
+    EXPECT_EQ(ReadAll(dir / "Song5.wav"), "old five");  // never reached
+    EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true, false}));
+}
