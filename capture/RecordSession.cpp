@@ -672,6 +672,26 @@ void CRecordSession::OnStop()
 void CRecordSession::GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips)
 {
     std::lock_guard<std::mutex> lock(m_csSession);
+    CopyChannelLevels(nChannel, pnRms, pnPeak, pnClips);
+}
+
+bool CRecordSession::GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips,
+                                      const std::atomic<bool>& bStopping)
+{
+    // A plain mutex has no timed wait: try, then sleep a millisecond, until had or told to stop.
+    for (;;) {
+        if (bStopping.load(std::memory_order_acquire)) return false;
+        if (m_csSession.try_lock()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::lock_guard<std::mutex> lock(m_csSession, std::adopt_lock);
+    CopyChannelLevels(nChannel, pnRms, pnPeak, pnClips);
+    return true;
+}
+
+// Caller holds the session lock.
+void CRecordSession::CopyChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips)
+{
     RecordLevelChannel& level = m_levels[nChannel == 1 ? 1 : 0];
     if (pnRms) *pnRms = level.nHeldRms;
     if (pnPeak) *pnPeak = level.nHeldPeak;

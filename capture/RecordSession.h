@@ -162,6 +162,10 @@ public:
     // Level callback of the LED meter (meter thread): copies the channel's held RMS,
     // held peak and clip count under the session lock and marks the channel read.
     void GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips);
+    // The same, but gives up (returns false, copies and marks nothing) once bStopping is
+    // set, so a meter being destroyed never waits forever on a lock the worker holds.
+    bool GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips,
+                          const std::atomic<bool>& bStopping);
 
     // The session lock. The window takes it around pausing and resuming the meter.
     std::mutex& GetLock() { return m_csSession; }
@@ -196,6 +200,7 @@ public:
     static std::string NumberedName(const std::string& strBase, int nNumber);
 
 private:
+    void CopyChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips);
     static int RecordThreadProc(RecordThreadParams* pParams);
     bool ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd);
     bool WriteSamples(const uint8_t* pData, int64_t nBytes, bool* pbNewFile);

@@ -165,3 +165,23 @@ TEST(Progress, LevelRecordHoldsTheLoudestUntilTheMeterReadsIt)
     rig.session.GetChannelLevels(0, &nRms, &nPeak, &nClips);
     EXPECT_EQ(nPeak, -39);  // 20 log10(328/32768) = -39.99, truncated toward zero
 }
+
+TEST(Progress, MeterReadGivesUpOnAHeldLockWhenTheMeterStops)
+{
+    SessionRig rig;
+    std::atomic<bool> bStopping{false};
+    int32_t nRms = 7, nPeak = 7, nClips = 7;
+    std::unique_lock<std::mutex> held(rig.session.GetLock());
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        bStopping.store(true);
+    });
+    // The lock stays held by this thread: only the stop flag can end the wait.
+    EXPECT_FALSE(rig.session.GetChannelLevels(0, &nRms, &nPeak, &nClips, bStopping));
+    stopper.join();
+    EXPECT_EQ(nRms, 7);  // nothing copied
+    held.unlock();
+    bStopping.store(false);
+    EXPECT_TRUE(rig.session.GetChannelLevels(0, &nRms, &nPeak, &nClips, bStopping));
+    EXPECT_EQ(nRms, -100);
+}
