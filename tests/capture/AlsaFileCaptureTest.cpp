@@ -46,16 +46,16 @@ public:
 TEST(AlsaFileCapture, TheFourRatesAndTwoDepthsQueryAsSupported)
 {
     CWaveIn waveIn;
-    for (int32_t nDevice : {-1, 0}) {
-        waveIn.SetDevice(nDevice);
-        for (uint32_t nRate : {11025u, 22050u, 44100u, 48000u}) {
-            for (uint16_t nBits : {uint16_t(16), uint16_t(32)}) {
-                waveIn.QueryFormat(MakeFormat(nRate, nBits));
-                EXPECT_FALSE(waveIn.HasError()) << nDevice << " " << nRate << " " << nBits << ": "
-                                                << waveIn.GetErrorText();
-            }
+    for (uint32_t nRate : {11025u, 22050u, 44100u, 48000u}) {
+        for (uint16_t nBits : {uint16_t(16), uint16_t(32)}) {
+            waveIn.QueryFormat(MakeFormat(nRate, nBits));
+            EXPECT_FALSE(waveIn.HasError()) << nRate << " " << nBits << ": " << waveIn.GetErrorText();
         }
     }
+    // The first input device by its id is the same device here.
+    waveIn.SetDevice(0);
+    waveIn.QueryFormat(MakeFormat(48000, 32));
+    EXPECT_FALSE(waveIn.HasError()) << waveIn.GetErrorText();
     // A device id past the list: no format is supported and nothing opens.
     CAutoResetEvent event;
     waveIn.SetDevice(99);
