@@ -317,9 +317,11 @@ void CRecorderDlg::SetupMeters()
     // The level record starts idle in the session (-100 dB, no clips, unread).
     CRecordSession* pSession = m_pSession.get();
     m_meter.Start(
-        [pSession](int nChannel, LedLevels* pLevels, const std::atomic<bool>&) {
+        [pSession](int nChannel, LedLevels* pLevels, const std::atomic<bool>& bStopping) {
+            // Reads the level record under the session lock, giving up when the meter
+            // is being destroyed so closing the window never waits on the lock.
             int32_t nRms = -100, nPeak = -100, nClips = 0;
-            pSession->GetChannelLevels(nChannel, &nRms, &nPeak, &nClips);
+            if (!pSession->GetChannelLevels(nChannel, &nRms, &nPeak, &nClips, bStopping)) return false;
             pLevels->nRmsDb = nRms;
             pLevels->nPeakDb = nPeak;
             pLevels->nClips = nClips;
