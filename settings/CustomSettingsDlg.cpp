@@ -93,13 +93,16 @@ CCustomSettingsDlg::CCustomSettingsDlg(CPresetList& presets, char* szPresetName,
     if (m_pDone) connect(m_pDone, &QPushButton::clicked, this, &QDialog::accept);
     if (m_pHelp) connect(m_pHelp, &QPushButton::clicked, this, [this] { OnHelp(); });
     // The typed-name question when the focus leaves the preset box.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* pOld, QWidget* pNow) {
+    m_focusConnection = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* pOld, QWidget* pNow) {
         if (m_pPresetBox && pOld && (pOld == m_pPresetBox || m_pPresetBox->isAncestorOf(pOld)))
             OnKillFocusPreset(pNow);
     });
 }
 
 CCustomSettingsDlg::~CCustomSettingsDlg() {
+    // The children are destroyed after this body, and one that holds the focus reports
+    // a focus change on its way out: the handler must no longer run on this window then.
+    disconnect(m_focusConnection);
     ReleaseDevices();
 }
 

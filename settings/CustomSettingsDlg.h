@@ -95,6 +95,7 @@ protected:
     void done(int nResult) override;
 
 private:
+    QMetaObject::Connection m_focusConnection;  // focus changes of the application
     void BindControls();
     void SetUpSlider(QSlider* pSlider, int nMin, int nMax, int32_t nValue);
     void SetSliderQuietly(QSlider* pSlider, int32_t nValue);
