@@ -503,12 +503,7 @@ void CRecorderDlg::OnCustomize()
     CCustomSettingsDlg dlg(m_presets, m_szPresetName, m_qcBackground, m_qcText, m_pPrompt, this);
     dlg.SetValues(m_values);
     if (m_listDevices) dlg.m_pfnEnumerateDevices = m_listDevices;
-    const int nResult = m_runDialog(dlg);
-    // Take the focus out of the settings window while it is whole: it watches focus
-    // changes, and its controls would otherwise give the focus up while it is destroyed.
-    if (QWidget* pFocus = QApplication::focusWidget(); pFocus && dlg.isAncestorOf(pFocus))
-        pFocus->clearFocus();
-    if (nResult == QDialog::Accepted) {
+    if (m_runDialog(dlg) == QDialog::Accepted) {
         ApplySettingsValues(dlg.GetValues(), false);
         FillPresetList();
     }
