@@ -1,5 +1,5 @@
-// The LED bar: layout from its size, colours by cell, painting from the
-// pre-rendered image, and repainting only the cells the meter thread changed.
+// The LED bar: layout from its size, colours by cell, painting, and repainting
+// only the cells the meter thread changed.
 
 #include "controls/LedBar.h"
 #include "resources/DialogBuilder.h"
@@ -49,8 +49,7 @@ class LedBarTest : public QObject {
 private slots:
     void VerticalBar_WhenTallerThanWide_StacksCellsUpFromTheBottom();
     void HorizontalBar_WhenWiderThanTall_PutsTheClipCellRight();
-    void Colours_ByCell();
-    void Painting_ShowsDarkAndLitCellsFromTheImage();
+    void Colours_ByCellPaintedFromTheImage();
     void SetLedFromAnotherThread_RepaintsOnlyTheChangedCells();
     void SetLed_OutOfRangeIsIgnored();
 };
@@ -95,26 +94,7 @@ void LedBarTest::HorizontalBar_WhenWiderThanTall_PutsTheClipCellRight() {
     QCOMPARE(bar.GetCell(20).rect, QRect(215 - c, 0, c, 20));
 }
 
-void LedBarTest::Colours_ByCell() {
-    CLedBar bar;
-    bar.resize(DialogUnitsToPixels(9, 110));
-    bar.SetLedCount(20);
-    for (int j = 0; j < 21; ++j) {
-        const LedCell cell = bar.GetCell(j);
-        if (j == 20) {
-            QCOMPARE(cell.offColour, qRgb(128, 0, 0));
-            QCOMPARE(cell.onColour, qRgb(255, 0, 0));
-        } else if (j >= 10) {
-            QCOMPARE(cell.offColour, qRgb(128, 128, 0));
-            QCOMPARE(cell.onColour, qRgb(255, 255, 0));
-        } else {
-            QCOMPARE(cell.offColour, qRgb(0, 102, 0));
-            QCOMPARE(cell.onColour, qRgb(0, 255, 0));
-        }
-    }
-}
-
-void LedBarTest::Painting_ShowsDarkAndLitCellsFromTheImage() {
+void LedBarTest::Colours_ByCellPaintedFromTheImage() {
     CLedBar bar;
     bar.resize(DialogUnitsToPixels(9, 110));
     bar.SetLedCount(20);
@@ -124,11 +104,14 @@ void LedBarTest::Painting_ShowsDarkAndLitCellsFromTheImage() {
     const QImage image = bar.grab().toImage();
     for (int j = 0; j < 21; ++j) {
         const LedCell cell = bar.GetCell(j);
-        const QRgb expected = (cell.on ? cell.onColour : cell.offColour) & 0xFFFFFF;
-        QCOMPARE(QString::number(PixelAt(image, cell.rect), 16), QString::number(expected, 16));
+        // Green level LEDs, then yellow from the eleventh, and a red clip LED.
+        const QRgb off = j == 20 ? qRgb(128, 0, 0) : j >= 10 ? qRgb(128, 128, 0) : qRgb(0, 102, 0);
+        const QRgb on = j == 20 ? qRgb(255, 0, 0) : j >= 10 ? qRgb(255, 255, 0) : qRgb(0, 255, 0);
+        QCOMPARE(cell.offColour, off);
+        QCOMPARE(cell.onColour, on);
+        QCOMPARE(cell.on, int(j == 3 || j == 15 || j == 20));
+        QCOMPARE(QString::number(PixelAt(image, cell.rect), 16), QString::number((cell.on ? on : off) & 0xFFFFFF, 16));
     }
-    QCOMPARE(bar.GetCell(3).on, 1);
-    QCOMPARE(bar.GetCell(4).on, 0);
 }
 
 void LedBarTest::SetLedFromAnotherThread_RepaintsOnlyTheChangedCells() {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <deque>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -92,17 +93,22 @@ struct MainWindowMeter {
     }
 };
 
-// ---- tick arithmetic ----
-
-TEST(MeterTick, IdleLevelsLightNothing) {
-    MainWindowMeter m;
-    m.script.Push(0, -100, -100, 0);
-    for (int t = 0; t < 5; ++t) {
+// Ticks the meter n times and returns the lit level LEDs and the clip LED after each tick.
+struct Ticks {
+    std::vector<std::set<int>> lit;
+    std::vector<bool> clip;
+};
+Ticks TickTimes(MainWindowMeter& m, int nTicks) {
+    Ticks t;
+    for (int j = 0; j < nTicks; ++j) {
         m.meter.Tick();
-        EXPECT_TRUE(m.bar.Lit().empty()) << "tick " << t;
-        EXPECT_FALSE(m.bar.Clip());
+        t.lit.push_back(m.bar.Lit());
+        t.clip.push_back(m.bar.Clip());
     }
+    return t;
 }
+
+// ---- tick arithmetic ----
 
 struct RmsCase {
     int nRmsDb;
@@ -111,59 +117,51 @@ struct RmsCase {
 
 class MeterRms : public ::testing::TestWithParam<RmsCase> {};
 
-TEST_P(MeterRms, ColumnReachesItsLed) {
+TEST_P(MeterRms, ColumnReachesItsLedForSeveralTicks) {
     MainWindowMeter m;
     m.script.Push(0, GetParam().nRmsDb, -100, 0);
-    m.meter.Tick();
-    EXPECT_EQ(m.bar.Lit(), GetParam().nTopLed < 0 ? std::set<int>{} : Range(0, GetParam().nTopLed));
+    const std::set<int> expected = GetParam().nTopLed < 0 ? std::set<int>{} : Range(0, GetParam().nTopLed);
+    const Ticks t = TickTimes(m, 3);
+    EXPECT_EQ(t.lit, std::vector<std::set<int>>(3, expected));
+    EXPECT_EQ(t.clip, std::vector<bool>(3, false));
 }
 
+// -100 dB is the idle level: nothing lights.
 INSTANTIATE_TEST_SUITE_P(TwoDbPerLed, MeterRms,
                          ::testing::Values(RmsCase{0, 19}, RmsCase{-3, 19}, RmsCase{-4, 18},
                                            RmsCase{-21, 10}, RmsCase{-22, 9}, RmsCase{-41, 0},
-                                           RmsCase{-42, -1}, RmsCase{5, 19}));
+                                           RmsCase{-42, -1}, RmsCase{5, 19}, RmsCase{-100, -1}));
 
-TEST(MeterTick, PeakHeldAtLed15FallsOneLedEveryTwoTicks) {
-    MainWindowMeter m;
-    m.script.Push(0, -100, -10, 0);
-    m.script.Push(0, -100, -100, 0);
-    const int expected[] = {15, 15, 14, 14, 13, 13, 12};
-    for (int nLed : expected) {
-        m.meter.Tick();
-        EXPECT_EQ(m.bar.Lit(), std::set<int>{nLed});
+TEST(MeterTick, PeakFallsOneLedEveryTwoTicksAfterItsHold) {
+    {
+        MainWindowMeter m;
+        m.script.Push(0, -100, -10, 0);
+        m.script.Push(0, -100, -100, 0);
+        const std::vector<std::set<int>> expected = {{15}, {15}, {14}, {14}, {13}, {13}, {12}};
+        EXPECT_EQ(TickTimes(m, 7).lit, expected);
     }
-}
-
-TEST(MeterTick, PeakHoldKeepsThePeakForItsTicksBeforeFalling) {
-    MainWindowMeter m(300);  // two ticks of peak hold
-    m.script.Push(0, -100, -10, 0);
-    m.script.Push(0, -100, -100, 0);
-    // -10, held, held, then -11, -12, -13 dB.
-    const int expected[] = {15, 15, 15, 15, 14, 14};
-    for (int nLed : expected) {
-        m.meter.Tick();
-        EXPECT_EQ(m.bar.Lit(), std::set<int>{nLed});
+    {
+        MainWindowMeter m(300);  // two ticks of peak hold: -10, held, held, then -11, -12, -13 dB
+        m.script.Push(0, -100, -10, 0);
+        m.script.Push(0, -100, -100, 0);
+        const std::vector<std::set<int>> expected = {{15}, {15}, {15}, {15}, {14}, {14}};
+        EXPECT_EQ(TickTimes(m, 6).lit, expected);
     }
 }
 
 TEST(MeterTick, PeakAboveColumnShowsBoth) {
     MainWindowMeter m;
     m.script.Push(0, -30, -4, 0);
-    m.meter.Tick();
     std::set<int> lit = Range(0, 5);
     lit.insert(18);
-    EXPECT_EQ(m.bar.Lit(), lit);
+    EXPECT_EQ(TickTimes(m, 1).lit.back(), lit);
 }
 
 TEST(MeterTick, ClipHeldForTwoMoreTicks) {
     MainWindowMeter m;
     m.script.Push(0, -100, -100, 5);
     m.script.Push(0, -100, -100, 0);
-    const bool expected[] = {true, true, true, false, false};
-    for (bool bLit : expected) {
-        m.meter.Tick();
-        EXPECT_EQ(m.bar.Clip(), bLit);
-    }
+    EXPECT_EQ(TickTimes(m, 5).clip, (std::vector<bool>{true, true, true, false, false}));
 }
 
 TEST(MeterTick, EachBarShowsItsOwnChannel) {
@@ -183,20 +181,12 @@ TEST(MeterTick, EachBarShowsItsOwnChannel) {
 }
 
 TEST(MeterTick, AbsurdLevelsDoNotOverflow) {
-    {
-        MainWindowMeter m;
-        m.script.Push(0, INT32_MIN, INT32_MAX, 0);
-        m.meter.Tick();
-        m.meter.Tick();
-        EXPECT_EQ(m.bar.Lit(), std::set<int>{});  // the peak LED lies far above the bar
-    }
-    {
-        MainWindowMeter m;
-        m.script.Push(0, INT32_MAX, INT32_MIN, 0);
-        m.meter.Tick();
-        m.meter.Tick();
-        EXPECT_EQ(m.bar.Lit(), Range(0, 19));
-    }
+    MainWindowMeter low;  // the peak LED lies far above the bar
+    low.script.Push(0, INT32_MIN, INT32_MAX, 0);
+    EXPECT_EQ(TickTimes(low, 2).lit.back(), std::set<int>{});
+    MainWindowMeter high;
+    high.script.Push(0, INT32_MAX, INT32_MIN, 0);
+    EXPECT_EQ(TickTimes(high, 2).lit.back(), Range(0, 19));
 }
 
 TEST(MeterTick, CallbackThatGivesUpLeavesTheLedsAlone) {
@@ -245,40 +235,28 @@ TEST(MeterThread, StartsPausedThenTicksPausesAndResumes) {
     EXPECT_TRUE(bar.Lit().empty());
 }
 
-TEST(MeterThread, DestructionWhilePausedReturns) {
-    CRecordingBar bar;
-    CScript script;
-    auto meter = std::make_unique<CLevelMeter>();
-    meter->AddBar(&bar);
-    meter->Start(script.Callback(), 20, 40, 1, 300, 1);
-    meter->SetRunning(true);
-    ASSERT_TRUE(meter->WaitForTicks(2, kHang));
-    meter->SetRunning(false);
-    ASSERT_TRUE(meter->WaitUntilPaused(kHang));
-    meter.reset();  // must not wait on the paused thread
-    SUCCEED();
-}
-
-TEST(MeterThread, DestructionNeverStartedOrStartedPausedReturns) {
+// Destruction returns promptly whatever the thread is doing: never started,
+// started but paused, paused after ticking, or asleep between hourly ticks.
+TEST(MeterThread, DestructionReturnsInEveryState) {
     { CLevelMeter meter; }
     {
         CScript script;
         CLevelMeter meter;
         meter.Start(script.Callback(), 20, 40, 150, 300, 1);
     }
-    SUCCEED();
-}
-
-TEST(MeterThread, DestructionDoesNotSleepOutTheInterval) {
-    CRecordingBar bar;
-    CScript script;
-    auto meter = std::make_unique<CLevelMeter>();
-    meter->AddBar(&bar);
-    meter->Start(script.Callback(), 20, 40, 3600 * 1000, 300, 1);  // one tick an hour
-    meter->SetRunning(true);
-    ASSERT_TRUE(meter->WaitForTicks(1, kHang));
-    meter.reset();  // wakes the sleeping thread instead of waiting an hour
-    SUCCEED();
+    for (int nIntervalMs : {1, 3600 * 1000}) {
+        CRecordingBar bar;
+        CScript script;
+        CLevelMeter meter;
+        meter.AddBar(&bar);
+        meter.Start(script.Callback(), 20, 40, nIntervalMs, 300, 1);
+        meter.SetRunning(true);
+        ASSERT_TRUE(meter.WaitForTicks(1, kHang));
+        if (nIntervalMs == 1) {
+            meter.SetRunning(false);
+            ASSERT_TRUE(meter.WaitUntilPaused(kHang));
+        }
+    }
 }
 
 // The level callback waits on a lock that the destroying thread holds (as the
@@ -325,11 +303,8 @@ void DestroyWhileCallbackBlocked() {
     EXPECT_EQ(bar.Calls(), 0);
 }
 
-TEST(MeterThread, DestructionWhileCallbackBlockedOnTimedLockReturns) {
+TEST(MeterThread, DestructionWhileCallbackBlockedOnALockReturns) {
     DestroyWhileCallbackBlocked<std::timed_mutex>();
-}
-
-TEST(MeterThread, DestructionWhileCallbackBlockedOnPlainLockReturns) {
     DestroyWhileCallbackBlocked<std::mutex>();
 }
 
