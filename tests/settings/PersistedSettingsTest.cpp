@@ -5,6 +5,8 @@
 #include "engine/SongSplitter.h"
 #include "settings/Presets.h"
 
+#include "TestSupport.h"
+
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -159,16 +161,7 @@ TEST_F(SettingsStore, MissingKeys_DefaultToTheSplittersCurrentValues)
 TEST_F(SettingsStore, SaveThenLoad_EveryValueSurvivesAndReachesTheSplitterAndDevice)
 {
     Window a;
-    a.values.m_nGapSize = -2646;
-    a.values.m_nGapLevel = -1000;
-    a.values.m_nMinSong = -8820;
-    a.values.m_nEndGap = -2000;
-    a.values.m_bDCBlock = 0;
-    a.values.m_bIgnoreClicks = 0;
-    a.values.m_nBitsPerSample = 32;
-    a.values.m_nSamplesPerSec = 48000;
-    a.values.m_nChannels = 2;
-    a.values.m_nWaveInID = 3;
+    a.values = MakeValues(-2646, -1000, -8820, -2000, 0, 0, 32, 48000, 2, 3);
     CopyPresetName(a.presetName, "Vinyl");
     a.background = 0;
     a.placement.current.m_nFlags = 2;
@@ -212,85 +205,58 @@ TEST_F(SettingsStore, SaveThenLoad_EveryValueSurvivesAndReachesTheSplitterAndDev
     EXPECT_EQ(p.m_nBottom - p.m_nTop, 300);
 }
 
-TEST_F(SettingsStore, NegativeValues_ReadBackNegative)
+TEST_F(SettingsStore, StoredNumbers_ReadBackSignedAndOutOfRangeOnesUnchanged)
 {
     Put("Min Song Size", -5293);
-    Put("Gap Size", QVariant(qlonglong(4294967296LL - 1764)));  // stored as an unsigned 32-bit number
+    Put("End Size", QVariant(qlonglong(4294967296LL - 1236)));  // stored as an unsigned 32-bit number
     Put("WaveInID", "-1");
-    Window w;
-    Load(w);
-    EXPECT_EQ(w.values.m_nMinSong, -5293);
-    EXPECT_EQ(w.values.m_nGapSize, -1764);
-    EXPECT_EQ(w.values.m_nWaveInID, -1);
-}
-
-TEST_F(SettingsStore, OutOfRangeAndUnreadableValues_LoadWithoutComplaint)
-{
     Put("Gap Size", -100000);  // 56.7 s, out of range: taken as it is
     Put("Samples Per Sec", "not a number");
     Put("Bits Per Sample", 65536 + 32);  // cut to 16 bits: 32
     Window w;
     Load(w);
+    EXPECT_EQ(w.values.m_nMinSong, -5293);
+    EXPECT_EQ(w.values.m_nEndGap, -1236);
+    EXPECT_EQ(w.values.m_nWaveInID, -1);
     EXPECT_EQ(w.values.m_nGapSize, -100000);
     EXPECT_EQ(w.splitter.GetGapSize(), -100000);
     EXPECT_EQ(w.values.m_nSamplesPerSec, 44100);
     EXPECT_EQ(w.values.m_nBitsPerSample, 32);
 }
 
-TEST_F(SettingsStore, SelectedBaseNameAndThreeOthers_AreKeptInBoxOrder)
+// The selected base name is stored first, then up to three others in box order; the
+// next start selects the first of them.
+TEST_F(SettingsStore, BaseNames_SelectedFirstThenUpToThreeOthersInBoxOrder)
 {
-    Window a;
-    a.baseNames.paths = {"/m/P1.wav", "/m/P2.wav", "/m/P3.wav", "/m/P4.wav", "/m/P5.wav"};
-    a.baseNames.selected = 0;
-    Save(a);
-    EXPECT_EQ(Get("OutfileName0").toString(), "/m/P1.wav");
-    EXPECT_EQ(Get("OutfileName1").toString(), "/m/P2.wav");
-    EXPECT_EQ(Get("OutfileName3").toString(), "/m/P4.wav");
-    EXPECT_EQ(a.baseNames.paths.size(), 4u);  // the selected entry left the box
+    struct Case {
+        std::vector<std::string> box;
+        int selected;
+        std::vector<std::string> stored;  // OutfileName0 .. OutfileName3
+        std::vector<std::string> loaded;
+    };
+    const Case cases[] = {
+        {{"/P1", "/P2", "/P3", "/P4", "/P5"}, 0, {"/P1", "/P2", "/P3", "/P4"}, {"/P1", "/P2", "/P3", "/P4"}},
+        {{"/a", "/b", "/c", "/d"}, -1, {"", "/a", "/b", "/c"}, {"/a", "/b", "/c"}},
+        {{"/a", "/b", "/c", "/d", "/e"}, 2, {"/c", "/a", "/b", "/d"}, {"/c", "/a", "/b", "/d"}},
+        {{"/only"}, 0, {"/only", "", "", ""}, {"/only"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box.size());
+        Window a;
+        a.baseNames.paths = c.box;
+        a.baseNames.selected = c.selected;
+        Save(a);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(Get(("OutfileName" + std::to_string(i)).c_str()).toString().toStdString(), c.stored[i]);
+        if (c.selected >= 0) {
+            EXPECT_EQ(a.baseNames.paths.size(), c.box.size() - 1);  // the selected entry left the box
+        }
 
-    Window b;
-    Load(b);
-    EXPECT_EQ(b.baseNames.paths,
-              (std::vector<std::string>{"/m/P1.wav", "/m/P2.wav", "/m/P3.wav", "/m/P4.wav"}));
-    EXPECT_EQ(b.baseNames.selected, 0);
-}
-
-TEST_F(SettingsStore, NoBaseNameSelected_KeyZeroEmptyAndTheFirstOfTheOthersSelectedNextTime)
-{
-    Window a;
-    a.baseNames.paths = {"/a.wav", "/b.wav", "/c.wav", "/d.wav"};
-    a.baseNames.selected = -1;
-    Save(a);
-    EXPECT_EQ(Get("OutfileName0").toString(), "");
-    EXPECT_EQ(Get("OutfileName1").toString(), "/a.wav");
-    EXPECT_EQ(Get("OutfileName3").toString(), "/c.wav");
-
-    Window b;
-    Load(b);
-    EXPECT_EQ(b.baseNames.paths, (std::vector<std::string>{"/a.wav", "/b.wav", "/c.wav"}));
-    EXPECT_EQ(b.baseNames.selected, 0);
-}
-
-TEST_F(SettingsStore, SelectedBaseNameInTheMiddle_ComesFirstAndTheRestKeepTheirOrder)
-{
-    Window a;
-    a.baseNames.paths = {"/a.wav", "/b.wav", "/c.wav", "/d.wav", "/e.wav"};
-    a.baseNames.selected = 2;
-    Save(a);
-    Window b;
-    Load(b);
-    EXPECT_EQ(b.baseNames.paths,
-              (std::vector<std::string>{"/c.wav", "/a.wav", "/b.wav", "/d.wav"}));
-
-    // Fewer than three others: the remaining keys are written empty and skipped.
-    Window c;
-    c.baseNames.paths = {"/only.wav"};
-    c.baseNames.selected = 0;
-    Save(c);
-    EXPECT_EQ(Get("OutfileName1").toString(), "");
-    Window d;
-    Load(d);
-    EXPECT_EQ(d.baseNames.paths, std::vector<std::string>{"/only.wav"});
+        Window b;
+        Load(b);
+        EXPECT_EQ(b.baseNames.paths, c.loaded);
+        EXPECT_EQ(b.baseNames.selected, 0);
+    }
 }
 
 TEST_F(SettingsStore, LongPresetName_IsCutTo259Characters)

@@ -20,11 +20,6 @@ CPresetCommandLine Extracted(std::vector<const char*> args, bool expectOk = true
     return line;
 }
 
-CSettingsValues Defaults()
-{
-    return CSettingsValues();
-}
-
 }  // namespace
 
 TEST(PresetCommandLine, TakesOutThePresetOptionsAndLeavesTheRest)
@@ -64,7 +59,7 @@ TEST(PresetCommandFile, MissingDamagedAndTempOnlyFiles)
     EXPECT_EQ(error, "there is no preset file: " + dir + "/Tunex1.pre does not exist.");
 
     CPresetList saved;
-    saved.Add("Only", Defaults());
+    saved.Add("Only", CSettingsValues());
     WriteAll(dir + "/Temp.pre", CPresetFile::WriteArchive(saved));
     EXPECT_TRUE(LoadPresetsForCommand(list, &error, dir));
     EXPECT_EQ(list.GetSize(), 1u);
@@ -82,18 +77,8 @@ TEST(PresetCommandFile, MissingDamagedAndTempOnlyFiles)
 TEST(PresetCommandList, OneLinePerPresetInFileOrderWithStoredFormsAndUnits)
 {
     CPresetList list;
-    list.Add("Zed", Defaults());
-    CSettingsValues v;
-    v.m_nGapSize = -3528;
-    v.m_nGapLevel = -1;
-    v.m_nMinSong = -1764;
-    v.m_nEndGap = -5292;
-    v.m_bDCBlock = 0;
-    v.m_bIgnoreClicks = 0;
-    v.m_nSamplesPerSec = 48000;
-    v.m_nBitsPerSample = 32;
-    v.m_nWaveInID = 2;
-    list.Add(std::string("Tab\there \"q\""), v);
+    list.Add("Zed", CSettingsValues());
+    list.Add(std::string("Tab\there \"q\""), MakeValues(-3528, -1, -1764, -5292, 0, 0, 32, 48000, 2, 2));
     EXPECT_EQ(FormatPresetList(list),
               "\"Zed\": gap size -1764 (1.00 s), gap level -582 (-35.0 dB), min song -5293 "
               "(30.01 s), end gap -1236 (7.01 s), DC block on, Smart Gap on, 44100 Hz, 16 bits, "
@@ -107,7 +92,7 @@ TEST(PresetCommandList, OneLinePerPresetInFileOrderWithStoredFormsAndUnits)
 TEST(PresetCommandApply, GivesTheSettingsToTheSplitterAndNamesEachOutOfRangeValue)
 {
     CPresets good("Good");
-    good.SetValues(Defaults());
+    good.SetValues(CSettingsValues());
     good.m_nGapSize = -3528;
     good.m_bDCBlock = 0;
     good.m_bIgnoreClicks = 0;
@@ -125,7 +110,7 @@ TEST(PresetCommandApply, GivesTheSettingsToTheSplitterAndNamesEachOutOfRangeValu
     EXPECT_EQ(splitter.GetSamplesPerSec(), 44100);  // the rate comes from the input
 
     CPresets bad("Bad");
-    bad.SetValues(Defaults());
+    bad.SetValues(CSettingsValues());
     bad.m_nGapSize = -8821;   // 5.0006 s
     bad.m_nEndGap = -6000;    // 34 s
     bad.m_nBitsPerSample = 24;

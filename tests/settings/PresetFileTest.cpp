@@ -58,17 +58,7 @@ TEST(PresetArchive, EmptyList_IsTwoZeroBytesBothWays)
 TEST(PresetArchive, OnePreset_Is56BytesWithBitDepthBeforeRate)
 {
     CPresetList list;
-    CSettingsValues v;
-    v.m_nGapSize = -1764;
-    v.m_nGapLevel = -582;
-    v.m_nMinSong = -5293;
-    v.m_nEndGap = -1236;
-    v.m_bDCBlock = 1;
-    v.m_bIgnoreClicks = 0;
-    v.m_nBitsPerSample = 32;
-    v.m_nSamplesPerSec = 48000;
-    v.m_nChannels = 2;
-    v.m_nWaveInID = -1;
+    const CSettingsValues v = MakeValues(-1764, -582, -5293, -1236, 1, 0, 32, 48000, 2, -1);
     list.Add("abc", v);
 
     const std::vector<uint8_t> expected = Bytes({
@@ -195,16 +185,18 @@ TEST(PresetArchive, CountsFromFFFF_UseThe32BitForm)
     EXPECT_EQ(back.GetAt(1234)->GetValues(), SomeValues(1234));
 }
 
-TEST(PresetArchive, SmallCountInThe32BitForm_Reads)
+TEST(PresetArchive, SmallCountInThe32BitForm_ReadsAndAppendsToTheList)
 {
     std::vector<uint8_t> f = Bytes({0xFF, 0xFF});
     Append32(f, 2);
     std::vector<uint8_t> two = TwoRecords();
     f.insert(f.end(), two.begin() + 2, two.end());
     CPresetList list;
+    list.Add("first", SomeValues(1));
     ASSERT_TRUE(Read(f, list).m_bComplete);
-    ASSERT_EQ(list.GetSize(), 2u);
-    EXPECT_EQ(list.GetAt(1)->GetName(), "Tape");
+    ASSERT_EQ(list.GetSize(), 3u);
+    EXPECT_EQ(list.GetAt(0)->GetName(), "first");
+    EXPECT_EQ(list.GetAt(2)->GetName(), "Tape");
 }
 
 TEST(PresetArchive, SchemaOneRecord_ArrivesMarkedBetaWithTheNewSettingsDefaulted)
@@ -222,16 +214,7 @@ TEST(PresetArchive, SchemaOneRecord_ArrivesMarkedBetaWithTheNewSettingsDefaulted
     ASSERT_EQ(list.GetSize(), 2u);
     const CPresets& rock = *list.GetAt(0);
     EXPECT_EQ(rock.GetName(), "Rock [Beta]");
-    EXPECT_EQ(rock.m_nGapSize, -2500);
-    EXPECT_EQ(rock.m_nGapLevel, -700);
-    EXPECT_EQ(rock.m_nMinSong, -8000);
-    EXPECT_EQ(rock.m_nEndGap, -3000);
-    EXPECT_EQ(rock.m_bDCBlock, 0);
-    EXPECT_EQ(rock.m_bIgnoreClicks, 0);
-    EXPECT_EQ(rock.m_nBitsPerSample, 16);
-    EXPECT_EQ(rock.m_nSamplesPerSec, 44100);
-    EXPECT_EQ(rock.m_nChannels, 2);
-    EXPECT_EQ(rock.m_nWaveInID, 4);
+    EXPECT_EQ(rock.GetValues(), MakeValues(-2500, -700, -8000, -3000, 0, 0, 16, 44100, 2, 4));
     EXPECT_EQ(list.GetAt(1)->GetName(), "Talk [Beta]");
     EXPECT_EQ(list.GetAt(1)->m_nWaveInID, -1);
 
@@ -322,22 +305,29 @@ TEST(PresetArchive, DamagedFiles_AreRefusedWithAReasonAndNoPartialRecord)
         const char* reason;
         std::size_t records;
     };
-    std::vector<Case> cases;
-
-    {
+    const auto patched = [](std::initializer_list<std::pair<std::size_t, uint8_t>> changes) {
         std::vector<uint8_t> f = TwoRecords();
-        f[10] = 'X';  // "CPrXsets"
-        cases.push_back({"wrong class name", f, "it holds a record of an unknown kind", 0});
-    }
+        for (const auto& change : changes)
+            f[change.first] = change.second;
+        return f;
+    };
+    const std::size_t second = 2 + 14 + 6 + 36;  // the second record's tag
+    const char kUndescribed[] = "it refers to a kind of record it does not describe";
+    std::vector<Case> cases = {
+        {"wrong class name", patched({{10, 'X'}}), "it holds a record of an unknown kind", 0},
+        {"unknown schema", patched({{4, 12}}), "a preset has an unknown version (schema 12)", 0},
+        {"back-reference", patched({{second, 0x02}, {second + 1, 0x00}}),
+         "it refers back to an earlier record", 1},
+        {"32-bit back-reference", patched({{second, 0xFF}, {second + 1, 0x7F}}),
+         "it refers back to an earlier record", 1},
+        {"null record", patched({{second, 0x00}, {second + 1, 0x00}}), "it holds an empty record", 1},
+        {"class tag naming a record", patched({{second, 0x02}, {second + 1, 0x80}}), kUndescribed, 1},
+        {"class tag past the table", patched({{second, 0x09}}), kUndescribed, 1},
+        {"class name longer than the file", Bytes({0x01, 0x00, 0xFF, 0xFF, 0x0B, 0x00, 0xFF, 0xFF}),
+         "the file ends early", 0},
+    };
     {
-        std::vector<uint8_t> f = TwoRecords();
-        f[4] = 12;  // schema 12
-        cases.push_back({"unknown schema", f, "a preset has an unknown version (schema 12)", 0});
-    }
-    {
-        std::vector<uint8_t> f = TwoRecords();
-        f[0] = 0xFF;
-        f[1] = 0xFF;
+        const std::vector<uint8_t> f = TwoRecords();
         std::vector<uint8_t> g = Bytes({0xFF, 0xFF});
         Append32(g, 0xFFFFFFFFu);
         g.insert(g.end(), f.begin() + 2, f.end());
@@ -345,44 +335,12 @@ TEST(PresetArchive, DamagedFiles_AreRefusedWithAReasonAndNoPartialRecord)
                          "it holds 2 presets, fewer than the 4294967295 it announces", 2});
     }
     {
-        std::vector<uint8_t> f = TwoRecords();
-        f[2 + 14 + 6 + 36] = 0x02;  // object reference 2 instead of class reference 1
-        f[2 + 14 + 6 + 37] = 0x00;
-        cases.push_back({"back-reference", f, "it refers back to an earlier record", 1});
-    }
-    {
-        std::vector<uint8_t> f = TwoRecords();
-        f[2 + 14 + 6 + 36] = 0xFF;  // a 32-bit object reference
-        f[2 + 14 + 6 + 37] = 0x7F;
-        cases.push_back({"32-bit back-reference", f, "it refers back to an earlier record", 1});
-    }
-    {
-        std::vector<uint8_t> f = TwoRecords();
-        f[2 + 14 + 6 + 36] = 0x00;  // a null object
-        f[2 + 14 + 6 + 37] = 0x00;
-        cases.push_back({"null record", f, "it holds an empty record", 1});
-    }
-    {
-        std::vector<uint8_t> f = TwoRecords();
-        f[2 + 14 + 6 + 36] = 0x02;  // class reference to the first record, not a class
-        f[2 + 14 + 6 + 37] = 0x80;
-        cases.push_back({"class tag naming a record", f,
-                         "it refers to a kind of record it does not describe", 1});
-    }
-    {
-        std::vector<uint8_t> f = TwoRecords();
-        f[2 + 14 + 6 + 36] = 0x09;  // class index never described
-        cases.push_back({"class tag past the table", f,
-                         "it refers to a kind of record it does not describe", 1});
-    }
-    {
         std::vector<uint8_t> f = Bytes({0x01, 0x00});
         Append(f, ClassHeader());
         Append(f, Bytes({0xFF, 0xFF, 0xFF}));
         Append32(f, 0xFFFFFFF0u);  // a name of about 4 GB
         Append(f, std::vector<uint8_t>(40, 0));
-        cases.push_back({"name length past the end", f,
-                         "a preset name runs past the end of the file", 0});
+        cases.push_back({"name length past the end", f, "a preset name runs past the end of the file", 0});
     }
     {
         std::vector<uint8_t> f = Bytes({0x01, 0x00});
@@ -391,10 +349,6 @@ TEST(PresetArchive, DamagedFiles_AreRefusedWithAReasonAndNoPartialRecord)
         Append(f, std::vector<uint8_t>(36, 0));
         cases.push_back({"wide-character name marker", f,
                          "a preset name has a length form this program does not know", 0});
-    }
-    {
-        std::vector<uint8_t> f = Bytes({0x01, 0x00, 0xFF, 0xFF, 0x0B, 0x00, 0xFF, 0xFF});
-        cases.push_back({"class name longer than the file", f, "the file ends early", 0});
     }
 
     for (const Case& c : cases) {
@@ -408,16 +362,6 @@ TEST(PresetArchive, DamagedFiles_AreRefusedWithAReasonAndNoPartialRecord)
         for (const auto& p : list)
             EXPECT_EQ(p->m_nChannels, 2);  // both records of TwoRecords() have 2
     }
-}
-
-TEST(PresetArchive, ReadAppendsToAListThatAlreadyHoldsRecords)
-{
-    CPresetList list;
-    list.Add("first", SomeValues(1));
-    ASSERT_TRUE(Read(TwoRecords(), list).m_bComplete);
-    ASSERT_EQ(list.GetSize(), 3u);
-    EXPECT_EQ(list.GetAt(0)->GetName(), "first");
-    EXPECT_EQ(list.GetAt(2)->GetName(), "Tape");
 }
 
 TEST(PresetList, LookupIsExactCaseSensitiveAndFirstMatchWins)

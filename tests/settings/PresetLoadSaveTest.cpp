@@ -64,6 +64,16 @@ protected:
         m_file.LoadPresets(m_presets, presetName, m_box, m_prompt, Dir());
     }
 
+    // The one message shown so far, exactly.
+    void ExpectOneBox(const std::string& text, const char* caption, PromptButtons buttons, PromptIcon icon)
+    {
+        ASSERT_EQ(m_prompt.shown.size(), 1u);
+        EXPECT_EQ(m_prompt.shown[0].text, text);
+        EXPECT_EQ(m_prompt.shown[0].caption, caption);
+        EXPECT_EQ(m_prompt.shown[0].buttons, buttons);
+        EXPECT_EQ(m_prompt.shown[0].icon, icon);
+    }
+
     QTemporaryDir m_tmp;
     CPresetList m_presets;
     CPresetFile m_file;
@@ -117,19 +127,10 @@ TEST_F(PresetFolder, MigrationAnsweredYes_AppendsOldPresetsAndAsksOnlyOnce)
 
     m_prompt.answers = {PromptAnswer::Yes};
     Load();
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_EQ(m_prompt.shown[0].text, kMigrationText);
-    EXPECT_EQ(m_prompt.shown[0].caption, "Save Old Presets?");
-    EXPECT_EQ(m_prompt.shown[0].buttons, PromptButtons::YesNo);
-    EXPECT_EQ(m_prompt.shown[0].icon, PromptIcon::Question);
+    ExpectOneBox(kMigrationText, "Save Old Presets?", PromptButtons::YesNo, PromptIcon::Question);
 
     ASSERT_EQ(Names(m_presets), (std::vector<std::string>{"Current", "Rock [Beta]"}));
-    const CPresets& rock = *m_presets.GetAt(1);
-    EXPECT_EQ(rock.m_bIgnoreClicks, 0);
-    EXPECT_EQ(rock.m_nBitsPerSample, 16);
-    EXPECT_EQ(rock.m_nSamplesPerSec, 44100);
-    EXPECT_EQ(rock.m_nChannels, 2);
-    EXPECT_EQ(rock.m_nWaveInID, 3);
+    EXPECT_EQ(m_presets.GetAt(1)->GetValues(), MakeValues(-2500, -700, -8000, -3000, 1, 0, 16, 44100, 2, 3));
     EXPECT_FALSE(fs::exists(Path("Tunex.pre")));
     EXPECT_EQ(ReadAll(Path("TunexOld.pre")), old);
 
@@ -155,8 +156,7 @@ TEST_F(PresetFolder, MigrationAnsweredNo_AddsNothingMovesTheFileAndAsksOnlyOnce)
     WriteAll(Path("Tunex.pre"), Archive({"Old"}));
     m_prompt.answers = {PromptAnswer::No};
     Load();
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_EQ(m_prompt.shown[0].caption, "Save Old Presets?");
+    ExpectOneBox(kMigrationText, "Save Old Presets?", PromptButtons::YesNo, PromptIcon::Question);
     EXPECT_EQ(Names(m_presets), (std::vector<std::string>{"Current"}));
     EXPECT_FALSE(fs::exists(Path("Tunex.pre")));
     EXPECT_TRUE(fs::exists(Path("TunexOld.pre")));
@@ -194,16 +194,12 @@ TEST_F(PresetFolder, DamagedPresetFile_IsNamedOnceKeepsCompleteRecordsAndIsNotOv
     WriteAll(Path("Tunex1.pre"), damaged);
 
     Load("Two");
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_EQ(m_prompt.shown[0].text,
-              "The presets in \"" + Path("Tunex1.pre") +
-                  "\" could not be read: the file ends early.\n\n"
-                  "The 2 presets before the damaged part have been read. Cadenzo will not "
-                  "save its presets into this file when it exits, so that a repaired or "
-                  "older copy can still be put in its place.\n");
-    EXPECT_EQ(m_prompt.shown[0].caption, "Preset Error");
-    EXPECT_EQ(m_prompt.shown[0].buttons, PromptButtons::Ok);
-    EXPECT_EQ(m_prompt.shown[0].icon, PromptIcon::Stop);
+    ExpectOneBox("The presets in \"" + Path("Tunex1.pre") +
+                     "\" could not be read: the file ends early.\n\n"
+                     "The 2 presets before the damaged part have been read. Cadenzo will not "
+                     "save its presets into this file when it exits, so that a repaired or "
+                     "older copy can still be put in its place.\n",
+                 "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
     EXPECT_EQ(Names(m_presets), (std::vector<std::string>{"One", "Two"}));
     EXPECT_EQ(m_box.SelectedText(), "Two");
     EXPECT_EQ(m_box.focusCount, 1);
@@ -218,39 +214,36 @@ TEST_F(PresetFolder, DamagedPresetFile_IsNamedOnceKeepsCompleteRecordsAndIsNotOv
 
 TEST_F(PresetFolder, UnreadableAndEmptyPresetFiles_AreNotOverwritten)
 {
-    // A folder in place of the file cannot be read; an empty file ends at once.
-    fs::create_directory(Path("Tunex1.pre"));
+    const std::string file = Path("Tunex1.pre");
+    const auto unreadable = [&](const std::string& reason) {
+        return "The presets in \"" + file + "\" could not be read: " + reason +
+               "\n\nNo preset could be taken from it. Cadenzo will not save its presets into "
+               "this file when it exits, so that a repaired or older copy can still be "
+               "put in its place.\n";
+    };
+    // A folder in place of the file cannot be read; a pipe is refused without waiting
+    // for a writer; an empty file ends at once.
+    fs::create_directory(file);
     Load();
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_EQ(m_prompt.shown[0].text,
-              "The presets in \"" + Path("Tunex1.pre") +
-                  "\" could not be read: it is not a file.\n\n"
-                  "No preset could be taken from it. Cadenzo will not save its presets into "
-                  "this file when it exits, so that a repaired or older copy can still be "
-                  "put in its place.\n");
+    ExpectOneBox(unreadable("it is not a file."), "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
     EXPECT_FALSE(m_file.SavePresets(m_presets, m_prompt));
-    EXPECT_TRUE(fs::is_directory(Path("Tunex1.pre")));
+    EXPECT_TRUE(fs::is_directory(file));
 
-    // A pipe under the name is refused without waiting for a writer.
-    fs::remove(Path("Tunex1.pre"));
-    ASSERT_EQ(::mkfifo(Path("Tunex1.pre").c_str(), 0600), 0);
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
     m_prompt.shown.clear();
     Load();
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_NE(m_prompt.shown[0].text.find("could not be read: it is not a file.\n"),
-              std::string::npos);
+    ExpectOneBox(unreadable("it is not a file."), "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
     EXPECT_FALSE(m_file.SavePresets(m_presets, m_prompt));
-    EXPECT_TRUE(fs::is_fifo(Path("Tunex1.pre")));
+    EXPECT_TRUE(fs::is_fifo(file));
 
-    fs::remove(Path("Tunex1.pre"));
-    WriteAll(Path("Tunex1.pre"), {});
+    fs::remove(file);
+    WriteAll(file, {});
     m_prompt.shown.clear();
     Load();
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_NE(m_prompt.shown[0].text.find("could not be read: the file ends early.\n"),
-              std::string::npos);
+    ExpectOneBox(unreadable("the file ends early."), "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
     EXPECT_FALSE(m_file.SavePresets(m_presets, m_prompt));
-    EXPECT_EQ(fs::file_size(Path("Tunex1.pre")), 0u);
+    EXPECT_EQ(fs::file_size(file), 0u);
 }
 
 TEST_F(PresetFolder, DamagedOldFile_IsNamedAndKeptAsTunexOld)
@@ -286,13 +279,10 @@ TEST_F(PresetFolder, SaveThatCannotReplaceTemp_TellsTheUserAndLeavesThePresetFil
 
     m_presets.Add("Lost", Values(-2));
     EXPECT_FALSE(m_file.SavePresets(m_presets, m_prompt));
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_EQ(m_prompt.shown[0].text,
-              "The presets could not be saved: \"" + Path("Temp.pre") +
-                  "\" could not be deleted (Is a directory).\n\n\"" + Path("Tunex1.pre") +
-                  "\" has not been changed.\n");
-    EXPECT_EQ(m_prompt.shown[0].caption, "Preset Error");
-    EXPECT_EQ(m_prompt.shown[0].icon, PromptIcon::Stop);
+    ExpectOneBox("The presets could not be saved: \"" + Path("Temp.pre") +
+                     "\" could not be deleted (Is a directory).\n\n\"" + Path("Tunex1.pre") +
+                     "\" has not been changed.\n",
+                 "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
     EXPECT_EQ(ReadAll(Path("Tunex1.pre")), before);
 }
 
@@ -327,11 +317,10 @@ TEST_F(PresetFolder, SaveOnAFullDisk_TellsTheUserRemovesTempAndLeavesThePresetFi
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_FALSE(saved1);
-    ASSERT_EQ(m_prompt.shown.size(), 1u);
-    EXPECT_EQ(m_prompt.shown[0].text,
-              "The presets could not be saved: \"" + Path("Temp.pre") +
-                  "\" could not be written (File too large).\n\n\"" + Path("Tunex1.pre") +
-                  "\" has not been changed.\n");
+    ExpectOneBox("The presets could not be saved: \"" + Path("Temp.pre") +
+                     "\" could not be written (File too large).\n\n\"" + Path("Tunex1.pre") +
+                     "\" has not been changed.\n",
+                 "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
     EXPECT_EQ(ReadAll(Path("Tunex1.pre")), before);
     EXPECT_FALSE(fs::exists(Path("Temp.pre")));
 }

@@ -145,17 +145,32 @@ inline std::vector<uint8_t> Body11(const std::string& name, int32_t gapSize, int
     std::vector<uint8_t> out;
     out.push_back(static_cast<uint8_t>(name.size()));
     AppendText(out, name);
-    Append32(out, static_cast<uint32_t>(gapSize));
-    Append32(out, static_cast<uint32_t>(gapLevel));
-    Append32(out, static_cast<uint32_t>(minSong));
-    Append32(out, static_cast<uint32_t>(endGap));
-    Append32(out, static_cast<uint32_t>(dc));
-    Append32(out, static_cast<uint32_t>(clicks));
+    for (int32_t v : {gapSize, gapLevel, minSong, endGap, dc, clicks})
+        Append32(out, static_cast<uint32_t>(v));
     Append16(out, static_cast<uint16_t>(bits));
     Append32(out, static_cast<uint32_t>(rate));
     Append16(out, static_cast<uint16_t>(channels));
     Append32(out, static_cast<uint32_t>(device));
     return out;
+}
+
+// Settings values in the order a schema-11 record holds them.
+inline CSettingsValues MakeValues(int32_t gapSize, int32_t gapLevel, int32_t minSong, int32_t endGap,
+                                  int32_t dc, int32_t clicks, int16_t bits, int32_t rate,
+                                  int16_t channels, int32_t device)
+{
+    CSettingsValues v;
+    v.m_nGapSize = gapSize;
+    v.m_nGapLevel = gapLevel;
+    v.m_nMinSong = minSong;
+    v.m_nEndGap = endGap;
+    v.m_bDCBlock = dc;
+    v.m_bIgnoreClicks = clicks;
+    v.m_nBitsPerSample = bits;
+    v.m_nSamplesPerSec = rate;
+    v.m_nChannels = channels;
+    v.m_nWaveInID = device;
+    return v;
 }
 
 // A schema-1 body after a short name.
