@@ -138,7 +138,33 @@ struct Window {
         dlg.activateWindow();
         return QTest::qWaitForWindowActive(&dlg);
     }
+    void Focus(QWidget* pWidget, Qt::FocusReason reason = Qt::MouseFocusReason) {
+        pWidget->setFocus(reason);
+        QTRY_VERIFY(pWidget->hasFocus());
+    }
+    // Activates the window and types a name into the focused preset box.
+    void TypeInFocusedBox(const QString& text) {
+        QVERIFY(Activate());
+        Focus(PresetBox());
+        Type(text);
+    }
+    // The one question asked so far was exactly this box.
+    void ExpectAsked(const std::string& text, const std::string& caption, PromptButtons buttons,
+                     PromptIcon icon) {
+        QCOMPARE(prompt.m_asked.size(), size_t(1));
+        const Question& q = prompt.m_asked[0];
+        QCOMPARE(q.text, text);
+        QCOMPARE(q.caption, caption);
+        QVERIFY(q.buttons == buttons);
+        QVERIFY(q.icon == icon);
+    }
 };
+
+void AddDevice(const char* name) {
+    auto* caps = new CWaveInCaps;
+    std::strncpy(caps->m_szName, name, sizeof(caps->m_szName) - 1);
+    g_waveInDevices.push_back(caps);
+}
 
 }  // namespace
 
@@ -146,624 +172,522 @@ class CustomSettingsDlgTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() {
+        m_presets.RemoveAll();
+        CopyPresetName(m_szName, "Album/Tape");
+        ClearDevices();
+    }
 
-    void Labels_ForStoredForms_data();
-    void Labels_ForStoredForms();
-    void Open_WithDefaults_ShowsTheirLabelsAndSwitches();
-    void Open_SetsSliderRangesTicksAndPages();
-    void Open_ListsDevicesWithSystemDefaultLast();
-    void Open_BorrowsTheOpenersColours();
-    void Sliders_MinSongDownPullsEndGap();
-    void Sliders_EndGapUpPushesMinSong();
-    void GapSizeOutsideSlider_KeptOnDoneUntilMoved();
-    void GapSizeOutsideSlider_AddStoresTheSliderPosition();
-    void Add_WithEmptyName_SaysSo();
-    void Add_WithNameInOtherCase_Yes_ReplacesThePreset();
-    void Add_WithNameInOtherCase_No_ChangesNothing();
-    void Add_CutsLongNamesTheSameInListBoxAndCurrentName();
-    void Delete_LastPreset_EmptiesBoxAndCurrentName();
-    void Delete_SelectsAlphabeticallyFirst_WithoutChangingValues();
-    void Delete_WithNothingSelected();
-    void Pick_AppliesThePreset();
-    void Pick_RateNotOfTheFour_LeavesTheButtons();
-    void OutOfStep_PickAndDeleteChangeNothing();
-    void TypedName_FocusElsewhere_AsksOnce();
-    void TypedName_MessageBoxTakingFocus_DoesNotAskAgain();
-    void TypedName_OtherWindowTakingFocus_DoesNotAsk();
-    void TypedName_Yes_AddsAtOnce();
-    void TypedName_FocusToAdd_DoesNotAsk();
-    void Escape_KeepsPresetChanges();
-    void Tooltips_OfAddAndDelete();
+    void cleanup() {
+        ClearDevices();
+    }
+
+    void Labels_ForStoredForms_data() {
+        QTest::addColumn<int>("slider");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("label");
+        // Each slider's top and bottom ends (the defaults are read off the window).
+        QTest::newRow("gap size top") << 1020 << -3880 << "2.20 secs";
+        QTest::newRow("gap size bottom") << 1020 << -353 << "0.20 secs";
+        QTest::newRow("gap size -100") << 1020 << -100 << "0.06 secs";
+        QTest::newRow("gap level top") << 1021 << -3276 << "-20.0 dB";
+        QTest::newRow("gap level bottom") << 1021 << -1 << "-90.3 dB";
+        QTest::newRow("min song top") << 1027 << -21168 << "120 secs";
+        QTest::newRow("min song bottom") << 1027 << -1764 << "10 secs";
+        QTest::newRow("end gap top") << 1029 << -5292 << "30 secs";
+        QTest::newRow("end gap bottom") << 1029 << -882 << " 5 secs";
+    }
+
+    void Labels_ForStoredForms() {
+        QFETCH(int, slider);
+        QFETCH(int, position);
+        QFETCH(QString, label);
+        QString text;
+        if (slider == 1020) text = CCustomSettingsDlg::GapSizeLabel(position);
+        else if (slider == 1021) text = CCustomSettingsDlg::GapLevelLabel(position);
+        else text = CCustomSettingsDlg::SongLabel(position);
+        QCOMPARE(text, label);
+    }
+
+    void Open_WithDefaults_ShowsTheirLabelsAndSwitches() {
+        Window w(m_presets, m_szName);
+        QCOMPARE(w.dlg.windowTitle(), QString("Cadenzo Custom Settings"));
+        QCOMPARE(w.Label(1023), QString("1.00 secs"));
+        QCOMPARE(w.Label(1024), QString("-35.0 dB"));
+        QCOMPARE(w.Label(1030), QString("30 secs"));
+        QCOMPARE(w.Label(1031), QString(" 7 secs"));
+        QVERIFY(w.Get<QPushButton>(1022)->isCheckable());
+        QVERIFY(w.Get<QPushButton>(1022)->isChecked());
+        QVERIFY(w.Get<QCheckBox>(1035)->isChecked());
+        QVERIFY(w.Get<QRadioButton>(1036)->isChecked());
+        QVERIFY(!w.Get<QRadioButton>(1041)->isChecked());
+        QCOMPARE(w.DeviceBox()->currentText(), QString("System Default"));
+        // The bit depth buttons exist, hidden, and show the value.
+        QVERIFY(w.Get<QRadioButton>(1038)->isChecked());
+        QVERIFY(w.Get<QRadioButton>(1038)->isHidden());
+        QVERIFY(w.Get<QRadioButton>(1039)->isHidden());
+        // No preset named "Album/Tape": nothing selected, the edit field empty.
+        QCOMPARE(w.PresetBox()->currentIndex(), -1);
+        QCOMPARE(w.PresetBox()->currentText(), QString());
+        QVERIFY(w.prompt.m_asked.empty());
+
+        // Switches store their values; Done hands them back.
+        w.Get<QPushButton>(1022)->click();
+        w.Get<QCheckBox>(1035)->click();
+        w.Get<QRadioButton>(1037)->click();
+        w.Get<QPushButton>(1)->click();
+        QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
+        const CSettingsValues v = w.dlg.GetValues();
+        QCOMPARE(v.m_bDCBlock, 0);
+        QCOMPARE(v.m_bIgnoreClicks, 0);
+        QCOMPARE(v.m_nSamplesPerSec, 48000);
+        QCOMPARE(v.m_nGapSize, -1764);
+    }
+
+    void Open_SetsSliderRangesTicksAndPages() {
+        Window w(m_presets, m_szName);
+        struct { QSlider* slider; int min, max, step; } expected[] = {
+            {w.GapSize(), -3880, -353, 352}, {w.GapLevel(), -3276, -1, 327},
+            {w.MinSong(), -21168, -1764, 1940}, {w.EndGap(), -5292, -882, 441}};
+        for (const auto& e : expected) {
+            QCOMPARE(e.slider->minimum(), e.min);
+            QCOMPARE(e.slider->maximum(), e.max);
+            QCOMPARE(e.slider->tickInterval(), e.step);
+            QCOMPARE(e.slider->pageStep(), e.step);
+            QCOMPARE(e.slider->tickPosition(), QSlider::TicksBothSides);
+        }
+        QCOMPARE(w.GapSize()->value(), -1764);
+        QCOMPARE(w.EndGap()->value(), -1236);
+    }
+
+    void Open_ListsDevicesWithSystemDefaultLast() {
+        // Two records already in the list; the window's listing appends what the
+        // machine has after them (one silent ALSA input in the test's environment).
+        AddDevice("Line In");
+        AddDevice("USB Mic");
+        CSettingsValues values = Defaults();
+        values.m_nWaveInID = 1;
+        {
+            Window w(m_presets, m_szName, values, true);
+            QComboBox* box = w.DeviceBox();
+            QCOMPARE(box->itemText(0), QString("Line In"));
+            QCOMPARE(box->itemData(0).toInt(), 0);
+            QCOMPARE(box->itemText(1), QString("USB Mic"));
+            QCOMPARE(box->currentIndex(), 1);
+            QCOMPARE(box->count(), GetDeviceCount() + 1);
+            QCOMPARE(box->itemText(box->count() - 1), QString("System Default"));
+            QCOMPARE(box->itemData(box->count() - 1).toInt(), -1);
+
+            box->setCurrentIndex(box->count() - 1);
+            emit box->activated(box->count() - 1);
+            QCOMPARE(w.dlg.GetValues().m_nWaveInID, -1);
+            w.Get<QPushButton>(1)->click();
+            // The list lives only while the window is open.
+            QCOMPARE(GetDeviceCount(), 0);
+        }
+        // A device id that no entry has selects nothing.
+        values.m_nWaveInID = 99;
+        Window w(m_presets, m_szName, values);
+        QCOMPARE(w.DeviceBox()->currentIndex(), -1);
+        QCOMPARE(w.dlg.GetValues().m_nWaveInID, 99);
+    }
+
+    void Open_BorrowsTheOpenersColours() {
+        Window w(m_presets, m_szName);
+        QCOMPARE(w.dlg.palette().color(QPalette::Window), QColor(60, 0, 80));
+        QCOMPARE(w.Get<QLabel>(1023)->palette().color(QPalette::WindowText), QColor(255, 255, 255));
+        QCOMPARE(w.Get<QCheckBox>(1035)->palette().color(QPalette::WindowText), QColor(255, 255, 255));
+        QCOMPARE(w.PresetBox()->palette().color(QPalette::Base), QColor(0, 0, 0));
+        QCOMPARE(w.PresetBox()->palette().color(QPalette::Text), QColor(50, 200, 50));
+        QCOMPARE(w.DeviceBox()->palette().color(QPalette::Text), QColor(50, 200, 50));
+    }
+
+    void Sliders_MinSongAndEndGapPushEachOther() {
+        CSettingsValues values = Defaults();
+        values.m_nEndGap = -5292;  // 30 secs
+        Window w(m_presets, m_szName, values);
+        QCOMPARE(w.Label(1031), QString("30 secs"));
+        w.MinSong()->triggerAction(QAbstractSlider::SliderToMaximum);  // its bottom, 10 secs
+        QCOMPARE(w.Label(1030), QString("10 secs"));
+        QCOMPARE(w.EndGap()->value(), -1764);
+        QCOMPARE(w.Label(1031), QString("10 secs"));
+        const CSettingsValues v = w.dlg.GetValues();
+        QCOMPARE(v.m_nMinSong, -1764);
+        QCOMPARE(v.m_nEndGap, -1764);
+        // Moving Min Song up again leaves the end gap where it is.
+        w.MinSong()->triggerAction(QAbstractSlider::SliderPageStepSub);
+        QCOMPARE(w.dlg.GetValues().m_nEndGap, -1764);
+
+        // End Gap moved above Min Song pushes Min Song up with it.
+        w.EndGap()->triggerAction(QAbstractSlider::SliderToMinimum);  // its top, 30 secs
+        QCOMPARE(w.Label(1031), QString("30 secs"));
+        QCOMPARE(w.MinSong()->value(), -5292);
+        QCOMPARE(w.Label(1030), QString("30 secs"));
+        QCOMPARE(w.dlg.GetValues().m_nMinSong, -5292);
+        // Dragging the thumb updates the label while it moves.
+        w.GapSize()->setSliderDown(true);
+        w.GapSize()->setSliderPosition(-3880);
+        QCOMPARE(w.Label(1023), QString("2.20 secs"));
+        w.GapSize()->setSliderDown(false);
+        QCOMPARE(w.dlg.GetValues().m_nGapSize, -3880);
+    }
+
+    void GapSizeOutsideSlider_KeptUntilMovedAndAddedAtTheSlider() {
+        CSettingsValues values = Defaults();
+        values.m_nGapSize = -100;  // 0.06 s: valid for the splitter, below the slider's range
+        {
+            Window w(m_presets, m_szName, values);
+            QCOMPARE(w.GapSize()->value(), -353);
+            QCOMPARE(w.Label(1023), QString("0.06 secs"));
+            w.GapLevel()->triggerAction(QAbstractSlider::SliderPageStepAdd);  // another slider
+            w.Get<QPushButton>(1)->click();
+            QCOMPARE(w.dlg.GetValues().m_nGapSize, -100);
+        }
+        {
+            // Add stores the slider's position; the window keeps the value it was given.
+            CSettingsValues others = values;
+            others.m_nSamplesPerSec = 48000;
+            others.m_nBitsPerSample = 32;
+            others.m_nWaveInID = 3;
+            Window w(m_presets, m_szName, others);
+            w.Type("Vinyl");
+            w.Add();
+            QVERIFY(w.prompt.m_asked.empty());
+            QCOMPARE(m_presets.GetSize(), size_t(1));
+            const CPresets* p = m_presets.Find("Vinyl");
+            QVERIFY(p);
+            CSettingsValues stored = others;
+            stored.m_nGapSize = -353;
+            QVERIFY(p->GetValues() == stored);
+            QCOMPARE(QString(m_szName), QString("Vinyl"));
+            QCOMPARE(w.PresetBox()->currentText(), QString("Vinyl"));
+            QVERIFY(w.PresetBox()->currentIndex() >= 0);
+            QCOMPARE(w.dlg.GetValues().m_nGapSize, -100);
+        }
+        // A scroll action on the slider, even one that cannot move it further, takes its position.
+        Window w(m_presets, m_szName, values);
+        w.GapSize()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(w.Label(1023), QString("0.20 secs"));
+        w.Get<QPushButton>(1)->click();
+        QCOMPARE(w.dlg.GetValues().m_nGapSize, -353);
+    }
+
+    void Add_WithEmptyName_SaysSo() {
+        MakePreset(m_presets, "Rock");
+        Window w(m_presets, m_szName);
+        w.Add();
+        w.ExpectAsked("You need to enter a name for the preset.", "Preset Error", PromptButtons::Ok,
+                      PromptIcon::None);
+        QCOMPARE(m_presets.GetSize(), size_t(1));
+        QCOMPARE(QString(m_szName), QString("Album/Tape"));
+    }
+
+    void Add_WithNameInOtherCase_AsksToReplace() {
+        MakePreset(m_presets, "Rock");
+        MakePreset(m_presets, "Jazz");
+        Window w(m_presets, m_szName);
+        w.prompt.m_answers = {PromptAnswer::No, PromptAnswer::Yes};
+        w.Type("ROCK");
+        w.Add();
+        w.ExpectAsked("The preset, ROCK, exists.\n"
+                      "Are you sure you want to over-write this preset?\n\n"
+                      "If you want to add a new preset follow these steps:\n"
+                      "Step 1: Type a new name in the edit box.\n"
+                      "Step 2: Click on the plus button.\n",
+                      "Preset Warning", PromptButtons::YesNo, PromptIcon::Question);
+        // No changes nothing.
+        QCOMPARE(Names(m_presets), (std::vector<std::string>{"Rock", "Jazz"}));
+        QCOMPARE(m_presets.Find("Rock")->m_nGapSize, -1000);
+        QCOMPARE(Entries(w.PresetBox()), (QStringList{"Jazz", "Rock"}));
+        QCOMPARE(QString(m_szName), QString("Album/Tape"));
+
+        // Yes replaces the preset with the window's values under the typed name.
+        w.Add();
+        QCOMPARE(w.prompt.m_asked.size(), size_t(2));
+        QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz", "ROCK"}));
+        QCOMPARE(m_presets.Find("ROCK")->m_nGapSize, -1764);
+        QCOMPARE(Entries(w.PresetBox()), (QStringList{"Jazz", "ROCK"}));
+        QCOMPARE(w.PresetBox()->currentText(), QString("ROCK"));
+        QCOMPARE(QString(m_szName), QString("ROCK"));
+    }
+
+    void Add_CutsLongNamesTheSameInListBoxAndCurrentName() {
+        Window w(m_presets, m_szName);
+        // 300 characters, the last ones two bytes each in UTF-8.
+        const QString typed = QString(250, QChar('a')) + QString(50, QChar(0x00E9));
+        w.Type(typed);
+        w.Add();
+        QCOMPARE(m_presets.GetSize(), size_t(1));
+        const std::string name = m_presets.GetAt(0)->GetName();
+        QCOMPARE(name.size(), size_t(258));  // 250 + 4 whole characters of 2 bytes
+        QCOMPARE(QString::fromUtf8(name.c_str()), typed.left(254));
+        QCOMPARE(std::string(m_szName), name);
+        QCOMPARE(Entries(w.PresetBox()), QStringList{typed.left(254)});
+        // Deleting it finds it again.
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        w.Delete();
+        QVERIFY(m_presets.IsEmpty());
+    }
+
+    void Delete_LastPreset_EmptiesBoxAndCurrentName() {
+        MakePreset(m_presets, "Solo");
+        CopyPresetName(m_szName, "solo");  // the box finds it ignoring case
+        Window w(m_presets, m_szName);
+        QCOMPARE(w.PresetBox()->currentText(), QString("Solo"));
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        w.Delete();
+        w.ExpectAsked("Are you sure you want to delete the preset, Solo?\n", "Preset Warning",
+                      PromptButtons::YesNo, PromptIcon::Question);
+        QVERIFY(m_presets.IsEmpty());
+        QCOMPARE(w.PresetBox()->count(), 0);
+        QCOMPARE(w.PresetBox()->currentText(), QString());
+        QCOMPARE(m_szName[0], '\0');
+    }
+
+    void Delete_SelectsAlphabeticallyFirst_WithoutChangingValues() {
+        MakePreset(m_presets, "Zed");
+        MakePreset(m_presets, "alpha");
+        MakePreset(m_presets, "Mid");
+        CopyPresetName(m_szName, "Mid");
+        CSettingsValues values = Defaults();
+        values.m_nGapSize = -2000;
+        Window w(m_presets, m_szName, values);
+        QCOMPARE(Entries(w.PresetBox()), (QStringList{"alpha", "Mid", "Zed"}));
+
+        // No keeps everything.
+        w.prompt.m_answers = {PromptAnswer::No};
+        w.Delete();
+        QCOMPARE(m_presets.GetSize(), size_t(3));
+        QCOMPARE(QString(m_szName), QString("Mid"));
+
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        w.Delete();
+        QCOMPARE(Names(m_presets), (std::vector<std::string>{"Zed", "alpha"}));
+        QCOMPARE(w.PresetBox()->currentText(), QString("alpha"));
+        QCOMPARE(QString(m_szName), QString("alpha"));
+        QVERIFY(w.dlg.GetValues() == values);
+        QCOMPARE(w.GapSize()->value(), -2000);
+        QCOMPARE(w.Label(1023), QString("1.13 secs"));
+    }
+
+    void Delete_WithNothingSelected() {
+        MakePreset(m_presets, "Rock");
+        Window w(m_presets, m_szName);
+        w.Delete();
+        w.ExpectAsked("No preset is selected", "Preset Warning", PromptButtons::Ok, PromptIcon::None);
+
+        // Typed text that is no preset is cleared, without a question.
+        w.Type("Draft");
+        w.Delete();
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+        QCOMPARE(w.PresetBox()->currentText(), QString());
+        QCOMPARE(m_presets.GetSize(), size_t(1));
+    }
+
+    void Pick_AppliesThePreset() {
+        AddDevice("Line In");
+        MakePreset(m_presets, "Tape", -3000, 11025, 32, 0);
+        MakePreset(m_presets, "Radio", -500, 22050, 16, 5);
+        MakePreset(m_presets, "Odd", -1000, 96000);
+        Window w(m_presets, m_szName);
+        w.Pick("Tape");
+        QCOMPARE(QString(m_szName), QString("Tape"));
+        struct { QSlider* slider; int nLabel, nValue; const char* szLabel; } shown[] = {
+            {w.GapSize(), 1023, -3000, "1.70 secs"}, {w.GapLevel(), 1024, -100, "-50.3 dB"},
+            {w.MinSong(), 1030, -8000, "45 secs"}, {w.EndGap(), 1031, -3000, "17 secs"}};
+        for (const auto& e : shown) {
+            QCOMPARE(e.slider->value(), e.nValue);
+            QCOMPARE(w.Label(e.nLabel), QString(e.szLabel));
+        }
+        QVERIFY(!w.Get<QPushButton>(1022)->isChecked());
+        QVERIFY(!w.Get<QCheckBox>(1035)->isChecked());
+        QVERIFY(w.Get<QRadioButton>(1041)->isChecked());
+        QVERIFY(!w.Get<QRadioButton>(1036)->isChecked());
+        QVERIFY(w.Get<QRadioButton>(1039)->isChecked());
+        QCOMPARE(w.DeviceBox()->currentText(), QString("Line In"));
+        CSettingsValues v = w.dlg.GetValues();
+        QCOMPARE(v.m_nSamplesPerSec, 11025);
+        QCOMPARE(v.m_nBitsPerSample, int16_t(32));
+        QCOMPARE(v.m_nChannels, int16_t(1));
+        QCOMPARE(v.m_nWaveInID, 0);
+        QCOMPARE(v.m_bDCBlock, 0);
+
+        // A device id that the box does not list selects no entry.
+        w.Pick("Radio");
+        QCOMPARE(w.DeviceBox()->currentIndex(), -1);
+        QVERIFY(w.Get<QRadioButton>(1038)->isChecked());
+        QVERIFY(w.Get<QRadioButton>(1042)->isChecked());
+        v = w.dlg.GetValues();
+        QCOMPARE(v.m_nWaveInID, 5);
+        QCOMPARE(v.m_nGapSize, -500);
+
+        // A rate that is not one of the four buttons' leaves the buttons as they were.
+        w.Pick("Odd");
+        QVERIFY(w.Get<QRadioButton>(1042)->isChecked());
+        QCOMPARE(w.dlg.GetValues().m_nSamplesPerSec, 96000);
+        QVERIFY(w.prompt.m_asked.empty());
+    }
+
+    void OutOfStep_PickAndDeleteChangeNothing() {
+        MakePreset(m_presets, "Rock");
+        MakePreset(m_presets, "Jazz");
+        CopyPresetName(m_szName, "Jazz");
+        Window w(m_presets, m_szName);
+        // The list changes behind the window's back: the box still lists both.
+        m_presets.Remove("Rock");
+        w.Pick("Rock");
+        QVERIFY(w.dlg.GetValues() == Defaults());
+        QCOMPARE(QString(m_szName), QString("Jazz"));
+
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        w.Delete();  // "Rock" is selected now
+        QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz"}));
+        QCOMPARE(Entries(w.PresetBox()), (QStringList{"Jazz", "Rock"}));
+        QCOMPARE(QString(m_szName), QString("Jazz"));
+    }
+
+    void TypedName_FocusElsewhere_AsksOnce() {
+        MakePreset(m_presets, "Rock");
+        CopyPresetName(m_szName, "Rock");
+        Window w(m_presets, m_szName);
+        w.TypeInFocusedBox("New One");  // typing over a selected preset leaves no entry selected
+        QCOMPARE(w.PresetBox()->currentIndex(), -1);
+        w.prompt.m_answers = {PromptAnswer::No};
+        w.Focus(w.Get<QCheckBox>(1035));
+        w.ExpectAsked("You have changed the current preset name.\n"
+                      "Do you want to add the new preset, New One?\n",
+                      "Preset Warning", PromptButtons::YesNo, PromptIcon::Question);
+        // No leaves the text in the box and the list alone.
+        QCOMPARE(w.PresetBox()->currentText(), QString("New One"));
+        QCOMPARE(m_presets.GetSize(), size_t(1));
+        QCOMPARE(QString(m_szName), QString("Rock"));
+        // Moving on between other controls asks nothing more.
+        w.Focus(w.Get<QRadioButton>(1037), Qt::TabFocusReason);
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+        // A selected preset asks nothing when the focus leaves.
+        w.Pick("Rock");
+        w.Focus(w.PresetBox());
+        w.Focus(w.Get<QCheckBox>(1035));
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+    }
+
+    void TypedName_MessageBoxTakingFocus_DoesNotAskAgain() {
+        Window w(m_presets, m_szName);
+        w.TypeInFocusedBox("Live");
+        // While the question shows, its box takes the focus; when it closes the focus
+        // goes back to the preset box and on to the control that was clicked.
+        int depth = 0;
+        w.prompt.m_onAsk = [&] {
+            if (++depth > 1) return;  // a second question inside the first: the fault itself
+            QDialog box(&w.dlg);
+            auto* button = new QPushButton("No", &box);
+            box.show();
+            box.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&box));
+            button->setFocus();
+            QCoreApplication::processEvents();
+            box.close();
+            w.dlg.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
+            w.PresetBox()->setFocus(Qt::OtherFocusReason);
+            QCoreApplication::processEvents();
+            w.Get<QCheckBox>(1035)->setFocus(Qt::MouseFocusReason);
+            QCoreApplication::processEvents();
+        };
+        w.prompt.m_answers = {PromptAnswer::No};
+        w.Get<QCheckBox>(1035)->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(!w.prompt.m_asked.empty());
+        QCoreApplication::processEvents();
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+        QCOMPARE(m_presets.GetSize(), size_t(0));
+        w.prompt.m_onAsk = nullptr;
+    }
+
+    void TypedName_OtherWindowTakingFocus_DoesNotAsk() {
+        Window w(m_presets, m_szName);
+        w.TypeInFocusedBox("Live");
+        // Another window (a help page, another program) takes the focus: no question.
+        QDialog other(&w.dlg);
+        auto* button = new QPushButton("OK", &other);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        w.Focus(button, Qt::OtherFocusReason);
+        other.close();
+        QVERIFY(w.Activate());
+        QCoreApplication::processEvents();
+        QVERIFY(w.prompt.m_asked.empty());
+        // Its own drop-down list does not ask either.
+        w.Focus(w.PresetBox());
+        w.PresetBox()->showPopup();
+        QCoreApplication::processEvents();
+        w.PresetBox()->hidePopup();
+        QCoreApplication::processEvents();
+        QVERIFY(w.prompt.m_asked.empty());
+        QCOMPARE(w.PresetBox()->currentText(), QString("Live"));
+    }
+
+    void TypedName_Yes_AddsAtOnce() {
+        Window w(m_presets, m_szName);
+        w.TypeInFocusedBox("Live");
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        w.GapSize()->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(m_presets.GetSize(), size_t(1));
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+        QCOMPARE(m_presets.GetAt(0)->GetName(), std::string("Live"));
+        QCOMPARE(QString(m_szName), QString("Live"));
+        QCOMPARE(w.PresetBox()->currentText(), QString("Live"));
+        QVERIFY(w.PresetBox()->currentIndex() >= 0);
+    }
+
+    void TypedName_FocusToAdd_DoesNotAsk() {
+        Window w(m_presets, m_szName);
+        w.TypeInFocusedBox("Studio");
+        QPushButton* add = w.Get<QPushButton>(57673);
+        w.Focus(add);
+        QVERIFY(w.prompt.m_asked.empty());
+        add->click();
+        QVERIFY(w.prompt.m_asked.empty());
+        QCOMPARE(Names(m_presets), std::vector<std::string>{"Studio"});
+    }
+
+    void Escape_KeepsPresetChanges() {
+        MakePreset(m_presets, "Rock");
+        MakePreset(m_presets, "Jazz");
+        CopyPresetName(m_szName, "Jazz");
+        Window w(m_presets, m_szName);
+        QVERIFY(w.Activate());
+        w.Type("Blues");
+        w.Add();
+        w.Pick("Rock");
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        w.Delete();
+        QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz", "Blues"}));
+        QCOMPARE(QString(m_szName), QString("Blues"));
+        QTest::keyClick(&w.dlg, Qt::Key_Escape);
+        QTRY_VERIFY(!w.dlg.isVisible());
+        QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz", "Blues"}));
+        QCOMPARE(QString(m_szName), QString("Blues"));
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+    }
+
+    void Tooltips_OfAddAndDelete() {
+        Window w(m_presets, m_szName);
+        QVERIFY(w.Activate());
+        for (auto [id, text] : {std::pair<int, const char*>{57673, "Add a Preset"}, {57672, "Delete a Preset"}}) {
+            QPushButton* button = w.Get<QPushButton>(id);
+            QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), button->mapToGlobal(QPoint(2, 2)));
+            QCoreApplication::sendEvent(button, &event);
+            QTRY_COMPARE(QToolTip::text(), QString(text));
+            QToolTip::hideText();
+        }
+    }
 
 private:
     CPresetList m_presets;
     char m_szName[kPresetNameSize];
 };
-
-void CustomSettingsDlgTest::init() {
-    m_presets.RemoveAll();
-    CopyPresetName(m_szName, "Album/Tape");
-    ClearDevices();
-}
-
-void CustomSettingsDlgTest::cleanup() {
-    ClearDevices();
-}
-
-void CustomSettingsDlgTest::Labels_ForStoredForms_data() {
-    QTest::addColumn<int>("slider");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<QString>("label");
-    // Defaults, then each slider's top and bottom ends.
-    QTest::newRow("gap size default") << 1020 << -1764 << "1.00 secs";
-    QTest::newRow("gap level default") << 1021 << -582 << "-35.0 dB";
-    QTest::newRow("min song default") << 1027 << -5293 << "30 secs";
-    QTest::newRow("end gap default") << 1029 << -1236 << " 7 secs";
-    QTest::newRow("gap size top") << 1020 << -3880 << "2.20 secs";
-    QTest::newRow("gap size bottom") << 1020 << -353 << "0.20 secs";
-    QTest::newRow("gap size -100") << 1020 << -100 << "0.06 secs";
-    QTest::newRow("gap level top") << 1021 << -3276 << "-20.0 dB";
-    QTest::newRow("gap level bottom") << 1021 << -1 << "-90.3 dB";
-    QTest::newRow("min song top") << 1027 << -21168 << "120 secs";
-    QTest::newRow("min song bottom") << 1027 << -1764 << "10 secs";
-    QTest::newRow("end gap top") << 1029 << -5292 << "30 secs";
-    QTest::newRow("end gap bottom") << 1029 << -882 << " 5 secs";
-}
-
-void CustomSettingsDlgTest::Labels_ForStoredForms() {
-    QFETCH(int, slider);
-    QFETCH(int, position);
-    QFETCH(QString, label);
-    QString text;
-    if (slider == 1020) text = CCustomSettingsDlg::GapSizeLabel(position);
-    else if (slider == 1021) text = CCustomSettingsDlg::GapLevelLabel(position);
-    else text = CCustomSettingsDlg::SongLabel(position);
-    QCOMPARE(text, label);
-}
-
-void CustomSettingsDlgTest::Open_WithDefaults_ShowsTheirLabelsAndSwitches() {
-    Window w(m_presets, m_szName);
-    QCOMPARE(w.dlg.windowTitle(), QString("Cadenzo Custom Settings"));
-    QCOMPARE(w.Label(1023), QString("1.00 secs"));
-    QCOMPARE(w.Label(1024), QString("-35.0 dB"));
-    QCOMPARE(w.Label(1030), QString("30 secs"));
-    QCOMPARE(w.Label(1031), QString(" 7 secs"));
-    QVERIFY(w.Get<QPushButton>(1022)->isCheckable());
-    QVERIFY(w.Get<QPushButton>(1022)->isChecked());
-    QVERIFY(w.Get<QCheckBox>(1035)->isChecked());
-    QVERIFY(w.Get<QRadioButton>(1036)->isChecked());
-    QVERIFY(!w.Get<QRadioButton>(1041)->isChecked());
-    QCOMPARE(w.DeviceBox()->currentText(), QString("System Default"));
-    // The bit depth buttons exist, hidden, and show the value.
-    QVERIFY(w.Get<QRadioButton>(1038)->isChecked());
-    QVERIFY(w.Get<QRadioButton>(1038)->isHidden());
-    QVERIFY(w.Get<QRadioButton>(1039)->isHidden());
-    // No preset named "Album/Tape": nothing selected, the edit field empty.
-    QCOMPARE(w.PresetBox()->currentIndex(), -1);
-    QCOMPARE(w.PresetBox()->currentText(), QString());
-    QVERIFY(w.prompt.m_asked.empty());
-
-    // Switches store their values; Done hands them back.
-    w.Get<QPushButton>(1022)->click();
-    w.Get<QCheckBox>(1035)->click();
-    w.Get<QRadioButton>(1037)->click();
-    w.Get<QPushButton>(1)->click();
-    QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
-    const CSettingsValues v = w.dlg.GetValues();
-    QCOMPARE(v.m_bDCBlock, 0);
-    QCOMPARE(v.m_bIgnoreClicks, 0);
-    QCOMPARE(v.m_nSamplesPerSec, 48000);
-    QCOMPARE(v.m_nGapSize, -1764);
-}
-
-void CustomSettingsDlgTest::Open_SetsSliderRangesTicksAndPages() {
-    Window w(m_presets, m_szName);
-    struct { QSlider* slider; int min, max, step; } expected[] = {
-        {w.GapSize(), -3880, -353, 352}, {w.GapLevel(), -3276, -1, 327},
-        {w.MinSong(), -21168, -1764, 1940}, {w.EndGap(), -5292, -882, 441}};
-    for (const auto& e : expected) {
-        QCOMPARE(e.slider->minimum(), e.min);
-        QCOMPARE(e.slider->maximum(), e.max);
-        QCOMPARE(e.slider->tickInterval(), e.step);
-        QCOMPARE(e.slider->pageStep(), e.step);
-        QCOMPARE(e.slider->tickPosition(), QSlider::TicksBothSides);
-    }
-    QCOMPARE(w.GapSize()->value(), -1764);
-    QCOMPARE(w.EndGap()->value(), -1236);
-}
-
-void CustomSettingsDlgTest::Open_ListsDevicesWithSystemDefaultLast() {
-    // Two records already in the list; the window's listing appends what the
-    // machine has after them (one silent ALSA input in the test's environment).
-    for (const char* name : {"Line In", "USB Mic"}) {
-        auto* caps = new CWaveInCaps;
-        std::strncpy(caps->m_szName, name, sizeof(caps->m_szName) - 1);
-        g_waveInDevices.push_back(caps);
-    }
-    CSettingsValues values = Defaults();
-    values.m_nWaveInID = 1;
-    {
-        Window w(m_presets, m_szName, values, true);
-        QComboBox* box = w.DeviceBox();
-        QCOMPARE(box->itemText(0), QString("Line In"));
-        QCOMPARE(box->itemData(0).toInt(), 0);
-        QCOMPARE(box->itemText(1), QString("USB Mic"));
-        QCOMPARE(box->currentIndex(), 1);
-        QCOMPARE(box->count(), GetDeviceCount() + 1);
-        QCOMPARE(box->itemText(box->count() - 1), QString("System Default"));
-        QCOMPARE(box->itemData(box->count() - 1).toInt(), -1);
-
-        box->setCurrentIndex(box->count() - 1);
-        emit box->activated(box->count() - 1);
-        QCOMPARE(w.dlg.GetValues().m_nWaveInID, -1);
-        w.Get<QPushButton>(1)->click();
-        // The list lives only while the window is open.
-        QCOMPARE(GetDeviceCount(), 0);
-    }
-    // A device id that no entry has selects nothing.
-    values.m_nWaveInID = 99;
-    Window w(m_presets, m_szName, values);
-    QCOMPARE(w.DeviceBox()->currentIndex(), -1);
-    QCOMPARE(w.dlg.GetValues().m_nWaveInID, 99);
-}
-
-void CustomSettingsDlgTest::Open_BorrowsTheOpenersColours() {
-    Window w(m_presets, m_szName);
-    QCOMPARE(w.dlg.palette().color(QPalette::Window), QColor(60, 0, 80));
-    QCOMPARE(w.Get<QLabel>(1023)->palette().color(QPalette::WindowText), QColor(255, 255, 255));
-    QCOMPARE(w.Get<QCheckBox>(1035)->palette().color(QPalette::WindowText), QColor(255, 255, 255));
-    QCOMPARE(w.PresetBox()->palette().color(QPalette::Base), QColor(0, 0, 0));
-    QCOMPARE(w.PresetBox()->palette().color(QPalette::Text), QColor(50, 200, 50));
-    QCOMPARE(w.DeviceBox()->palette().color(QPalette::Text), QColor(50, 200, 50));
-}
-
-void CustomSettingsDlgTest::Sliders_MinSongDownPullsEndGap() {
-    CSettingsValues values = Defaults();
-    values.m_nEndGap = -5292;  // 30 secs
-    Window w(m_presets, m_szName, values);
-    QCOMPARE(w.Label(1031), QString("30 secs"));
-    w.MinSong()->triggerAction(QAbstractSlider::SliderToMaximum);  // its bottom, 10 secs
-    QCOMPARE(w.Label(1030), QString("10 secs"));
-    QCOMPARE(w.EndGap()->value(), -1764);
-    QCOMPARE(w.Label(1031), QString("10 secs"));
-    const CSettingsValues v = w.dlg.GetValues();
-    QCOMPARE(v.m_nMinSong, -1764);
-    QCOMPARE(v.m_nEndGap, -1764);
-    // Moving Min Song up again leaves the end gap where it is.
-    w.MinSong()->triggerAction(QAbstractSlider::SliderPageStepSub);
-    QCOMPARE(w.dlg.GetValues().m_nEndGap, -1764);
-}
-
-void CustomSettingsDlgTest::Sliders_EndGapUpPushesMinSong() {
-    CSettingsValues values = Defaults();
-    values.m_nMinSong = -1764;  // 10 secs
-    Window w(m_presets, m_szName, values);
-    w.EndGap()->triggerAction(QAbstractSlider::SliderToMinimum);  // its top, 30 secs
-    QCOMPARE(w.Label(1031), QString("30 secs"));
-    QCOMPARE(w.MinSong()->value(), -5292);
-    QCOMPARE(w.Label(1030), QString("30 secs"));
-    QCOMPARE(w.dlg.GetValues().m_nMinSong, -5292);
-    // Dragging the thumb updates the label while it moves.
-    w.GapSize()->setSliderDown(true);
-    w.GapSize()->setSliderPosition(-3880);
-    QCOMPARE(w.Label(1023), QString("2.20 secs"));
-    w.GapSize()->setSliderDown(false);
-    QCOMPARE(w.dlg.GetValues().m_nGapSize, -3880);
-}
-
-void CustomSettingsDlgTest::GapSizeOutsideSlider_KeptOnDoneUntilMoved() {
-    CSettingsValues values = Defaults();
-    values.m_nGapSize = -100;  // 0.06 s: valid for the splitter, below the slider's range
-    {
-        Window w(m_presets, m_szName, values);
-        QCOMPARE(w.GapSize()->value(), -353);
-        QCOMPARE(w.Label(1023), QString("0.06 secs"));
-        w.GapLevel()->triggerAction(QAbstractSlider::SliderPageStepAdd);  // another slider
-        w.Get<QPushButton>(1)->click();
-        QCOMPARE(w.dlg.GetValues().m_nGapSize, -100);
-    }
-    // A scroll action on the slider, even one that cannot move it further, takes its position.
-    Window w(m_presets, m_szName, values);
-    w.GapSize()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    QCOMPARE(w.Label(1023), QString("0.20 secs"));
-    w.Get<QPushButton>(1)->click();
-    QCOMPARE(w.dlg.GetValues().m_nGapSize, -353);
-}
-
-void CustomSettingsDlgTest::GapSizeOutsideSlider_AddStoresTheSliderPosition() {
-    CSettingsValues values = Defaults();
-    values.m_nGapSize = -100;
-    values.m_nSamplesPerSec = 48000;
-    values.m_nBitsPerSample = 32;
-    values.m_nWaveInID = 3;
-    Window w(m_presets, m_szName, values);
-    w.Type("Vinyl");
-    w.Add();
-    QVERIFY(w.prompt.m_asked.empty());
-    QCOMPARE(m_presets.GetSize(), size_t(1));
-    const CPresets* p = m_presets.Find("Vinyl");
-    QVERIFY(p);
-    QCOMPARE(p->m_nGapSize, -353);
-    QCOMPARE(p->m_nGapLevel, -582);
-    QCOMPARE(p->m_nMinSong, -5293);
-    QCOMPARE(p->m_nEndGap, -1236);
-    QCOMPARE(p->m_bDCBlock, 1);
-    QCOMPARE(p->m_bIgnoreClicks, 1);
-    QCOMPARE(p->m_nSamplesPerSec, 48000);
-    QCOMPARE(p->m_nBitsPerSample, int16_t(32));
-    QCOMPARE(p->m_nChannels, int16_t(2));
-    QCOMPARE(p->m_nWaveInID, 3);
-    QCOMPARE(QString(m_szName), QString("Vinyl"));
-    QCOMPARE(w.PresetBox()->currentText(), QString("Vinyl"));
-    QVERIFY(w.PresetBox()->currentIndex() >= 0);
-    // The window's own value is still the one it was given.
-    QCOMPARE(w.dlg.GetValues().m_nGapSize, -100);
-}
-
-void CustomSettingsDlgTest::Add_WithEmptyName_SaysSo() {
-    MakePreset(m_presets, "Rock");
-    Window w(m_presets, m_szName);
-    w.Add();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    const Question& q = w.prompt.m_asked[0];
-    QCOMPARE(q.text, std::string("You need to enter a name for the preset."));
-    QCOMPARE(q.caption, std::string("Preset Error"));
-    QVERIFY(q.buttons == PromptButtons::Ok);
-    QVERIFY(q.icon == PromptIcon::None);
-    QCOMPARE(m_presets.GetSize(), size_t(1));
-    QCOMPARE(QString(m_szName), QString("Album/Tape"));
-}
-
-void CustomSettingsDlgTest::Add_WithNameInOtherCase_Yes_ReplacesThePreset() {
-    MakePreset(m_presets, "Rock");
-    MakePreset(m_presets, "Jazz");
-    Window w(m_presets, m_szName);
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.Type("ROCK");
-    w.Add();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    const Question& q = w.prompt.m_asked[0];
-    QCOMPARE(q.text, std::string("The preset, ROCK, exists.\n"
-                                 "Are you sure you want to over-write this preset?\n\n"
-                                 "If you want to add a new preset follow these steps:\n"
-                                 "Step 1: Type a new name in the edit box.\n"
-                                 "Step 2: Click on the plus button.\n"));
-    QCOMPARE(q.caption, std::string("Preset Warning"));
-    QVERIFY(q.buttons == PromptButtons::YesNo);
-    QVERIFY(q.icon == PromptIcon::Question);
-    QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz", "ROCK"}));
-    QCOMPARE(m_presets.Find("ROCK")->m_nGapSize, -1764);  // the window's values
-    QCOMPARE(Entries(w.PresetBox()), (QStringList{"Jazz", "ROCK"}));
-    QCOMPARE(w.PresetBox()->currentText(), QString("ROCK"));
-    QCOMPARE(QString(m_szName), QString("ROCK"));
-}
-
-void CustomSettingsDlgTest::Add_WithNameInOtherCase_No_ChangesNothing() {
-    MakePreset(m_presets, "Rock");
-    Window w(m_presets, m_szName);
-    w.prompt.m_answers = {PromptAnswer::No};
-    w.Type("rock");
-    w.Add();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    QCOMPARE(Names(m_presets), (std::vector<std::string>{"Rock"}));
-    QCOMPARE(m_presets.Find("Rock")->m_nGapSize, -1000);
-    QCOMPARE(Entries(w.PresetBox()), (QStringList{"Rock"}));
-    QCOMPARE(QString(m_szName), QString("Album/Tape"));
-}
-
-void CustomSettingsDlgTest::Add_CutsLongNamesTheSameInListBoxAndCurrentName() {
-    Window w(m_presets, m_szName);
-    // 300 characters, the last ones two bytes each in UTF-8.
-    const QString typed = QString(250, QChar('a')) + QString(50, QChar(0x00E9));
-    w.Type(typed);
-    w.Add();
-    QCOMPARE(m_presets.GetSize(), size_t(1));
-    const std::string name = m_presets.GetAt(0)->GetName();
-    QCOMPARE(name.size(), size_t(258));  // 250 + 4 whole characters of 2 bytes
-    QCOMPARE(QString::fromUtf8(name.c_str()), typed.left(254));
-    QCOMPARE(std::string(m_szName), name);
-    QCOMPARE(Entries(w.PresetBox()), QStringList{typed.left(254)});
-    // Deleting it finds it again.
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.Delete();
-    QVERIFY(m_presets.IsEmpty());
-}
-
-void CustomSettingsDlgTest::Delete_LastPreset_EmptiesBoxAndCurrentName() {
-    MakePreset(m_presets, "Solo");
-    CopyPresetName(m_szName, "solo");  // the box finds it ignoring case
-    Window w(m_presets, m_szName);
-    QCOMPARE(w.PresetBox()->currentText(), QString("Solo"));
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.Delete();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    const Question& q = w.prompt.m_asked[0];
-    QCOMPARE(q.text, std::string("Are you sure you want to delete the preset, Solo?\n"));
-    QCOMPARE(q.caption, std::string("Preset Warning"));
-    QVERIFY(q.buttons == PromptButtons::YesNo);
-    QVERIFY(q.icon == PromptIcon::Question);
-    QVERIFY(m_presets.IsEmpty());
-    QCOMPARE(w.PresetBox()->count(), 0);
-    QCOMPARE(w.PresetBox()->currentText(), QString());
-    QCOMPARE(m_szName[0], '\0');
-}
-
-void CustomSettingsDlgTest::Delete_SelectsAlphabeticallyFirst_WithoutChangingValues() {
-    MakePreset(m_presets, "Zed");
-    MakePreset(m_presets, "alpha");
-    MakePreset(m_presets, "Mid");
-    CopyPresetName(m_szName, "Mid");
-    CSettingsValues values = Defaults();
-    values.m_nGapSize = -2000;
-    Window w(m_presets, m_szName, values);
-    QCOMPARE(Entries(w.PresetBox()), (QStringList{"alpha", "Mid", "Zed"}));
-
-    // No keeps everything.
-    w.prompt.m_answers = {PromptAnswer::No};
-    w.Delete();
-    QCOMPARE(m_presets.GetSize(), size_t(3));
-    QCOMPARE(QString(m_szName), QString("Mid"));
-
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.Delete();
-    QCOMPARE(Names(m_presets), (std::vector<std::string>{"Zed", "alpha"}));
-    QCOMPARE(w.PresetBox()->currentText(), QString("alpha"));
-    QCOMPARE(QString(m_szName), QString("alpha"));
-    QVERIFY(w.dlg.GetValues() == values);
-    QCOMPARE(w.GapSize()->value(), -2000);
-    QCOMPARE(w.Label(1023), QString("1.13 secs"));
-}
-
-void CustomSettingsDlgTest::Delete_WithNothingSelected() {
-    MakePreset(m_presets, "Rock");
-    Window w(m_presets, m_szName);
-    w.Delete();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    QCOMPARE(w.prompt.m_asked[0].text, std::string("No preset is selected"));
-    QCOMPARE(w.prompt.m_asked[0].caption, std::string("Preset Warning"));
-    QVERIFY(w.prompt.m_asked[0].buttons == PromptButtons::Ok);
-    QVERIFY(w.prompt.m_asked[0].icon == PromptIcon::None);
-
-    // Typed text that is no preset is cleared, without a question.
-    w.Type("Draft");
-    w.Delete();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    QCOMPARE(w.PresetBox()->currentText(), QString());
-    QCOMPARE(m_presets.GetSize(), size_t(1));
-}
-
-void CustomSettingsDlgTest::Pick_AppliesThePreset() {
-    auto* caps = new CWaveInCaps;
-    std::strncpy(caps->m_szName, "Line In", sizeof(caps->m_szName) - 1);
-    g_waveInDevices.push_back(caps);
-    MakePreset(m_presets, "Tape", -3000, 11025, 32, 0);
-    MakePreset(m_presets, "Radio", -500, 22050, 16, 5);
-    Window w(m_presets, m_szName);
-    w.Pick("Tape");
-    QCOMPARE(QString(m_szName), QString("Tape"));
-    QCOMPARE(w.GapSize()->value(), -3000);
-    QCOMPARE(w.Label(1023), QString("1.70 secs"));
-    QCOMPARE(w.GapLevel()->value(), -100);
-    QCOMPARE(w.Label(1024), QString("-50.3 dB"));
-    QCOMPARE(w.MinSong()->value(), -8000);
-    QCOMPARE(w.Label(1030), QString("45 secs"));
-    QCOMPARE(w.EndGap()->value(), -3000);
-    QCOMPARE(w.Label(1031), QString("17 secs"));
-    QVERIFY(!w.Get<QPushButton>(1022)->isChecked());
-    QVERIFY(!w.Get<QCheckBox>(1035)->isChecked());
-    QVERIFY(w.Get<QRadioButton>(1041)->isChecked());
-    QVERIFY(!w.Get<QRadioButton>(1036)->isChecked());
-    QVERIFY(w.Get<QRadioButton>(1039)->isChecked());
-    QCOMPARE(w.DeviceBox()->currentText(), QString("Line In"));
-    CSettingsValues v = w.dlg.GetValues();
-    QCOMPARE(v.m_nSamplesPerSec, 11025);
-    QCOMPARE(v.m_nBitsPerSample, int16_t(32));
-    QCOMPARE(v.m_nChannels, int16_t(1));
-    QCOMPARE(v.m_nWaveInID, 0);
-    QCOMPARE(v.m_bDCBlock, 0);
-
-    // A device id that the box does not list selects no entry.
-    w.Pick("Radio");
-    QCOMPARE(w.DeviceBox()->currentIndex(), -1);
-    QVERIFY(w.Get<QRadioButton>(1038)->isChecked());
-    QVERIFY(w.Get<QRadioButton>(1042)->isChecked());
-    v = w.dlg.GetValues();
-    QCOMPARE(v.m_nWaveInID, 5);
-    QCOMPARE(v.m_nGapSize, -500);
-    QVERIFY(w.prompt.m_asked.empty());
-}
-
-void CustomSettingsDlgTest::Pick_RateNotOfTheFour_LeavesTheButtons() {
-    MakePreset(m_presets, "Odd", -1000, 96000);
-    Window w(m_presets, m_szName);
-    w.Pick("Odd");
-    QVERIFY(w.Get<QRadioButton>(1036)->isChecked());
-    QCOMPARE(w.dlg.GetValues().m_nSamplesPerSec, 96000);
-}
-
-void CustomSettingsDlgTest::OutOfStep_PickAndDeleteChangeNothing() {
-    MakePreset(m_presets, "Rock");
-    MakePreset(m_presets, "Jazz");
-    CopyPresetName(m_szName, "Jazz");
-    Window w(m_presets, m_szName);
-    // The list changes behind the window's back: the box still lists both.
-    m_presets.Remove("Rock");
-    w.Pick("Rock");
-    QVERIFY(w.dlg.GetValues() == Defaults());
-    QCOMPARE(QString(m_szName), QString("Jazz"));
-
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.Delete();  // "Rock" is selected now
-    QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz"}));
-    QCOMPARE(Entries(w.PresetBox()), (QStringList{"Jazz", "Rock"}));
-    QCOMPARE(QString(m_szName), QString("Jazz"));
-}
-
-void CustomSettingsDlgTest::TypedName_FocusElsewhere_AsksOnce() {
-    MakePreset(m_presets, "Rock");
-    CopyPresetName(m_szName, "Rock");
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.Type("New One");  // typing over a selected preset leaves no entry selected
-    QCOMPARE(w.PresetBox()->currentIndex(), -1);
-    w.prompt.m_answers = {PromptAnswer::No};
-    w.Get<QCheckBox>(1035)->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.Get<QCheckBox>(1035)->hasFocus());
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    const Question& q = w.prompt.m_asked[0];
-    QCOMPARE(q.text, std::string("You have changed the current preset name.\n"
-                                 "Do you want to add the new preset, New One?\n"));
-    QCOMPARE(q.caption, std::string("Preset Warning"));
-    QVERIFY(q.buttons == PromptButtons::YesNo);
-    QVERIFY(q.icon == PromptIcon::Question);
-    // No leaves the text in the box and the list alone.
-    QCOMPARE(w.PresetBox()->currentText(), QString("New One"));
-    QCOMPARE(m_presets.GetSize(), size_t(1));
-    QCOMPARE(QString(m_szName), QString("Rock"));
-    // Moving on between other controls asks nothing more.
-    w.Get<QRadioButton>(1037)->setFocus(Qt::TabFocusReason);
-    QTRY_VERIFY(w.Get<QRadioButton>(1037)->hasFocus());
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    // A selected preset asks nothing when the focus leaves.
-    w.Pick("Rock");
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.Get<QCheckBox>(1035)->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.Get<QCheckBox>(1035)->hasFocus());
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-}
-
-void CustomSettingsDlgTest::TypedName_MessageBoxTakingFocus_DoesNotAskAgain() {
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.Type("Live");
-    // While the question shows, its box takes the focus; when it closes the focus
-    // goes back to the preset box and on to the control that was clicked.
-    int depth = 0;
-    w.prompt.m_onAsk = [&] {
-        if (++depth > 1) return;  // a second question inside the first: the fault itself
-        QDialog box(&w.dlg);
-        auto* button = new QPushButton("No", &box);
-        box.show();
-        box.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&box));
-        button->setFocus();
-        QCoreApplication::processEvents();
-        box.close();
-        w.dlg.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
-        w.PresetBox()->setFocus(Qt::OtherFocusReason);
-        QCoreApplication::processEvents();
-        w.Get<QCheckBox>(1035)->setFocus(Qt::MouseFocusReason);
-        QCoreApplication::processEvents();
-    };
-    w.prompt.m_answers = {PromptAnswer::No};
-    w.Get<QCheckBox>(1035)->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(!w.prompt.m_asked.empty());
-    QCoreApplication::processEvents();
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    QCOMPARE(m_presets.GetSize(), size_t(0));
-    w.prompt.m_onAsk = nullptr;
-}
-
-void CustomSettingsDlgTest::TypedName_OtherWindowTakingFocus_DoesNotAsk() {
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.Type("Live");
-    // Another window (a help page, another program) takes the focus: no question.
-    QDialog other(&w.dlg);
-    auto* button = new QPushButton("OK", &other);
-    other.show();
-    other.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
-    button->setFocus();
-    QTRY_VERIFY(button->hasFocus());
-    other.close();
-    QVERIFY(w.Activate());
-    QCoreApplication::processEvents();
-    QVERIFY(w.prompt.m_asked.empty());
-    // Its own drop-down list does not ask either.
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.PresetBox()->showPopup();
-    QCoreApplication::processEvents();
-    w.PresetBox()->hidePopup();
-    QCoreApplication::processEvents();
-    QVERIFY(w.prompt.m_asked.empty());
-    QCOMPARE(w.PresetBox()->currentText(), QString("Live"));
-}
-
-void CustomSettingsDlgTest::TypedName_Yes_AddsAtOnce() {
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.Type("Live");
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.GapSize()->setFocus(Qt::TabFocusReason);
-    QTRY_COMPARE(m_presets.GetSize(), size_t(1));
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-    QCOMPARE(m_presets.GetAt(0)->GetName(), std::string("Live"));
-    QCOMPARE(QString(m_szName), QString("Live"));
-    QCOMPARE(w.PresetBox()->currentText(), QString("Live"));
-    QVERIFY(w.PresetBox()->currentIndex() >= 0);
-}
-
-void CustomSettingsDlgTest::TypedName_FocusToAdd_DoesNotAsk() {
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    w.PresetBox()->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(w.PresetBox()->hasFocus());
-    w.Type("Studio");
-    QPushButton* add = w.Get<QPushButton>(57673);
-    add->setFocus(Qt::MouseFocusReason);
-    QTRY_VERIFY(add->hasFocus());
-    QVERIFY(w.prompt.m_asked.empty());
-    add->click();
-    QVERIFY(w.prompt.m_asked.empty());
-    QCOMPARE(Names(m_presets), std::vector<std::string>{"Studio"});
-}
-
-void CustomSettingsDlgTest::Escape_KeepsPresetChanges() {
-    MakePreset(m_presets, "Rock");
-    MakePreset(m_presets, "Jazz");
-    CopyPresetName(m_szName, "Jazz");
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    w.Type("Blues");
-    w.Add();
-    w.Pick("Rock");
-    w.prompt.m_answers = {PromptAnswer::Yes};
-    w.Delete();
-    QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz", "Blues"}));
-    QCOMPARE(QString(m_szName), QString("Blues"));
-    QTest::keyClick(&w.dlg, Qt::Key_Escape);
-    QTRY_VERIFY(!w.dlg.isVisible());
-    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
-    QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz", "Blues"}));
-    QCOMPARE(QString(m_szName), QString("Blues"));
-    QCOMPARE(w.prompt.m_asked.size(), size_t(1));
-}
-
-void CustomSettingsDlgTest::Tooltips_OfAddAndDelete() {
-    Window w(m_presets, m_szName);
-    QVERIFY(w.Activate());
-    for (auto [id, text] : {std::pair<int, const char*>{57673, "Add a Preset"}, {57672, "Delete a Preset"}}) {
-        QPushButton* button = w.Get<QPushButton>(id);
-        QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), button->mapToGlobal(QPoint(2, 2)));
-        QCoreApplication::sendEvent(button, &event);
-        QTRY_COMPARE(QToolTip::text(), QString(text));
-        QToolTip::hideText();
-    }
-}
 
 QTEST_MAIN(CustomSettingsDlgTest)
 #include "CustomSettingsDlgTest.moc"
