@@ -162,6 +162,27 @@ std::vector<Event> ExpectedEvents(const std::vector<Segment>& segments, int64_t 
     return events;
 }
 
+void Configure(CSongSplitter& splitter, int32_t rate, int16_t bits, int32_t dcBlock, int32_t smartGap)
+{
+    splitter.SetSamplesPerSec(rate);
+    splitter.SetBitsPerSample(bits);
+    splitter.SetDcBlock(dcBlock);
+    splitter.SetIgnoreClicks(smartGap);
+}
+
+// What one ProcessBuffer call reports.
+struct Reported {
+    int32_t cut = 0, offset = -1, end = 0;
+};
+
+template <typename Sample>
+Reported Process(CSongSplitter& splitter, Sample* samples, size_t count)
+{
+    Reported r;
+    splitter.ProcessBuffer(samples, static_cast<int32_t>(count * sizeof(Sample)), &r.cut, &r.offset, &r.end);
+    return r;
+}
+
 struct SplitRun {
     std::vector<Event> events;
     int64_t buffers = 0;
@@ -210,10 +231,7 @@ class AlbumSplit : public ::testing::TestWithParam<AlbumCase>
 protected:
     void SetUp() override
     {
-        m_splitter.SetSamplesPerSec(GetParam().rate);
-        m_splitter.SetBitsPerSample(GetParam().bits);
-        m_splitter.SetDcBlock(0);
-        m_splitter.SetIgnoreClicks(0);
+        Configure(m_splitter, GetParam().rate, GetParam().bits, 0, 0);
         m_splitter.SetGapSize(-353);   // 0.2 s
         m_splitter.SetMinSong(-1764);  // 10 s
         m_splitter.SetEndGap(-882);    // 5 s
@@ -309,8 +327,7 @@ INSTANTIATE_TEST_SUITE_P(AllRatesAndFormats, AlbumSplit,
 TEST(SongSplitter, DefaultRules_CutOneSecondIntoAFourSecondPause)
 {
     CSongSplitter splitter;
-    splitter.SetDcBlock(0);
-    splitter.SetIgnoreClicks(0);
+    Configure(splitter, 44100, 16, 0, 0);
     splitter.PrepareForRecording();
     const int64_t fps = 44100;
     const std::vector<Segment> album = {{Kind::Noise, 31 * fps}, {Kind::Silence, 4 * fps},
@@ -337,23 +354,22 @@ TEST(SongSplitter, SilenceFromTheStart_EndsTheRecordingAfterEndGap)
     splitter.PrepareForRecording();
     std::vector<int16_t> buf(32768, 0);
     int64_t sample = 0;
-    int32_t cut = 0, offset = 0, end = 0;
-    while (!end && sample < 10000000) {
-        splitter.ProcessBuffer(buf.data(), kBufferBytes, &cut, &offset, &end);
+    Reported r;
+    while (!r.end && sample < 10000000) {
+        r = Process(splitter, buf.data(), buf.size());
+        EXPECT_EQ(0, r.cut);
         sample += 32768;
     }
-    EXPECT_EQ(0, cut);
     EXPECT_EQ((618282 / 32768 + 1) * 32768, sample);
 }
 
 TEST(SongSplitter, EndGapNotLongerThanGapSize_EndsWithoutACut)
 {
     CSongSplitter splitter;
-    splitter.SetDcBlock(0);
-    splitter.SetMinSong(-18);  // 0.1 s
+    Configure(splitter, 11025, 16, 0, 1);
+    splitter.SetMinSong(-18);    // 0.1 s
     splitter.SetGapSize(-3880);  // 2.2 s
     splitter.SetEndGap(-353);    // 2.0 s
-    splitter.SetSamplesPerSec(11025);
     splitter.PrepareForRecording();
     Album a({{Kind::Noise, 11025 * 3}, {Kind::Silence, 11025 * 5}}, true);
     const SplitRun run = Split(splitter, a);
@@ -366,9 +382,7 @@ TEST(SongSplitter, EndGapNotLongerThanGapSize_EndsWithoutACut)
 TEST(SongSplitter, TwoCutsInOneBuffer_ReportTheLaterOne)
 {
     CSongSplitter splitter;
-    splitter.SetSamplesPerSec(11025);
-    splitter.SetDcBlock(0);
-    splitter.SetIgnoreClicks(0);
+    Configure(splitter, 11025, 16, 0, 0);
     splitter.SetGapSize(-18);  // 0.0102 s: 225 samples at 11025 Hz
     splitter.SetMinSong(-36);  // 0.204 s, out of range but in effect
     ASSERT_EQ(1, splitter.HasError());
@@ -381,21 +395,17 @@ TEST(SongSplitter, TwoCutsInOneBuffer_ReportTheLaterOne)
     Album a(album, true);
     std::vector<uint8_t> buf;
     a.Fill(buf, 0, 16384);
-    int32_t cut = 0, offset = -1, end = 0;
-    splitter.ProcessBuffer(buf.data(), static_cast<int32_t>(buf.size()), &cut, &offset, &end);
-    EXPECT_EQ(1, cut);
-    EXPECT_EQ(0, end);
+    const Reported r = Process(splitter, buf.data(), buf.size());
+    EXPECT_EQ(1, r.cut);
+    EXPECT_EQ(0, r.end);
     const int64_t secondCut = 2 * 7000 - 1 + gap;
-    EXPECT_EQ(secondCut / 2 * 4, offset);
+    EXPECT_EQ(secondCut / 2 * 4, r.offset);
 }
 
 TEST(SongSplitter, SampleAtTheThresholdExactly_IsSilent)
 {
     CSongSplitter splitter;
-    splitter.SetDcBlock(0);
-    splitter.SetIgnoreClicks(0);
-    splitter.SetBitsPerSample(32);
-    splitter.SetSamplesPerSec(11025);
+    Configure(splitter, 11025, 32, 0, 0);
     splitter.SetGapSize(-18);  // 224 samples
     splitter.SetMinSong(-18);  // 2250 samples
     splitter.PrepareForRecording();
@@ -407,13 +417,10 @@ TEST(SongSplitter, SampleAtTheThresholdExactly_IsSilent)
         splitter.PrepareForRecording();
         std::vector<float> buf(5000, 0.5f);
         for (size_t i = 3000; i < buf.size(); ++i) buf[i] = i % 2 ? -level : level;
-        int32_t cut = 0, offset = -1, end = 0;
-        splitter.ProcessBuffer(buf.data(), static_cast<int32_t>(buf.size() * 4), &cut, &offset, &end);
+        const Reported r = Process(splitter, buf.data(), buf.size());
+        EXPECT_EQ(level == t, r.cut == 1);
         if (level == t) {
-            EXPECT_EQ(1, cut);
-            EXPECT_EQ((2999 + gap) / 2 * 8, offset);
-        } else {
-            EXPECT_EQ(0, cut);
+            EXPECT_EQ((2999 + gap) / 2 * 8, r.offset);
         }
     }
 }
@@ -421,8 +428,7 @@ TEST(SongSplitter, SampleAtTheThresholdExactly_IsSilent)
 TEST(SongSplitter, ShortOrMissingBuffers_ProcessNothing)
 {
     CSongSplitter splitter;
-    splitter.SetDcBlock(1);
-    splitter.SetSamplesPerSec(11025);
+    Configure(splitter, 11025, 16, 1, 1);
     splitter.SetGapSize(-18);
     splitter.SetMinSong(-18);
     splitter.SetEndGap(-180);
@@ -472,8 +478,7 @@ TEST(SongSplitter, SixteenBitClipping_WithoutDcBlock_CountsFullScaleSamples)
     splitter.PrepareForRecording();
     int16_t samples[] = {-32768, 32766, 32767, -32767, 0, -32766, 32767, 32767};
     const std::vector<int16_t> before(std::begin(samples), std::end(samples));
-    int32_t cut = 0, offset = 0, end = 0;
-    splitter.ProcessBuffer(samples, sizeof samples, &cut, &offset, &end);
+    Process(splitter, samples, 8);
     EXPECT_EQ(3, splitter.GetClipped(0));  // -32768, 32767, 32767
     EXPECT_EQ(2, splitter.GetClipped(1));  // -32767, 32767; not 32766 nor -32766
     EXPECT_EQ(before, std::vector<int16_t>(std::begin(samples), std::end(samples)));
@@ -491,8 +496,7 @@ TEST(SongSplitter, SixteenBitClipping_WithDcBlock_ClampsTheBufferAndKeepsTheFilt
     std::vector<int16_t> samples(8000, -30000);
     std::fill(samples.begin() + 4000, samples.end(), 30000);
     const std::vector<int16_t> input = samples;
-    int32_t cut = 0, offset = 0, end = 0;
-    splitter.ProcessBuffer(samples.data(), static_cast<int32_t>(samples.size() * 2), &cut, &offset, &end);
+    Process(splitter, samples.data(), samples.size());
 
     // A float model of the unclamped filter.
     const float R = 0.99152392f;
@@ -521,8 +525,7 @@ TEST(SongSplitter, FloatClipping_WithAndWithoutDcBlock)
     splitter.SetDcBlock(0);
     splitter.PrepareForRecording();
     float samples[] = {1.0f, 0.999f, -1.0f, 1.5f, -2.0f, 0.0f};
-    int32_t cut = 0, offset = 0, end = 0;
-    splitter.ProcessBuffer(samples, sizeof samples, &cut, &offset, &end);
+    Process(splitter, samples, 6);
     EXPECT_EQ(3, splitter.GetClipped(0));  // 1.0, -1.0, -2.0
     EXPECT_EQ(1, splitter.GetClipped(1));  // 1.5
     EXPECT_EQ(1.5f, samples[3]);
@@ -531,7 +534,7 @@ TEST(SongSplitter, FloatClipping_WithAndWithoutDcBlock)
     splitter.SetDcBlock(1);
     splitter.PrepareForRecording();
     float steps[] = {-1.5f, -1.5f, 1.5f, 1.5f, 1.5f, 1.5f};
-    splitter.ProcessBuffer(steps, sizeof steps, &cut, &offset, &end);
+    Process(splitter, steps, 6);
     EXPECT_EQ(-1.0f, steps[0]);  // -1.487 clamped
     EXPECT_EQ(1.0f, steps[2]);   // (3 - 1.487) R = 1.500 clamped
     EXPECT_EQ(1.0f, steps[4]);   // 1.488: from the unclamped state; a clamped one gives 0.99
@@ -545,8 +548,7 @@ TEST(SongSplitter, Statistics_FloorPeakAndCalibratedMeanSquare)
     splitter.SetDcBlock(0);
     splitter.PrepareForRecording();
     std::vector<int16_t> silence(32768, 0);
-    int32_t cut = 0, offset = 0, end = 0;
-    splitter.ProcessBuffer(silence.data(), kBufferBytes, &cut, &offset, &end);
+    Process(splitter, silence.data(), silence.size());
     EXPECT_EQ(0, splitter.GetClipped(0));
     EXPECT_FLOAT_EQ(1.0e-12f / 32768, splitter.GetPeak(0));
     EXPECT_FLOAT_EQ(1.0e-12f, splitter.GetMeanSquare(1));
@@ -554,7 +556,7 @@ TEST(SongSplitter, Statistics_FloorPeakAndCalibratedMeanSquare)
     // A half-scale square wave: mean square c / 4 in both formats.
     std::vector<int16_t> square(32768);
     for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 64) % 2 ? 16384 : -16384;
-    splitter.ProcessBuffer(square.data(), kBufferBytes, &cut, &offset, &end);
+    Process(splitter, square.data(), square.size());
     EXPECT_NEAR(0.020006042 / 4, splitter.GetMeanSquare(0), 1e-6);
     EXPECT_NEAR(0.020006042 / 4, splitter.GetMeanSquare(1), 1e-6);
     EXPECT_FLOAT_EQ(0.5f, splitter.GetPeak(0));
@@ -564,7 +566,7 @@ TEST(SongSplitter, Statistics_FloorPeakAndCalibratedMeanSquare)
     std::vector<float> fsquare(16384);
     for (size_t i = 0; i < fsquare.size(); ++i) fsquare[i] = (i / 64) % 2 ? 0.5f : -0.5f;
     fsquare[3] = -0.75f;
-    splitter.ProcessBuffer(fsquare.data(), kBufferBytes, &cut, &offset, &end);
+    Process(splitter, fsquare.data(), fsquare.size());
     EXPECT_NEAR(0.020006042 / 4, splitter.GetMeanSquare(0), 1e-6);
     EXPECT_FLOAT_EQ(0.5f, splitter.GetPeak(0));
     EXPECT_FLOAT_EQ(0.75f, splitter.GetPeak(1));
@@ -578,16 +580,13 @@ TEST(SongSplitter, SmartGap_IgnoresAHighClickInTheGap)
     const int64_t clickFrame = 11 * fps + 4000;  // 0.09 s into the gap
     for (int smart : {0, 1}) {
         CSongSplitter splitter;
-        splitter.SetBitsPerSample(32);
-        splitter.SetDcBlock(0);
-        splitter.SetIgnoreClicks(smart);
+        Configure(splitter, 44100, 32, 0, smart);
         splitter.SetMinSong(-1764);
         splitter.PrepareForRecording();
         const int64_t gap = splitter.GetGapSamples();
         const float threshold = splitter.GetGapThreshold();
         const std::vector<Segment> album = {{Kind::Noise, 11 * fps}, {Kind::Silence, 4 * fps}};
         Album a(album, false);
-        int32_t cut = 0, offset = -1, end = 0;
         int64_t cutAt = -1;
         std::vector<uint8_t> buf;
         for (int64_t frame = 0; frame < a.Frames() && cutAt < 0; frame += 8192) {
@@ -602,8 +601,8 @@ TEST(SongSplitter, SmartGap_IgnoresAHighClickInTheGap)
                 }
             }
             ASSERT_GT(0.05f, threshold);
-            splitter.ProcessBuffer(buf.data(), static_cast<int32_t>(buf.size()), &cut, &offset, &end);
-            if (cut) cutAt = frame + offset / 8;
+            const Reported r = Process(splitter, buf.data(), buf.size());
+            if (r.cut) cutAt = frame + r.offset / 8;
         }
         const int64_t songEnd = 11 * fps;  // first silent frame
         if (smart) {
@@ -620,15 +619,12 @@ TEST(SongSplitter, SmartGap_IgnoresAHighClickInTheGap)
 TEST(SongSplitter, SmartGap_LeavesBufferAndStatisticsUnfiltered)
 {
     CSongSplitter splitter;
-    splitter.SetBitsPerSample(32);
-    splitter.SetDcBlock(0);
-    splitter.SetIgnoreClicks(1);
+    Configure(splitter, 44100, 32, 0, 1);
     splitter.PrepareForRecording();
     std::vector<float> buf(1000, 0.0f);
     buf[500] = 0.9f;
     const std::vector<float> before = buf;
-    int32_t cut = 0, offset = 0, end = 0;
-    splitter.ProcessBuffer(buf.data(), 4000, &cut, &offset, &end);
+    Process(splitter, buf.data(), buf.size());
     EXPECT_EQ(before, buf);
     EXPECT_FLOAT_EQ(0.9f, splitter.GetPeak(0));
 }

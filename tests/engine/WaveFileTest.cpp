@@ -127,6 +127,14 @@ std::string ReadWithPythonWave(const std::string& path, const std::vector<uint8_
     return result;
 }
 
+// Names the file, creates it and writes a stereo header.
+void Open(CWaveFile& w, const std::string& path, int16_t bits, int32_t rate, int32_t ioBufferSize = 65536)
+{
+    w.SetFileName(path.c_str());
+    w.Create();
+    w.WriteHeader(bits, rate, 2, ioBufferSize);
+}
+
 class WaveFileTest : public ::testing::Test
 {
 protected:
@@ -167,44 +175,30 @@ protected:
     std::string m_dir;
 };
 
-TEST_F(WaveFileTest, EmptyPcmFile_IsExactlyTheFortyFourByteHeader)
+TEST_F(WaveFileTest, EmptyFiles_AreExactlyTheHeaderForPcmAndFloat)
 {
-    const std::string path = Path("empty.wav");
-    WriteFile(path, 16, 44100, {}, 1);
-    const std::vector<uint8_t> expected = {
+    WriteFile(Path("empty.wav"), 16, 44100, {}, 1);
+    const std::vector<uint8_t> pcm = {
         'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
         0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00,
         'd', 'a', 't', 'a', 0, 0, 0, 0};
-    EXPECT_EQ(expected, ReadBytes(path));
-    const SndInfo info = ReadWithSndfile(path);
+    EXPECT_EQ(pcm, ReadBytes(Path("empty.wav")));
+    const SndInfo info = ReadWithSndfile(Path("empty.wav"));
     ASSERT_TRUE(info.opened);
     EXPECT_EQ(0, info.frames);
-    EXPECT_EQ("2 2 44100 0 True", ReadWithPythonWave(path, {}));
-}
+    EXPECT_EQ("2 2 44100 0 True", ReadWithPythonWave(Path("empty.wav"), {}));
 
-TEST_F(WaveFileTest, EmptyFloatFile_IsExactlyTheFortySixByteHeader)
-{
-    const std::string path = Path("empty-float.wav");
     CWaveFile w;
-    w.SetFileName(path.c_str());
-    w.Create();
-    w.WriteHeader(32, 48000, 2, 65536);
-    const WaveFormat f = w.GetFormat();
-    EXPECT_EQ(3, f.tag);
-    EXPECT_EQ(2, f.channels);
-    EXPECT_EQ(48000u, f.samplesPerSec);
-    EXPECT_EQ(384000u, f.avgBytesPerSec);
-    EXPECT_EQ(8, f.blockAlign);
-    EXPECT_EQ(32, f.bitsPerSample);
-    EXPECT_EQ(0, f.extraSize);
+    Open(w, Path("empty-float.wav"), 32, 48000);
     w.Close();
     ASSERT_EQ(0, w.HasError()) << w.GetErrorText();
-    const std::vector<uint8_t> expected = {
+    const std::vector<uint8_t> flt = {
         'R', 'I', 'F', 'F', 38, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 18, 0, 0, 0,
         0x03, 0x00, 0x02, 0x00, 0x80, 0xBB, 0x00, 0x00, 0x00, 0xDC, 0x05, 0x00, 0x08, 0x00, 0x20, 0x00,
         0x00, 0x00, 'd', 'a', 't', 'a', 0, 0, 0, 0};
-    EXPECT_EQ(expected, ReadBytes(path));
+    EXPECT_EQ(flt, ReadBytes(Path("empty-float.wav")));
     // The format survives Close for the next file.
+    EXPECT_EQ(3, w.GetFormat().tag);
     EXPECT_EQ(384000u, w.GetFormat().avgBytesPerSec);
 }
 
@@ -248,36 +242,32 @@ TEST_F(WaveFileTest, HeaderFields_ForEveryAcceptedDepth)
     }
 }
 
-TEST_F(WaveFileTest, PcmRecording_ReadsBackAlikeInLibsndfileAndPythonWave)
+TEST_F(WaveFileTest, Recordings_ReadBackInLibsndfileAndPythonWave)
 {
-    const std::string path = Path("song.wav");
-    const std::vector<uint8_t> data = Pcm16(44100 * 3 + 17);
-    // Odd chunk sizes cross the buffer boundary at every possible alignment.
-    WriteFile(path, 16, 44100, data, 65536 + 3);
-    const SndInfo info = ReadWithSndfile(path);
-    ASSERT_TRUE(info.opened);
-    EXPECT_EQ(SF_FORMAT_WAV | SF_FORMAT_PCM_16, info.format);
-    EXPECT_EQ(2, info.channels);
-    EXPECT_EQ(44100, info.rate);
-    EXPECT_EQ(44100 * 3 + 17, info.frames);
-    EXPECT_TRUE(info.data == data);
-    EXPECT_EQ("2 2 44100 132317 True", ReadWithPythonWave(path, data));
-}
-
-TEST_F(WaveFileTest, FloatRecording_ReadsBackInLibsndfile)
-{
-    const std::string path = Path("song-float.wav");
-    const std::vector<uint8_t> data = Float32(48000 * 2 + 5);
-    WriteFile(path, 32, 48000, data, 4099);
-    const SndInfo info = ReadWithSndfile(path);
-    ASSERT_TRUE(info.opened);
-    EXPECT_EQ(SF_FORMAT_WAV | SF_FORMAT_FLOAT, info.format);
-    EXPECT_EQ(48000, info.rate);
-    EXPECT_EQ(48000 * 2 + 5, info.frames);
-    EXPECT_TRUE(info.data == data);
-    const std::vector<uint8_t> b = ReadBytes(path);
-    EXPECT_EQ(b.size() - 8, U32(b, 4));
-    EXPECT_EQ(data.size(), U32(b, 42));
+    struct Case {
+        int16_t bits;
+        int32_t rate;
+        std::vector<uint8_t> data;
+        size_t chunk;  // odd sizes cross the buffer boundary at every possible alignment
+        int format;
+    };
+    const Case cases[] = {{16, 44100, Pcm16(44100 * 3 + 17), 65536 + 3, SF_FORMAT_PCM_16},
+                          {32, 48000, Float32(48000 * 2 + 5), 4099, SF_FORMAT_FLOAT}};
+    for (const Case& c : cases) {
+        const std::string path = Path("song" + std::to_string(c.bits) + ".wav");
+        WriteFile(path, c.bits, c.rate, c.data, c.chunk);
+        const SndInfo info = ReadWithSndfile(path);
+        ASSERT_TRUE(info.opened);
+        EXPECT_EQ(SF_FORMAT_WAV | c.format, info.format);
+        EXPECT_EQ(2, info.channels);
+        EXPECT_EQ(c.rate, info.rate);
+        EXPECT_EQ(static_cast<sf_count_t>(c.data.size() / (c.bits / 4)), info.frames);
+        EXPECT_TRUE(info.data == c.data);
+        const std::vector<uint8_t> b = ReadBytes(path);
+        EXPECT_EQ(b.size() - 8, U32(b, 4));
+        EXPECT_EQ(c.data.size(), U32(b, b.size() - c.data.size() - 4));
+    }
+    EXPECT_EQ("2 2 44100 132317 True", ReadWithPythonWave(Path("song16.wav"), Pcm16(44100 * 3 + 17)));
 }
 
 TEST_F(WaveFileTest, WritesLargerThanTheBuffer_AndOddBufferSizes_GiveTheSameFile)
@@ -305,9 +295,7 @@ TEST_F(WaveFileTest, WhileOpen_FlushedDataIsAlreadyAValidWav)
     const std::string path = Path("open.wav");
     const std::vector<uint8_t> data = Pcm16(2000);
     CWaveFile w;
-    w.SetFileName(path.c_str());
-    w.Create();
-    w.WriteHeader(16, 44100, 2, 1000);
+    Open(w, path, 16, 44100, 1000);
     for (size_t at = 0; at < 2600; at += 100) ASSERT_EQ(100, w.Write(data.data() + at, 100));
     // 2000 bytes flushed in two buffers, 600 waiting.
     std::vector<uint8_t> b = ReadBytes(path);
@@ -332,9 +320,7 @@ TEST_F(WaveFileTest, KilledWriter_LeavesAValidWavOfEverythingFlushed)
     ASSERT_GE(child, 0);
     if (child == 0) {
         CWaveFile w;
-        w.SetFileName(path.c_str());
-        w.Create();
-        w.WriteHeader(16, 44100, 2, 65536);
+        Open(w, path, 16, 44100);
         for (size_t at = 0; at < 200000; at += 1000) w.Write(data.data() + at, 1000);
         ::raise(SIGKILL);
         ::_exit(1);
@@ -359,9 +345,7 @@ TEST_F(WaveFileTest, OneObject_WritesFileAfterFile)
     CWaveFile w;
     const std::vector<uint8_t> a = Pcm16(1000), f = Float32(300);
     // A file left open is closed by the next Create with what it holds.
-    w.SetFileName(Path("1.wav").c_str());
-    w.Create();
-    w.WriteHeader(16, 44100, 2, 65536);
+    Open(w, Path("1.wav"), 16, 44100);
     w.Write(a.data(), static_cast<int32_t>(a.size()));
     w.SetFileName(Path("2.wav").c_str());
     w.Create();
@@ -464,9 +448,7 @@ TEST_F(WaveFileTest, BadWriteArguments_AreRefusedWithoutTouchingTheFile)
 {
     const std::string path = Path("args.wav");
     CWaveFile w;
-    w.SetFileName(path.c_str());
-    w.Create();
-    w.WriteHeader(16, 44100, 2, 65536);
+    Open(w, path, 16, 44100);
     const uint8_t four[4] = {1, 2, 3, 4};
     EXPECT_EQ(0, w.Write(four, 0));
     EXPECT_EQ(0, w.HasError());
@@ -602,9 +584,7 @@ TEST_F(WaveFileTest, DataPastTheRiffSizeLimit_IsRefusedNotWrapped)
     const std::string path = Path("huge.wav");
     fs::create_symlink("/dev/null", path);
     CWaveFile w;
-    w.SetFileName(path.c_str());
-    w.Create();
-    w.WriteHeader(32, 48000, 2, 65536);
+    Open(w, path, 32, 48000);
     EXPECT_EQ(4294967256ll, w.GetMaxDataBytes());  // 38 + data + pad <= 0xFFFFFFFF
     w.WriteHeader(16, 44100, 2, 65536);             // only one header per file
     EXPECT_EQ(1, w.HasError());
