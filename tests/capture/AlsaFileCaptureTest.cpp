@@ -72,41 +72,46 @@ TEST(AlsaFileCapture, AnOverwhelmedConsumerLosesOnlyWhatIsReportedAndWhere)
 
 namespace {
 
-TEST(AlsaFileCapture, ARecordingThroughTheSessionHoldsExactlyTheInput)
+TEST(AlsaFileCapture, RecordingsThroughTheSessionHoldExactlyTheInput)
 {
     using sessiontest::Segment;
     // Two songs and a silence longer than the end gap; past the album's end the device
     // only repeats silence, which the end gap never lets into a kept file.
-    const std::vector<uint8_t> album =
-        AlbumBytes(44100, {{2, true}, {1.2, false}, {3, true}, {8, false}, {10, false}});
-    WriteBytes(g_strRaw, album);
+    const std::vector<Segment> segments = {{2, true}, {1.2, false}, {3, true}, {8, false}, {10, false}};
+    for (auto [nRate, nBits] : {std::pair<int, int16_t>{44100, 16}, {48000, 32}}) {
+        SCOPED_TRACE(std::to_string(nRate) + " Hz " + std::to_string(nBits) + " bits");
+        const bool bFloat = nBits == 32;
+        const std::vector<uint8_t> album =
+            bFloat ? AlbumBytes<float>(nRate, segments) : AlbumBytes<int16_t>(nRate, segments);
+        WriteBytes(g_strRaw, album);
 
-    sessiontest::CTempDir dir;
-    sessiontest::SessionRig rig;
-    rig.splitter.SetSamplesPerSec(44100);
-    rig.splitter.SetBitsPerSample(16);
-    rig.splitter.SetChannels(2);
-    sessiontest::SetGapRules(rig.splitter, -1764, -177, -265);  // 1 s, 1 s, 1.5 s
-    // The file device runs hundreds of times faster than the worker writes: a ring that
-    // holds the whole album keeps every byte of it.
-    rig.waveIn.SetRingSeconds(100);
-    rig.ChooseBase(dir / "Song.wav");
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording()) << (rig.prompt.m_boxes.empty() ? "" : rig.prompt.m_boxes.back().strText);
-    rig.window.Pump(rig.session, rig.prompt);
+        sessiontest::CTempDir dir;
+        sessiontest::SessionRig rig;
+        rig.splitter.SetSamplesPerSec(nRate);
+        rig.splitter.SetBitsPerSample(nBits);
+        rig.splitter.SetChannels(2);
+        sessiontest::SetGapRules(rig.splitter, -1764, -177, -265);  // 1 s, 1 s, 1.5 s
+        // The file device runs hundreds of times faster than the worker writes: a ring that
+        // holds the whole album keeps every byte of it.
+        rig.waveIn.SetRingSeconds(100);
+        rig.ChooseBase(dir / "Song.wav");
+        ASSERT_TRUE(rig.Start());
+        rig.window.Pump(rig.session, rig.prompt);
 
-    int nKept = 0;
-    const std::vector<uint8_t> recorded = KeptSongBytes(rig.session.GetSongFiles(), &nKept);
-    // The device runs on past the end of the recording until the worker stops it; what it
-    // drops there is no loss of the recording.
-    for (const WaveInLoss& loss : rig.waveIn.GetLosses())
-        EXPECT_GE(loss.nStreamBytes, static_cast<int64_t>(recorded.size()));
-    for (const sessiontest::ShownBox& box : rig.prompt.m_boxes)
-        if (box.strCaption != "Audio Lost") ADD_FAILURE() << box.strCaption << ": " << box.strText;
-    EXPECT_EQ(nKept, 2);
-    ASSERT_GE(recorded.size(), static_cast<size_t>(6.2 * 176400));  // both songs and the gap
-    EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), album.begin()))
-        << CompareWithGaps(recorded, album, {}, 4);
+        int nKept = 0;
+        const std::vector<uint8_t> recorded = KeptSongBytes(rig.session.GetSongFiles(), &nKept, bFloat);
+        // The device runs on past the end of the recording until the worker stops it; what
+        // it drops there is no loss of the recording.
+        for (const WaveInLoss& loss : rig.waveIn.GetLosses())
+            EXPECT_GE(loss.nStreamBytes, static_cast<int64_t>(recorded.size()));
+        for (const sessiontest::ShownBox& box : rig.prompt.m_boxes)
+            if (box.strCaption != "Audio Lost") ADD_FAILURE() << box.strCaption << ": " << box.strText;
+        EXPECT_EQ(nKept, 2);
+        // Both songs and the gap between them.
+        ASSERT_GE(recorded.size(), static_cast<size_t>(6.2 * nRate * (bFloat ? 8 : 4)));
+        EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), album.begin()))
+            << CompareWithGaps(recorded, album, {}, bFloat ? 8 : 4);
+    }
 }
 
 }  // namespace

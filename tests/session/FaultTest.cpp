@@ -55,24 +55,12 @@ private:
 const int32_t kGapPos = -1764;     // 1.0 s
 const int32_t kMinSongPos = -177;  // 1.0034 s
 
+// The samples of the song files base1, base2, ... put end to end.
 std::vector<int16_t> ReadJoined16(const std::string& strBase, int* pnFiles = nullptr)
 {
-    std::vector<int16_t> joined;
-    int n = 1;
-    for (;; ++n) {
-        std::string strPath = CRecordSession::NumberedName(strBase, n);
-        if (!Exists(strPath)) break;
-        ReadBack rb = ReadSound(strPath);
-        EXPECT_TRUE(rb.bOk) << strPath << " is not a readable WAV";
-        joined.insert(joined.end(), rb.samples16.begin(), rb.samples16.end());
-    }
-    if (pnFiles) *pnFiles = n - 1;
-    return joined;
-}
-
-bool IsPrefix(const std::vector<int16_t>& part, const std::vector<int16_t>& whole)
-{
-    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(strBase);
+    if (pnFiles) *pnFiles = static_cast<int>(songs.size());
+    return Joined(songs);
 }
 
 class FaultTest : public ::testing::Test {
@@ -81,34 +69,21 @@ protected:
 
     std::string WriteInput(const std::vector<Segment>& album)
     {
-        input = MakeAlbum16(44100, album);
-        std::string strInput = dir / "album.wav";
-        WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
-        return strInput;
+        input = WriteAlbum<int16_t>(dir / "album.wav", 44100, album);
+        return dir / "album.wav";
+    }
+
+    // Starts recording into Song.wav in strFolder with the worker held at gate after each buffer.
+    bool StartGated(const std::string& strInput, CGate& gate, const std::string& strFolder = "")
+    {
+        rig.session.SetWorkerStallHook([&gate] { gate.Pass(); });
+        rig.ChooseBase(dir / (strFolder + "Song.wav"));
+        return rig.Start(strInput);
     }
 
     SessionRig rig;
     CTempDir dir;
     std::vector<int16_t> input;
-};
-
-// Mounts a tmpfs of the given options on a folder, for as long as the object lives.
-class CTmpfs {
-public:
-    CTmpfs(const std::string& strDir, const char* szOptions) : m_strDir(strDir)
-    {
-        fs::create_directories(strDir);
-        m_bMounted = ::mount("tmpfs", strDir.c_str(), "tmpfs", 0, szOptions) == 0;
-    }
-    ~CTmpfs()
-    {
-        if (m_bMounted) ::umount2(m_strDir.c_str(), MNT_DETACH);
-    }
-    bool Mounted() const { return m_bMounted; }
-
-private:
-    std::string m_strDir;
-    bool m_bMounted = false;
 };
 
 }  // namespace
@@ -119,11 +94,7 @@ TEST_F(FaultTest, StopKeepsAShortLastFileAndEverythingCaptured)
     // gap but stays, and the files hold every byte the device delivered.
     std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {8.0, true}});
     CGate gate;
-    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
-    rig.ChooseBase(dir / "Song.wav");
-    rig.waveIn.UseFileSource(strInput.c_str(), false);
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording());
+    ASSERT_TRUE(StartGated(strInput, gate));
 
     bool bStopped = false;
     gate.Grant();
@@ -155,9 +126,7 @@ TEST_F(FaultTest, StopDuringAPacedRecordingAppendsThePartialBlock)
 {
     std::string strInput = WriteInput({{1.5, true}, {3.0, false}});
     rig.ChooseBase(dir / "Song.wav");
-    rig.waveIn.UseFileSource(strInput.c_str(), true);
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording());
+    ASSERT_TRUE(rig.Start(strInput, true));
     int nSeen = 0;
     rig.window.Pump(rig.session, rig.prompt, [&](const CFakeWindow::Event& ev) {
         if (ev.kind == CFakeWindow::Event::Progress && ++nSeen == 2) rig.session.OnStop();
@@ -218,11 +187,7 @@ TEST_F(FaultTest, FolderRemovedMidRecordingIsToldWhileRecording)
     std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.0, true}});
     fs::create_directory(dir.Path() / "out");
     CGate gate;
-    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
-    rig.ChooseBase(dir / "out/Song.wav");
-    rig.waveIn.UseFileSource(strInput.c_str(), false);
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording());
+    ASSERT_TRUE(StartGated(strInput, gate, "out/"));
     gate.AwaitWorker();
     fs::remove_all(dir.Path() / "out");
     gate.Open();
@@ -239,12 +204,8 @@ TEST_F(FaultTest, GivingUpOnTheWorkerFreesNothingItStillUses)
 {
     std::string strInput = WriteInput({{1.5, true}, {4.0, false}});
     CGate gate;
-    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
     rig.session.SetDoneWaitMs(50);
-    rig.ChooseBase(dir / "Song.wav");
-    rig.waveIn.UseFileSource(strInput.c_str(), false);
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording());
+    ASSERT_TRUE(StartGated(strInput, gate));
     gate.AwaitWorker();
 
     // The window closes: Stop, then completion called directly while the worker is stuck.
@@ -275,9 +236,7 @@ TEST_F(FaultTest, SessionDestroyedWithAStuckWorkerCompletesTheFiles)
         local.session.SetWorkerStallHook([&] { gate.Pass(); });
         local.session.SetDoneWaitMs(0);
         local.ChooseBase(strBase);
-        local.waveIn.UseFileSource(strInput.c_str(), false);
-        local.session.OnRecord();
-        ASSERT_TRUE(local.session.IsRecording());
+        ASSERT_TRUE(local.Start(strInput));
         gate.AwaitWorker();
         local.session.OnStop();
         local.session.OnRecordDone();
@@ -372,11 +331,7 @@ TEST_F(FaultTest, MinimisedWindowTitleFollowsTheCurrentFile)
     rig.window.m_bMinimised = true;
     // One buffer at a time, so each progress message finds the file it belongs to.
     CGate gate;
-    rig.session.SetWorkerStallHook([&] { gate.Pass(); });
-    rig.ChooseBase(dir / "Song.wav");
-    rig.waveIn.UseFileSource(strInput.c_str(), false);
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording());
+    ASSERT_TRUE(StartGated(strInput, gate));
     rig.window.Pump(rig.session, rig.prompt, [&](const CFakeWindow::Event&) { gate.Grant(); });
     ASSERT_GE(rig.window.m_titles.size(), 3u);
     EXPECT_EQ(rig.window.m_titles.front(), "Song1.wav: Novu Cadenzo");

@@ -28,72 +28,74 @@ void Process(CSongSplitter& splitter, std::vector<int16_t>& buf)
     splitter.ProcessBuffer(buf.data(), static_cast<int32_t>(buf.size() * 2), &cut, &offset, &end);
 }
 
+class Progress : public ::testing::Test {
+protected:
+    std::string Status(RecordStatusField field) { return rig.window.m_status[field]; }
+
+    SessionRig rig;
+};
+
 }  // namespace
 
-TEST(Progress, TimesAt44100Hz16BitCountSongAndTotalAndRestartAtACut)
+TEST_F(Progress, TimesAt44100Hz16BitCountSongAndTotalAndRestartAtACut)
 {
-    SessionRig rig;
     rig.splitter.SetSamplesPerSec(44100);
     rig.splitter.SetBitsPerSample(16);
-    auto& status = rig.window.m_status;
 
     rig.session.OnRecordProgress(65536, false);
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  00:00");
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  00:00");
-    EXPECT_EQ(status[RecordStatusField::Clipped], "Clipped Pts: 0");
-    EXPECT_EQ(status[RecordStatusField::CurFile], "Cur File: ");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::Clipped), "Clipped Pts: 0");
+    EXPECT_EQ(Status(RecordStatusField::CurFile), "Cur File: ");
 
     // 176400 bytes per second: one more minute and change.
     rig.session.OnRecordProgress(176400 * 60 + 176400 * 5, false);
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  01:05");
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  01:05");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  01:05");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  01:05");
 
     // A cut restarts the song time with the whole buffer; the total goes on.
     rig.session.OnRecordProgress(65536, true);
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  00:00");
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  01:05");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  01:05");
     rig.session.OnRecordProgress(176400 * 2, false);
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  00:02");
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  01:07");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:02");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  01:07");
 
     // Minutes are not limited to 59.
     rig.session.OnRecordProgress(176400LL * 60 * 120, false);
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  120:02");
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  121:07");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  120:02");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  121:07");
 
     // The picture alternates, active first.
     EXPECT_EQ(rig.window.m_pictures, (std::vector<bool>{true, false, true, false, true}));
     EXPECT_TRUE(rig.window.m_titles.empty());
 }
 
-TEST(Progress, TimesAt48000HzFloatStayRightPastTheThirtyTwoBitRange)
+TEST_F(Progress, TimesAt48000HzFloatStayRightPastTheThirtyTwoBitRange)
 {
-    SessionRig rig;
     rig.splitter.SetSamplesPerSec(48000);
     rig.splitter.SetBitsPerSample(32);
-    auto& status = rig.window.m_status;
 
     rig.session.OnRecordProgress(65536, false);  // 0.17 s
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:00");
     rig.session.OnRecordProgress(384000 * 59 - 65536, false);
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  00:59");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  00:59");
     rig.session.OnRecordProgress(1, false);
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  00:59");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  00:59");
     rig.session.OnRecordProgress(384000, true);
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  00:01");
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  01:00");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:01");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  01:00");
 
     // 100 minutes at 384000 bytes per second is 2,304,000,000 bytes: past 2^31, where a
     // 32-bit counter would turn negative.
     for (int i = 0; i < 99; ++i) rig.session.OnRecordProgress(384000LL * 60, false);
-    EXPECT_EQ(status[RecordStatusField::TotalTime], "Total Time  100:00");
-    EXPECT_EQ(status[RecordStatusField::SongTime], "Song Time  99:01");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  100:00");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  99:01");
     EXPECT_EQ(rig.session.GetTotalBytes(), 384000LL * 6000 + 1);
 }
 
-TEST(Progress, ClippedPointsAddTheLatestBufferOfBothChannels)
+TEST_F(Progress, ClippedPointsAddTheLatestBufferOfBothChannels)
 {
-    SessionRig rig;
     std::vector<int16_t> buf = Square16(1000, 1000, 1000);
     buf[0] = 32767;   // left, clipped
     buf[2] = -32768;  // left, clipped
@@ -102,32 +104,30 @@ TEST(Progress, ClippedPointsAddTheLatestBufferOfBothChannels)
     rig.splitter.PrepareForRecording();
     Process(rig.splitter, buf);
     rig.session.OnRecordProgress(4000, false);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::Clipped], "Clipped Pts: 3");
+    EXPECT_EQ(Status(RecordStatusField::Clipped), "Clipped Pts: 3");
     rig.session.OnRecordProgress(4000, false);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::Clipped], "Clipped Pts: 6");
+    EXPECT_EQ(Status(RecordStatusField::Clipped), "Clipped Pts: 6");
 }
 
-TEST(Progress, ZeroRateOrDepthShowsZeroTimeInsteadOfDividing)
+TEST_F(Progress, ZeroRateOrDepthShowsZeroTimeInsteadOfDividing)
 {
-    SessionRig rig;
     rig.splitter.SetSamplesPerSec(0);
     rig.session.OnRecordProgress(65536, false);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::SongTime], "Song Time  00:00");
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::TotalTime], "Total Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  00:00");
 
     rig.splitter.SetSamplesPerSec(44100);
     rig.splitter.SetBitsPerSample(0);
     rig.session.OnRecordProgress(65536, false);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::SongTime], "Song Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::SongTime), "Song Time  00:00");
     rig.splitter.SetBitsPerSample(16);
     rig.splitter.SetChannels(0);
     rig.session.OnRecordProgress(65536, false);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::TotalTime], "Total Time  00:00");
+    EXPECT_EQ(Status(RecordStatusField::TotalTime), "Total Time  00:00");
 }
 
-TEST(Progress, LevelRecordHoldsTheLoudestUntilTheMeterReadsIt)
+TEST_F(Progress, LevelRecordHoldsTheLoudestUntilTheMeterReadsIt)
 {
-    SessionRig rig;
     int32_t nRms = 0, nPeak = 0, nClips = 0;
     rig.session.GetChannelLevels(0, &nRms, &nPeak, &nClips);
     EXPECT_EQ(nRms, -100);
@@ -166,9 +166,8 @@ TEST(Progress, LevelRecordHoldsTheLoudestUntilTheMeterReadsIt)
     EXPECT_EQ(nPeak, -39);  // 20 log10(328/32768) = -39.99, truncated toward zero
 }
 
-TEST(Progress, MeterReadGivesUpOnAHeldLockWhenTheMeterStops)
+TEST_F(Progress, MeterReadGivesUpOnAHeldLockWhenTheMeterStops)
 {
-    SessionRig rig;
     std::atomic<bool> bStopping{false};
     int32_t nRms = 7, nPeak = 7, nClips = 7;
     std::unique_lock<std::mutex> held(rig.session.GetLock());

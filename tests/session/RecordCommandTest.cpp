@@ -35,13 +35,14 @@ protected:
         EXPECT_FALSE(rig.waveFile.IsOpen());
     }
 
-    void ExpectOneError(const std::string& strText)
+    void ExpectOneBox(const std::string& strText, const std::string& strCaption = "ERROR",
+                      PromptButtons buttons = PromptButtons::Ok, PromptIcon icon = PromptIcon::Stop)
     {
         ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
         EXPECT_EQ(rig.prompt.m_boxes[0].strText, strText);
-        EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "ERROR");
-        EXPECT_EQ(rig.prompt.m_boxes[0].buttons, PromptButtons::Ok);
-        EXPECT_EQ(rig.prompt.m_boxes[0].icon, PromptIcon::Stop);
+        EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, strCaption);
+        EXPECT_EQ(rig.prompt.m_boxes[0].buttons, buttons);
+        EXPECT_EQ(rig.prompt.m_boxes[0].icon, icon);
     }
 
     SessionRig rig;
@@ -62,25 +63,18 @@ void ExpectHeaderOnly(const std::string& strPath, int64_t nBytes)
 
 TEST_F(RecordCommandTest, NoBaseFileAsksForOneAndRunsNew)
 {
-    rig.session.OnRecord();
-    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
-    EXPECT_EQ(rig.prompt.m_boxes[0].strText, "You need to enter a Base File Name.");
-    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "Missing Destination");
-    EXPECT_EQ(rig.prompt.m_boxes[0].buttons, PromptButtons::Ok);
-    EXPECT_EQ(rig.prompt.m_boxes[0].icon, PromptIcon::Exclamation);
-    EXPECT_EQ(rig.window.m_nNewCommands, 1);
-    ExpectIdle();
-}
-
-TEST_F(RecordCommandTest, WriterNameWithoutASelectedEntryCountsAsNoBaseFile)
-{
-    rig.waveFile.SetFileName((dir / "Song.wav").c_str());
-    rig.session.OnRecord();
-    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
-    EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "Missing Destination");
-    EXPECT_EQ(rig.window.m_nNewCommands, 1);
+    // Nothing chosen, then a name left in the writer without a selected entry: both count
+    // as no base file.
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1) rig.waveFile.SetFileName((dir / "Song.wav").c_str());
+        rig.prompt.m_boxes.clear();
+        rig.session.OnRecord();
+        ExpectOneBox("You need to enter a Base File Name.", "Missing Destination", PromptButtons::Ok,
+                     PromptIcon::Exclamation);
+        EXPECT_EQ(rig.window.m_nNewCommands, i + 1);
+        ExpectIdle();
+    }
     EXPECT_FALSE(Exists(dir / "Song1.wav"));
-    ExpectIdle();
 }
 
 TEST_F(RecordCommandTest, ExistingNumberedFileAnsweredNoChangesNothing)
@@ -90,15 +84,10 @@ TEST_F(RecordCommandTest, ExistingNumberedFileAnsweredNoChangesNothing)
     rig.prompt.m_answers = {PromptAnswer::No};
     rig.session.OnRecord();
 
-    ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
-    const ShownBox& box = rig.prompt.m_boxes[0];
-    EXPECT_EQ(box.strText, "The file, " + (dir / "Song3.wav") +
-                               ", exists.\nIf you will be recording 3 song(s),\nthis file and "
-                               "possibly any sequentially \nnumbered files will be overwritten.\n\n"
-                               "Do you want to overwrite the file(s)?");
-    EXPECT_EQ(box.strCaption, "File Exists");
-    EXPECT_EQ(box.buttons, PromptButtons::YesNo);
-    EXPECT_EQ(box.icon, PromptIcon::Question);
+    ExpectOneBox("The file, " + (dir / "Song3.wav") +
+                     ", exists.\nIf you will be recording 3 song(s),\nthis file and possibly any "
+                     "sequentially \nnumbered files will be overwritten.\n\nDo you want to overwrite the file(s)?",
+                 "File Exists", PromptButtons::YesNo, PromptIcon::Question);
     EXPECT_FALSE(Exists(dir / "Song1.wav"));
     EXPECT_EQ(ReadAll(dir / "Song3.wav"), "keep me");
     EXPECT_EQ(rig.window.m_nFocusMoves, 0);
@@ -121,7 +110,7 @@ TEST_F(RecordCommandTest, FileThatCannotBeCreatedIsReportedWithItsPath)
     std::string strBase = dir / "missing-folder/Song.wav";
     rig.ChooseBase(strBase);
     rig.session.OnRecord();
-    ExpectOneError("Cannot create output file " + (dir / "missing-folder/Song1.wav") +
+    ExpectOneBox("Cannot create output file " + (dir / "missing-folder/Song1.wav") +
                    ".\nProbably in use by another program!\n");
     EXPECT_EQ(rig.window.m_nFocusMoves, 1);
     ExpectIdle();
@@ -165,7 +154,7 @@ TEST_P(UnsupportedFormatTest, MessageDependsOnRateAndDepthAndLeavesAnEmptyFirstF
     rig.ChooseBase(dir / "Song.wav");
     rig.session.OnRecord();
 
-    ExpectOneError(c.szText ? c.szText : "Sorry, sound card does not support this RECORD WAV format.\n");
+    ExpectOneBox(c.szText ? c.szText : "Sorry, sound card does not support this RECORD WAV format.\n");
     EXPECT_EQ(rig.window.m_nFocusMoves, 1);
     ExpectHeaderOnly(dir / "Song1.wav", c.nHeaderBytes);
     ExpectIdle();
@@ -194,41 +183,24 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RecordCommandTest, FormatWithoutRateOrDepthIsRefusedBeforeAnythingIsWritten)
 {
     rig.ChooseBase(dir / "Song.wav");
-    rig.splitter.SetSamplesPerSec(0);
-    rig.session.OnRecord();
-    ExpectOneError("The recording format is not valid: 0 Hz, 16 bits per sample, 2 channels.\n"
-                   "Please choose the sample rate and the bit depth again in the Customize settings "
-                   "window.\n");
-    EXPECT_FALSE(Exists(dir / "Song1.wav"));
-    ExpectIdle();
-
-    rig.prompt.m_boxes.clear();
-    rig.splitter.SetSamplesPerSec(44100);
-    rig.splitter.SetBitsPerSample(0);
-    rig.session.OnRecord();
-    ExpectOneError("The recording format is not valid: 44100 Hz, 0 bits per sample, 2 channels.\n"
-                   "Please choose the sample rate and the bit depth again in the Customize settings "
-                   "window.\n");
-    EXPECT_FALSE(Exists(dir / "Song1.wav"));
-    ExpectIdle();
+    for (auto [nRate, nBits] : {std::pair<int32_t, int16_t>{0, 16}, {44100, 0}}) {
+        rig.splitter.SetSamplesPerSec(nRate);
+        rig.splitter.SetBitsPerSample(nBits);
+        rig.prompt.m_boxes.clear();
+        rig.session.OnRecord();
+        ExpectOneBox("The recording format is not valid: " + std::to_string(nRate) + " Hz, " +
+                     std::to_string(nBits) + " bits per sample, 2 channels.\nPlease choose the sample "
+                     "rate and the bit depth again in the Customize settings window.\n");
+        EXPECT_FALSE(Exists(dir / "Song1.wav"));
+        ExpectIdle();
+    }
 }
-
-namespace {
-
-// A short input for the file-fed source, 44100 Hz 16-bit.
-std::string ShortInput(const CTempDir& dir)
-{
-    std::string strInput = dir / "in.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, MakeAlbum16(44100, {{1.0, true}}));
-    return strInput;
-}
-
-}  // namespace
 
 TEST_F(RecordCommandTest, DeviceThatCannotBeOpenedIsClosedAndLeavesAnEmptyFirstFile)
 {
     // Someone else holds the capture device open.
-    rig.waveIn.UseFileSource(ShortInput(dir).c_str(), false);
+    WriteAlbum<int16_t>(dir / "in.wav", 44100, {{1.0, true}});
+    rig.waveIn.UseFileSource((dir / "in.wav").c_str(), false);
     WaveFormat format{1, 2, 44100, 176400, 4, 16, 0};
     CAutoResetEvent other;
     rig.waveIn.Open(format, WaveInNotify, &other);
@@ -236,7 +208,7 @@ TEST_F(RecordCommandTest, DeviceThatCannotBeOpenedIsClosedAndLeavesAnEmptyFirstF
 
     rig.ChooseBase(dir / "Song.wav");
     rig.session.OnRecord();
-    ExpectOneError("Error with sound card driver (cannot open RECORD device).\nPlease close program, reboot "
+    ExpectOneBox("Error with sound card driver (cannot open RECORD device).\nPlease close program, reboot "
                    "windows, and try again.\nIf the problem persists please contact the manufacturer!\n");
     EXPECT_EQ(rig.window.m_nFocusMoves, 1);
     ExpectHeaderOnly(dir / "Song1.wav", 44);
@@ -249,11 +221,12 @@ TEST_F(RecordCommandTest, DeviceThatCannotBeOpenedIsClosedAndLeavesAnEmptyFirstF
 
 TEST_F(RecordCommandTest, BuffersThatCannotBeAllocatedCloseDeviceAndWriter)
 {
-    rig.waveIn.UseFileSource(ShortInput(dir).c_str(), false);
+    WriteAlbum<int16_t>(dir / "in.wav", 44100, {{1.0, true}});
+    rig.waveIn.UseFileSource((dir / "in.wav").c_str(), false);
     rig.waveIn.SetRingSeconds(1e12);  // far more memory than any machine has
     rig.ChooseBase(dir / "Song.wav");
     rig.session.OnRecord();
-    ExpectOneError("Not enough memory to create input data buffer.\nClose some programs and try again.\n");
+    ExpectOneBox("Not enough memory to create input data buffer.\nClose some programs and try again.\n");
     EXPECT_EQ(rig.window.m_nFocusMoves, 0);
     ExpectHeaderOnly(dir / "Song1.wav", 44);
     ExpectIdle();
@@ -262,8 +235,7 @@ TEST_F(RecordCommandTest, BuffersThatCannotBeAllocatedCloseDeviceAndWriter)
     rig.waveIn.SetRingSeconds(5);
     rig.prompt.m_boxes.clear();
     rig.prompt.m_answers = {PromptAnswer::Yes};
-    rig.session.OnRecord();
-    ASSERT_TRUE(rig.session.IsRecording());
+    ASSERT_TRUE(rig.Start());
     rig.window.Pump(rig.session, rig.prompt);
     EXPECT_EQ(ReadSound(dir / "Song1.wav").nFrames, 44100);
 }
@@ -273,12 +245,10 @@ TEST_F(RecordCommandTest, AnsweringYesRecordsOverTheNumberedFilesAskingOnce)
     std::ofstream(dir / "Song3.wav") << "old three";
     std::ofstream(dir / "Song5.wav") << "old five";
     SetGapRules(rig.splitter, -1764, -177, -353);  // 1.0 s, 1.0034 s, 2.0011 s
-    std::string strInput = dir / "in.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
-               MakeAlbum16(44100, {{1.5, true}, {1.5, false}, {1.5, true}, {1.5, false}, {2.5, true}}));
+    WriteAlbum<int16_t>(dir / "in.wav", 44100, {{1.5, true}, {1.5, false}, {1.5, true}, {1.5, false}, {2.5, true}});
     rig.prompt.m_answers = {PromptAnswer::Yes};
     rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
+    rig.RecordFile(dir / "in.wav");
 
     ASSERT_EQ(rig.prompt.m_boxes.size(), 1u);
     EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "File Exists");

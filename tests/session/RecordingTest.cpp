@@ -48,25 +48,18 @@ class RecordingTest : public ::testing::Test {
 protected:
     void SetUp() override { SetGapRules(rig.splitter, kGapPos, kMinSongPos, kEndGapPos); }
 
+    // Records the album at 44100 Hz 16-bit into base strBase; returns the input's samples.
+    std::vector<int16_t> Record(const std::vector<Segment>& album, const std::string& strBase)
+    {
+        std::vector<int16_t> input = WriteAlbum<int16_t>(dir / "album.wav", 44100, album);
+        rig.ChooseBase(strBase);
+        rig.RecordFile(dir / "album.wav");
+        return input;
+    }
+
     SessionRig rig;
     CTempDir dir;
 };
-
-// Reads the numbered files base1, base2, ... that exist and returns their samples.
-std::vector<std::vector<int16_t>> ReadSongs16(const std::string& strBase, int nMax = 100)
-{
-    std::vector<std::vector<int16_t>> songs;
-    for (int n = 1; n <= nMax; ++n) {
-        std::string strPath = CRecordSession::NumberedName(strBase, n);
-        if (!Exists(strPath)) break;
-        ReadBack rb = ReadSound(strPath);
-        EXPECT_TRUE(rb.bOk) << strPath;
-        EXPECT_EQ(rb.nChannels, 2);
-        EXPECT_EQ(FileSize(strPath), 44 + static_cast<int64_t>(rb.samples16.size()) * 2) << strPath;
-        songs.push_back(rb.samples16);
-    }
-    return songs;
-}
 
 }  // namespace
 
@@ -86,15 +79,10 @@ TEST_F(RecordingTest, SongFilesTogetherHoldTheInputExactly_LastSilenceRemoved)
     // of the input leaves 0.8 s of silence in a fourth file, which is removed.
     std::vector<Segment> album = {{1.5, true}, {1.5, false}, {2.0, true}, {1.2, false},
                                   {1.7, true}, {1.8, false}};
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
-
-    rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
+    std::vector<int16_t> input = Record(album, dir / "Song.wav");
     EXPECT_TRUE(rig.prompt.m_boxes.empty()) << rig.prompt.m_boxes[0].strText;
 
-    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "Song.wav");
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Song.wav", true);
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_FALSE(Exists(dir / "Song4.wav"));
 
@@ -136,16 +124,10 @@ TEST_F(RecordingTest, EndGapEndsTheRecordingAndRemovesTheTrailingSilence)
     // Four seconds of silence after the last song: the end gap (2.0 s) ends the
     // recording before the input does.
     std::vector<Segment> album = {{1.5, true}, {1.5, false}, {1.5, true}, {4.0, false}, {1.0, true}};
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    std::vector<int16_t> input = Record(album, dir / "Song.wav");
 
-    rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
-
-    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "Song.wav");
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Song.wav", true);
     ASSERT_EQ(songs.size(), 2u);
-    EXPECT_FALSE(Exists(dir / "Song3.wav"));
     std::vector<int64_t> loudEnds = LoudEnds(album, 44100);
     int64_t nCut1 = CutFrame(loudEnds[0], 44100), nCut2 = CutFrame(loudEnds[1], 44100);
     ASSERT_EQ(static_cast<int64_t>(songs[0].size()), 2 * nCut1);
@@ -158,22 +140,19 @@ TEST_F(RecordingTest, EndGapEndsTheRecordingAndRemovesTheTrailingSilence)
     EXPECT_TRUE(rig.prompt.m_boxes.empty());
 }
 
-TEST_F(RecordingTest, LastSongLongerThanTheEndGapIsKept)
+TEST_F(RecordingTest, LastSongCutOffByTheEndOfTheInputIsKeptWhateverItsLength)
 {
-    // The input ends in the middle of the last song: its file (3 s) is kept.
-    std::vector<Segment> album = {{1.5, true}, {1.5, false}, {2.5, true}};
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
-
-    rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
-
-    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "Song.wav");
-    ASSERT_EQ(songs.size(), 2u);
-    std::vector<int16_t> joined = songs[0];
-    joined.insert(joined.end(), songs[1].begin(), songs[1].end());
-    EXPECT_EQ(joined, input);
+    // The input stops 2.5 s or 0.8 s into a last song: its file (3 s, or 1.3 s which is
+    // shorter than the end gap) holds music, not a trailing silence, and stays.
+    for (double fLast : {2.5, 0.8}) {
+        SCOPED_TRACE(fLast);
+        const std::string strBase = dir / (fLast > 1 ? "Long.wav" : "Short.wav");
+        std::vector<int16_t> input = Record({{1.5, true}, {1.5, false}, {fLast, true}}, strBase);
+        std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(strBase, true);
+        ASSERT_EQ(songs.size(), 2u);
+        EXPECT_EQ(rig.splitter.IsShorterThanEndGap(static_cast<int64_t>(songs[1].size()) * 2), fLast < 1);
+        EXPECT_EQ(Joined(songs), input);
+    }
 }
 
 TEST_F(RecordingTest, NumberingGoesPastNineInAFolderWithDots)
@@ -183,44 +162,19 @@ TEST_F(RecordingTest, NumberingGoesPastNineInAFolderWithDots)
         album.push_back({1.2, true});
         album.push_back({1.1, false});
     }
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
     fs::create_directory(dir.Path() / "my.music.d");
-
-    rig.ChooseBase(dir / "my.music.d/Song.wav");
-    rig.RecordFile(strInput);
+    std::vector<int16_t> input = Record(album, dir / "my.music.d/Song.wav");
 
     // Eleven songs and a twelfth file of 0.1 s of silence, removed.
-    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "my.music.d/Song.wav");
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "my.music.d/Song.wav", true);
     ASSERT_EQ(songs.size(), 11u);
-    EXPECT_TRUE(Exists(dir / "my.music.d/Song10.wav"));
     EXPECT_TRUE(Exists(dir / "my.music.d/Song11.wav"));
     EXPECT_FALSE(Exists(dir / "my.music.d/Song12.wav"));
     EXPECT_FALSE(Exists(dir / "my1.music.d"));
-    std::vector<int16_t> joined;
-    for (auto& s : songs) joined.insert(joined.end(), s.begin(), s.end());
-    ASSERT_LE(joined.size(), input.size());
-    EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.begin()));
+    std::vector<int16_t> joined = Joined(songs);
+    ASSERT_TRUE(IsPrefix(joined, input));
     for (size_t i = joined.size(); i < input.size(); ++i) ASSERT_EQ(input[i], 0);
     EXPECT_EQ(rig.window.m_status[RecordStatusField::CurFile], "Cur File: Song12.wav");
-}
-
-TEST_F(RecordingTest, BaseNameWithoutExtensionGetsTheNumberAtItsEnd)
-{
-    std::vector<Segment> album = {{1.5, true}, {1.5, false}, {2.5, true}};
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
-    fs::create_directory(dir.Path() / "v1.0");
-
-    rig.ChooseBase(dir / "v1.0/Take");
-    rig.RecordFile(strInput);
-
-    EXPECT_TRUE(ReadSound(dir / "v1.0/Take1").bOk);
-    EXPECT_TRUE(ReadSound(dir / "v1.0/Take2").bOk);
-    EXPECT_FALSE(Exists(dir / "v1.0/Take3"));
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::CurFile], "Cur File: Take2");
 }
 
 TEST_F(RecordingTest, FloatRecordingAt48kHzHoldsTheInputSamples)
@@ -228,26 +182,17 @@ TEST_F(RecordingTest, FloatRecordingAt48kHzHoldsTheInputSamples)
     rig.splitter.SetSamplesPerSec(48000);
     rig.splitter.SetBitsPerSample(32);
     std::vector<Segment> album = {{1.5, true}, {1.5, false}, {2.5, true}};
-    std::vector<float> input = MakeAlbumFloat(48000, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, input);
-
+    std::vector<float> input = WriteAlbum<float>(dir / "album.wav", 48000, album);
     rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
+    rig.RecordFile(dir / "album.wav");
 
-    std::vector<float> joined;
-    for (int n = 1; n <= 2; ++n) {
-        std::string strPath = dir / ("Song" + std::to_string(n) + ".wav");
-        ReadBack rb = ReadSound(strPath, true);
-        ASSERT_TRUE(rb.bOk);
-        EXPECT_EQ(rb.nFormat, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-        EXPECT_EQ(rb.nRate, 48000);
-        EXPECT_EQ(FileSize(strPath), 46 + static_cast<int64_t>(rb.samplesFloat.size()) * 4);
-        joined.insert(joined.end(), rb.samplesFloat.begin(), rb.samplesFloat.end());
-    }
-    int64_t nCut = CutFrame(LoudEnds(album, 48000)[0], 48000);
-    EXPECT_EQ(static_cast<int64_t>(ReadSound(dir / "Song1.wav", true).nFrames), nCut);
-    EXPECT_EQ(joined, input);
+    std::vector<std::vector<float>> songs = ReadSongs<float>(dir / "Song.wav", true);
+    ASSERT_EQ(songs.size(), 2u);
+    ReadBack first = ReadSound(dir / "Song1.wav", true);
+    EXPECT_EQ(first.nFormat, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(first.nRate, 48000);
+    EXPECT_EQ(first.nFrames, CutFrame(LoudEnds(album, 48000)[0], 48000));
+    EXPECT_EQ(Joined(songs), input);
 }
 
 TEST_F(RecordingTest, FilesNeverPassTheSizeLimitAndLoseNothing)
@@ -256,44 +201,16 @@ TEST_F(RecordingTest, FilesNeverPassTheSizeLimitAndLoseNothing)
     // every file valid, nothing lost, and the short last piece is not taken for a
     // trailing silence.
     rig.session.SetFileDataLimit(100001);  // rounded down to whole frames: 100000
-    std::vector<Segment> album = {{1.5, true}};
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    std::vector<int16_t> input = Record({{1.5, true}}, dir / "Song.wav");
 
-    rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
-
-    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "Song.wav");
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Song.wav", true);
     ASSERT_EQ(songs.size(), 3u);  // 264600 bytes: 100000 + 100000 + 64600
     EXPECT_EQ(songs[0].size() * 2, 100000u);
     EXPECT_EQ(songs[1].size() * 2, 100000u);
     EXPECT_EQ(songs[2].size() * 2, 64600u);
-    std::vector<int16_t> joined;
-    for (auto& s : songs) joined.insert(joined.end(), s.begin(), s.end());
-    EXPECT_EQ(joined, input);
+    EXPECT_EQ(Joined(songs), input);
     std::vector<RecordSongFile> files = rig.session.GetSongFiles();
     ASSERT_EQ(files.size(), 3u);
     EXPECT_TRUE(files[1].bContinued);
     EXPECT_FALSE(files[2].bDeleted);
-}
-
-TEST_F(RecordingTest, ShortLastSongAtTheEndOfTheInputIsKept)
-{
-    // The input stops 0.8 s into a last song: its file (1.3 s) is shorter than the end
-    // gap, but it holds music, not a trailing silence.
-    std::vector<Segment> album = {{1.5, true}, {1.5, false}, {0.8, true}};
-    std::vector<int16_t> input = MakeAlbum16(44100, album);
-    std::string strInput = dir / "album.wav";
-    WriteSound(strInput, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
-
-    rig.ChooseBase(dir / "Song.wav");
-    rig.RecordFile(strInput);
-
-    std::vector<std::vector<int16_t>> songs = ReadSongs16(dir / "Song.wav");
-    ASSERT_EQ(songs.size(), 2u);
-    EXPECT_TRUE(rig.splitter.IsShorterThanEndGap(static_cast<int64_t>(songs[1].size()) * 2));
-    std::vector<int16_t> joined = songs[0];
-    joined.insert(joined.end(), songs[1].begin(), songs[1].end());
-    EXPECT_EQ(joined, input);
 }

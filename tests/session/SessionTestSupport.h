@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,6 +27,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace sessiontest {
@@ -195,14 +198,27 @@ struct SessionRig {
         window.m_strBaseText = fs::path(strPath).filename().string();
     }
 
-    // Records the whole recording at szInput through the file-fed source.
+    // Starts recording, from the file-fed source when strInput is given, else from the
+    // chosen device. False (and a test failure) when the session did not start.
+    bool Start(const std::string& strInput = "", bool bPaced = false)
+    {
+        if (!strInput.empty()) {
+            waveIn.UseFileSource(strInput.c_str(), bPaced);
+            if (waveIn.HasError()) {
+                ADD_FAILURE() << waveIn.GetErrorText();
+                return false;
+            }
+        }
+        session.OnRecord();
+        if (session.IsRecording()) return true;
+        ADD_FAILURE() << "not recording: " << (prompt.m_boxes.empty() ? "" : prompt.m_boxes.back().strText);
+        return false;
+    }
+
+    // Records the whole recording at strInput through the file-fed source.
     void RecordFile(const std::string& strInput, bool bPaced = false)
     {
-        waveIn.UseFileSource(strInput.c_str(), bPaced);
-        ASSERT_FALSE(waveIn.HasError()) << waveIn.GetErrorText();
-        session.OnRecord();
-        ASSERT_TRUE(session.IsRecording()) << (prompt.m_boxes.empty() ? "" : prompt.m_boxes.back().strText);
-        window.Pump(session, prompt);
+        if (Start(strInput, bPaced)) window.Pump(session, prompt);
     }
 };
 
@@ -237,33 +253,19 @@ struct Segment {
     bool bLoud;
 };
 
-inline std::vector<int16_t> MakeAlbum16(int nRate, const std::vector<Segment>& segments, int16_t nAmp = 8000)
+template <typename T>
+std::vector<T> MakeAlbum(int nRate, const std::vector<Segment>& segments)
 {
-    std::vector<int16_t> samples;
+    const T amp = std::is_same_v<T, float> ? T(0.25f) : T(8000);
+    std::vector<T> samples;
     int64_t nFrame = 0;
     for (const Segment& seg : segments) {
         int64_t nFrames = static_cast<int64_t>(seg.fSeconds * nRate + 0.5);
         for (int64_t f = 0; f < nFrames; ++f, ++nFrame) {
-            int16_t v = 0;
-            if (seg.bLoud) v = ((nFrame / 20) % 2) ? nAmp : static_cast<int16_t>(-nAmp);
+            T v = 0;
+            if (seg.bLoud) v = ((nFrame / 20) % 2) ? amp : static_cast<T>(-amp);
             samples.push_back(v);
-            samples.push_back(static_cast<int16_t>(seg.bLoud ? -v / 2 : 0));
-        }
-    }
-    return samples;
-}
-
-inline std::vector<float> MakeAlbumFloat(int nRate, const std::vector<Segment>& segments, float fAmp = 0.25f)
-{
-    std::vector<float> samples;
-    int64_t nFrame = 0;
-    for (const Segment& seg : segments) {
-        int64_t nFrames = static_cast<int64_t>(seg.fSeconds * nRate + 0.5);
-        for (int64_t f = 0; f < nFrames; ++f, ++nFrame) {
-            float v = 0;
-            if (seg.bLoud) v = ((nFrame / 20) % 2) ? fAmp : -fAmp;
-            samples.push_back(v);
-            samples.push_back(seg.bLoud ? -v * 0.5f : 0.0f);
+            samples.push_back(static_cast<T>(-v / 2));
         }
     }
     return samples;
@@ -286,6 +288,16 @@ inline void WriteSound(const std::string& strPath, int nRate, int nChannels, int
     else
         ASSERT_EQ(sf_write_float(pFile, samples.data(), nItems), nItems);
     sf_close(pFile);
+}
+
+// An album written as a stereo WAV file (16-bit, or float for float samples); returns its samples.
+template <typename T>
+std::vector<T> WriteAlbum(const std::string& strPath, int nRate, const std::vector<Segment>& segments)
+{
+    std::vector<T> samples = MakeAlbum<T>(nRate, segments);
+    const int nFormat = SF_FORMAT_WAV | (std::is_same_v<T, float> ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
+    WriteSound(strPath, nRate, 2, nFormat, samples);
+    return samples;
 }
 
 // A WAV file as an independent reader sees it.
@@ -338,6 +350,66 @@ inline std::string ReadAll(const std::string& strPath)
     std::ifstream in(strPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// The samples of the numbered song files base1, base2, ... that exist, in order. With
+// bExactSize, each file must be its header (44 bytes, 46 for float) and the samples only.
+template <typename T>
+std::vector<std::vector<T>> ReadSongs(const std::string& strBase, bool bExactSize = false)
+{
+    const bool bFloat = std::is_same_v<T, float>;
+    std::vector<std::vector<T>> songs;
+    for (int n = 1;; ++n) {
+        const std::string strPath = CRecordSession::NumberedName(strBase, n);
+        if (!Exists(strPath)) break;
+        ReadBack rb = ReadSound(strPath, bFloat);
+        EXPECT_TRUE(rb.bOk) << strPath << " is not a readable WAV";
+        EXPECT_EQ(rb.nChannels, 2) << strPath;
+        std::vector<T> samples;
+        if constexpr (std::is_same_v<T, float>) {
+            samples = rb.samplesFloat;
+        } else {
+            samples = rb.samples16;
+        }
+        const int64_t nExpected = (bFloat ? 46 : 44) + static_cast<int64_t>(samples.size() * sizeof(T));
+        EXPECT_TRUE(!bExactSize || FileSize(strPath) == nExpected) << strPath << " has " << FileSize(strPath)
+                                                                  << " bytes, not " << nExpected;
+        songs.push_back(samples);
+    }
+    return songs;
+}
+
+template <typename T>
+std::vector<T> Joined(const std::vector<std::vector<T>>& songs)
+{
+    std::vector<T> joined;
+    for (const std::vector<T>& song : songs) joined.insert(joined.end(), song.begin(), song.end());
+    return joined;
+}
+
+template <typename T>
+bool IsPrefix(const std::vector<T>& part, const std::vector<T>& whole)
+{
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+// A tmpfs mounted on a folder (created if need be) for as long as the object lives.
+class CTmpfs {
+public:
+    CTmpfs(const std::string& strDir, const char* szOptions, unsigned long nFlags = 0) : m_strDir(strDir)
+    {
+        fs::create_directories(strDir);
+        m_bMounted = ::mount("tmpfs", strDir.c_str(), "tmpfs", nFlags, szOptions) == 0;
+    }
+    ~CTmpfs()
+    {
+        if (m_bMounted) ::umount2(m_strDir.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::string m_strDir;
+    bool m_bMounted = false;
+};
 
 // Gap rules in the units a user thinks in, through the splitter's own stored forms.
 inline void SetGapRules(CSongSplitter& splitter, int32_t nGapPos, int32_t nMinSongPos, int32_t nEndGapPos)

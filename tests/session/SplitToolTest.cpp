@@ -5,7 +5,6 @@
 #include "tools/SplitOptions.h"
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <limits>
@@ -68,67 +67,45 @@ const std::vector<Segment> kAlbum = {{1.5, true}, {1.5, false}, {2.0, true}, {1.
 
 class SplitToolTest : public ::testing::Test {
 protected:
-    std::vector<int16_t> Joined(const std::string& strBase, int* pnFiles)
-    {
-        std::vector<int16_t> joined;
-        int n = 1;
-        for (;; ++n) {
-            std::string strPath = CRecordSession::NumberedName(strBase, n);
-            if (!Exists(strPath)) break;
-            ReadBack rb = ReadSound(strPath);
-            EXPECT_TRUE(rb.bOk) << strPath;
-            joined.insert(joined.end(), rb.samples16.begin(), rb.samples16.end());
-        }
-        *pnFiles = n - 1;
-        return joined;
-    }
     CTempDir dir;
 };
 
 }  // namespace
 
-TEST_F(SplitToolTest, WavAlbumIsSplitIntoSongsWithAListAndASummary)
+TEST_F(SplitToolTest, WavAndFlacAlbumsAreSplitIntoSongsWithAListAndASummary)
 {
-    std::vector<int16_t> input = MakeAlbum16(44100, kAlbum);
-    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
-    ToolRun run = RunTool(With(kExact, {dir / "album.wav", dir / "Song.wav"}), dir);
-    ASSERT_EQ(run.nStatus, 0) << run.strErr;
-    EXPECT_EQ(run.strErr, "");
+    std::vector<int16_t> input = MakeAlbum<int16_t>(44100, kAlbum);
+    for (const char* szInput : {"album.wav", "album.flac"}) {
+        SCOPED_TRACE(szInput);
+        const bool bFlac = std::string(szInput) == "album.flac";
+        WriteSound(dir / szInput, 44100, 2, (bFlac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16, input);
+        const std::string strBase = dir / (bFlac ? "Flac.wav" : "Song.wav");
+        ToolRun run = RunTool(With(kExact, {dir / szInput, strBase}), dir);
+        ASSERT_EQ(run.nStatus, 0) << run.strErr;
+        EXPECT_EQ(run.strErr, "");
 
-    int nFiles = 0;
-    std::vector<int16_t> joined = Joined(dir / "Song.wav", &nFiles);
-    EXPECT_EQ(nFiles, 3);
-    EXPECT_FALSE(Exists(dir / "Song4.wav"));
-    ASSERT_LE(joined.size(), input.size());
-    EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.begin()));
-    for (size_t i = joined.size(); i < input.size(); ++i) ASSERT_EQ(input[i], 0);
+        std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(strBase, true);
+        EXPECT_EQ(songs.size(), 3u);
+        std::vector<int16_t> joined = Joined(songs);
+        ASSERT_TRUE(IsPrefix(joined, input));
+        for (size_t i = joined.size(); i < input.size(); ++i) ASSERT_EQ(input[i], 0);
+        EXPECT_EQ(ReadSound(CRecordSession::NumberedName(strBase, 1)).nFormat, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 
-    // The first song ends 1.0 s into the first silence: 2.5 s, less the last frame's
-    // rounding, at 00:00.00; the second starts there.
-    EXPECT_NE(run.strOut.find("Song1.wav  00:02.49  starts at 00:00.00\n"), std::string::npos) << run.strOut;
-    EXPECT_NE(run.strOut.find("Song2.wav  00:03.50  starts at 00:02.49\n"), std::string::npos) << run.strOut;
-    EXPECT_NE(run.strOut.find("Song3.wav  "), std::string::npos);
-    EXPECT_NE(run.strOut.find("3 song files from " + (dir / "album.wav")), std::string::npos) << run.strOut;
-    EXPECT_NE(run.strOut.find("Song4.wav was removed: it held only the trailing silence.\n"), std::string::npos);
-}
-
-TEST_F(SplitToolTest, FlacAlbumGivesTheSameSongs)
-{
-    std::vector<int16_t> input = MakeAlbum16(44100, kAlbum);
-    WriteSound(dir / "album.flac", 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, input);
-    ToolRun run = RunTool(With(kExact, {dir / "album.flac", dir / "Song.wav"}), dir);
-    ASSERT_EQ(run.nStatus, 0) << run.strErr;
-    int nFiles = 0;
-    std::vector<int16_t> joined = Joined(dir / "Song.wav", &nFiles);
-    EXPECT_EQ(nFiles, 3);
-    EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.begin()));
-    EXPECT_EQ(ReadSound(dir / "Song1.wav").nFormat, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        // The first song ends 1.0 s into the first silence: 2.5 s, less the last frame's
+        // rounding, at 00:00.00; the second starts there.
+        const std::string strName = bFlac ? "Flac" : "Song";
+        EXPECT_NE(run.strOut.find(strName + "1.wav  00:02.49  starts at 00:00.00\n"), std::string::npos) << run.strOut;
+        EXPECT_NE(run.strOut.find(strName + "2.wav  00:03.50  starts at 00:02.49\n"), std::string::npos) << run.strOut;
+        EXPECT_NE(run.strOut.find(strName + "3.wav  "), std::string::npos);
+        EXPECT_NE(run.strOut.find("3 song files from " + (dir / szInput)), std::string::npos) << run.strOut;
+        EXPECT_NE(run.strOut.find(strName + "4.wav was removed: it held only the trailing silence.\n"),
+                  std::string::npos);
+    }
 }
 
 TEST_F(SplitToolTest, WideInputGivesFloatFilesUnlessSixteenBitsAreAsked)
 {
-    std::vector<float> input = MakeAlbumFloat(48000, kAlbum);
-    WriteSound(dir / "album24.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, input);
+    WriteSound(dir / "album24.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, MakeAlbum<float>(48000, kAlbum));
     ToolRun run = RunTool(With(kExact, {dir / "album24.wav", dir / "Wide.wav"}), dir);
     ASSERT_EQ(run.nStatus, 0) << run.strErr;
     ReadBack rb = ReadSound(dir / "Wide1.wav", true);
@@ -142,7 +119,7 @@ TEST_F(SplitToolTest, WideInputGivesFloatFilesUnlessSixteenBitsAreAsked)
 
 TEST_F(SplitToolTest, MonoInputIsRecordedAsTwoEqualChannels)
 {
-    std::vector<int16_t> stereo = MakeAlbum16(22050, kAlbum);
+    std::vector<int16_t> stereo = MakeAlbum<int16_t>(22050, kAlbum);
     std::vector<int16_t> mono;
     for (size_t i = 0; i < stereo.size(); i += 2) mono.push_back(stereo[i]);
     WriteSound(dir / "mono.wav", 22050, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, mono);
@@ -158,8 +135,7 @@ TEST_F(SplitToolTest, MonoInputIsRecordedAsTwoEqualChannels)
 
 TEST_F(SplitToolTest, ExistingNumberedFileIsNamedAndNothingIsWritten)
 {
-    std::vector<int16_t> input = MakeAlbum16(44100, kAlbum);
-    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    std::vector<int16_t> input = WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
     std::ofstream(dir / "Song12.wav") << "twelve";
     std::ofstream(dir / "Song7.wav") << "seven";
     ToolRun run = RunTool(With(kExact, {dir / "album.wav", dir / "Song.wav"}), dir);
@@ -185,8 +161,7 @@ TEST_F(SplitToolTest, ExistingNumberedFileIsNamedAndNothingIsWritten)
 
 TEST_F(SplitToolTest, BadInputsEndWithAMessageAndAStatus)
 {
-    std::vector<int16_t> input = MakeAlbum16(44100, {{1.0, true}});
-    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, {{1.0, true}});
     std::ofstream(dir / "notes.txt") << "this is not audio at all, just some words\n";
     std::vector<int16_t> three(3 * 44100, 1000);
     WriteSound(dir / "three.wav", 44100, 3, SF_FORMAT_WAV | SF_FORMAT_PCM_16, three);
@@ -246,8 +221,7 @@ TEST_F(SplitToolTest, BadInputsEndWithAMessageAndAStatus)
 TEST_F(SplitToolTest, UnreadableInputIsRefused)
 {
     if (::geteuid() != 0 || !Exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root to run as another user";
-    std::vector<int16_t> input = MakeAlbum16(44100, {{1.0, true}});
-    WriteSound(dir / "secret.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    WriteAlbum<int16_t>(dir / "secret.wav", 44100, {{1.0, true}});
     ::chmod(dir.Path().c_str(), 0777);
     ::chmod((dir / "secret.wav").c_str(), 0);
     ToolRun run = RunTool({"--setpriv", dir / "secret.wav", dir / "Song.wav"}, dir);
@@ -258,13 +232,10 @@ TEST_F(SplitToolTest, UnreadableInputIsRefused)
 
 TEST_F(SplitToolTest, ReadOnlyDestinationIsRefused)
 {
-    fs::create_directory(dir.Path() / "ro");
-    if (::mount("tmpfs", (dir / "ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
-        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    std::vector<int16_t> input = MakeAlbum16(44100, {{1.0, true}});
-    WriteSound(dir / "album.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, input);
+    CTmpfs ro(dir / "ro", "size=64k", MS_RDONLY);
+    if (!ro.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, {{1.0, true}});
     ToolRun run = RunTool({dir / "album.wav", dir / "ro/Song.wav"}, dir);
-    ::umount2((dir / "ro").c_str(), MNT_DETACH);
     EXPECT_EQ(run.nStatus, 1);
     EXPECT_EQ(run.strErr, "cadenzo-split: cannot write in the folder " + (dir / "ro") + ".\n");
 }
