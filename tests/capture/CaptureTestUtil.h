@@ -18,6 +18,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace capturetest {
@@ -72,6 +73,37 @@ inline std::vector<uint8_t> RandomFloatBytes(size_t nBytes, uint32_t nSeed)
         std::memcpy(&data[i], &v, 4);
     }
     return data;
+}
+
+// Writes interleaved samples (int16_t or float) as a sound file of the given format, with
+// no clipping, so that values beyond full scale reach the file as they are.
+template <typename T>
+std::string WriteSoundFile(const std::string& strPath, int nFormat, int nChannels, const std::vector<T>& samples,
+                           int nRate = 44100)
+{
+    SF_INFO info{};
+    info.samplerate = nRate;
+    info.channels = nChannels;
+    info.format = nFormat;
+    SNDFILE* f = sf_open(strPath.c_str(), SFM_WRITE, &info);
+    EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
+    if (!f) return strPath;
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    if constexpr (std::is_same_v<T, float>)
+        sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    else
+        sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+    return strPath;
+}
+
+// Raw bytes seen as samples of type T.
+template <typename T>
+std::vector<T> As(const std::vector<uint8_t>& bytes)
+{
+    std::vector<T> v(bytes.size() / sizeof(T));
+    std::memcpy(v.data(), bytes.data(), v.size() * sizeof(T));
+    return v;
 }
 
 inline void WriteBytes(const std::string& strPath, const std::vector<uint8_t>& data)

@@ -19,37 +19,12 @@ protected:
     void SetUp() override { m_strDir = MakeTempDir(); }
     void TearDown() override { RemoveTree(m_strDir); }
 
-    // Writes frames given as floats (or as shorts) in the file format asked for.
-    std::string WriteFloats(const std::string& strName, int nFormat, int nChannels,
-                            const std::vector<float>& samples, int nRate = 44100)
+    // Writes the samples (floats or shorts) in the file format asked for.
+    template <typename T>
+    std::string Write(const std::string& strName, int nFormat, int nChannels, const std::vector<T>& samples,
+                      int nRate = 44100)
     {
-        const std::string strPath = m_strDir + "/" + strName;
-        SF_INFO info{};
-        info.samplerate = nRate;
-        info.channels = nChannels;
-        info.format = nFormat;
-        SNDFILE* f = sf_open(strPath.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
-        if (!f) return strPath;
-        sf_command(f, SFC_SET_CLIPPING, nullptr, SF_FALSE);
-        sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-        sf_close(f);
-        return strPath;
-    }
-    std::string WriteShorts(const std::string& strName, int nFormat, int nChannels,
-                            const std::vector<int16_t>& samples, int nRate = 44100)
-    {
-        const std::string strPath = m_strDir + "/" + strName;
-        SF_INFO info{};
-        info.samplerate = nRate;
-        info.channels = nChannels;
-        info.format = nFormat;
-        SNDFILE* f = sf_open(strPath.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
-        if (!f) return strPath;
-        sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-        sf_close(f);
-        return strPath;
+        return WriteSoundFile(m_strDir + "/" + strName, nFormat, nChannels, samples, nRate);
     }
 
     // Everything the file source delivers for this file in this format.
@@ -66,14 +41,6 @@ protected:
     std::string m_strDir;
 };
 
-template <typename T>
-std::vector<T> As(const std::vector<uint8_t>& bytes)
-{
-    std::vector<T> v(bytes.size() / sizeof(T));
-    std::memcpy(v.data(), bytes.data(), v.size() * sizeof(T));
-    return v;
-}
-
 TEST_F(FileSourceTest, SixteenBitFilesPassByteForByte)
 {
     std::vector<int16_t> samples = As<int16_t>(RandomBytes(2 * 2 * 70000, 5));
@@ -81,7 +48,7 @@ TEST_F(FileSourceTest, SixteenBitFilesPassByteForByte)
                                         reinterpret_cast<uint8_t*>(samples.data() + samples.size()));
     for (int nFormat : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
                         SF_FORMAT_AIFF | SF_FORMAT_PCM_16}) {
-        const std::string strPath = WriteShorts("s16." + std::to_string(nFormat), nFormat, 2, samples);
+        const std::string strPath = Write("s16." + std::to_string(nFormat), nFormat, 2, samples);
         EXPECT_EQ(CaptureAll(strPath, MakeFormat(44100, 16)), expected) << std::hex << nFormat;
     }
 }
@@ -89,12 +56,12 @@ TEST_F(FileSourceTest, SixteenBitFilesPassByteForByte)
 TEST_F(FileSourceTest, MonoIsDoubledToBothChannels)
 {
     const std::vector<int16_t> mono = {1, -2, 3, 32767, -32768, 0};
-    const std::string strPath = WriteShorts("mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, mono);
+    const std::string strPath = Write("mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, mono);
     const std::vector<int16_t> expected = {1, 1, -2, -2, 3, 3, 32767, 32767, -32768, -32768, 0, 0};
     EXPECT_EQ(As<int16_t>(CaptureAll(strPath, MakeFormat(44100, 16))), expected);
 
     const std::vector<float> monoFloat = {0.25f, -1.0f};
-    const std::string strFloat = WriteFloats("mono-float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, monoFloat);
+    const std::string strFloat = Write("mono-float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, monoFloat);
     const std::vector<float> expectedFloat = {0.25f, 0.25f, -1.0f, -1.0f};
     EXPECT_EQ(As<float>(CaptureAll(strFloat, MakeFormat(44100, 32))), expectedFloat);
 }
@@ -102,7 +69,7 @@ TEST_F(FileSourceTest, MonoIsDoubledToBothChannels)
 TEST_F(FileSourceTest, FloatFilesBecomeSixteenBitsRoundedAndClipped)
 {
     const std::vector<float> in = {0.5f, -0.5f, 1.0f, -1.0f, 1.5f, -1.5f, 0.00001f, 1.0f / 32768 * 2.6f};
-    const std::string strPath = WriteFloats("float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, in);
+    const std::string strPath = Write("float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, in);
     const std::vector<int16_t> expected = {16384, -16384, 32767, -32768, 32767, -32768, 0, 3};
     EXPECT_EQ(As<int16_t>(CaptureAll(strPath, MakeFormat(44100, 16))), expected);
     // Captured as floats they pass unchanged, beyond full scale included.
@@ -112,13 +79,13 @@ TEST_F(FileSourceTest, FloatFilesBecomeSixteenBitsRoundedAndClipped)
 TEST_F(FileSourceTest, IntegerFilesBecomeFloatsAtFullScale)
 {
     const std::vector<int16_t> in = {16384, -32768, 32767, 1};
-    const std::string strPath = WriteShorts("int.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, in);
+    const std::string strPath = Write("int.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, in);
     const std::vector<float> expected = {0.5f, -1.0f, 32767.0f / 32768, 1.0f / 32768};
     EXPECT_EQ(As<float>(CaptureAll(strPath, MakeFormat(44100, 32))), expected);
 
     // 24-bit samples keep their precision as floats and round to 16 bits.
     const std::vector<float> in24 = {0.1234567f, -0.75f};
-    const std::string str24 = WriteFloats("s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, in24);
+    const std::string str24 = Write("s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, in24);
     const std::vector<float> got = As<float>(CaptureAll(str24, MakeFormat(44100, 32)));
     ASSERT_EQ(got.size(), 2u);
     EXPECT_NEAR(got[0], 0.1234567f, 1.0 / 8388608);
@@ -131,7 +98,7 @@ TEST_F(FileSourceTest, ProbeTellsRateChannelsLengthAndWidth)
 {
     WaveInFileInfo info;
     std::string strError;
-    const std::string s16 = WriteShorts("p16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, std::vector<int16_t>(300), 22050);
+    const std::string s16 = Write("p16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, std::vector<int16_t>(300), 22050);
     ASSERT_TRUE(CWaveIn::ProbeFile(s16.c_str(), &info, &strError)) << strError;
     EXPECT_EQ(info.nRate, 22050);
     EXPECT_EQ(info.nChannels, 1);
@@ -139,11 +106,11 @@ TEST_F(FileSourceTest, ProbeTellsRateChannelsLengthAndWidth)
     EXPECT_EQ(info.nSourceBits, 16);
     EXPECT_FALSE(info.bWide);
 
-    const std::string s24 = WriteFloats("p24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, std::vector<float>(20), 48000);
+    const std::string s24 = Write("p24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, std::vector<float>(20), 48000);
     ASSERT_TRUE(CWaveIn::ProbeFile(s24.c_str(), &info, &strError)) << strError;
     EXPECT_EQ(info.nSourceBits, 24);
     EXPECT_TRUE(info.bWide);
-    const std::string sf = WriteFloats("pf.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, std::vector<float>(20));
+    const std::string sf = Write("pf.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, std::vector<float>(20));
     ASSERT_TRUE(CWaveIn::ProbeFile(sf.c_str(), &info, &strError));
     EXPECT_TRUE(info.bWide);
 }
@@ -166,14 +133,14 @@ TEST_F(FileSourceTest, WhatCannotBeReadIsRefusedWithAClearMessage)
     waveIn.UseFileSource(m_strDir.c_str(), false);
     EXPECT_EQ(std::string(waveIn.GetErrorText()), "Cannot read input file " + m_strDir + ": it is a folder.\n");
 
-    const std::string str3 = WriteShorts("three.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, std::vector<int16_t>(30));
+    const std::string str3 = Write("three.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, std::vector<int16_t>(30));
     waveIn.UseFileSource(str3.c_str(), false);
     EXPECT_EQ(std::string(waveIn.GetErrorText()),
               "Cannot record from " + str3 + ": it has 3 channels; only mono and stereo can be read.\n");
     EXPECT_FALSE(waveIn.IsFileSource());
 
     // A readable file at another rate than asked for: the format query says no.
-    const std::string str22 = WriteShorts("r22.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, std::vector<int16_t>(30), 22050);
+    const std::string str22 = Write("r22.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, std::vector<int16_t>(30), 22050);
     waveIn.UseFileSource(str22.c_str(), false);
     ASSERT_FALSE(waveIn.HasError());
     waveIn.QueryFormat(MakeFormat(44100, 16));
@@ -193,7 +160,7 @@ TEST_F(FileSourceTest, OggVorbisIsReadToItsEnd)
 {
     std::vector<float> tone(2 * 44100);
     for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * std::sin(static_cast<float>(i / 2) * 0.05f);
-    const std::string strPath = WriteFloats("tone.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, tone);
+    const std::string strPath = Write("tone.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, tone);
     WaveInFileInfo info;
     std::string strError;
     ASSERT_TRUE(CWaveIn::ProbeFile(strPath.c_str(), &info, &strError)) << strError;

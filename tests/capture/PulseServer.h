@@ -84,7 +84,6 @@ public:
     ~CPulseServer() { Stop(); }
 
     const std::string& RawPath() const { return m_strRaw; }
-    const std::string& Dir() const { return m_strDir; }
 
 private:
     pid_t m_pid = -1;

@@ -25,19 +25,6 @@ const char kUnprepare[] = "Error with sound card driver (cannot un-prepare RECOR
 const char kStop[] = "Error with sound card driver (cannot stop RECORD device).\n";
 const char kClose[] = "Error with sound card driver (cannot close RECORD device).\n";
 
-// Writes interleaved 16-bit samples as a WAV file.
-void WriteWav16(const std::string& strPath, const std::vector<uint8_t>& bytes, int nRate, int nChannels)
-{
-    SF_INFO info{};
-    info.samplerate = nRate;
-    info.channels = nChannels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(strPath.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    sf_write_short(f, reinterpret_cast<const short*>(bytes.data()), static_cast<sf_count_t>(bytes.size() / 2));
-    sf_close(f);
-}
-
 class WaveInTest : public ::testing::Test {
 protected:
     void SetUp() override { m_strDir = MakeTempDir(); }
@@ -47,13 +34,20 @@ protected:
     std::string MakeRecording(const std::string& strName, size_t nBytes, int nRate = 44100)
     {
         m_input = RandomBytes(nBytes, 1234);
-        const std::string strPath = m_strDir + "/" + strName;
-        WriteWav16(strPath, m_input, nRate, 2);
-        return strPath;
+        return WriteSoundFile(m_strDir + "/" + strName, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, As<int16_t>(m_input),
+                              nRate);
+    }
+
+    // Such a recording as the source of m_waveIn, paced like a sound card or as fast as read.
+    void UseRecording(const std::string& strName, size_t nBytes, bool bPaced = false, int nRate = 44100)
+    {
+        m_waveIn.UseFileSource(MakeRecording(strName, nBytes, nRate).c_str(), bPaced);
+        EXPECT_FALSE(m_waveIn.HasError()) << m_waveIn.GetErrorText();
     }
 
     std::string m_strDir;
     std::vector<uint8_t> m_input;
+    CWaveIn m_waveIn;
 };
 
 TEST_F(WaveInTest, CallsOutOfOrderFailWithTheDeviceMessages)
@@ -92,13 +86,10 @@ TEST_F(WaveInTest, CallsOutOfOrderFailWithTheDeviceMessages)
 
 TEST_F(WaveInTest, OpenStartsNothingAndTheOrderOfCallsIsKept)
 {
-    const std::string strPath = MakeRecording("in.wav", 200000);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), false);
-    ASSERT_FALSE(waveIn.HasError()) << waveIn.GetErrorText();
+    UseRecording("in.wav", 200000);
     const WaveFormat format = MakeFormat(44100, 16);
-    waveIn.QueryFormat(format);
-    EXPECT_FALSE(waveIn.HasError()) << waveIn.GetErrorText();
+    m_waveIn.QueryFormat(format);
+    EXPECT_FALSE(m_waveIn.HasError()) << m_waveIn.GetErrorText();
 
     std::atomic<int> nOpens{0}, nBlocks{0}, nCloses{0};
     struct Counts { std::atomic<int>* pOpen; std::atomic<int>* pData; std::atomic<int>* pClose; };
@@ -109,24 +100,24 @@ TEST_F(WaveInTest, OpenStartsNothingAndTheOrderOfCallsIsKept)
         if (nMessage == WIM_DATA) ++*p->pData;
         if (nMessage == WIM_CLOSE) ++*p->pClose;
     };
-    waveIn.Open(format, notify, &counts, CALLBACK_FUNCTION);
-    ASSERT_FALSE(waveIn.HasError()) << waveIn.GetErrorText();
+    m_waveIn.Open(format, notify, &counts, CALLBACK_FUNCTION);
+    ASSERT_FALSE(m_waveIn.HasError()) << m_waveIn.GetErrorText();
     EXPECT_EQ(nOpens, 1);
-    waveIn.Open(format, notify, &counts, CALLBACK_FUNCTION);  // already open
-    EXPECT_STREQ(waveIn.GetErrorText(), kOpen);
+    m_waveIn.Open(format, notify, &counts, CALLBACK_FUNCTION);  // already open
+    EXPECT_STREQ(m_waveIn.GetErrorText(), kOpen);
 
-    waveIn.Start();  // no buffers yet
-    EXPECT_STREQ(waveIn.GetErrorText(), kPrepare);
-    waveIn.AllocateBuffers(65536);
-    ASSERT_FALSE(waveIn.HasError());
-    EXPECT_GE(waveIn.GetRingBytes(), 5 * 176400);
+    m_waveIn.Start();  // no buffers yet
+    EXPECT_STREQ(m_waveIn.GetErrorText(), kPrepare);
+    m_waveIn.AllocateBuffers(65536);
+    ASSERT_FALSE(m_waveIn.HasError());
+    EXPECT_GE(m_waveIn.GetRingBytes(), 5 * 176400);
     EXPECT_EQ(nBlocks, 0);  // opened and given buffers, but not started
 
     std::vector<uint8_t> buffer(65536);
-    EXPECT_EQ(waveIn.Stop(buffer.data()), 0);  // never started: nothing recorded, no error
-    EXPECT_FALSE(waveIn.HasError());
-    waveIn.Close();
-    EXPECT_FALSE(waveIn.HasError());
+    EXPECT_EQ(m_waveIn.Stop(buffer.data()), 0);  // never started: nothing recorded, no error
+    EXPECT_FALSE(m_waveIn.HasError());
+    m_waveIn.Close();
+    EXPECT_FALSE(m_waveIn.HasError());
     EXPECT_EQ(nCloses, 1);
     EXPECT_EQ(nBlocks, 0);
 }
@@ -135,34 +126,30 @@ TEST_F(WaveInTest, GetNextBufferBeforeANotificationFailsAndRecordingGoesOn)
 {
     // 11025 Hz paced like a card with 1 MiB blocks: the first block takes 24 s to fill,
     // so it cannot be complete right after Start.
-    const std::string strPath = MakeRecording("slow.wav", 4096, 11025);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), true);
+    UseRecording("slow.wav", 4096, true, 11025);
     CAutoResetEvent event;
     const WaveFormat format = MakeFormat(11025, 16);
-    waveIn.Open(format, WaveInNotify, &event, CALLBACK_FUNCTION);
-    waveIn.AllocateBuffers(1 << 20);
-    waveIn.Start();
-    ASSERT_FALSE(waveIn.HasError()) << waveIn.GetErrorText();
+    m_waveIn.Open(format, WaveInNotify, &event, CALLBACK_FUNCTION);
+    m_waveIn.AllocateBuffers(1 << 20);
+    m_waveIn.Start();
+    ASSERT_FALSE(m_waveIn.HasError()) << m_waveIn.GetErrorText();
     event.Reset();  // the open message's signal
     std::vector<uint8_t> buffer(1 << 20);
-    EXPECT_EQ(waveIn.GetNextBuffer(buffer.data()), 0);
-    EXPECT_STREQ(waveIn.GetErrorText(), kUnprepare);
+    EXPECT_EQ(m_waveIn.GetNextBuffer(buffer.data()), 0);
+    EXPECT_STREQ(m_waveIn.GetErrorText(), kUnprepare);
     // The file is short: its only block ends the stream and is still handed out.
     ASSERT_TRUE(event.WaitFor(std::chrono::seconds(60)));
-    EXPECT_EQ(waveIn.GetNextBuffer(buffer.data()), 4096);
-    EXPECT_FALSE(waveIn.HasError());
+    EXPECT_EQ(m_waveIn.GetNextBuffer(buffer.data()), 4096);
+    EXPECT_FALSE(m_waveIn.HasError());
     EXPECT_TRUE(std::equal(m_input.begin(), m_input.end(), buffer.begin()));
-    waveIn.Close();
+    m_waveIn.Close();
 }
 
 TEST_F(WaveInTest, BlocksComeInCaptureOrderFromBuffersZeroOneZero)
 {
     const int32_t nBlock = 65536;
-    const std::string strPath = MakeRecording("album.wav", 10 * nBlock + 1000);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), false);
-    const Capture capture = RunCapture(waveIn, MakeFormat(44100, 16), CaptureOptions{});
+    UseRecording("album.wav", 10 * nBlock + 1000);
+    const Capture capture = RunCapture(m_waveIn, MakeFormat(44100, 16), CaptureOptions{});
     ASSERT_EQ(capture.strError, "");
     ASSERT_FALSE(capture.bTimedOut);
     ASSERT_EQ(capture.indices.size(), 11u);
@@ -177,12 +164,10 @@ TEST_F(WaveInTest, BlocksComeInCaptureOrderFromBuffersZeroOneZero)
 
 TEST_F(WaveInTest, AFileOfWholeBlocksEndsWithAnEmptyBlock)
 {
-    const std::string strPath = MakeRecording("exact.wav", 3 * 4096);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), false);
+    UseRecording("exact.wav", 3 * 4096);
     CaptureOptions options;
     options.nBufferSize = 4096;
-    const Capture capture = RunCapture(waveIn, MakeFormat(44100, 16), options);
+    const Capture capture = RunCapture(m_waveIn, MakeFormat(44100, 16), options);
     ASSERT_EQ(capture.strError, "");
     const std::vector<int32_t> sizes = {4096, 4096, 4096, 0, 0};
     EXPECT_EQ(capture.blockSizes, sizes);
@@ -213,12 +198,10 @@ TEST_F(WaveInTest, AnEventResetAfterStartMissesNoBlock)
 
 TEST_F(WaveInTest, StopHandsOverEverythingCapturedBeforeIt)
 {
-    const std::string strPath = MakeRecording("long.wav", 50 * 65536);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), false);
+    UseRecording("long.wav", 50 * 65536);
     CaptureOptions options;
     options.nStopAfter = 3 * 65536;
-    const Capture capture = RunCapture(waveIn, MakeFormat(44100, 16), options);
+    const Capture capture = RunCapture(m_waveIn, MakeFormat(44100, 16), options);
     ASSERT_EQ(capture.strError, "");
     // Whatever the reader had stored is handed out by Stop and Drain, in order.
     ASSERT_GE(capture.data.size(), 3u * 65536);
@@ -229,41 +212,37 @@ TEST_F(WaveInTest, StopHandsOverEverythingCapturedBeforeIt)
 
 TEST_F(WaveInTest, AudioLeftUncollectedAtCloseIsReportedWhereItBelongs)
 {
-    const std::string strPath = MakeRecording("left.wav", 20 * 65536);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), false);
+    UseRecording("left.wav", 20 * 65536);
     CAutoResetEvent event;
-    waveIn.Open(MakeFormat(44100, 16), WaveInNotify, &event, CALLBACK_FUNCTION);
-    waveIn.AllocateBuffers(65536);
+    m_waveIn.Open(MakeFormat(44100, 16), WaveInNotify, &event, CALLBACK_FUNCTION);
+    m_waveIn.AllocateBuffers(65536);
     event.Reset();  // the open message's signal
-    waveIn.Start();
+    m_waveIn.Start();
     std::vector<uint8_t> buffer(65536);
     ASSERT_TRUE(event.WaitFor(std::chrono::seconds(60)));
-    EXPECT_EQ(waveIn.GetNextBuffer(buffer.data()), 65536);
+    EXPECT_EQ(m_waveIn.GetNextBuffer(buffer.data()), 65536);
     // Let the reader get well ahead: the next block and more wait in the device.
-    for (int i = 0; i < 6000 && waveIn.GetHeldBytes() < 3 * 65536; ++i)
+    for (int i = 0; i < 6000 && m_waveIn.GetHeldBytes() < 3 * 65536; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GE(waveIn.GetHeldBytes(), 3 * 65536);
+    ASSERT_GE(m_waveIn.GetHeldBytes(), 3 * 65536);
     // Stop without draining; everything the reader had already stored is then lost.
-    const int32_t nStop = waveIn.Stop(buffer.data());
+    const int32_t nStop = m_waveIn.Stop(buffer.data());
     EXPECT_EQ(nStop, 65536);
-    waveIn.Close();
-    EXPECT_FALSE(waveIn.HasError());
-    const std::vector<WaveInLoss>& losses = waveIn.GetLosses();
+    m_waveIn.Close();
+    EXPECT_FALSE(m_waveIn.HasError());
+    const std::vector<WaveInLoss>& losses = m_waveIn.GetLosses();
     ASSERT_EQ(losses.size(), 1u);
     EXPECT_EQ(losses[0].kind, WaveInLossKind::NotCollected);
     EXPECT_EQ(losses[0].nStreamBytes, 2 * 65536);
     EXPECT_GT(losses[0].nFrames, 0);
-    EXPECT_EQ(waveIn.GetDeliveredBytes(), 2 * 65536);
+    EXPECT_EQ(m_waveIn.GetDeliveredBytes(), 2 * 65536);
 }
 
 TEST_F(WaveInTest, TheBuffersSurviveCloseAndServeTheNextRecording)
 {
-    const std::string strPath = MakeRecording("twice.wav", 5 * 65536 + 8);
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), false);
+    UseRecording("twice.wav", 5 * 65536 + 8);
     for (int i = 0; i < 2; ++i) {
-        const Capture capture = RunCapture(waveIn, MakeFormat(44100, 16), CaptureOptions{});
+        const Capture capture = RunCapture(m_waveIn, MakeFormat(44100, 16), CaptureOptions{});
         EXPECT_EQ(capture.strError, "");
         EXPECT_EQ(capture.data, m_input);
     }
@@ -272,16 +251,14 @@ TEST_F(WaveInTest, TheBuffersSurviveCloseAndServeTheNextRecording)
 TEST_F(WaveInTest, APacedSourceLosesNothingToAConsumerLateByLessThanTheRing)
 {
     // 0.3 s late after the first block, with 10 s of ring.
-    const std::string strPath = MakeRecording("paced.wav", 64 * 4096, 44100);  // 1.5 s
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), true);
-    waveIn.SetRingSeconds(10);
+    UseRecording("paced.wav", 64 * 4096, true);  // 1.5 s
+    m_waveIn.SetRingSeconds(10);
     CaptureOptions options;
     options.nBufferSize = 4096;
     options.onBlock = [](int nBlock) {
         if (nBlock == 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
     };
-    const Capture capture = RunCapture(waveIn, MakeFormat(44100, 16), options);
+    const Capture capture = RunCapture(m_waveIn, MakeFormat(44100, 16), options);
     ASSERT_EQ(capture.strError, "");
     EXPECT_EQ(capture.data, m_input);
     EXPECT_EQ(capture.nDropped, 0);
@@ -292,16 +269,14 @@ TEST_F(WaveInTest, AConsumerLateByMoreThanTheRingLosesOnlyWhatIsReported)
 {
     // A ring of four 4 KiB blocks (0.09 s at 44100 Hz) and a consumer 1 s late: the paced
     // source drops like a sound card; every dropped frame is listed where it was dropped.
-    const std::string strPath = MakeRecording("overrun.wav", 100 * 4096, 44100);  // 2.3 s
-    CWaveIn waveIn;
-    waveIn.UseFileSource(strPath.c_str(), true);
-    waveIn.SetRingSeconds(0);
+    UseRecording("overrun.wav", 100 * 4096, true);  // 2.3 s
+    m_waveIn.SetRingSeconds(0);
     CaptureOptions options;
     options.nBufferSize = 4096;
     options.onBlock = [](int nBlock) {
         if (nBlock == 2) std::this_thread::sleep_for(std::chrono::seconds(1));
     };
-    const Capture capture = RunCapture(waveIn, MakeFormat(44100, 16), options);
+    const Capture capture = RunCapture(m_waveIn, MakeFormat(44100, 16), options);
     ASSERT_EQ(capture.strError, "");
     const int64_t nDropped = FramesOf(capture.losses, WaveInLossKind::RingOverrun);
     EXPECT_GT(nDropped, 0);
