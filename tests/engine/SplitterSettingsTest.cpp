@@ -85,21 +85,6 @@ TEST(SplitterSettings, EverySliderPosition_PassesItsRangeCheck)
     }
 }
 
-TEST(SplitterSettings, FreshSplitter_ReadsBackTheDefaultPositions)
-{
-    const CSongSplitter splitter;
-    EXPECT_EQ(-1764, splitter.GetGapSize());
-    EXPECT_EQ(-582, splitter.GetGapLevel());
-    EXPECT_EQ(-5293, splitter.GetMinSong());
-    EXPECT_EQ(-1236, splitter.GetEndGap());
-    EXPECT_EQ(1, splitter.GetDcBlock());
-    EXPECT_EQ(1, splitter.GetIgnoreClicks());
-    EXPECT_EQ(44100, splitter.GetSamplesPerSec());
-    EXPECT_EQ(16, splitter.GetBitsPerSample());
-    EXPECT_EQ(2, splitter.GetChannels());
-    EXPECT_STREQ("No error", splitter.GetErrorText());
-}
-
 // Positions travel through presets and the settings file; each must come back as set
 // (or, where truncation of the float32 value loses a step, one step short, never more).
 TEST(SplitterSettings, SliderEndsAndDefaults_SurviveTheRoundTrip)
@@ -107,29 +92,29 @@ TEST(SplitterSettings, SliderEndsAndDefaults_SurviveTheRoundTrip)
     struct Rule {
         Setter set;
         Getter get;
-        int32_t positions[3];
+        int32_t positions[3];  // slider ends, then the default
+        int32_t exact;         // one that must come back without loss; 0 for none
     };
     const Rule rules[] = {
-        {&CSongSplitter::SetGapSize, &CSongSplitter::GetGapSize, {-3880, -353, -1764}},
-        {&CSongSplitter::SetGapLevel, &CSongSplitter::GetGapLevel, {-3276, -1, -582}},
-        {&CSongSplitter::SetMinSong, &CSongSplitter::GetMinSong, {-21168, -1764, -5293}},
-        {&CSongSplitter::SetEndGap, &CSongSplitter::GetEndGap, {-5292, -882, -1236}},
+        {&CSongSplitter::SetGapSize, &CSongSplitter::GetGapSize, {-3880, -353, -1764}, -1764},
+        {&CSongSplitter::SetGapLevel, &CSongSplitter::GetGapLevel, {-3276, -1, -582}, 0},
+        {&CSongSplitter::SetMinSong, &CSongSplitter::GetMinSong, {-21168, -1764, -5293}, -21168},
+        {&CSongSplitter::SetEndGap, &CSongSplitter::GetEndGap, {-5292, -882, -1236}, -5292},
     };
+    const CSongSplitter fresh;
     CSongSplitter splitter;
     for (const Rule& r : rules) {
+        EXPECT_EQ(r.positions[2], (fresh.*r.get)()) << "default";
         for (int32_t p : r.positions) {
             (splitter.*r.set)(p);
             const int32_t back = (splitter.*r.get)();
             EXPECT_TRUE(back == p || back == p + 1) << p << " read back as " << back;
         }
+        if (r.exact != 0) {
+            (splitter.*r.set)(r.exact);
+            EXPECT_EQ(r.exact, (splitter.*r.get)());
+        }
     }
-    // The ends and defaults that are exact.
-    splitter.SetGapSize(-1764);
-    EXPECT_EQ(-1764, splitter.GetGapSize());
-    splitter.SetEndGap(-5292);
-    EXPECT_EQ(-5292, splitter.GetEndGap());
-    splitter.SetMinSong(-21168);
-    EXPECT_EQ(-21168, splitter.GetMinSong());
 }
 
 TEST(SplitterSettings, StoredValues_AreThePhysicalUnitsOfThePosition)
@@ -159,6 +144,9 @@ TEST(SplitterSettings, StoredValues_AreThePhysicalUnitsOfThePosition)
 TEST(SplitterSettings, DefaultsAt44100_DeriveTheDocumentedCounts)
 {
     CSongSplitter splitter;
+    EXPECT_EQ(1, splitter.GetDcBlock());
+    EXPECT_EQ(1, splitter.GetIgnoreClicks());
+    EXPECT_EQ(2, splitter.GetChannels());
     splitter.PrepareForRecording();
     EXPECT_EQ(88200, splitter.GetGapSamples());
     EXPECT_EQ(2646882, splitter.GetMinSongSamples());
