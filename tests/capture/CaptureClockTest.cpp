@@ -103,7 +103,7 @@ struct Timeline {
     }
 };
 
-TEST(CaptureClock, RegularJitteryAndDriftingStreamsLoseNothing)
+TEST(CaptureClock, RegularJitteryDriftingAndFastStreamsLoseNothing)
 {
     Timeline steady;
     steady.Run(120);
@@ -116,6 +116,10 @@ TEST(CaptureClock, RegularJitteryAndDriftingStreamsLoseNothing)
     Timeline drifting;  // a card 150 ppm slower than the system clock, for an hour
     drifting.Run(3600, 4800, 150);
     EXPECT_EQ(drifting.nMissing, 0);
+
+    Timeline fast;  // a file-backed device hands frames over far faster than the clock runs
+    for (int i = 0; i < 100000; ++i) fast.Callback(0.00001, 4096);
+    EXPECT_EQ(fast.nMissing, 0);
 }
 
 TEST(CaptureClock, LateCallbacksThatCatchUpLoseNothing)
@@ -163,14 +167,6 @@ TEST(CaptureClock, AGapThatWidensOverSecondsIsOneGap)
     // Placed where the widening was first noticed, within the wobble allowed (50 ms).
     for (int64_t nPosition : t.positions) EXPECT_NEAR(nPosition, nGapAt, 4 * 2400 + 4 * 480);
     EXPECT_NEAR(t.nMissing, 300 * 480, 2 * 480);
-}
-
-TEST(CaptureClock, AStreamFasterThanRealTimeIsNoLoss)
-{
-    // A file-backed device hands frames over far faster than the clock runs.
-    Timeline t;
-    for (int i = 0; i < 100000; ++i) t.Callback(0.00001, 4096);
-    EXPECT_EQ(t.nMissing, 0);
 }
 
 }  // namespace
