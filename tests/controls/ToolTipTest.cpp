@@ -1,5 +1,5 @@
-// Tooltips of whole controls and of rectangles of a window: the texts the user
-// sees on the settings window's Add and Delete and on the main window's LED bars.
+// Tooltips of whole controls and of rectangles of a window, on the main window's
+// buttons and LED bars (the settings window's Add and Delete are read in its own test).
 #include "controls/ToolTip.h"
 #include "resources/DialogBuilder.h"
 #include "resources/ResourceIds.h"
@@ -29,30 +29,6 @@ QString Hover(QWidget* widget, const QPoint& pos)
 class ToolTipTest : public QObject {
     Q_OBJECT
 private slots:
-    void SettingsWindow_AddAndDeleteShowTheirTexts()
-    {
-        QDialog dialog;
-        CDialogBuilder builder;
-        builder.Build(&dialog, GetDialogTemplate(IDD_CUSTOM_SETTINGS));
-        CToolTip toolTip;
-        QVERIFY(toolTip.Create(&dialog));
-        QWidget* add = builder.FindControl(57673);
-        QWidget* remove = builder.FindControl(57672);
-        QVERIFY(toolTip.AddWindowTool(add, IDS_TIP_ADD_PRESET));
-        QVERIFY(toolTip.AddWindowTool(remove, IDS_TIP_DELETE_PRESET));
-        toolTip.Activate(true);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-        QCOMPARE(Hover(add, add->rect().center()), QString("Add a Preset"));
-        QCOMPARE(Hover(remove, QPoint(1, 1)), QString("Delete a Preset"));
-        QCOMPARE(toolTip.TextAt(add, QPoint(2, 2)), QString("Add a Preset"));
-        // The tools leave the buttons' own tooltip property alone.
-        QVERIFY(add->toolTip().isEmpty());
-        // Elsewhere in the window nothing shows.
-        QCOMPARE(Hover(builder.FindControl(1025), QPoint(2, 2)), QString());
-    }
-
     void MainWindow_LedBarRectanglesShowTheirTexts()
     {
         QDialog dialog;
