@@ -425,7 +425,7 @@ TEST(SongSplitter, SampleAtTheThresholdExactly_IsSilent)
     }
 }
 
-TEST(SongSplitter, ShortOrMissingBuffers_ProcessNothing)
+TEST(SongSplitter, ShortOrMissingBuffers_ProcessNothingAndFlagsAreNeverCleared)
 {
     CSongSplitter splitter;
     Configure(splitter, 11025, 16, 1, 1);
@@ -454,14 +454,13 @@ TEST(SongSplitter, ShortOrMissingBuffers_ProcessNothing)
     EXPECT_EQ(0, end);
     splitter.ProcessBuffer(silence.data(), 40000, &cut, &offset, &end);
     EXPECT_EQ(1, end);
-}
 
-TEST(SongSplitter, CallerFlags_AreNeverCleared)
-{
-    CSongSplitter splitter;
+    // The caller's flags are only ever set, never cleared.
     splitter.PrepareForRecording();
     int16_t loud[4] = {10000, 10000, 10000, 10000};
-    int32_t cut = 1, offset = 1234, end = 1;
+    cut = 1;
+    offset = 1234;
+    end = 1;
     splitter.ProcessBuffer(loud, sizeof loud, &cut, &offset, &end);
     EXPECT_EQ(1, cut);
     EXPECT_EQ(1234, offset);

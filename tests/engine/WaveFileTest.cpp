@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const uint8_t kFour[4] = {1, 2, 3, 4};
+
 std::vector<uint8_t> ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -422,8 +424,7 @@ TEST_F(WaveFileTest, WriteHeader_RefusesOtherDepthsAndWritesNothing)
     }
     EXPECT_EQ(0u, fs::file_size(path));
     // Nothing to write into without a header.
-    const uint8_t four[4] = {1, 2, 3, 4};
-    EXPECT_EQ(0, w.Write(four, 4));
+    EXPECT_EQ(0, w.Write(kFour, 4));
     EXPECT_EQ("Cannot write to " + path + ".\n", std::string(w.GetErrorText()));
 }
 
@@ -435,8 +436,7 @@ TEST_F(WaveFileTest, OperationsWithoutAnOpenFile_FailWithTheirMessages)
     w.WriteHeader(16, 44100, 2, 65536);
     EXPECT_EQ(1, w.HasError());
     EXPECT_EQ("Cannot write to " + path + ".\n", std::string(w.GetErrorText()));
-    const uint8_t four[4] = {1, 2, 3, 4};
-    EXPECT_EQ(0, w.Write(four, 4));
+    EXPECT_EQ(0, w.Write(kFour, 4));
     EXPECT_EQ("Cannot read from " + path + "\n", std::string(w.GetErrorText()));
     w.Close();
     EXPECT_EQ(1, w.HasError());
@@ -449,14 +449,13 @@ TEST_F(WaveFileTest, BadWriteArguments_AreRefusedWithoutTouchingTheFile)
     const std::string path = Path("args.wav");
     CWaveFile w;
     Open(w, path, 16, 44100);
-    const uint8_t four[4] = {1, 2, 3, 4};
-    EXPECT_EQ(0, w.Write(four, 0));
+    EXPECT_EQ(0, w.Write(kFour, 0));
     EXPECT_EQ(0, w.HasError());
     EXPECT_EQ(0, w.Write(nullptr, 4));
     EXPECT_EQ("Cannot write to " + path + ".\n", std::string(w.GetErrorText()));
-    EXPECT_EQ(0, w.Write(four, -4));
+    EXPECT_EQ(0, w.Write(kFour, -4));
     EXPECT_EQ(1, w.HasError());
-    EXPECT_EQ(4, w.Write(four, 4));
+    EXPECT_EQ(4, w.Write(kFour, 4));
     EXPECT_EQ(0, w.HasError());
     w.Close();
     EXPECT_EQ(0, w.HasError());

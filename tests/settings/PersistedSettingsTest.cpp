@@ -124,16 +124,7 @@ TEST_F(SettingsStore, EmptyStore_GivesEveryDefault)
 {
     Window w;
     Load(w);
-    EXPECT_EQ(w.values.m_nGapSize, -1764);
-    EXPECT_EQ(w.values.m_nGapLevel, -582);
-    EXPECT_EQ(w.values.m_nMinSong, -5293);
-    EXPECT_EQ(w.values.m_nEndGap, -1236);
-    EXPECT_EQ(w.values.m_bDCBlock, 1);
-    EXPECT_EQ(w.values.m_bIgnoreClicks, 1);
-    EXPECT_EQ(w.values.m_nBitsPerSample, 16);
-    EXPECT_EQ(w.values.m_nSamplesPerSec, 44100);
-    EXPECT_EQ(w.values.m_nChannels, 2);
-    EXPECT_EQ(w.values.m_nWaveInID, -1);
+    EXPECT_EQ(w.values, MakeValues(-1764, -582, -5293, -1236, 1, 1, 16, 44100, 2, -1));
     EXPECT_EQ(w.devices, std::vector<int32_t>{-1});
     EXPECT_STREQ(w.presetName, "Album/Tape");
     EXPECT_EQ(w.background, 1);
