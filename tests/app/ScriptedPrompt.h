@@ -56,13 +56,4 @@ public:
         *fileTitle = a.fileTitle.empty() ? a.fullPath.substr(a.fullPath.find_last_of('/') + 1) : a.fileTitle;
         return true;
     }
-
-    // Boxes with this caption.
-    std::vector<Box> BoxesCaptioned(const std::string& caption) const
-    {
-        std::vector<Box> found;
-        for (const Box& b : boxes)
-            if (b.caption == caption) found.push_back(b);
-        return found;
-    }
 };

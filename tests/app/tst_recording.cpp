@@ -14,6 +14,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 constexpr int kWait = 60000;  // bound of every wait for the worker; never reached when all is well
@@ -58,178 +60,176 @@ void PrepareStore(CAppTestPlace& place)
     s.sync();
 }
 
+// The prepared place, the scripted prompt, and a window recording from source.wav,
+// a tone of the given (seconds, amplitude) pieces.
+struct CFedWindow {
+    CAppTestPlace place;
+    CScriptedPrompt prompt;
+    std::unique_ptr<CRecorderDlg> pDlg;
+    bool bFed = false;  // the source was written and the window reads it
+
+    CFedWindow() { PrepareStore(place); }
+    // bPaced: fed at the pace of a sound card.
+    CRecorderDlg& Open(const std::vector<std::pair<double, double>>& pieces, bool bPaced = true)
+    {
+        const std::string source = place.Path("source.wav");
+        const bool bWritten = WriteWav(source, MakeSong(pieces));
+        pDlg = std::make_unique<CRecorderDlg>(&prompt, place.store.get(), place.Dir());
+        bFed = bWritten && pDlg->UseCaptureFile(source, bPaced);
+        pDlg->GetSession().SetStopWaitMs(0);
+        return *pDlg;
+    }
+};
+
 }  // namespace
 
 class TestRecording : public QObject {
     Q_OBJECT
 private slots:
-    void WholeRecording_RecordCutStop();
-    void ExitWhileRecording_CompletesLastFile();
-    void Minimised_PausesMeterAndTitleFollowsFile();
-    void UnusableStoredFormat_RecordRefusesIt();
-};
+    void WholeRecording_RecordCutStop()
+    {
+        CFedWindow w;
+        // Song one 2.5 s, a 1.5 s silence, then song two (with a few clipped samples).
+        CRecorderDlg& dlg = w.Open({{2.5, 0.5}, {1.5, 0.0}, {0.2, 1.2}, {6.0, 0.5}});
+        QVERIFY(w.bFed);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        CheckControls(dlg, false);
 
-void TestRecording::WholeRecording_RecordCutStop()
-{
-    CAppTestPlace place;
-    PrepareStore(place);
-    // Song one 2.5 s, a 1.5 s silence, then song two (with a few clipped samples).
-    const std::string source = place.Path("source.wav");
-    QVERIFY(WriteWav(source, MakeSong({{2.5, 0.5}, {1.5, 0.0}, {0.2, 1.2}, {6.0, 0.5}})));
-    CScriptedPrompt prompt;
-    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
-    QVERIFY(dlg.UseCaptureFile(source, true));
-    dlg.GetSession().SetStopWaitMs(0);
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    CheckControls(dlg, false);
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1000)), Qt::LeftButton);
+        QVERIFY2(dlg.GetSession().IsRecording(), w.prompt.boxes.empty() ? "" : w.prompt.boxes[0].text.c_str());
+        CheckControls(dlg, true);
 
-    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1000)), Qt::LeftButton);
-    QVERIFY2(dlg.GetSession().IsRecording(), prompt.boxes.empty() ? "" : prompt.boxes[0].text.c_str());
-    CheckControls(dlg, true);
+        // Progress: the four status fields, the turning record and the LEDs.
+        QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
+        const QRegularExpression songTime("^Song Time  \\d\\d:\\d\\d$"), totalTime("^Total Time  \\d\\d:\\d\\d$");
+        QVERIFY(songTime.match(Text(dlg, 1016)).hasMatch());
+        QVERIFY(totalTime.match(Text(dlg, 1017)).hasMatch());
+        QVERIFY(Text(dlg, 1020).startsWith("Clipped Pts: "));
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.IsStatusPictureActive(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsStatusPictureActive(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(AnyLedLit(dlg.GetLedBar(0)) && AnyLedLit(dlg.GetLedBar(1)), kWait);
 
-    // Progress: the four status fields, the turning record and the LEDs.
-    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
-    const QRegularExpression songTime("^Song Time  \\d\\d:\\d\\d$"), totalTime("^Total Time  \\d\\d:\\d\\d$");
-    QVERIFY(songTime.match(Text(dlg, 1016)).hasMatch());
-    QVERIFY(totalTime.match(Text(dlg, 1017)).hasMatch());
-    QVERIFY(Text(dlg, 1020).startsWith("Clipped Pts: "));
-    QTRY_VERIFY_WITH_TIMEOUT(dlg.IsStatusPictureActive(), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsStatusPictureActive(), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(AnyLedLit(dlg.GetLedBar(0)) && AnyLedLit(dlg.GetLedBar(1)), kWait);
+        // The silence cuts: the next song goes to Song2.wav, its time starting again.
+        QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song2.wav"), kWait);
+        QCOMPARE(Text(dlg, 1016), QString("Song Time  00:00"));
+        QVERIFY(Text(dlg, 1017) != QString("Total Time  00:00"));
+        QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1020) != QString("Clipped Pts: 0"), kWait);
+        CheckControls(dlg, true);
 
-    // The silence cuts: the next song goes to Song2.wav, its time starting again.
-    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song2.wav"), kWait);
-    QCOMPARE(Text(dlg, 1016), QString("Song Time  00:00"));
-    QVERIFY(Text(dlg, 1017) != QString("Total Time  00:00"));
-    QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1020) != QString("Clipped Pts: 0"), kWait);
-    CheckControls(dlg, true);
+        // Escape neither stops the recording nor ends the window.
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(dlg.isVisible() && dlg.GetSession().IsRecording());
 
-    // Escape neither stops the recording nor ends the window.
-    QTest::keyClick(&dlg, Qt::Key_Escape);
-    QVERIFY(dlg.isVisible() && dlg.GetSession().IsRecording());
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1011)), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
+        CheckControls(dlg, false);
+        QVERIFY(!dlg.IsStatusPictureActive());
+        // The level record is idle again: the meter darkens the level LEDs.
+        QTRY_VERIFY_WITH_TIMEOUT(NoLedLit(dlg.GetLedBar(0)) && NoLedLit(dlg.GetLedBar(1)), kWait);
+        QVERIFY(w.prompt.boxes.empty());
 
-    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1011)), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
-    CheckControls(dlg, false);
-    QVERIFY(!dlg.IsStatusPictureActive());
-    // The level record is idle again: the meter darkens the level LEDs.
-    QTRY_VERIFY_WITH_TIMEOUT(NoLedLit(dlg.GetLedBar(0)) && NoLedLit(dlg.GetLedBar(1)), kWait);
-    QVERIFY(prompt.boxes.empty());
+        // Both files are complete WAV files holding what the session wrote to them.
+        const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
+        QCOMPARE(files.size(), size_t(2));
+        QCOMPARE(files[0].strPath, w.place.Path("Song1.wav"));
+        QCOMPARE(files[1].strPath, w.place.Path("Song2.wav"));
+        for (const RecordSongFile& f : files) {
+            QVERIFY(f.nDataBytes > 0);
+            QCOMPARE(WavDataBytes(f.strPath), f.nDataBytes);
+            QCOMPARE(QFileInfo(QString::fromStdString(f.strPath)).size(), 44 + f.nDataBytes + (f.nDataBytes & 1));
+        }
+        // Song one lasted 2.5 s plus about the gap size: 3.5 s of 176400 bytes.
+        QVERIFY(files[0].nDataBytes > 176400 * 3 && files[0].nDataBytes < 176400 * 4);
 
-    // Both files are complete WAV files holding what the session wrote to them.
-    const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
-    QCOMPARE(files.size(), size_t(2));
-    QCOMPARE(files[0].strPath, place.Path("Song1.wav"));
-    QCOMPARE(files[1].strPath, place.Path("Song2.wav"));
-    for (const RecordSongFile& f : files) {
-        QVERIFY(f.nDataBytes > 0);
-        QCOMPARE(WavDataBytes(f.strPath), f.nDataBytes);
-        QCOMPARE(QFileInfo(QString::fromStdString(f.strPath)).size(), 44 + f.nDataBytes + (f.nDataBytes & 1));
+        // The window can record again at once.
+        QVERIFY(dlg.GetControl(1000)->isEnabled());
     }
-    // Song one lasted 2.5 s plus about the gap size: 3.5 s of 176400 bytes.
-    QVERIFY(files[0].nDataBytes > 176400 * 3 && files[0].nDataBytes < 176400 * 4);
 
-    // The window can record again at once.
-    QVERIFY(dlg.GetControl(1000)->isEnabled());
-}
+    void ExitWhileRecording_CompletesLastFile()
+    {
+        CFedWindow w;
+        CRecorderDlg& dlg = w.Open({{20.0, 0.5}});
+        QVERIFY(w.bFed);
+        dlg.show();
+        dlg.OnRecord();
+        QVERIFY(dlg.GetSession().IsRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
 
-void TestRecording::ExitWhileRecording_CompletesLastFile()
-{
-    CAppTestPlace place;
-    PrepareStore(place);
-    const std::string source = place.Path("source.wav");
-    QVERIFY(WriteWav(source, MakeSong({{20.0, 0.5}})));
-    CScriptedPrompt prompt;
-    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
-    QVERIFY(dlg.UseCaptureFile(source, true));
-    dlg.GetSession().SetStopWaitMs(0);
-    dlg.show();
-    dlg.OnRecord();
-    QVERIFY(dlg.GetSession().IsRecording());
-    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1)), Qt::LeftButton);
+        QVERIFY(!dlg.GetSession().IsRecording());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(!dlg.isVisible());
+        const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
+        QCOMPARE(files.size(), size_t(1));
+        QVERIFY(files[0].nDataBytes >= 65536);
+        QCOMPARE(WavDataBytes(w.place.Path("Song1.wav")), files[0].nDataBytes);
+        QCOMPARE(QFileInfo(QString::fromStdString(w.place.Path("Song1.wav"))).size(), 44 + files[0].nDataBytes);
+        // Settings were saved after the recording ended.
+        w.place.store->sync();
+        w.place.store->beginGroup("Version 1");
+        QCOMPARE(w.place.store->value("OutfileName0").toString().toStdString(), w.place.Path("Song.wav"));
+        QCOMPARE(w.place.store->value("Min Song Size").toInt(), -353);
+        QVERIFY(w.prompt.boxes.empty());
+    }
 
-    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1)), Qt::LeftButton);
-    QVERIFY(!dlg.GetSession().IsRecording());
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QVERIFY(!dlg.isVisible());
-    const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
-    QCOMPARE(files.size(), size_t(1));
-    QVERIFY(files[0].nDataBytes >= 65536);
-    QCOMPARE(WavDataBytes(place.Path("Song1.wav")), files[0].nDataBytes);
-    QCOMPARE(QFileInfo(QString::fromStdString(place.Path("Song1.wav"))).size(), 44 + files[0].nDataBytes);
-    // Settings were saved after the recording ended.
-    place.store->sync();
-    place.store->beginGroup("Version 1");
-    QCOMPARE(place.store->value("OutfileName0").toString().toStdString(), place.Path("Song.wav"));
-    QCOMPARE(place.store->value("Min Song Size").toInt(), -353);
-    QVERIFY(prompt.boxes.empty());
-}
+    void Minimised_PausesMeterAndTitleFollowsFile()
+    {
+        CFedWindow w;
+        CRecorderDlg& dlg = w.Open({{20.0, 0.5}});
+        QVERIFY(w.bFed);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QVERIFY(dlg.GetMeter().IsRunning());
 
-void TestRecording::Minimised_PausesMeterAndTitleFollowsFile()
-{
-    CAppTestPlace place;
-    PrepareStore(place);
-    const std::string source = place.Path("source.wav");
-    QVERIFY(WriteWav(source, MakeSong({{20.0, 0.5}})));
-    CScriptedPrompt prompt;
-    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
-    QVERIFY(dlg.UseCaptureFile(source, true));
-    dlg.GetSession().SetStopWaitMs(0);
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QVERIFY(dlg.GetMeter().IsRunning());
+        dlg.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.IsMinimised(), kWait);
+        QVERIFY(!dlg.GetMeter().IsRunning());
+        QVERIFY(dlg.GetMeter().WaitUntilPaused(std::chrono::milliseconds(kWait)));
 
-    dlg.setWindowState(Qt::WindowMinimized);
-    QTRY_VERIFY_WITH_TIMEOUT(dlg.IsMinimised(), kWait);
-    QVERIFY(!dlg.GetMeter().IsRunning());
-    QVERIFY(dlg.GetMeter().WaitUntilPaused(std::chrono::milliseconds(kWait)));
+        dlg.OnRecord();
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.windowTitle(), QString("Song1.wav: Novu Cadenzo"), kWait);
+        // While minimised the meter leaves the LEDs alone.
+        const uint64_t ticks = dlg.GetMeter().GetTickCount();
+        QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1017) != QString("Total Time  00:00"), kWait);
+        QCOMPARE(dlg.GetMeter().GetTickCount(), ticks);
+        QVERIFY(NoLedLit(dlg.GetLedBar(0)));
 
-    dlg.OnRecord();
-    QTRY_COMPARE_WITH_TIMEOUT(dlg.windowTitle(), QString("Song1.wav: Novu Cadenzo"), kWait);
-    // While minimised the meter leaves the LEDs alone.
-    const uint64_t ticks = dlg.GetMeter().GetTickCount();
-    QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, 1017) != QString("Total Time  00:00"), kWait);
-    QCOMPARE(dlg.GetMeter().GetTickCount(), ticks);
-    QVERIFY(NoLedLit(dlg.GetLedBar(0)));
+        dlg.OnStop();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
+        QCOMPARE(dlg.windowTitle(), QString("DONE: Novu Cadenzo"));
 
-    dlg.OnStop();
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
-    QCOMPARE(dlg.windowTitle(), QString("DONE: Novu Cadenzo"));
+        dlg.setWindowState(Qt::WindowNoState);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsMinimised(), kWait);
+        QCOMPARE(dlg.windowTitle(), QString("Novu Cadenzo"));
+        QVERIFY(dlg.GetMeter().IsRunning());
+        QVERIFY(dlg.GetMeter().WaitForTicks(ticks + 2, std::chrono::milliseconds(kWait)));
+    }
 
-    dlg.setWindowState(Qt::WindowNoState);
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsMinimised(), kWait);
-    QCOMPARE(dlg.windowTitle(), QString("Novu Cadenzo"));
-    QVERIFY(dlg.GetMeter().IsRunning());
-    QVERIFY(dlg.GetMeter().WaitForTicks(ticks + 2, std::chrono::milliseconds(kWait)));
-}
+    void UnusableStoredFormat_RecordRefusesIt()
+    {
+        CFedWindow w;
+        w.place.store->beginGroup("Version 1");
+        w.place.store->setValue("Samples Per Sec", 0);
+        w.place.store->setValue("Bits Per Sample", 7);
+        w.place.store->endGroup();
+        CRecorderDlg& dlg = w.Open({{1.0, 0.5}}, false);
+        QVERIFY(w.bFed);
+        QVERIFY(w.prompt.boxes.empty());  // restoring the values shows nothing
+        QCOMPARE(dlg.GetSettingsValues().m_nSamplesPerSec, 0);
 
-void TestRecording::UnusableStoredFormat_RecordRefusesIt()
-{
-    CAppTestPlace place;
-    PrepareStore(place);
-    place.store->beginGroup("Version 1");
-    place.store->setValue("Samples Per Sec", 0);
-    place.store->setValue("Bits Per Sample", 7);
-    place.store->endGroup();
-    const std::string source = place.Path("source.wav");
-    QVERIFY(WriteWav(source, MakeSong({{1.0, 0.5}})));
-    CScriptedPrompt prompt;
-    CRecorderDlg dlg(&prompt, place.store.get(), place.Dir());
-    QVERIFY(dlg.UseCaptureFile(source, false));
-    QVERIFY(prompt.boxes.empty());  // restoring the values shows nothing
-    QCOMPARE(dlg.GetSettingsValues().m_nSamplesPerSec, 0);
+        dlg.OnRecord();
+        QVERIFY(!dlg.GetSession().IsRecording());
+        QCOMPARE(w.prompt.boxes.size(), size_t(1));
+        QCOMPARE(w.prompt.boxes[0].caption, std::string("ERROR"));
+        QCOMPARE(w.prompt.boxes[0].icon, PromptIcon::Stop);
+        QVERIFY2(QString::fromStdString(w.prompt.boxes[0].text).startsWith("The recording format is not valid: 0 Hz, 7 bits"),
+                 w.prompt.boxes[0].text.c_str());
+        CheckControls(dlg, false);
+        QVERIFY(!QFile::exists(QString::fromStdString(w.place.Path("Song1.wav"))));
+    }
 
-    dlg.OnRecord();
-    QVERIFY(!dlg.GetSession().IsRecording());
-    QCOMPARE(prompt.boxes.size(), size_t(1));
-    QCOMPARE(prompt.boxes[0].caption, std::string("ERROR"));
-    QCOMPARE(prompt.boxes[0].icon, PromptIcon::Stop);
-    QVERIFY2(QString::fromStdString(prompt.boxes[0].text).startsWith("The recording format is not valid: 0 Hz, 7 bits"),
-             prompt.boxes[0].text.c_str());
-    CheckControls(dlg, false);
-    QVERIFY(!QFile::exists(QString::fromStdString(place.Path("Song1.wav"))));
-}
+};
 
 QTEST_MAIN(TestRecording)
 #include "tst_recording.moc"
