@@ -113,20 +113,18 @@ public:
     }
 
     // Hands posted events to the session until it is idle again, calling onEvent after
-    // each one has been handled. Returns the number of progress events.
-    int Pump(CRecordSession& session, CScriptedPrompt& prompt,
-             const std::function<void(const Event&)>& onEvent = nullptr)
+    // each one has been handled.
+    void Pump(CRecordSession& session, CScriptedPrompt& prompt,
+              const std::function<void(const Event&)>& onEvent = nullptr)
     {
-        int nProgress = 0;
         while (session.IsRecording()) {
             Event ev;
             if (!Next(&ev)) {
                 ADD_FAILURE() << "the recording worker posted nothing for two minutes";
-                return nProgress;
+                return;
             }
             switch (ev.kind) {
             case Event::Progress:
-                ++nProgress;
                 m_progress.push_back({ev.nBytes, ev.bCut});
                 session.OnRecordProgress(ev.nBytes, ev.bCut);
                 break;
@@ -141,7 +139,6 @@ public:
             }
             if (onEvent) onEvent(ev);
         }
-        return nProgress;
     }
 
     std::vector<bool> m_controls;        // true: recording state, false: idle state
