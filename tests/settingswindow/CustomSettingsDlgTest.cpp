@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(text, label);
     }
 
-    void Open_WithDefaults_ShowsTheirLabelsAndSwitches() {
+    void Open_WithDefaults_ShowsTheirLabelsSlidersAndSwitches() {
         Window w(m_presets, m_szName);
         QCOMPARE(w.dlg.windowTitle(), QString("Cadenzo Custom Settings"));
         QCOMPARE(w.Label(1023), QString("1.00 secs"));
@@ -231,21 +231,7 @@ private slots:
         QCOMPARE(w.PresetBox()->currentText(), QString());
         QVERIFY(w.prompt.m_asked.empty());
 
-        // Switches store their values; Done hands them back.
-        w.Get<QPushButton>(1022)->click();
-        w.Get<QCheckBox>(1035)->click();
-        w.Get<QRadioButton>(1037)->click();
-        w.Get<QPushButton>(1)->click();
-        QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
-        const CSettingsValues v = w.dlg.GetValues();
-        QCOMPARE(v.m_bDCBlock, 0);
-        QCOMPARE(v.m_bIgnoreClicks, 0);
-        QCOMPARE(v.m_nSamplesPerSec, 48000);
-        QCOMPARE(v.m_nGapSize, -1764);
-    }
-
-    void Open_SetsSliderRangesTicksAndPages() {
-        Window w(m_presets, m_szName);
+        // The sliders' ranges, ticks and pages.
         struct { QSlider* slider; int min, max, step; } expected[] = {
             {w.GapSize(), -3880, -353, 352}, {w.GapLevel(), -3276, -1, 327},
             {w.MinSong(), -21168, -1764, 1940}, {w.EndGap(), -5292, -882, 441}};
@@ -258,6 +244,18 @@ private slots:
         }
         QCOMPARE(w.GapSize()->value(), -1764);
         QCOMPARE(w.EndGap()->value(), -1236);
+
+        // Switches store their values; Done hands them back.
+        w.Get<QPushButton>(1022)->click();
+        w.Get<QCheckBox>(1035)->click();
+        w.Get<QRadioButton>(1037)->click();
+        w.Get<QPushButton>(1)->click();
+        QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
+        const CSettingsValues v = w.dlg.GetValues();
+        QCOMPARE(v.m_bDCBlock, 0);
+        QCOMPARE(v.m_bIgnoreClicks, 0);
+        QCOMPARE(v.m_nSamplesPerSec, 48000);
+        QCOMPARE(v.m_nGapSize, -1764);
     }
 
     void Open_ListsDevicesWithSystemDefaultLast() {
