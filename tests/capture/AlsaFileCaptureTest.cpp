@@ -21,8 +21,7 @@ namespace {
 void ExpectExactCapture(uint32_t nRate, uint16_t nBits, int32_t nDevice)
 {
     const WaveFormat format = MakeFormat(nRate, nBits);
-    const std::vector<uint8_t> input =
-        nBits == 32 ? RandomFloatBytes(3 << 20, nRate) : RandomBytes(3 << 20, nRate);
+    const std::vector<uint8_t> input = RandomBytes(3 << 20, nRate, nBits == 32);
     WriteBytes(g_strRaw, input);
     CWaveIn waveIn;
     waveIn.SetDevice(nDevice);

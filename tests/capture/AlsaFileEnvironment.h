@@ -16,8 +16,6 @@ namespace capturetest {
 inline std::string g_strDir;   // holds asound.conf and in.raw for the whole run
 inline std::string g_strRaw;
 
-// Points ALSA at a configuration whose default PCM reads in.raw. ALSA reads its
-// configuration once per process, so this is done before any test runs.
 class AlsaFileEnvironment : public ::testing::Environment {
 public:
     void SetUp() override

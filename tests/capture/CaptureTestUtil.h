@@ -50,27 +50,21 @@ inline WaveFormat MakeFormat(uint32_t nRate, uint16_t nBits, uint16_t nChannels 
     return f;
 }
 
-// Random bytes, so that any lost, doubled or shifted stretch shows.
-inline std::vector<uint8_t> RandomBytes(size_t nBytes, uint32_t nSeed)
-{
-    std::vector<uint8_t> data(nBytes);
-    std::mt19937 rng(nSeed);
-    for (size_t i = 0; i + 4 <= nBytes; i += 4) {
-        const uint32_t v = rng();
-        std::memcpy(&data[i], &v, 4);
-    }
-    return data;
-}
-
-// Random but valid floats in [-1, 1) (raw random bits would include NaNs).
-inline std::vector<uint8_t> RandomFloatBytes(size_t nBytes, uint32_t nSeed)
+// Random bytes, so that any lost, doubled or shifted stretch shows; with bFloat, random
+// but valid floats in [-1, 1) (raw random bits would include NaNs).
+inline std::vector<uint8_t> RandomBytes(size_t nBytes, uint32_t nSeed, bool bFloat = false)
 {
     std::vector<uint8_t> data(nBytes);
     std::mt19937 rng(nSeed);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
     for (size_t i = 0; i + 4 <= nBytes; i += 4) {
-        const float v = dist(rng);
-        std::memcpy(&data[i], &v, 4);
+        if (bFloat) {
+            const float v = dist(rng);
+            std::memcpy(&data[i], &v, 4);
+        } else {
+            const uint32_t v = rng();
+            std::memcpy(&data[i], &v, 4);
+        }
     }
     return data;
 }
