@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -82,7 +83,13 @@ void CWaveFile::Create()
         return;
     }
     m_hFile = ::open(m_szFileName, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_hFile < 0) SetError(kCreateError);
+    if (m_hFile < 0) {
+        SetError(kCreateError);
+        return;
+    }
+    // Tells the album (which edits song files) that this file is being written. Advisory:
+    // nothing else is refused, and the lock goes with the descriptor.
+    ::flock(m_hFile, LOCK_EX | LOCK_NB);
 }
 
 void CWaveFile::WriteHeader(int16_t bits, int32_t rate, int16_t channels, int32_t ioBufferSize)

@@ -32,6 +32,9 @@ struct WaveFormat {
  * same file are refused, and Close() still completes it as a valid WAV of the bytes that
  * reached the disk (reporting the loss as an error).
  *
+ * While a file is open the writer holds an exclusive advisory lock (flock) on it: that is how
+ * the album knows that a recording is writing a song file and refuses to edit it.
+ *
  * Not thread-safe: one thread at a time (the window thread between recordings, the
  * recording worker during one, under the session lock).
  */

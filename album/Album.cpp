@@ -1,0 +1,565 @@
+#include "album/Album.h"
+
+#include "album/AlbumFiles.h"
+#include "album/CueSheet.h"
+#include "album/Snap.h"
+#include "capture/WaveFile.h"
+
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int64_t kCopyFrames = 256 * 1024;  // frames per read while a file is rewritten
+const int32_t kWriteBuffer = 1024 * 1024;
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...)
+{
+    char sz[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(sz, sizeof sz, format, args);
+    va_end(args);
+    return sz;
+}
+
+const char kLeftAsItWas[] = " Every file was left as it was.";
+
+// The edits the history holds. Titles follow the songs (see CAlbum).
+enum class EditKind { Move, Join, Split };
+struct Edit {
+    EditKind kind = EditKind::Move;
+    int32_t k = 0;
+    int64_t nBefore = 0;  // Move: the cut's old frame; Join: the cut removed
+    int64_t nAfter = 0;   // Move: the cut's new frame; Split: the frame split at
+    std::string strTitle; // Join: song k + 1's title; Split: the second half's title
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// CAlbumLayout
+
+int64_t CAlbumLayout::TotalFrames() const
+{
+    int64_t n = 0;
+    for (const CAlbumSong& song : songs) n += song.nFrames;
+    return n;
+}
+
+int64_t CAlbumLayout::SongStart(int32_t k) const
+{
+    int64_t n = 0;
+    for (int32_t i = 1; i < k && i <= static_cast<int32_t>(songs.size()); ++i)
+        n += songs[i - 1].nFrames;
+    return n;
+}
+
+int32_t CAlbumLayout::SongAt(int64_t nFrame) const
+{
+    if (nFrame < 0) return 0;
+    int64_t n = 0;
+    for (size_t i = 0; i < songs.size(); ++i) {
+        n += songs[i].nFrames;
+        if (nFrame < n) return static_cast<int32_t>(i + 1);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// CAlbumReader
+
+struct CAlbumReader::Impl {
+    CAlbumLayout layout;
+    std::vector<int64_t> starts;       // first frame of each song
+    std::vector<SNDFILE*> files;       // opened on first use
+    std::string strError;
+
+    SNDFILE* File(size_t i)
+    {
+        if (files[i] == nullptr) {
+            SF_INFO info{};
+            files[i] = sf_open(layout.songs[i].strPath.c_str(), SFM_READ, &info);
+            if (files[i] == nullptr)
+                strError = Printf("Cannot read %s: %s.", layout.songs[i].strPath.c_str(),
+                                  sf_strerror(nullptr));
+        }
+        return files[i];
+    }
+
+    // Calls fnRead(file, offset in song, frames, frames done so far) for each piece.
+    template <typename Fn>
+    int64_t Read(int64_t nFirst, int64_t nCount, Fn fnRead)
+    {
+        strError.clear();
+        int64_t nDone = 0;
+        if (nFirst < 0 || nCount <= 0) return 0;
+        auto it = std::upper_bound(starts.begin(), starts.end(), nFirst);
+        size_t i = it == starts.begin() ? 0 : static_cast<size_t>(it - starts.begin()) - 1;
+        for (; i < layout.songs.size() && nDone < nCount; ++i) {
+            int64_t nOffset = nFirst + nDone - starts[i];
+            int64_t nAvail = layout.songs[i].nFrames - nOffset;
+            if (nAvail <= 0) continue;
+            int64_t nWant = std::min(nAvail, nCount - nDone);
+            SNDFILE* pFile = File(i);
+            if (pFile == nullptr) return nDone;
+            if (sf_seek(pFile, nOffset, SEEK_SET) != nOffset) {
+                strError = Printf("Cannot read %s: %s.", layout.songs[i].strPath.c_str(),
+                                  sf_strerror(pFile));
+                return nDone;
+            }
+            int64_t nGot = fnRead(pFile, nWant, nDone);
+            if (nGot > 0) nDone += nGot;
+            if (nGot != nWant) {
+                strError = Printf("Cannot read %s: it ended early or could not be read.",
+                                  layout.songs[i].strPath.c_str());
+                return nDone;
+            }
+        }
+        return nDone;
+    }
+};
+
+CAlbumReader::CAlbumReader(const CAlbumLayout& layout) : m_pImpl(new Impl)
+{
+    m_pImpl->layout = layout;
+    int64_t n = 0;
+    for (const CAlbumSong& song : layout.songs) {
+        m_pImpl->starts.push_back(n);
+        n += song.nFrames;
+    }
+    m_pImpl->files.assign(layout.songs.size(), nullptr);
+}
+
+CAlbumReader::~CAlbumReader()
+{
+    for (SNDFILE* p : m_pImpl->files)
+        if (p != nullptr) sf_close(p);
+}
+
+int64_t CAlbumReader::ReadFloat(int64_t nFirst, int64_t nCount, float* pOut)
+{
+    const int64_t nChannels = m_pImpl->layout.format.nChannels;
+    return m_pImpl->Read(nFirst, nCount, [&](SNDFILE* p, int64_t nWant, int64_t nDone) {
+        return static_cast<int64_t>(sf_readf_float(p, pOut + nDone * nChannels, nWant));
+    });
+}
+
+int64_t CAlbumReader::ReadRaw(int64_t nFirst, int64_t nCount, void* pOut)
+{
+    const int64_t nFrameBytes = m_pImpl->layout.format.BytesPerFrame();
+    auto* pBytes = static_cast<uint8_t*>(pOut);
+    return m_pImpl->Read(nFirst, nCount, [&](SNDFILE* p, int64_t nWant, int64_t nDone) {
+        int64_t nGot = sf_read_raw(p, pBytes + nDone * nFrameBytes, nWant * nFrameBytes);
+        return nGot < 0 ? int64_t(0) : nGot / nFrameBytes;
+    });
+}
+
+const CAlbumLayout& CAlbumReader::GetLayout() const { return m_pImpl->layout; }
+const std::string& CAlbumReader::GetErrorText() const { return m_pImpl->strError; }
+
+// ---------------------------------------------------------------------------------------
+// CAlbum
+
+struct CAlbum::Impl {
+    bool bOpen = false;
+    CAlbumLayout layout;
+    uint64_t nGeneration = 0;
+    std::string strError;
+    std::function<bool()> fnRecording;
+    std::function<bool(const std::string&)> fnFault;
+    std::vector<Edit> history;
+    size_t nDone = 0;  // edits in history that are applied
+
+    bool Step(const std::string& strStep)
+    {
+        if (fnFault && !fnFault(strStep)) {
+            errno = EIO;
+            return false;
+        }
+        return true;
+    }
+
+    std::vector<int64_t> Starts() const
+    {
+        std::vector<int64_t> v;
+        int64_t n = 0;
+        for (const CAlbumSong& song : layout.songs) {
+            v.push_back(n);
+            n += song.nFrames;
+        }
+        return v;
+    }
+
+    bool CheckRecording();
+    bool Relayout(const std::vector<int64_t>& starts, const std::vector<std::string>& titles);
+    bool SaveCue();
+    bool Apply(const Edit& edit, bool bForward);
+};
+
+bool CAlbum::Impl::CheckRecording()
+{
+    const std::string& strBase = layout.strBasePath;
+    if (fnRecording && fnRecording()) {
+        strError = Printf("%s is being recorded: its songs cannot be edited until the "
+                          "recording stops.", strBase.c_str());
+        return false;
+    }
+    for (const CAlbumSong& song : layout.songs) {
+        if (AlbumFiles::IsLockedForRecording(song.strPath)) {
+            strError = Printf("%s is being recorded: its songs cannot be edited until the "
+                              "recording stops.", song.strPath.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Brings the files from the current layout to songs starting at `starts` (the last one
+// ending at the end of the recording) with the given titles. Songs whose range exists
+// already keep their file (renamed when their number changes); the others are written.
+bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
+                            const std::vector<std::string>& titles)
+{
+    const std::vector<int64_t> oldStarts = Starts();
+    const int64_t nTotal = layout.TotalFrames();
+    const size_t nOld = oldStarts.size();
+    const size_t nNew = starts.size();
+    auto oldEnd = [&](size_t j) { return j + 1 < nOld ? oldStarts[j + 1] : nTotal; };
+    auto newEnd = [&](size_t i) { return i + 1 < nNew ? starts[i + 1] : nTotal; };
+
+    // Which old song each new song is, if any.
+    std::vector<int> from(nNew, -1);
+    std::vector<bool> kept(nOld, false);  // old file j stays where it is
+    for (size_t i = 0; i < nNew; ++i) {
+        auto it = std::lower_bound(oldStarts.begin(), oldStarts.end(), starts[i]);
+        if (it != oldStarts.end() && *it == starts[i]) {
+            size_t j = static_cast<size_t>(it - oldStarts.begin());
+            if (oldEnd(j) == newEnd(i)) {
+                from[i] = static_cast<int>(j);
+                if (j == i) kept[j] = true;
+            }
+        }
+    }
+
+    AlbumFiles::Transaction tx(layout.strBasePath,
+                               [this](const std::string& s) { return Step(s); });
+    CAlbumReader reader(layout);
+    std::vector<uint8_t> buffer(static_cast<size_t>(kCopyFrames * layout.format.BytesPerFrame()));
+
+    // Write the songs that are new.
+    std::vector<CAlbumSong> songs(nNew);
+    for (size_t i = 0; i < nNew; ++i) {
+        songs[i].strPath = AlbumFiles::SongPath(layout.strBasePath, static_cast<int32_t>(i + 1));
+        songs[i].nFrames = newEnd(i) - starts[i];
+        songs[i].strTitle = i < titles.size() ? titles[i] : std::string();
+        if (from[i] >= 0) continue;
+        std::string strTemp = tx.NewFile(songs[i].strPath);
+        CWaveFile writer;
+        writer.SetFileName(strTemp.c_str());
+        if (!Step("write " + songs[i].strPath)) {
+            strError = Printf("Cannot write the new %s: %s.%s", songs[i].strPath.c_str(),
+                              std::strerror(errno), kLeftAsItWas);
+            return false;
+        }
+        writer.Create();
+        if (!writer.HasError())
+            writer.WriteHeader(static_cast<int16_t>(layout.format.nBits), layout.format.nRate,
+                               static_cast<int16_t>(layout.format.nChannels), kWriteBuffer);
+        for (int64_t nAt = starts[i]; !writer.HasError() && nAt < newEnd(i);) {
+            int64_t nWant = std::min(kCopyFrames, newEnd(i) - nAt);
+            int64_t nGot = reader.ReadRaw(nAt, nWant, buffer.data());
+            if (nGot != nWant) {
+                strError = reader.GetErrorText() + kLeftAsItWas;
+                return false;
+            }
+            int errnoWrite = 0;
+            int32_t nBytes = static_cast<int32_t>(nGot * layout.format.BytesPerFrame());
+            if (writer.Write(buffer.data(), nBytes) != nBytes) errnoWrite = errno;
+            if (writer.HasError()) {
+                strError = Printf("Cannot write the new %s: %s.%s", songs[i].strPath.c_str(),
+                                  std::strerror(errnoWrite ? errnoWrite : EIO), kLeftAsItWas);
+                return false;
+            }
+            nAt += nGot;
+        }
+        int errnoCreate = errno;
+        if (!writer.HasError()) writer.Close();
+        if (writer.HasError()) {
+            strError = Printf("Cannot write the new %s: %s.%s", songs[i].strPath.c_str(),
+                              std::strerror(errnoCreate ? errnoCreate : EIO), kLeftAsItWas);
+            return false;
+        }
+        if (!tx.Sync(strTemp, songs[i].strPath)) {
+            strError = tx.GetErrorText() + kLeftAsItWas;
+            return false;
+        }
+    }
+
+    CAlbumLayout next = layout;
+    next.songs = songs;
+    std::string strCue = CueSheet::Write(next);
+    if (!tx.NewText(CueSheet::PathFor(layout.strBasePath), strCue)) {
+        strError = tx.GetErrorText() + kLeftAsItWas;
+        return false;
+    }
+
+    // Put everything in place: old files that change move aside, then the new and the
+    // renumbered ones take their names.
+    for (size_t j = 0; j < nOld; ++j)
+        if (!kept[j]) tx.Replace(AlbumFiles::SongPath(layout.strBasePath, static_cast<int32_t>(j + 1)));
+    for (size_t i = 0; i < nNew; ++i) {
+        if (from[i] >= 0 && static_cast<size_t>(from[i]) == i) continue;
+        if (from[i] >= 0)
+            tx.MoveOld(AlbumFiles::SongPath(layout.strBasePath, from[i] + 1), songs[i].strPath);
+        else
+            tx.PlaceNew(songs[i].strPath);
+    }
+    tx.PlaceNew(CueSheet::PathFor(layout.strBasePath));
+    if (!tx.Commit()) {
+        strError = tx.GetErrorText() + kLeftAsItWas;
+        return false;
+    }
+    layout.songs = songs;
+    ++nGeneration;
+    return true;
+}
+
+bool CAlbum::Impl::SaveCue()
+{
+    AlbumFiles::Transaction tx(layout.strBasePath,
+                               [this](const std::string& s) { return Step(s); });
+    const std::string strCuePath = CueSheet::PathFor(layout.strBasePath);
+    if (!tx.NewText(strCuePath, CueSheet::Write(layout))) {
+        strError = tx.GetErrorText();
+        return false;
+    }
+    tx.PlaceNew(strCuePath);
+    if (!tx.Commit()) {
+        strError = tx.GetErrorText();
+        return false;
+    }
+    return true;
+}
+
+// Applies an edit (bForward) or its inverse.
+bool CAlbum::Impl::Apply(const Edit& edit, bool bForward)
+{
+    std::vector<int64_t> starts = Starts();
+    std::vector<std::string> titles;
+    for (const CAlbumSong& song : layout.songs) titles.push_back(song.strTitle);
+    const size_t k = static_cast<size_t>(edit.k);
+    bool bSplit = (edit.kind == EditKind::Split) == bForward;
+    if (edit.kind == EditKind::Move) {
+        starts[k] = bForward ? edit.nAfter : edit.nBefore;
+    } else if (bSplit) {
+        int64_t nAt = edit.kind == EditKind::Split ? edit.nAfter : edit.nBefore;
+        starts.insert(starts.begin() + static_cast<long>(k), nAt);
+        titles.insert(titles.begin() + static_cast<long>(k), edit.strTitle);
+    } else {
+        starts.erase(starts.begin() + static_cast<long>(k));
+        titles.erase(titles.begin() + static_cast<long>(k));
+    }
+    return Relayout(starts, titles);
+}
+
+CAlbum::CAlbum() : m_pImpl(new Impl) {}
+CAlbum::~CAlbum() = default;
+
+bool CAlbum::Open(const std::string& strBasePath)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    CAlbumLayout layout;
+    if (!AlbumFiles::OpenSongs(strBasePath, &layout, &d.strError)) return false;
+    std::string strCueError;
+    CueSheet::Read(CueSheet::PathFor(strBasePath), &layout, &strCueError);
+    d.layout = layout;
+    d.bOpen = true;
+    d.history.clear();
+    d.nDone = 0;
+    ++d.nGeneration;
+    return true;
+}
+
+bool CAlbum::IsOpen() const { return m_pImpl->bOpen; }
+const std::string& CAlbum::GetBasePath() const { return m_pImpl->layout.strBasePath; }
+const CAlbumFormat& CAlbum::GetFormat() const { return m_pImpl->layout.format; }
+int32_t CAlbum::GetSongCount() const { return static_cast<int32_t>(m_pImpl->layout.songs.size()); }
+const std::vector<CAlbumSong>& CAlbum::GetSongs() const { return m_pImpl->layout.songs; }
+const CAlbumInfo& CAlbum::GetInfo() const { return m_pImpl->layout.info; }
+int64_t CAlbum::GetTotalFrames() const { return m_pImpl->layout.TotalFrames(); }
+int64_t CAlbum::GetSongStart(int32_t k) const { return m_pImpl->layout.SongStart(k); }
+CAlbumLayout CAlbum::GetLayout() const { return m_pImpl->layout; }
+uint64_t CAlbum::GetGeneration() const { return m_pImpl->nGeneration; }
+const std::string& CAlbum::GetErrorText() const { return m_pImpl->strError; }
+
+void CAlbum::SetRecordingCheck(std::function<bool()> fnIsRecording)
+{
+    m_pImpl->fnRecording = std::move(fnIsRecording);
+}
+
+void CAlbum::SetFaultHook(std::function<bool(const std::string&)> fnStep)
+{
+    m_pImpl->fnFault = std::move(fnStep);
+}
+
+bool CAlbum::MoveCut(int32_t k, int64_t nFrame)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    const int32_t nSongs = GetSongCount();
+    if (!d.bOpen || k < 1 || k >= nSongs) {
+        d.strError = Printf("There is no cut %d: the album has %d songs.", k, nSongs);
+        return false;
+    }
+    const int64_t nLow = GetSongStart(k), nHigh = GetSongStart(k + 2);
+    if (nFrame <= nLow || nFrame >= nHigh) {
+        d.strError = Printf("Cut %d can only move inside songs %d and %d.", k, k, k + 1);
+        return false;
+    }
+    const int64_t nOld = GetSongStart(k + 1);
+    if (nFrame == nOld) return true;
+    if (!d.CheckRecording()) return false;
+    Edit edit{EditKind::Move, k, nOld, nFrame, {}};
+    if (!d.Apply(edit, true)) return false;
+    d.history.resize(d.nDone);
+    d.history.push_back(edit);
+    d.nDone = d.history.size();
+    return true;
+}
+
+bool CAlbum::Join(int32_t k)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    const int32_t nSongs = GetSongCount();
+    if (!d.bOpen || k < 1 || k >= nSongs) {
+        d.strError = Printf("Cannot join song %d with the next: the album has %d songs.", k,
+                            nSongs);
+        return false;
+    }
+    if (!d.CheckRecording()) return false;
+    Edit edit{EditKind::Join, k, GetSongStart(k + 1), 0,
+              d.layout.songs[static_cast<size_t>(k)].strTitle};
+    if (!d.Apply(edit, true)) return false;
+    d.history.resize(d.nDone);
+    d.history.push_back(edit);
+    d.nDone = d.history.size();
+    return true;
+}
+
+bool CAlbum::Split(int32_t k, int64_t nFrame)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    const int32_t nSongs = GetSongCount();
+    if (!d.bOpen || k < 1 || k > nSongs) {
+        d.strError = Printf("There is no song %d: the album has %d songs.", k, nSongs);
+        return false;
+    }
+    if (nFrame <= GetSongStart(k) || nFrame >= GetSongStart(k + 1)) {
+        d.strError = Printf("Song %d can only be split inside it.", k);
+        return false;
+    }
+    if (!d.CheckRecording()) return false;
+    Edit edit{EditKind::Split, k, 0, nFrame, {}};
+    if (!d.Apply(edit, true)) return false;
+    d.history.resize(d.nDone);
+    d.history.push_back(edit);
+    d.nDone = d.history.size();
+    return true;
+}
+
+bool CAlbum::CanUndo() const { return m_pImpl->nDone > 0; }
+bool CAlbum::CanRedo() const { return m_pImpl->nDone < m_pImpl->history.size(); }
+
+bool CAlbum::Undo()
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    if (!CanUndo()) {
+        d.strError = "There is nothing to undo.";
+        return false;
+    }
+    if (!d.CheckRecording()) return false;
+    Edit& edit = d.history[d.nDone - 1];
+    // The second half of a split keeps the title it was given, for a redo.
+    if (edit.kind == EditKind::Split)
+        edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
+    if (!d.Apply(edit, false)) return false;
+    --d.nDone;
+    return true;
+}
+
+bool CAlbum::Redo()
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    if (!CanRedo()) {
+        d.strError = "There is nothing to redo.";
+        return false;
+    }
+    if (!d.CheckRecording()) return false;
+    Edit& edit = d.history[d.nDone];
+    if (edit.kind == EditKind::Join)
+        edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
+    if (!d.Apply(edit, true)) return false;
+    ++d.nDone;
+    return true;
+}
+
+bool CAlbum::SetTitle(int32_t k, const std::string& strTitle)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    if (!d.bOpen || k < 1 || k > GetSongCount()) {
+        d.strError = Printf("There is no song %d: the album has %d songs.", k, GetSongCount());
+        return false;
+    }
+    std::string strOld = d.layout.songs[static_cast<size_t>(k - 1)].strTitle;
+    d.layout.songs[static_cast<size_t>(k - 1)].strTitle = strTitle;
+    if (!d.SaveCue()) {
+        d.layout.songs[static_cast<size_t>(k - 1)].strTitle = strOld;
+        return false;
+    }
+    ++d.nGeneration;
+    return true;
+}
+
+bool CAlbum::SetInfo(const CAlbumInfo& info)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    if (!d.bOpen) {
+        d.strError = "No album is open.";
+        return false;
+    }
+    CAlbumInfo old = d.layout.info;
+    d.layout.info = info;
+    if (!d.SaveCue()) {
+        d.layout.info = old;
+        return false;
+    }
+    ++d.nGeneration;
+    return true;
+}
+
+int64_t CAlbum::FindSnap(int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh)
+{
+    return Snap::Find(m_pImpl->layout, nFrame, fSeconds, nLow, nHigh);
+}

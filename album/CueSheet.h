@@ -1,0 +1,23 @@
+#pragma once
+// BASE.cue: the titles and album data of an album, one FILE and TRACK per song file.
+
+#include "album/Album.h"
+
+#include <string>
+
+namespace CueSheet {
+
+// "Music/Side A.wav" -> "Music/Side A.cue".
+std::string PathFor(const std::string& strBasePath);
+
+// The cue sheet of a layout: PERFORMER, TITLE and REM DATE for the album, then per song
+// FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER and INDEX 01 00:00:00. Double
+// quotes in texts become single quotes (a cue sheet cannot hold them); line breaks spaces.
+std::string Write(const CAlbumLayout& layout);
+
+// Reads titles (matched to the song files by file name, else by track number) and the
+// album data into the layout. False with a text when there is no readable cue sheet; the
+// layout then keeps what it had.
+bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError);
+
+}  // namespace CueSheet

@@ -1,0 +1,72 @@
+#pragma once
+// Copies of an album's songs in a chosen folder as tagged FLAC or WAV files.
+
+#include "album/Album.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class CExportFormat { Flac, Wav };
+
+struct CExportOptions {
+    std::string strFolder;                // created when missing
+    CExportFormat format = CExportFormat::Flac;
+    CAlbumInfo info;                      // album, artist, year for the tags
+    bool bTrim = false;  // shorten the first song's leading and the last song's trailing
+                         // silence to half a second
+};
+
+// What an export did.
+struct CExportReport {
+    std::vector<std::string> files;  // full paths of the files written, in song order
+    int64_t nClamped = 0;    // float samples beyond full scale, clamped to 24-bit full scale
+    int64_t nTrimmedFrames = 0;  // frames left out by the trim option
+    bool bCancelled = false;
+    std::string strError;    // empty on success; names the file that failed
+};
+
+/**
+ * Writes one file per song of an album layout into a folder, named "NN Title.flac" (or
+ * .wav): NN the two-digit song number, Title the song's title with characters that file
+ * systems refuse replaced ("01 Side A1.flac" for a song without a title). FLAC files carry
+ * TITLE, ARTIST, ALBUM, TRACKNUMBER, TRACKTOTAL and DATE. 8, 16 and 24-bit recordings keep
+ * their width and their exact samples; float recordings become 24-bit, samples beyond full
+ * scale clamped and counted. WAV copies keep the recording's format and bytes.
+ *
+ * Runs on a thread of its own. Each file is written under a hidden temporary name, synced,
+ * and renamed to its final name only when complete, so a cancel or a failure never leaves
+ * a half-written file under a final name (files finished before stay). An existing file of
+ * the same name is replaced.
+ *
+ * Start(), Cancel() and Wait() belong to the owning thread; the getters may be called from
+ * any thread. fnProgress is called on the export's thread about every percent and at the
+ * end; it must return quickly.
+ */
+class CExportJob
+{
+public:
+    CExportJob();
+    ~CExportJob();  // cancels and waits
+    CExportJob(const CExportJob&) = delete;
+    CExportJob& operator=(const CExportJob&) = delete;
+
+    bool Start(const CAlbumLayout& layout, const CExportOptions& options,
+               std::function<void()> fnProgress = {});
+    void Cancel();
+    void Wait();
+
+    bool IsRunning() const;
+    double GetProgress() const;  // 0.0 .. 1.0 over all songs
+    CExportReport GetReport() const;  // complete once IsRunning() is false
+
+    // The file name a song gets: "NN Title.ext" with unsafe characters replaced.
+    static std::string FileName(int32_t nNumber, const std::string& strTitle,
+                                const std::string& strFallback, CExportFormat format);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
