@@ -276,7 +276,9 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
                               std::strerror(errno), kLeftAsItWas);
             return false;
         }
+        errno = 0;
         writer.Create();
+        int nErrno = errno;
         if (!writer.HasError())
             writer.WriteHeader(static_cast<int16_t>(layout.format.nBits), layout.format.nRate,
                                static_cast<int16_t>(layout.format.nChannels), kWriteBuffer);
@@ -287,21 +289,20 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
                 strError = reader.GetErrorText() + kLeftAsItWas;
                 return false;
             }
-            int errnoWrite = 0;
-            int32_t nBytes = static_cast<int32_t>(nGot * layout.format.BytesPerFrame());
-            if (writer.Write(buffer.data(), nBytes) != nBytes) errnoWrite = errno;
-            if (writer.HasError()) {
-                strError = Printf("Cannot write the new %s: %s.%s", songs[i].strPath.c_str(),
-                                  std::strerror(errnoWrite ? errnoWrite : EIO), kLeftAsItWas);
-                return false;
-            }
+            errno = 0;
+            writer.Write(buffer.data(), static_cast<int32_t>(nGot * layout.format.BytesPerFrame()));
+            nErrno = errno;
+            if (writer.HasError()) break;
             nAt += nGot;
         }
-        int errnoCreate = errno;
-        if (!writer.HasError()) writer.Close();
+        if (!writer.HasError()) {
+            errno = 0;
+            writer.Close();
+            nErrno = errno;
+        }
         if (writer.HasError()) {
             strError = Printf("Cannot write the new %s: %s.%s", songs[i].strPath.c_str(),
-                              std::strerror(errnoCreate ? errnoCreate : EIO), kLeftAsItWas);
+                              std::strerror(nErrno ? nErrno : EIO), kLeftAsItWas);
             return false;
         }
         if (!tx.Sync(strTemp, songs[i].strPath)) {
@@ -532,7 +533,7 @@ bool CAlbum::SetTitle(int32_t k, const std::string& strTitle)
         return false;
     }
     std::string strOld = d.layout.songs[static_cast<size_t>(k - 1)].strTitle;
-    d.layout.songs[static_cast<size_t>(k - 1)].strTitle = strTitle;
+    d.layout.songs[static_cast<size_t>(k - 1)].strTitle = CueSheet::Clean(strTitle);
     if (!d.SaveCue()) {
         d.layout.songs[static_cast<size_t>(k - 1)].strTitle = strOld;
         return false;
@@ -550,7 +551,8 @@ bool CAlbum::SetInfo(const CAlbumInfo& info)
         return false;
     }
     CAlbumInfo old = d.layout.info;
-    d.layout.info = info;
+    d.layout.info = {CueSheet::Clean(info.strAlbum), CueSheet::Clean(info.strArtist),
+                     CueSheet::Clean(info.strYear)};
     if (!d.SaveCue()) {
         d.layout.info = old;
         return false;

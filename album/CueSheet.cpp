@@ -12,7 +12,13 @@ namespace CueSheet {
 
 namespace {
 
-std::string Quoted(const std::string& strText)
+std::string Quoted(const std::string& strText) { return "\"" + Clean(strText) + "\""; }
+
+std::string Text(const char* sz) { return sz == nullptr ? std::string() : std::string(sz); }
+
+}  // namespace
+
+std::string Clean(const std::string& strText)
 {
     std::string str;
     for (char c : strText) {
@@ -20,12 +26,8 @@ std::string Quoted(const std::string& strText)
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
         str += c;
     }
-    return "\"" + str + "\"";
+    return str;
 }
-
-std::string Text(const char* sz) { return sz == nullptr ? std::string() : std::string(sz); }
-
-}  // namespace
 
 std::string PathFor(const std::string& strBasePath)
 {

@@ -10,6 +10,10 @@ namespace CueSheet {
 // "Music/Side A.wav" -> "Music/Side A.cue".
 std::string PathFor(const std::string& strBasePath);
 
+// The text as a cue sheet can hold it: double quotes become single quotes, line breaks and
+// tabs spaces.
+std::string Clean(const std::string& strText);
+
 // The cue sheet of a layout: PERFORMER, TITLE and REM DATE for the album, then per song
 // FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER and INDEX 01 00:00:00. Double
 // quotes in texts become single quotes (a cue sheet cannot hold them); line breaks spaces.

@@ -1,0 +1,293 @@
+// The album's edits: samples never lost, duplicated or altered; every failure leaves the
+// files as they were; titles follow their songs into BASE.cue and back.
+
+#include "AlbumTestSupport.h"
+
+#include "album/Album.h"
+#include "capture/WaveFile.h"
+
+#include <sys/mount.h>
+
+using namespace albumtest;
+
+namespace {
+
+std::vector<int64_t> Lengths(const CAlbum& album)
+{
+    std::vector<int64_t> v;
+    for (const CAlbumSong& song : album.GetSongs()) v.push_back(song.nFrames);
+    return v;
+}
+
+// The song files on disk, one after another, are the recording; nothing else but the cue
+// sheet is left in the folder; the album reads back the same from the disk.
+void ExpectAlbumOnDisk(const CAlbum& album, const TempFolder& dir,
+                       const std::vector<uint8_t>& recording)
+{
+    std::vector<uint8_t> all;
+    for (const CAlbumSong& song : album.GetSongs()) {
+        std::vector<uint8_t> bytes = SampleBytes(song.strPath);
+        EXPECT_EQ(static_cast<int64_t>(bytes.size()), song.nFrames * album.GetFormat().BytesPerFrame())
+            << song.strPath;
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_TRUE(all == recording) << "the songs no longer hold the recording";
+    EXPECT_EQ(FolderBytes(dir.path).size(), album.GetSongs().size() + 1) << "stray files";
+
+    CAlbum again;
+    ASSERT_TRUE(again.Open(album.GetBasePath())) << again.GetErrorText();
+    EXPECT_EQ(Lengths(again), Lengths(album));
+    for (int32_t k = 1; k <= album.GetSongCount(); ++k)
+        EXPECT_EQ(again.GetSongs()[k - 1].strTitle, album.GetSongs()[k - 1].strTitle) << k;
+    EXPECT_EQ(again.GetInfo().strArtist, album.GetInfo().strArtist);
+}
+
+}  // namespace
+
+TEST(AlbumEdits, RandomEditsUndosAndRedos_KeepEverySampleInOrder)
+{
+    for (int nBits : {16, 24, 32}) {
+        SCOPED_TRACE("bits " + std::to_string(nBits));
+        std::mt19937 rng(static_cast<unsigned>(nBits));
+        TempFolder dir;
+        const std::string strBase = dir / "Side A.wav";
+        std::vector<uint8_t> recording = MakeAlbum(strBase, {700, 1500, 40, 2300}, nBits, rng);
+        CAlbum album;
+        ASSERT_TRUE(album.Open(strBase)) << album.GetErrorText();
+        ASSERT_TRUE(album.SetInfo({"Album \"One\"", "Artist", "1979"}));
+
+        // The lengths after each edit, to see that undo and redo go back exactly.
+        std::vector<std::vector<int64_t>> states{Lengths(album)};
+        size_t nState = 0;
+        for (int nStep = 0; nStep < 40; ++nStep) {
+            const int32_t nSongs = album.GetSongCount();
+            const int64_t nTotal = album.GetTotalFrames();
+            auto pick = [&](int64_t a, int64_t b) {  // in [a, b]
+                return std::uniform_int_distribution<int64_t>(a, b)(rng);
+            };
+            int nOp = static_cast<int>(pick(0, 5));
+            bool bEdit = false;
+            if (nOp == 0 && nSongs > 1) {
+                int32_t k = static_cast<int32_t>(pick(1, nSongs - 1));
+                int64_t nFrame = pick(album.GetSongStart(k) + 1, album.GetSongStart(k + 2) - 1);
+                bEdit = nFrame != album.GetSongStart(k + 1);
+                ASSERT_TRUE(album.MoveCut(k, nFrame)) << album.GetErrorText();
+            } else if (nOp == 1 && nSongs > 1) {
+                ASSERT_TRUE(album.Join(static_cast<int32_t>(pick(1, nSongs - 1)))) << album.GetErrorText();
+                bEdit = true;
+            } else if (nOp == 2) {
+                int64_t nFrame = pick(1, nTotal - 1);
+                int32_t k = 0;
+                for (int32_t i = 1; i <= nSongs; ++i)
+                    if (album.GetSongStart(i) < nFrame) k = i;
+                if (nFrame < album.GetSongStart(k + 1) && nFrame > album.GetSongStart(k)) {
+                    ASSERT_TRUE(album.Split(k, nFrame)) << album.GetErrorText();
+                    bEdit = true;
+                }
+            } else if (nOp == 3 && album.CanUndo()) {
+                ASSERT_TRUE(album.Undo()) << album.GetErrorText();
+                EXPECT_EQ(Lengths(album), states[--nState]);
+            } else if (nOp == 4 && album.CanRedo()) {
+                ASSERT_TRUE(album.Redo()) << album.GetErrorText();
+                EXPECT_EQ(Lengths(album), states[++nState]);
+            } else if (nOp == 5) {
+                int32_t k = static_cast<int32_t>(pick(1, nSongs));
+                ASSERT_TRUE(album.SetTitle(k, "Song \"" + std::to_string(nStep) + "\" / é"));
+            }
+            if (bEdit) {
+                states.resize(++nState);
+                states.push_back(Lengths(album));
+                EXPECT_FALSE(album.CanRedo());
+            }
+            ExpectAlbumOnDisk(album, dir, recording);
+            if (HasFatalFailure() || HasFailure()) return;
+        }
+        while (album.CanUndo()) ASSERT_TRUE(album.Undo()) << album.GetErrorText();
+        EXPECT_EQ(Lengths(album), (std::vector<int64_t>{700, 1500, 40, 2300}));
+        ExpectAlbumOnDisk(album, dir, recording);
+    }
+}
+
+TEST(AlbumEdits, TitlesFollowTheirSongs_ThroughJoinSplitAndUndo)
+{
+    std::mt19937 rng(7);
+    TempFolder dir;
+    const std::string strBase = dir / "Side B.wav";
+    MakeAlbum(strBase, {100, 200, 300}, 16, rng);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(strBase));
+    for (int32_t k = 1; k <= 3; ++k) ASSERT_TRUE(album.SetTitle(k, "T" + std::to_string(k)));
+    auto titles = [&] {
+        std::string s;
+        for (const CAlbumSong& song : album.GetSongs()) s += "[" + song.strTitle + "]";
+        return s;
+    };
+    ASSERT_TRUE(album.Join(1));
+    EXPECT_EQ(titles(), "[T1][T3]");
+    ASSERT_TRUE(album.Split(2, 350));
+    ASSERT_TRUE(album.SetTitle(3, "Half"));
+    EXPECT_EQ(titles(), "[T1][T3][Half]");
+    ASSERT_TRUE(album.Undo());
+    EXPECT_EQ(titles(), "[T1][T3]");
+    ASSERT_TRUE(album.Redo());
+    EXPECT_EQ(titles(), "[T1][T3][Half]");
+    ASSERT_TRUE(album.Undo());
+    ASSERT_TRUE(album.Undo());
+    EXPECT_EQ(titles(), "[T1][T2][T3]");
+
+    // What another player reads from BASE.cue.
+    std::ifstream in(dir / "Side B.cue");
+    std::string strCue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(strCue.find("FILE \"Side B2.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"T2\"\n"),
+              std::string::npos) << strCue;
+}
+
+TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)
+{
+    // Each edit is failed at each of its steps in turn, then done for real.
+    const char* const kEdits[] = {"move", "join", "split", "undo split", "title"};
+    for (const char* szEdit : kEdits) {
+        for (int nFailAt = 0;; ++nFailAt) {
+            SCOPED_TRACE(std::string(szEdit) + " failing at step " + std::to_string(nFailAt));
+            std::mt19937 rng(3);
+            TempFolder dir;
+            const std::string strBase = dir / "Side A.wav";
+            MakeAlbum(strBase, {1000, 2000, 3000}, 16, rng);
+            CAlbum album;
+            ASSERT_TRUE(album.Open(strBase));
+            ASSERT_TRUE(album.SetTitle(2, "Two"));
+            if (std::string(szEdit) == "undo split") {
+                ASSERT_TRUE(album.Split(3, 4000));
+            }
+            const auto before = FolderBytes(dir.path);
+            const auto lengths = Lengths(album);
+            int nStep = 0;
+            std::string strFailed;
+            album.SetFaultHook([&](const std::string& strStep) {
+                if (nStep++ != nFailAt) return true;
+                strFailed = strStep;
+                return false;
+            });
+            std::string strEdit = szEdit;
+            bool bOk = strEdit == "move"    ? album.MoveCut(1, 1500)
+                       : strEdit == "join"  ? album.Join(1)
+                       : strEdit == "split" ? album.Split(2, 1200)
+                       : strEdit == "title" ? album.SetTitle(1, "One")
+                                            : album.Undo();
+            if (bOk) {
+                EXPECT_GT(nFailAt, 2) << "an edit has more steps than that";
+                break;
+            }
+            EXPECT_EQ(FolderBytes(dir.path), before) << "after failing at: " << strFailed;
+            EXPECT_EQ(Lengths(album), lengths);
+            EXPECT_NE(album.GetErrorText().find("Cannot"), std::string::npos) << album.GetErrorText();
+            if (strEdit != "title") {
+                EXPECT_NE(album.GetErrorText().find("Every file was left as it was."), std::string::npos)
+                    << album.GetErrorText();
+            }
+            // The album still works after the failure.
+            album.SetFaultHook({});
+            EXPECT_TRUE(strEdit == "move"    ? album.MoveCut(1, 1500)
+                        : strEdit == "join"  ? album.Join(1)
+                        : strEdit == "split" ? album.Split(2, 1200)
+                        : strEdit == "title" ? album.SetTitle(1, "One")
+                                             : album.Undo())
+                << album.GetErrorText();
+        }
+    }
+}
+
+TEST(AlbumEdits, FullDiskAndRemovedFolder_FailWithTheSystemsReason)
+{
+    std::mt19937 rng(5);
+    {
+        TempFolder dir;
+        if (::mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=256k") != 0)
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        struct Unmount {
+            std::string s;
+            ~Unmount() { ::umount(s.c_str()); }
+        } unmount{dir.path.string()};
+        const std::string strBase = dir / "Full.wav";
+        MakeAlbum(strBase, {25000, 25000}, 16, rng);  // 200 kB of 256 kB
+        CAlbum album;
+        ASSERT_TRUE(album.Open(strBase));
+        const auto before = FolderBytes(dir.path);
+        EXPECT_FALSE(album.MoveCut(1, 30000));
+        EXPECT_EQ(album.GetErrorText(), "Cannot write the new " + (dir / "Full1.wav") +
+                                            ": No space left on device. Every file was left as it was.");
+        EXPECT_EQ(FolderBytes(dir.path), before);
+    }
+    {
+        TempFolder dir;
+        const std::string strBase = dir / "Gone.wav";
+        MakeAlbum(strBase, {100, 100}, 16, rng);
+        CAlbum album;
+        ASSERT_TRUE(album.Open(strBase));
+        fs::remove_all(dir.path);
+        EXPECT_FALSE(album.Join(1));
+        EXPECT_EQ(album.GetErrorText(), "Cannot write the new " + (dir / "Gone1.wav") +
+                                            ": No such file or directory. Every file was left as it was.");
+        EXPECT_EQ(album.GetSongCount(), 2);
+    }
+}
+
+TEST(AlbumEdits, ARecordingWritingASong_RefusesEdits)
+{
+    std::mt19937 rng(9);
+    TempFolder dir;
+    const std::string strBase = dir / "Live.wav";
+    MakeAlbum(strBase, {100, 100}, 16, rng);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(strBase));
+    const std::string strText = dir / "Live2.wav" +
+                                " is being recorded: its songs cannot be edited until the recording stops.";
+    {
+        CWaveFile recorder;  // as the recorder holds its current song
+        recorder.SetFileName((dir / "Live2.wav").c_str());
+        recorder.Create();
+        recorder.WriteHeader(16, 44100, 2, 0);
+        EXPECT_FALSE(album.Join(1));
+        EXPECT_EQ(album.GetErrorText(), strText);
+        recorder.Close();
+    }
+    bool bRecording = true;
+    album.SetRecordingCheck([&] { return bRecording; });
+    EXPECT_FALSE(album.Split(1, 50));
+    bRecording = false;
+    EXPECT_TRUE(album.Split(1, 50)) << album.GetErrorText();
+}
+
+TEST(AlbumOpen, MissingUnreadableOrMismatchedSongs_AreRefusedNamingTheFile)
+{
+    struct Case {
+        const char* szWhat;
+        std::vector<int> bits;  // per song; 0 = not a sound file, -1 = no file
+        std::string strText;    // with @ for the folder
+    };
+    const Case cases[] = {
+        {"no songs", {}, "There are no songs of @/S.wav: @/S1.wav does not exist."},
+        {"gap", {16, 16, -1, 16},
+         "@/S3.wav is missing, but @/S4.wav exists: the songs must be numbered from 1 without a gap."},
+        {"formats", {16, 24},
+         "@/S2.wav has another format (44100 Hz, 2 channels, 24-bit) than @/S1.wav (44100 Hz, 2 "
+         "channels, 16-bit): the songs of one album share one format."},
+        {"unreadable", {16, 0}, "Cannot read @/S2.wav: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szWhat);
+        TempFolder dir;
+        std::mt19937 rng(1);
+        for (size_t i = 0; i < c.bits.size(); ++i) {
+            std::string strPath = dir / ("S" + std::to_string(i + 1) + ".wav");
+            if (c.bits[i] == 0) std::ofstream(strPath) << "not a sound file at all, not at all";
+            if (c.bits[i] > 0) WriteSong(strPath, RandomFrames(rng, 10, c.bits[i], 2), c.bits[i]);
+        }
+        std::string strText = c.strText;
+        for (size_t n; (n = strText.find('@')) != std::string::npos;)
+            strText.replace(n, 1, dir.path.string());
+        CAlbum album;
+        EXPECT_FALSE(album.Open(dir / "S.wav"));
+        EXPECT_EQ(album.GetErrorText().substr(0, strText.size()), strText);
+    }
+}
