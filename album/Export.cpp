@@ -1,18 +1,254 @@
 #include "album/Export.h"
 
+#include "album/AlbumFiles.h"
+#include "capture/WaveFile.h"
+
+#include <sndfile.h>
+#include <taglib/flacfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int64_t kChunkFrames = 64 * 1024;
+const char kTempSuffix[] = ".cadenzo-part";
+
+// The number of leading (bFromEnd false) or trailing frames of [nFirst, nEnd) in which no
+// sample passes fLevel; -1 when the range cannot be read.
+int64_t SilentFrames(CAlbumReader& reader, int64_t nFirst, int64_t nEnd, float fLevel,
+                     bool bFromEnd, const std::atomic<bool>& bCancel)
+{
+    const int64_t nChannels = reader.GetLayout().format.nChannels;
+    std::vector<float> buffer(static_cast<size_t>(kChunkFrames * nChannels));
+    int64_t nSilent = 0;
+    while (nSilent < nEnd - nFirst && !bCancel) {
+        int64_t nWant = std::min(kChunkFrames, nEnd - nFirst - nSilent);
+        int64_t nAt = bFromEnd ? nEnd - nSilent - nWant : nFirst + nSilent;
+        if (reader.ReadFloat(nAt, nWant, buffer.data()) != nWant) return -1;
+        for (int64_t f = 0; f < nWant; ++f) {
+            int64_t nFrame = bFromEnd ? nWant - 1 - f : f;
+            for (int64_t c = 0; c < nChannels; ++c)
+                if (std::fabs(buffer[static_cast<size_t>(nFrame * nChannels + c)]) > fLevel)
+                    return nSilent + f;
+        }
+        nSilent += nWant;
+    }
+    return nSilent;
+}
+
+}  // namespace
 
 struct CExportJob::Impl {
     std::thread thread;
     std::atomic<bool> bRunning{false};
     std::atomic<bool> bCancel{false};
     std::atomic<double> fProgress{0.0};
-    mutable std::mutex mutex;
+    mutable std::mutex mutex;  // guards report
     CExportReport report;
+
+    void Run(CAlbumLayout layout, CExportOptions options, std::function<void()> fnProgress);
+    bool WriteSong(CAlbumReader& reader, const CAlbumLayout& layout, const CExportOptions& options,
+                   int32_t nSong, int64_t nFirst, int64_t nEnd, const std::string& strTemp,
+                   std::function<void(int64_t)> fnFrames, std::string* pError, int64_t* pClamped);
 };
+
+bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layout,
+                                 const CExportOptions& options, int32_t nSong, int64_t nFirst,
+                                 int64_t nEnd, const std::string& strTemp,
+                                 std::function<void(int64_t)> fnFrames, std::string* pError,
+                                 int64_t* pClamped)
+{
+    const CAlbumFormat& format = layout.format;
+    const int64_t nChannels = format.nChannels;
+    if (options.format == CExportFormat::Wav) {
+        // The recording's own bytes, through the recorder's writer.
+        CWaveFile writer;
+        writer.SetFileName(strTemp.c_str());
+        errno = 0;
+        writer.Create();
+        int nErrno = errno;
+        if (!writer.HasError())
+            writer.WriteHeader(static_cast<int16_t>(format.nBits), format.nRate,
+                               static_cast<int16_t>(nChannels), 1024 * 1024);
+        std::vector<uint8_t> bytes(static_cast<size_t>(kChunkFrames * format.BytesPerFrame()));
+        for (int64_t nAt = nFirst; !writer.HasError() && nAt < nEnd && !bCancel;) {
+            int64_t nWant = std::min(kChunkFrames, nEnd - nAt);
+            if (reader.ReadRaw(nAt, nWant, bytes.data()) != nWant) {
+                *pError = reader.GetErrorText();
+                return false;
+            }
+            errno = 0;
+            writer.Write(bytes.data(), static_cast<int32_t>(nWant * format.BytesPerFrame()));
+            nErrno = errno;
+            nAt += nWant;
+            fnFrames(nWant);
+        }
+        if (!writer.HasError()) {
+            errno = 0;
+            writer.Close();
+            nErrno = errno;
+        }
+        if (writer.HasError()) {
+            *pError = std::string("Cannot write ") + strTemp + ": " + std::strerror(nErrno ? nErrno : EIO) + ".";
+            return false;
+        }
+        return true;
+    }
+
+    // FLAC: integer recordings keep their width, float ones become 24-bit.
+    const int32_t nOutBits = format.bFloat ? 24 : format.nBits;
+    SF_INFO info{};
+    info.samplerate = format.nRate;
+    info.channels = format.nChannels;
+    info.format = SF_FORMAT_FLAC | (nOutBits == 8 ? SF_FORMAT_PCM_S8
+                                    : nOutBits == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+    SNDFILE* pOut = sf_open(strTemp.c_str(), SFM_WRITE, &info);
+    if (pOut == nullptr) {
+        *pError = std::string("Cannot write ") + strTemp + ": " + sf_strerror(nullptr) + ".";
+        return false;
+    }
+    const CAlbumSong& song = layout.songs[static_cast<size_t>(nSong - 1)];
+    const std::string strNumber = std::to_string(nSong);
+    if (!song.strTitle.empty()) sf_set_string(pOut, SF_STR_TITLE, song.strTitle.c_str());
+    if (!options.info.strArtist.empty()) sf_set_string(pOut, SF_STR_ARTIST, options.info.strArtist.c_str());
+    if (!options.info.strAlbum.empty()) sf_set_string(pOut, SF_STR_ALBUM, options.info.strAlbum.c_str());
+    if (!options.info.strYear.empty()) sf_set_string(pOut, SF_STR_DATE, options.info.strYear.c_str());
+    sf_set_string(pOut, SF_STR_TRACKNUMBER, strNumber.c_str());
+
+    const double fScale = std::ldexp(1.0, nOutBits - 1);  // full scale in output units
+    const int nShift = 32 - nOutBits;                      // libsndfile's ints are left-justified
+    std::vector<float> in(static_cast<size_t>(kChunkFrames * nChannels));
+    std::vector<int> out(in.size());
+    bool bOk = true;
+    for (int64_t nAt = nFirst; bOk && nAt < nEnd && !bCancel;) {
+        int64_t nWant = std::min(kChunkFrames, nEnd - nAt);
+        if (reader.ReadFloat(nAt, nWant, in.data()) != nWant) {
+            *pError = reader.GetErrorText();
+            bOk = false;
+            break;
+        }
+        for (size_t i = 0; i < static_cast<size_t>(nWant * nChannels); ++i) {
+            double v = std::nearbyint(static_cast<double>(in[i]) * fScale);
+            if (v > fScale - 1.0 || v < -fScale || std::isnan(v)) {
+                if (in[i] > 1.0f || in[i] < -1.0f) ++*pClamped;
+                v = std::isnan(v) ? 0.0 : std::clamp(v, -fScale, fScale - 1.0);
+            }
+            out[i] = static_cast<int>(static_cast<uint32_t>(static_cast<int32_t>(v)) << nShift);
+        }
+        if (sf_writef_int(pOut, out.data(), nWant) != nWant) {
+            *pError = std::string("Cannot write ") + strTemp + ": " + sf_strerror(pOut) + ".";
+            bOk = false;
+        }
+        nAt += nWant;
+        fnFrames(nWant);
+    }
+    if (sf_close(pOut) != 0 && bOk) {
+        *pError = std::string("Cannot write ") + strTemp + ".";
+        bOk = false;
+    }
+    if (!bOk || bCancel) return bOk;
+
+    // TRACKTOTAL is not among libsndfile's strings.
+    TagLib::FLAC::File file(strTemp.c_str());
+    TagLib::Ogg::XiphComment* pTags = file.isValid() ? file.xiphComment(true) : nullptr;
+    if (pTags == nullptr) {
+        *pError = "Cannot tag " + strTemp + ".";
+        return false;
+    }
+    pTags->addField("TRACKTOTAL", TagLib::String(std::to_string(layout.songs.size())), true);
+    if (!file.save()) {
+        *pError = "Cannot tag " + strTemp + ".";
+        return false;
+    }
+    return true;
+}
+
+void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
+                           std::function<void()> fnProgress)
+{
+    CAlbumReader reader(layout);
+    CExportReport result;
+    const int32_t nSongs = static_cast<int32_t>(layout.songs.size());
+    const int64_t nTotal = layout.TotalFrames();
+    int64_t nLead = 0, nTrail = 0;
+    if (options.bTrim) {
+        // Leading silence of the first song and trailing silence of the last, down to half
+        // a second each.
+        const float fLevel = static_cast<float>(std::pow(10.0, options.fTrimLevelDb / 20.0));
+        const int64_t nKeep = layout.format.nRate / 2;
+        int64_t nSilent = SilentFrames(reader, 0, layout.SongStart(2), fLevel, false, bCancel);
+        if (nSilent > nKeep) nLead = nSilent - nKeep;
+        nSilent = SilentFrames(reader, layout.SongStart(nSongs), nTotal, fLevel, true, bCancel);
+        if (nSilent > nKeep) nTrail = nSilent - nKeep;
+        if (nSongs == 1 && nLead + nTrail >= nTotal) nTrail = 0;  // all silence: keep it
+        result.nTrimmedFrames = nLead + nTrail;
+    }
+    const int64_t nToWrite = std::max<int64_t>(1, nTotal - nLead - nTrail);
+    int64_t nWritten = 0;
+    int nLastPercent = -1;
+    auto onFrames = [&](int64_t n) {
+        nWritten += n;
+        fProgress = static_cast<double>(nWritten) / static_cast<double>(nToWrite);
+        int nPercent = static_cast<int>(fProgress * 100.0);
+        if (nPercent != nLastPercent) {
+            nLastPercent = nPercent;
+            if (fnProgress) fnProgress();
+        }
+    };
+
+    for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
+        const CAlbumSong& song = layout.songs[static_cast<size_t>(k - 1)];
+        std::string strStem = AlbumFiles::FileName(song.strPath);
+        strStem = strStem.substr(0, strStem.find_last_of('.'));
+        const std::string strFinal =
+            (fs::path(options.strFolder) / FileName(k, song.strTitle, strStem, options.format)).string();
+        const std::string strTemp =
+            (fs::path(options.strFolder) / ("." + fs::path(strFinal).filename().string() + kTempSuffix))
+                .string();
+        int64_t nFirst = layout.SongStart(k), nEnd = layout.SongStart(k + 1);
+        if (k == 1) nFirst += nLead;
+        if (k == nSongs) nEnd -= nTrail;
+        int64_t nClamped = 0;
+        std::string strError;
+        bool bOk = WriteSong(reader, layout, options, k, nFirst, nEnd, strTemp, onFrames, &strError,
+                             &nClamped);
+        if (bOk && !bCancel) {
+            int fd = ::open(strTemp.c_str(), O_RDONLY | O_CLOEXEC);
+            bOk = fd >= 0 && ::fsync(fd) == 0;
+            if (fd >= 0) ::close(fd);
+            if (bOk) bOk = ::rename(strTemp.c_str(), strFinal.c_str()) == 0;
+            if (!bOk) strError = "Cannot write " + strFinal + ": " + std::strerror(errno) + ".";
+        }
+        if (!bOk || bCancel) ::unlink(strTemp.c_str());
+        std::lock_guard<std::mutex> lock(mutex);
+        result.nClamped += nClamped;
+        if (bOk && !bCancel) result.files.push_back(strFinal);
+        if (!bOk) result.strError = strError;
+        report = result;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        result.bCancelled = bCancel && result.strError.empty() &&
+                            static_cast<int32_t>(result.files.size()) < nSongs;
+        report = result;
+    }
+    bRunning = false;
+    if (fnProgress) fnProgress();
+}
 
 CExportJob::CExportJob() : m_pImpl(new Impl) {}
 
@@ -22,14 +258,30 @@ CExportJob::~CExportJob()
     Wait();
 }
 
-bool CExportJob::Start(const CAlbumLayout& /*layout*/, const CExportOptions& /*options*/,
+bool CExportJob::Start(const CAlbumLayout& layout, const CExportOptions& options,
                        std::function<void()> fnProgress)
 {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    m_pImpl->report = CExportReport{};
-    m_pImpl->report.strError = "Export is not available yet.";
-    if (fnProgress) fnProgress();
-    return false;
+    Impl& d = *m_pImpl;
+    if (d.bRunning) return false;
+    Wait();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.report = CExportReport{};
+    if (layout.songs.empty()) {
+        d.report.strError = "There are no songs to export.";
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(options.strFolder, ec);
+    if (ec || !fs::is_directory(options.strFolder)) {
+        d.report.strError = "Cannot create the folder " + options.strFolder + ": " +
+                            (ec ? ec.message() : std::string("a file of that name is in the way")) + ".";
+        return false;
+    }
+    d.bCancel = false;
+    d.fProgress = 0.0;
+    d.bRunning = true;
+    d.thread = std::thread(&Impl::Run, &d, layout, options, std::move(fnProgress));
+    return true;
 }
 
 void CExportJob::Cancel() { m_pImpl->bCancel = true; }
@@ -58,7 +310,13 @@ std::string CExportJob::FileName(int32_t nNumber, const std::string& strTitle,
                     c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
         strSafe += bBad ? '_' : static_cast<char>(c);
     }
+    // Names ending in a dot or a space are refused by some file systems.
     while (!strSafe.empty() && (strSafe.back() == ' ' || strSafe.back() == '.')) strSafe.pop_back();
+    if (strSafe.size() > 200) {  // within a file system's 255 bytes, no half character
+        size_t n = 200;
+        while (n > 0 && (static_cast<unsigned char>(strSafe[n]) & 0xC0) == 0x80) --n;
+        strSafe.resize(n);
+    }
     char szNumber[16];
     std::snprintf(szNumber, sizeof szNumber, "%02d", nNumber);
     std::string strFile = szNumber;

@@ -17,6 +17,7 @@ struct CExportOptions {
     CAlbumInfo info;                      // album, artist, year for the tags
     bool bTrim = false;  // shorten the first song's leading and the last song's trailing
                          // silence to half a second
+    double fTrimLevelDb = -50.0;  // dB re full scale at or below which a sample is silent
 };
 
 // What an export did.

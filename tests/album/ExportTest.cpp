@@ -1,0 +1,159 @@
+// Export: FLAC that decodes to the recording's samples, tags, names, clamping, trimming,
+// and a cancel that leaves no half-written file.
+
+#include "AlbumTestSupport.h"
+
+#include "album/Export.h"
+
+#include <taglib/flacfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <cmath>
+
+using namespace albumtest;
+
+namespace {
+
+CExportReport RunExport(const CAlbum& album, const CExportOptions& options)
+{
+    CExportJob job;
+    EXPECT_TRUE(job.Start(album.GetLayout(), options)) << job.GetReport().strError;
+    job.Wait();
+    EXPECT_FALSE(job.IsRunning());
+    EXPECT_EQ(job.GetReport().strError, "");
+    return job.GetReport();
+}
+
+}  // namespace
+
+TEST(AlbumExport, SixteenBitFlac_DecodesToTheSameSamplesWithTags)
+{
+    std::mt19937 rng(11);
+    TempFolder dir;
+    const std::string strBase = dir / "Side A.wav";
+    std::vector<uint8_t> all = MakeAlbum(strBase, {3000, 70000, 500}, 16, rng);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(strBase));
+    ASSERT_TRUE(album.SetTitle(1, "Intro: \"Why?\" / <Now>"));
+    ASSERT_TRUE(album.SetTitle(2, "Café"));
+
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    options.info = {"The Album", "The Artist", "1979"};
+    CExportReport report = RunExport(album, options);
+    ASSERT_EQ(report.files, (std::vector<std::string>{dir / "out/01 Intro_ 'Why_' _ _Now_.flac",
+                                                      dir / "out/02 Café.flac",
+                                                      dir / "out/03 Side A3.flac"}));
+    EXPECT_EQ(FolderBytes(dir.path / "out").size(), 3u);
+
+    std::vector<uint8_t> decoded;
+    for (size_t i = 0; i < report.files.size(); ++i) {
+        SF_INFO info{};
+        SNDFILE* p = sf_open(report.files[i].c_str(), SFM_READ, &info);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        std::vector<int16_t> samples(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_short(p, samples.data(), info.frames);
+        sf_close(p);
+        auto* b = reinterpret_cast<const uint8_t*>(samples.data());
+        decoded.insert(decoded.end(), b, b + samples.size() * 2);
+
+        TagLib::FLAC::File file(report.files[i].c_str());
+        const TagLib::Ogg::FieldListMap& tags = file.xiphComment()->fieldListMap();
+        auto tag = [&](const char* sz) {
+            return tags.contains(sz) ? tags[sz].toString().to8Bit(true) : std::string("(none)");
+        };
+        EXPECT_EQ(tag("TITLE"), album.GetSongs()[i].strTitle.empty() ? "(none)" : album.GetSongs()[i].strTitle);
+        EXPECT_EQ(tag("ARTIST"), "The Artist");
+        EXPECT_EQ(tag("ALBUM"), "The Album");
+        EXPECT_EQ(tag("DATE"), "1979");
+        EXPECT_EQ(tag("TRACKNUMBER"), std::to_string(i + 1));
+        EXPECT_EQ(tag("TRACKTOTAL"), "3");
+    }
+    EXPECT_TRUE(decoded == all);
+}
+
+TEST(AlbumExport, FloatBeyondFullScale_Becomes24BitClampedAndCounted)
+{
+    std::mt19937 rng(12);
+    TempFolder dir;
+    const std::string strBase = dir / "Loud.wav";
+    std::vector<uint8_t> bytes = RandomFrames(rng, 5000, 32, 2, 1.5f);
+    WriteSong(dir / "Loud1.wav", bytes, 32);
+    std::vector<float> source(bytes.size() / 4);
+    std::memcpy(source.data(), bytes.data(), bytes.size());
+    int64_t nBeyond = std::count_if(source.begin(), source.end(),
+                                    [](float f) { return f > 1.0f || f < -1.0f; });
+    ASSERT_GT(nBeyond, 1000);
+
+    CAlbum album;
+    ASSERT_TRUE(album.Open(strBase));
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    CExportReport report = RunExport(album, options);
+    EXPECT_EQ(report.nClamped, nBeyond);
+    ASSERT_EQ(report.files.size(), 1u);
+    SF_INFO info{};
+    SNDFILE* p = sf_open(report.files[0].c_str(), SFM_READ, &info);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    std::vector<int> decoded(source.size());
+    sf_readf_int(p, decoded.data(), info.frames);
+    sf_close(p);
+    for (size_t i = 0; i < source.size(); ++i) {
+        double v = std::clamp(std::nearbyint(source[i] * 8388608.0), -8388608.0, 8388607.0);
+        ASSERT_EQ(decoded[i] >> 8, static_cast<int>(v)) << "sample " << i << " of " << source[i];
+    }
+}
+
+TEST(AlbumExport, TrimmedWav_KeepsHalfASecondOfTheOuterSilences)
+{
+    std::mt19937 rng(13);
+    TempFolder dir;
+    const int64_t nRate = 44100;
+    // Song 1: 2 s of silence, then sound; song 2: sound, then 3 s of silence.
+    std::vector<uint8_t> song1(static_cast<size_t>(2 * nRate * 4), 0);
+    std::vector<uint8_t> loud = RandomFrames(rng, 1000, 16, 2);
+    for (size_t i = 1; i < loud.size(); i += 2) loud[i] |= 0x40;  // well above the trim level
+    song1.insert(song1.end(), loud.begin(), loud.end());
+    std::vector<uint8_t> song2 = loud;
+    song2.resize(song2.size() + static_cast<size_t>(3 * nRate * 4), 0);
+    WriteSong(dir / "T1.wav", song1, 16);
+    WriteSong(dir / "T2.wav", song2, 16);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(dir / "T.wav"));
+
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    options.format = CExportFormat::Wav;
+    options.bTrim = true;
+    CExportReport report = RunExport(album, options);
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.nTrimmedFrames, (2 * nRate - nRate / 2) + (3 * nRate - nRate / 2));
+    EXPECT_TRUE(SampleBytes(report.files[0]) ==
+                std::vector<uint8_t>(song1.begin() + (2 * nRate - nRate / 2) * 4, song1.end()));
+    EXPECT_TRUE(SampleBytes(report.files[1]) ==
+                std::vector<uint8_t>(song2.begin(), song2.end() - (3 * nRate - nRate / 2) * 4));
+}
+
+TEST(AlbumExport, Cancelled_LeavesNoHalfWrittenFile)
+{
+    std::mt19937 rng(14);
+    TempFolder dir;
+    MakeAlbum(dir / "C.wav", {300000, 1000}, 16, rng);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(dir / "C.wav"));
+    for (CExportFormat format : {CExportFormat::Flac, CExportFormat::Wav}) {
+        CExportJob job;
+        CExportOptions options;
+        options.strFolder = dir / "out";
+        options.format = format;
+        ASSERT_TRUE(job.Start(album.GetLayout(), options, [&job] { job.Cancel(); }));
+        job.Wait();
+        CExportReport report = job.GetReport();
+        EXPECT_TRUE(report.bCancelled);
+        EXPECT_TRUE(report.files.empty());
+        EXPECT_LT(job.GetProgress(), 1.0);
+        EXPECT_TRUE(FolderBytes(dir.path / "out").empty());
+    }
+}
