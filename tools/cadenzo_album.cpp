@@ -1,0 +1,184 @@
+// cadenzo-album: the songs of a recording on the command line. Lists them, moves, joins and
+// splits cuts, gives titles and exports, through the same album library as the window.
+//
+// Exit status: 0 on success, 1 when an edit, the album or the export fails, 2 on a bad
+// argument.
+
+#include "album/Album.h"
+#include "album/Export.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char* const kProgram = "cadenzo-album";
+const char kUsage[] =
+    "Usage: cadenzo-album list BASE.wav\n"
+    "       cadenzo-album move BASE.wav K SECONDS     move cut K (between songs K and K+1)\n"
+    "                                                 by SECONDS, + later, - earlier\n"
+    "       cadenzo-album join BASE.wav K             join song K with song K+1\n"
+    "       cadenzo-album split BASE.wav K SECONDS    split song K that far into it\n"
+    "       cadenzo-album title BASE.wav K TEXT       give song K a title\n"
+    "       cadenzo-album export BASE.wav DIR [--flac|--wav] [--artist A] [--album B]\n"
+    "                                         [--year Y] [--trim]\n";
+
+volatile std::sig_atomic_t g_bInterrupted = 0;
+void OnInterrupt(int) { g_bInterrupted = 1; }
+
+int BadArgument(const std::string& strText)
+{
+    std::fprintf(stderr, "%s: %s\n%s", kProgram, strText.c_str(), kUsage);
+    return 2;
+}
+
+int Fail(const std::string& strText)
+{
+    std::fprintf(stderr, "%s: %s\n", kProgram, strText.c_str());
+    return 1;
+}
+
+// "mm:ss.cc" of a frame count.
+std::string Clock(int64_t nFrames, int32_t nRate)
+{
+    if (nRate <= 0) return "00:00.00";
+    int64_t nCentis = nFrames * 100 / nRate;
+    char sz[48];
+    std::snprintf(sz, sizeof sz, "%02lld:%02lld.%02lld", static_cast<long long>(nCentis / 6000),
+                  static_cast<long long>(nCentis / 100 % 60), static_cast<long long>(nCentis % 100));
+    return sz;
+}
+
+bool ParseNumber(const std::string& str, int32_t* pValue)
+{
+    char* pEnd = nullptr;
+    long n = std::strtol(str.c_str(), &pEnd, 10);
+    if (str.empty() || *pEnd != '\0' || n < 1 || n > 1000000) return false;
+    *pValue = static_cast<int32_t>(n);
+    return true;
+}
+
+bool ParseSeconds(const std::string& str, double* pValue)
+{
+    char* pEnd = nullptr;
+    double f = std::strtod(str.c_str(), &pEnd);
+    if (str.empty() || *pEnd != '\0' || !std::isfinite(f) || std::fabs(f) > 1e7) return false;
+    *pValue = f;
+    return true;
+}
+
+void List(const CAlbum& album)
+{
+    const CAlbumInfo& info = album.GetInfo();
+    if (!info.strAlbum.empty()) std::printf("Album:  %s\n", info.strAlbum.c_str());
+    if (!info.strArtist.empty()) std::printf("Artist: %s\n", info.strArtist.c_str());
+    if (!info.strYear.empty()) std::printf("Year:   %s\n", info.strYear.c_str());
+    const int32_t nRate = album.GetFormat().nRate;
+    std::printf("Song  Start     Length    Title\n");
+    for (int32_t k = 1; k <= album.GetSongCount(); ++k) {
+        const CAlbumSong& song = album.GetSongs()[static_cast<size_t>(k - 1)];
+        std::printf("%4d  %s  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
+                    Clock(song.nFrames, nRate).c_str(), song.strTitle.c_str());
+    }
+}
+
+int Export(const CAlbum& album, const std::vector<std::string>& args)
+{
+    CExportOptions options;
+    options.strFolder = args[3];
+    options.info = album.GetInfo();
+    for (size_t i = 4; i < args.size(); ++i) {
+        const std::string& str = args[i];
+        auto value = [&](std::string* pValue) {
+            if (i + 1 >= args.size()) return false;
+            *pValue = args[++i];
+            return true;
+        };
+        if (str == "--flac") options.format = CExportFormat::Flac;
+        else if (str == "--wav") options.format = CExportFormat::Wav;
+        else if (str == "--trim") options.bTrim = true;
+        else if (str == "--artist") { if (!value(&options.info.strArtist)) return BadArgument("--artist needs a value."); }
+        else if (str == "--album") { if (!value(&options.info.strAlbum)) return BadArgument("--album needs a value."); }
+        else if (str == "--year") { if (!value(&options.info.strYear)) return BadArgument("--year needs a value."); }
+        else return BadArgument("Unknown option " + str + ".");
+    }
+    CExportJob job;
+    if (!job.Start(album.GetLayout(), options)) return Fail(job.GetReport().strError);
+    const bool bBar = ::isatty(STDERR_FILENO);
+    while (job.IsRunning()) {
+        if (g_bInterrupted) job.Cancel();
+        if (bBar) std::fprintf(stderr, "\rExporting %3d%%", static_cast<int>(job.GetProgress() * 100.0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    job.Wait();
+    if (bBar) std::fprintf(stderr, "\r%20s\r", "");
+    CExportReport report = job.GetReport();
+    for (const std::string& strFile : report.files) std::printf("%s\n", strFile.c_str());
+    if (report.nClamped > 0)
+        std::printf("%lld samples beyond full scale were clamped.\n",
+                    static_cast<long long>(report.nClamped));
+    if (!report.strError.empty()) return Fail(report.strError);
+    if (report.bCancelled) return Fail("The export was cancelled; the files above are complete.");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv, argv + argc);
+    if (args.size() < 3) return BadArgument(args.size() < 2 ? "A command is needed." : "BASE.wav is needed.");
+    const std::string& strVerb = args[1];
+    struct Verb {
+        const char* szName;
+        size_t nArgs;  // after the verb, BASE.wav included
+    };
+    const Verb verbs[] = {{"list", 1}, {"move", 3}, {"join", 2}, {"split", 3}, {"title", 3}, {"export", 2}};
+    const Verb* pVerb = nullptr;
+    for (const Verb& verb : verbs)
+        if (strVerb == verb.szName) pVerb = &verb;
+    if (pVerb == nullptr) return BadArgument("Unknown command " + strVerb + ".");
+    if (strVerb == "export" ? args.size() < 4 : args.size() != pVerb->nArgs + 2)
+        return BadArgument("Wrong number of arguments for " + strVerb + ".");
+    int32_t k = 0;
+    double fSeconds = 0.0;
+    if (pVerb->nArgs >= 2 && strVerb != "export" && !ParseNumber(args[3], &k))
+        return BadArgument("K must be a song or cut number from 1: " + args[3] + ".");
+    if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(args[4], &fSeconds))
+        return BadArgument("SECONDS must be a number: " + args[4] + ".");
+
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    CAlbum album;
+    if (!album.Open(args[2])) return Fail(album.GetErrorText());
+    const int32_t nRate = album.GetFormat().nRate;
+    const int64_t nFrames = std::llround(fSeconds * nRate);
+    bool bOk = true;
+    if (strVerb == "list") {
+        List(album);
+    } else if (strVerb == "move") {
+        bOk = album.MoveCut(k, k < album.GetSongCount() ? album.GetSongStart(k + 1) + nFrames : 0);
+        if (bOk) std::printf("Cut %d is at %s.\n", k, Clock(album.GetSongStart(k + 1), nRate).c_str());
+    } else if (strVerb == "join") {
+        bOk = album.Join(k);
+        if (bOk) std::printf("Songs %d and %d are song %d; the album has %d songs.\n", k, k + 1, k,
+                             album.GetSongCount());
+    } else if (strVerb == "split") {
+        bOk = album.Split(k, k <= album.GetSongCount() ? album.GetSongStart(k) + nFrames : 0);
+        if (bOk) std::printf("Song %d starts at %s; the album has %d songs.\n", k + 1,
+                             Clock(album.GetSongStart(k + 1), nRate).c_str(), album.GetSongCount());
+    } else if (strVerb == "title") {
+        bOk = album.SetTitle(k, args[4]);
+    } else {
+        return Export(album, args);
+    }
+    return bOk ? 0 : Fail(album.GetErrorText());
+}
