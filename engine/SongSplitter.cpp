@@ -4,6 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 // Stored form of the gap rules: slider positions in steps of 1/1764 s (Gap Size),
@@ -230,6 +234,30 @@ int32_t CSongSplitter::GetClipped(int ch) const { return ch == 0 || ch == 1 ? m_
 
 namespace {
 
+// While it lives, floating-point results too small for a normal float (below 1.2e-38 of
+// full scale, about -758 dB) become 0 and such inputs count as 0. After a loud passage
+// ends in digital silence the DC-block and click filters' states decay into that range
+// and stay there, and arithmetic on them is many times slower than on ordinary numbers.
+// Nothing audible or stored in 16 bits depends on values that small: 16-bit samples are
+// written truncated to whole units, and peaks, mean squares and the gap threshold all
+// lie far above it. A float recording with DC Block on stores 0 where it would otherwise
+// store such a value in its silences. The caller's mode is restored on the way out.
+class FlushTinyToZero
+{
+public:
+#if defined(__SSE2__) || defined(_M_X64)
+    FlushTinyToZero() : m_saved(_mm_getcsr()) { _mm_setcsr(m_saved | kFlushToZero | kDenormalsAreZero); }
+    ~FlushTinyToZero() { _mm_setcsr(m_saved); }
+
+private:
+    static const unsigned kFlushToZero = 0x8000;
+    static const unsigned kDenormalsAreZero = 0x0040;
+    unsigned m_saved;
+#else
+    FlushTinyToZero() {}  // other processors: the mode stays as the caller set it
+#endif
+};
+
 // Everything the per-sample loop reads and writes, kept in locals so the compiler can
 // hold it in registers; copied back to the splitter after the buffer.
 struct LoopState {
@@ -336,6 +364,7 @@ void CSongSplitter::ProcessBuffer(void* samples, int32_t byteCount, int32_t* cut
                                   int32_t* cutOffset, int32_t* endReached)
 {
     ClearError();
+    const FlushTinyToZero flushTiny;
     const bool b16 = m_nBitsPerSample == 16;
 
     LoopState st;
