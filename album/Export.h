@@ -42,9 +42,9 @@ struct CExportReport {
  * a half-written file under a final name (files finished before stay). An existing file of
  * the same name is replaced.
  *
- * Start(), Cancel() and Wait() belong to the owning thread; the getters may be called from
- * any thread. fnProgress is called on the export's thread about every percent and at the
- * end; it must return quickly.
+ * Start() and Wait() belong to the owning thread; Cancel() and the getters may be called
+ * from any thread, the progress function included. fnProgress is called on the export's
+ * thread about every percent and at the end; it must return quickly.
  */
 class CExportJob
 {

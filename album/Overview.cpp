@@ -24,18 +24,41 @@ struct COverview::Impl {
     void Run(CAlbumLayout layout, int32_t nColumns, std::function<void()> fnProgress);
 };
 
+namespace {
+
+// The range of samples [p, pEnd) merged into fMin/fMax, full scale 1.0. 16-bit and float
+// samples are scanned as they are on disk (the common formats, and the fast way through an
+// hour of audio); other widths arrive as floats.
+template <typename T>
+void Merge(const T* p, const T* pEnd, float fScale, float* pMin, float* pMax)
+{
+    if (p >= pEnd) return;
+    T lo = *p, hi = *p;
+    for (; p < pEnd; ++p) {
+        lo = *p < lo ? *p : lo;
+        hi = *p > hi ? *p : hi;
+    }
+    *pMin = std::min(*pMin, static_cast<float>(lo) * fScale);
+    *pMax = std::max(*pMax, static_cast<float>(hi) * fScale);
+}
+
+}  // namespace
+
 void COverview::Impl::Run(CAlbumLayout layout, int32_t nColumns, std::function<void()> fnProgress)
 {
     CAlbumReader reader(layout);
     const int64_t nChannels = std::max(1, layout.format.nChannels);
-    std::vector<float> buffer(static_cast<size_t>(kChunkFrames * nChannels));
+    const bool b16 = !layout.format.bFloat && layout.format.nBits == 16;
+    const bool bRawFloat = layout.format.bFloat && layout.format.nBits == 32;
+    std::vector<float> floats(static_cast<size_t>(kChunkFrames * nChannels));
+    std::vector<int16_t> shorts(b16 ? floats.size() : 0);
     auto boundary = [&](int64_t i) {
         return nFirst + static_cast<int64_t>((static_cast<__int128>(i) * nCount) / nColumns);
     };
     int32_t nCol = 0;
     int64_t nColEnd = boundary(1);
-    float fMin = 0.0f, fMax = 0.0f;
-    bool bAny = false;
+    // The column being gathered; starts "empty" (min above max).
+    float fMin = 2.0f, fMax = -2.0f;
     int nLastPercent = -1;
     const int64_t nEnd = nFirst + nCount;
     for (int64_t nPos = nFirst; nPos < nEnd && nCol < nColumns;) {
@@ -44,38 +67,40 @@ void COverview::Impl::Run(CAlbumLayout layout, int32_t nColumns, std::function<v
             break;
         }
         int64_t nWant = std::min(kChunkFrames, nEnd - nPos);
-        int64_t nGot = reader.ReadFloat(nPos, nWant, buffer.data());
+        int64_t nGot = b16 ? reader.ReadRaw(nPos, nWant, shorts.data())
+                       : bRawFloat ? reader.ReadRaw(nPos, nWant, floats.data())
+                                   : reader.ReadFloat(nPos, nWant, floats.data());
         if (nGot < nWant) {
             if (!reader.GetErrorText().empty()) {
                 std::lock_guard<std::mutex> lock(mutex);
                 strError = reader.GetErrorText();
                 break;
             }
-            std::fill(buffer.begin() + nGot * nChannels, buffer.begin() + nWant * nChannels, 0.0f);
+            // Past the end of the recording: silence.
+            std::fill(floats.begin() + nGot * nChannels, floats.begin() + nWant * nChannels, 0.0f);
+            if (b16)
+                std::fill(shorts.begin() + nGot * nChannels, shorts.begin() + nWant * nChannels, 0);
         }
-        const float* p = buffer.data();
         int64_t nAt = nPos;
         while (nAt < nPos + nWant) {
             int64_t nStop = std::min(nColEnd, nPos + nWant);
-            const float* pEnd = p + (nStop - nAt) * nChannels;
-            if (p < pEnd && !bAny) {
-                fMin = fMax = *p;
-                bAny = true;
-            }
-            for (; p < pEnd; ++p) {
-                fMin = std::min(fMin, *p);
-                fMax = std::max(fMax, *p);
-            }
+            size_t nFrom = static_cast<size_t>((nAt - nPos) * nChannels);
+            size_t nTo = static_cast<size_t>((nStop - nPos) * nChannels);
+            if (b16)
+                Merge(shorts.data() + nFrom, shorts.data() + nTo, 1.0f / 32768.0f, &fMin, &fMax);
+            else
+                Merge(floats.data() + nFrom, floats.data() + nTo, 1.0f, &fMin, &fMax);
             nAt = nStop;
             while (nAt >= nColEnd && nCol < nColumns) {
                 {
                     std::lock_guard<std::mutex> lock(mutex);
-                    columns[static_cast<size_t>(nCol)] = {fMin, fMax};
+                    columns[static_cast<size_t>(nCol)] =
+                        fMin <= fMax ? COverviewColumn{fMin, fMax} : COverviewColumn{};
                 }
                 ++nCol;
                 nColEnd = boundary(nCol + 1);
-                bAny = false;
-                fMin = fMax = 0.0f;
+                fMin = 2.0f;
+                fMax = -2.0f;
             }
         }
         nPos += nWant;

@@ -30,8 +30,8 @@ struct COverviewColumn {
  * the overview grows. Cancel() asks the thread to stop and returns at once; the destructor
  * cancels and waits.
  *
- * Start(), Cancel() and Wait() belong to the thread that owns the object; the getters may
- * be called from any thread.
+ * Start() and Wait() belong to the thread that owns the object; Cancel() and the getters may
+ * be called from any thread, the progress function included.
  */
 class COverview
 {
@@ -42,7 +42,9 @@ public:
     COverview& operator=(const COverview&) = delete;
 
     // False (with GetErrorText()) when a computation is still running or the range is
-    // empty. nColumns >= 1; frames past the end of the recording count as silence.
+    // empty. nColumns >= 1; frames past the end of the recording count as silence. With
+    // more columns than frames, a column that covers no frame stays zero: a window zoomed
+    // that far draws the samples themselves (CAlbumReader).
     bool Start(const CAlbumLayout& layout, int64_t nFirst, int64_t nCount, int32_t nColumns,
                std::function<void()> fnProgress = {});
     void Cancel();
