@@ -561,7 +561,8 @@ bool CAlbum::SetInfo(const CAlbumInfo& info)
     return true;
 }
 
-int64_t CAlbum::FindSnap(int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh)
+int64_t CAlbum::FindSnap(int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh,
+                         double fLevelDb)
 {
-    return Snap::Find(m_pImpl->layout, nFrame, fSeconds, nLow, nHigh);
+    return Snap::Find(m_pImpl->layout, nFrame, fSeconds, nLow, nHigh, fLevelDb);
 }

@@ -127,12 +127,15 @@ public:
     bool SetInfo(const CAlbumInfo& info);
 
     // The frame to which Snap would move a cut at nFrame: the middle of the most convincing
-    // silence within fSeconds either side (the longest and quietest stretch), kept inside
-    // [nLow, nHigh] when those are given (>= 0). Returns nFrame itself when the stretch
-    // holds no silence. Reads at most 2 * fSeconds of audio; fast enough for the window
-    // thread.
+    // silence within fSeconds either side (longest, then quietest, then earliest, as the
+    // recorder ranks gaps; short clicks inside it are passed over), kept inside
+    // [nLow, nHigh] when those are given (>= 0). Silence is what stays at or below
+    // fLevelDb (the recorder's Gap Level; a window passes the one in use); when there is
+    // none at that level, louder levels up to -20 dB are tried, for gaps with hiss. Returns
+    // nFrame itself when no silence is found. Reads at most 2 * fSeconds of audio: fast
+    // enough for the window thread.
     int64_t FindSnap(int64_t nFrame, double fSeconds = 3.0, int64_t nLow = -1,
-                     int64_t nHigh = -1);
+                     int64_t nHigh = -1, double fLevelDb = -35.0);
 
     // Called before every edit; returning true refuses the edit because a recording to
     // this album is running ("<base> is being recorded..."). Empty by default.
