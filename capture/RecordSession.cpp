@@ -447,23 +447,32 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
     }
 
     std::string strStopError;
+    CWaveIn& waveIn = *pParams->pWaveIn;
+    int32_t nLen = 0;
     {
         std::lock_guard<std::mutex> lock(*pParams->pcsSession);
-        CWaveIn& waveIn = *pParams->pWaveIn;
-        int32_t nLen = waveIn.Stop(pParams->pTransferBuffer);
+        nLen = waveIn.Stop(pParams->pTransferBuffer);
         if (waveIn.HasError()) {
             strStopError = waveIn.GetErrorText();
             nLen = 0;
         }
-        // Stopping loses no audio: the partly filled block and whatever the capture still
-        // holds go to the last file. After the end gap the rest is not part of the
-        // recording, and after a failure there is nowhere sound to put it.
-        if (!bLeftByEnd && !bFailed && !s.m_bShutdown) {
-            while (nLen > 0) {
+    }
+    // Stopping loses no audio: the partly filled block and whatever the capture still
+    // holds go to the last file. After the end gap the rest is not part of the
+    // recording, and after a failure there is nowhere sound to put it. That can be
+    // seconds of audio for a slow disk: each piece is written under the lock like a
+    // buffer of the recording, and the lock is free between pieces, so the window and
+    // the meters go on meanwhile.
+    if (!bLeftByEnd && !bFailed && !s.m_bShutdown) {
+        while (nLen > 0) {
+            {
+                std::lock_guard<std::mutex> lock(*pParams->pcsSession);
                 if (!s.ProcessOne(nLen, true, nullptr)) break;
                 nLen = waveIn.Drain(pParams->pTransferBuffer);
                 if (waveIn.HasError()) break;
             }
+            if (s.m_pStallHook) s.m_pStallHook();
+            std::this_thread::yield();
         }
     }
 
@@ -547,8 +556,32 @@ void CRecordSession::ResetLevels()
     for (RecordLevelChannel& level : m_levels) level = RecordLevelChannel();
 }
 
+void CRecordSession::ShowWorkerError(const std::string& strText, const std::string& strCaption)
+{
+    // A box posted while another is open waits its turn behind it.
+    m_pendingErrors.emplace_back(strText, strCaption);
+    if (m_bErrorBoxOpen) return;
+    m_bErrorBoxOpen = true;
+    while (!m_pendingErrors.empty()) {
+        const std::pair<std::string, std::string> box = m_pendingErrors.front();
+        m_pendingErrors.pop_front();
+        m_prompt.MessageBox(box.first, box.second, PromptButtons::Ok, PromptIcon::Stop);
+    }
+    m_bErrorBoxOpen = false;
+    if (m_bDoneWaiting) {
+        m_bDoneWaiting = false;
+        OnRecordDone();
+    }
+}
+
 void CRecordSession::OnRecordDone()
 {
+    // The worker's error box comes first: the recording ends (files closed, losses told)
+    // once the user has dismissed it, not from inside its event loop.
+    if (m_bErrorBoxOpen) {
+        m_bDoneWaiting = true;
+        return;
+    }
     // Wait a while for the worker. If it has not ended, nothing it may still touch (the
     // device, the writer, the transfer buffer) is closed or freed: the session stays in
     // the recording state, and the worker's own completion event finishes the job later
@@ -576,12 +609,17 @@ void CRecordSession::OnRecordDone()
     if (m_waveIn.HasError()) ShowError(m_waveIn.GetErrorText());
     ReportLostAudio();
 
-    m_waveFile.Close();
-    bool bCloseFailed = m_waveFile.HasError() != 0;
-    if (bCloseFailed) {
-        // A write error the worker already reported is not shown twice.
-        std::string strText = m_waveFile.GetErrorText();
-        if (strText != m_strWriteError) ShowError(strText);
+    // After a failed create or close at a cut no file is open: that failure has been
+    // told, and there is nothing to complete.
+    bool bCloseFailed = false;
+    if (m_waveFile.IsOpen()) {
+        m_waveFile.Close();
+        bCloseFailed = m_waveFile.HasError() != 0;
+        if (bCloseFailed) {
+            // A write error the worker already reported is not shown twice.
+            std::string strText = m_waveFile.GetErrorText();
+            if (strText != m_strWriteError) ShowError(strText);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(m_csSession);

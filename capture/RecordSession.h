@@ -9,11 +9,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class CSongSplitter;
@@ -51,8 +53,7 @@ public:
     // Once, when the worker ends. The window answers with CRecordSession::OnRecordDone().
     virtual void PostRecordDone() = 0;
     // An error the worker met (a capture device failure, a write error): the window
-    // shows it on its own thread through its IPrompt as
-    // MessageBox(text, caption, PromptButtons::Ok, PromptIcon::Stop).
+    // shows it on its own thread with CRecordSession::ShowWorkerError(text, caption).
     virtual void PostErrorBox(const std::string& strText, const std::string& strCaption) = 0;
 
     // --- window thread ---
@@ -157,6 +158,11 @@ public:
     // destructor, finishes later.
     void OnRecordDone();
 
+    // An error box the worker posted (PostErrorBox), shown by the window thread. While it
+    // is open, a posted end of the recording waits: OnRecordDone runs when the box is
+    // dismissed. A further box posted meanwhile is shown after it.
+    void ShowWorkerError(const std::string& strText, const std::string& strCaption);
+
     bool IsRecording() const;
 
     // Level callback of the LED meter (meter thread): copies the channel's held RMS,
@@ -191,7 +197,8 @@ public:
     // Whether the worker raises the process priority (default on; a refusal is ignored).
     void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
     // Test hook: called by the worker after each full buffer it has written and before
-    // it waits for the next one, without the session lock. Set only while idle.
+    // it waits for the next one, and after each piece it writes once stopped, without the
+    // session lock. Set only while idle.
     void SetWorkerStallHook(std::function<void()> hook) { m_pStallHook = std::move(hook); }
 
     // The file naming rule: inserts the running number before the extension, which
@@ -254,6 +261,11 @@ private:
     int32_t m_nChannels = 0;
     std::string m_strPathBase;   // the selected base path, numbered per file
     std::string m_strFileBase;   // the combo text, numbered per file
+
+    // Window thread: the worker's error boxes and an end of the recording waiting for them.
+    bool m_bErrorBoxOpen = false;
+    bool m_bDoneWaiting = false;
+    std::deque<std::pair<std::string, std::string>> m_pendingErrors;  // text, caption
 
     unsigned m_nPictureCounter = 0;  // alternates the status picture, for the program's life
 

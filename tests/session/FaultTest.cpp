@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <future>
 #include <thread>
 
 using namespace sessiontest;
@@ -90,9 +91,10 @@ protected:
 
 TEST_F(FaultTest, StopKeepsAShortLastFileAndEverythingCaptured)
 {
-    // Stop soon after the cut between two songs. The last file is shorter than the end
-    // gap but stays, and the files hold every byte the device delivered.
-    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {8.0, true}});
+    // Stop in the silence just after a cut. The files hold every byte the device
+    // delivered, the silence that was still in the capture cut again at each gap; the last
+    // file holds nothing but silence and is shorter than the end gap, yet it stays.
+    std::string strInput = WriteInput({{1.5, true}, {9.5, false}});
     CGate gate;
     ASSERT_TRUE(StartGated(strInput, gate));
 
@@ -110,14 +112,16 @@ TEST_F(FaultTest, StopKeepsAShortLastFileAndEverythingCaptured)
     });
     ASSERT_TRUE(bStopped);
 
-    int nFiles = 0;
-    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav", &nFiles);
-    EXPECT_EQ(nFiles, 2);
+    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav");
     EXPECT_TRUE(IsPrefix(joined, input));
     EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.waveIn.GetDeliveredBytes());
     EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.session.GetTotalBytes());
-    ReadBack last = ReadSound(dir / "Song2.wav");
+    const std::vector<RecordSongFile> files = rig.session.GetSongFiles();
+    ASSERT_GE(files.size(), 2u);
+    ASSERT_TRUE(Exists(files.back().strPath)) << files.back().strPath;
+    ReadBack last = ReadSound(files.back().strPath);
     EXPECT_TRUE(rig.splitter.IsShorterThanEndGap(last.nFrames * 4));
+    EXPECT_TRUE(std::all_of(last.samples16.begin(), last.samples16.end(), [](int16_t v) { return v == 0; }));
     EXPECT_EQ(rig.window.m_waitCursor, (std::vector<bool>{true, false}));
     EXPECT_TRUE(rig.prompt.m_boxes.empty());
 }
@@ -182,22 +186,88 @@ TEST_F(FaultTest, UnwritableNextFileStopsTheRecordingAndKeepsTheFirst)
     EXPECT_FALSE(rig.session.IsRecording());
 }
 
-TEST_F(FaultTest, FolderRemovedMidRecordingIsToldWhileRecording)
+TEST_F(FaultTest, NextFileThatCannotBeCreatedIsToldOnceAndTheEndWaitsForTheBox)
 {
+    // Song2.wav taken by a folder, or the whole folder removed mid-recording: one box, the
+    // right one, while the recording runs. Its event loop hands on the worker's posted end
+    // of the recording, which waits until the box is dismissed.
     std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.0, true}});
-    fs::create_directory(dir.Path() / "out");
+    for (bool bRemoveFolder : {false, true}) {
+        SCOPED_TRACE(bRemoveFolder);
+        SessionRig r;
+        SetGapRules(r.splitter, kGapPos, kMinSongPos, -5292);
+        const std::string strFolder = dir / (bRemoveFolder ? "gone" : "taken");
+        fs::create_directories(strFolder + (bRemoveFolder ? "" : "/Song2.wav"));
+        CGate gate;
+        r.session.SetWorkerStallHook([&gate] { gate.Pass(); });
+        r.ChooseBase(strFolder + "/Song.wav");
+        r.prompt.m_answers = {PromptAnswer::Yes};  // "Song2.wav" exists
+        ASSERT_TRUE(r.Start(strInput));
+        r.prompt.m_boxes.clear();
+        bool bEndedInsideBox = true;
+        r.prompt.m_onBox = [&] {
+            r.prompt.m_onBox = nullptr;
+            CFakeWindow::Event ev;
+            do {
+                if (!r.window.Next(&ev)) break;
+                if (ev.kind == CFakeWindow::Event::Done) r.session.OnRecordDone();
+            } while (ev.kind != CFakeWindow::Event::Done);
+            bEndedInsideBox = !r.session.IsRecording();
+        };
+        if (bRemoveFolder) {
+            gate.AwaitWorker();
+            fs::remove_all(strFolder);
+        }
+        gate.Open();
+        r.window.Pump(r.session, r.prompt);
+
+        ASSERT_EQ(r.prompt.m_boxes.size(), 1u);
+        EXPECT_EQ(r.prompt.m_boxes[0].strText,
+                  "Cannot create output file " + strFolder + "/Song2.wav.\nProbably in use by another program!\n");
+        EXPECT_EQ(r.prompt.m_boxes[0].strCaption, "ERROR");
+        EXPECT_TRUE(r.prompt.m_boxes[0].bWhileRecording);
+        EXPECT_FALSE(bEndedInsideBox);
+        EXPECT_FALSE(r.session.IsRecording());
+        EXPECT_EQ(r.window.m_controls, (std::vector<bool>{true, false}));
+    }
+}
+
+TEST_F(FaultTest, WritingOutTheCaptureAfterStopLeavesTheLockFreeBetweenBuffers)
+{
+    // Seconds of audio still wait in the capture when Stop comes. While they go to disk the
+    // window and the meters must get the session lock between buffers.
+    std::string strInput = WriteInput({{10.0, true}});
     CGate gate;
-    ASSERT_TRUE(StartGated(strInput, gate, "out/"));
+    std::atomic<bool> bStopped{false};
+    int nAfterStop = 0, nLockFree = 0;
+    rig.session.SetWorkerStallHook([&] {
+        if (bStopped) {
+            ++nAfterStop;
+            std::mutex& lock = rig.session.GetLock();
+            nLockFree += std::async(std::launch::async, [&lock] {
+                if (!lock.try_lock()) return 0;
+                lock.unlock();
+                return 1;
+            }).get();
+        }
+        gate.Pass();
+    });
+    rig.ChooseBase(dir / "Song.wav");
+    ASSERT_TRUE(rig.Start(strInput));
     gate.AwaitWorker();
-    fs::remove_all(dir.Path() / "out");
+    rig.session.OnStop();
+    bStopped = true;
+    for (int i = 0; i < 12000 && rig.waveIn.GetHeldBytes() < 4 * 65536; ++i)  // a hang guard
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GE(rig.waveIn.GetHeldBytes(), 4 * 65536);
     gate.Open();
     rig.window.Pump(rig.session, rig.prompt);
 
-    ASSERT_GE(rig.prompt.m_boxes.size(), 1u);
-    EXPECT_EQ(rig.prompt.m_boxes[0].strText,
-              "Cannot create output file " + (dir / "out/Song2.wav") + ".\nProbably in use by another program!\n");
-    EXPECT_TRUE(rig.prompt.m_boxes[0].bWhileRecording);
-    EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true, false}));
+    EXPECT_GE(nAfterStop, 3);
+    EXPECT_EQ(nLockFree, nAfterStop);
+    std::vector<int16_t> joined = ReadJoined16(dir / "Song.wav");
+    EXPECT_TRUE(IsPrefix(joined, input));
+    EXPECT_EQ(static_cast<int64_t>(joined.size()) * 2, rig.waveIn.GetDeliveredBytes());
 }
 
 TEST_F(FaultTest, GivingUpOnTheWorkerFreesNothingItStillUses)

@@ -79,19 +79,26 @@ TEST_F(RecordCommandTest, NoBaseFileAsksForOneAndRunsNew)
 
 TEST_F(RecordCommandTest, ExistingNumberedFileAnsweredNoChangesNothing)
 {
-    std::ofstream(dir / "Song3.wav") << "keep me";
+    // A number in the middle, and the last one checked.
     rig.ChooseBase(dir / "Song.wav");
-    rig.prompt.m_answers = {PromptAnswer::No};
-    rig.session.OnRecord();
+    for (int n : {3, 9}) {
+        SCOPED_TRACE(n);
+        const std::string strSong = dir / ("Song" + std::to_string(n) + ".wav");
+        std::ofstream(strSong) << "keep me";
+        rig.prompt.m_boxes.clear();
+        rig.prompt.m_answers = {PromptAnswer::No};
+        rig.session.OnRecord();
 
-    ExpectOneBox("The file, " + (dir / "Song3.wav") +
-                     ", exists.\nIf you will be recording 3 song(s),\nthis file and possibly any "
-                     "sequentially \nnumbered files will be overwritten.\n\nDo you want to overwrite the file(s)?",
-                 "File Exists", PromptButtons::YesNo, PromptIcon::Question);
-    EXPECT_FALSE(Exists(dir / "Song1.wav"));
-    EXPECT_EQ(ReadAll(dir / "Song3.wav"), "keep me");
-    EXPECT_EQ(rig.window.m_nFocusMoves, 0);
-    ExpectIdle();
+        ExpectOneBox("The file, " + strSong + ", exists.\nIf you will be recording " + std::to_string(n) +
+                         " song(s),\nthis file and possibly any sequentially \nnumbered files will be "
+                         "overwritten.\n\nDo you want to overwrite the file(s)?",
+                     "File Exists", PromptButtons::YesNo, PromptIcon::Question);
+        EXPECT_FALSE(Exists(dir / "Song1.wav"));
+        EXPECT_EQ(ReadAll(strSong), "keep me");
+        EXPECT_EQ(rig.window.m_nFocusMoves, 0);
+        ExpectIdle();
+        fs::remove(strSong);
+    }
 }
 
 TEST_F(RecordCommandTest, NumbersAboveNineAreNeverAskedAbout)

@@ -48,7 +48,11 @@ public:
     PromptAnswer MessageBox(const std::string& text, const std::string& caption,
                             PromptButtons buttons, PromptIcon icon) override
     {
-        m_boxes.push_back({text, caption, buttons, icon, m_bRecordingNow});
+        m_boxes.push_back({text, caption, buttons, icon, m_pSession && m_pSession->IsRecording()});
+        if (m_onBox) {
+            const std::function<void()> onBox = m_onBox;  // the hook may clear itself
+            onBox();
+        }
         if (buttons == PromptButtons::Ok) return PromptAnswer::Ok;
         if (m_answers.empty()) {
             ADD_FAILURE() << "unexpected question: " << text;
@@ -67,7 +71,8 @@ public:
 
     std::vector<ShownBox> m_boxes;
     std::deque<PromptAnswer> m_answers;
-    bool m_bRecordingNow = false;
+    const CRecordSession* m_pSession = nullptr;  // tells whether a box came while recording
+    std::function<void()> m_onBox;               // runs while a box is open (its event loop)
 };
 
 // The main window as the session sees it. Posted events wait in a queue until Pump()
@@ -117,6 +122,7 @@ public:
     void Pump(CRecordSession& session, CScriptedPrompt& prompt,
               const std::function<void(const Event&)>& onEvent = nullptr)
     {
+        prompt.m_pSession = &session;
         while (session.IsRecording()) {
             Event ev;
             if (!Next(&ev)) {
@@ -129,9 +135,7 @@ public:
                 session.OnRecordProgress(ev.nBytes, ev.bCut);
                 break;
             case Event::ErrorBox:
-                prompt.m_bRecordingNow = session.IsRecording();
-                prompt.MessageBox(ev.strText, ev.strCaption, PromptButtons::Ok, PromptIcon::Stop);
-                prompt.m_bRecordingNow = false;
+                session.ShowWorkerError(ev.strText, ev.strCaption);
                 break;
             case Event::Done:
                 session.OnRecordDone();
@@ -178,6 +182,7 @@ struct SessionRig {
 
     SessionRig()
     {
+        prompt.m_pSession = &session;
         session.SetBufferSize(65536);
         session.SetOverwriteWaitMs(0);
         session.SetStopWaitMs(0);
