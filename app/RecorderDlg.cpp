@@ -437,12 +437,13 @@ void CRecorderDlg::ClearPresetBox()
 
 void CRecorderDlg::AddPresetToBox(const std::string& name)
 {
-    CDialogBuilder::AddString(m_pPresetBox, QString::fromStdString(name), PathData(name));
+    // Shown as the settings window shows it; the entry carries the name byte for byte.
+    CDialogBuilder::AddString(m_pPresetBox, CCustomSettingsDlg::NameToText(name), PathData(name));
 }
 
 int CRecorderDlg::FindPresetInBox(const std::string& name) const
 {
-    return CDialogBuilder::FindStringExact(m_pPresetBox, QString::fromStdString(name));
+    return CDialogBuilder::FindStringExact(m_pPresetBox, CCustomSettingsDlg::NameToText(name));
 }
 
 void CRecorderDlg::SelectPresetInBox(int index)
@@ -547,7 +548,7 @@ void CRecorderDlg::customEvent(QEvent* pEvent)
         m_pSession->OnRecordDone();
     } else if (pEvent->type() == CRecordErrorEvent::kType) {
         const auto* pError = static_cast<CRecordErrorEvent*>(pEvent);
-        m_pPrompt->MessageBox(pError->m_strText, pError->m_strCaption, PromptButtons::Ok, PromptIcon::Stop);
+        m_pSession->ShowWorkerError(pError->m_strText, pError->m_strCaption);
     } else {
         QDialog::customEvent(pEvent);
     }
@@ -678,12 +679,25 @@ QStringList CRecorderDlg::MixerCommands()
 
 void CRecorderDlg::OnMixer()
 {
-    // The first mixer found on the PATH is started on its own; a failure is not reported.
+    // The first mixer found on the PATH is started on its own. When none starts, the user
+    // learns which mixers were tried and what to install.
+    bool bStarted = false;
     for (const QString& command : MixerCommands()) {
         QStringList parts = command.split(' ');
         const QString program = parts.takeFirst();
         if (QStandardPaths::findExecutable(program).isEmpty()) continue;
-        if (QProcess::startDetached(program, parts)) break;
+        if (QProcess::startDetached(program, parts)) {
+            bStarted = true;
+            break;
+        }
+    }
+    if (!bStarted) {
+        const std::string text = "No mixer program could be started.\n\nCadenzo tried: " +
+                                 MixerCommands().join(", ").toStdString() +
+                                 ".\n\nInstall one of them, for example the package "
+                                 "\"pavucontrol\" (sudo apt install pavucontrol),\n"
+                                 "then press Mixer again.\n";
+        m_pPrompt->MessageBox(text, "Mixer Not Found", PromptButtons::Ok, PromptIcon::Exclamation);
     }
     FocusDefaultButton();
 }

@@ -134,7 +134,8 @@ public:
     CToolTip* GetToolTip() const { return m_pToolTip.get(); }
     CLedBar* GetLedBar(int nChannel) const { return nChannel == 0 ? m_ledLeft : m_ledRight; }
     QWidget* GetControl(int nId) const;
-    // The Mixer button's candidates, tried in order until one starts.
+    // The Mixer button's candidates, tried in order until one starts; when none does,
+    // the Mixer button names them all and says what to install.
     static QStringList MixerCommands();
     // The runner of the settings window; tests replace it to end it as a user would.
     // It gets the window, already filled, and returns its exec() result.

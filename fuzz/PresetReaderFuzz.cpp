@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (list.GetSize() > size / 27)
         Fail("more records than the input can hold");
     for (const auto& p : list) {
-        if (!p || p->GetName().size() > kPresetNameMaxLength)
-            Fail("an empty record or an uncut name");
+        if (!p || p->GetName().size() > size)
+            Fail("an empty record or a name longer than the input");
     }
 
     const std::vector<uint8_t> written = CPresetFile::WriteArchive(list);

@@ -73,9 +73,16 @@ CCustomSettingsDlg::CCustomSettingsDlg(CPresetList& presets, char* szPresetName,
         // Only a user's pick applies a preset; the window's own selections do not.
         connect(m_pPresetBox, qOverload<int>(&QComboBox::activated), this,
                 [this](int nIndex) { OnSelChangePreset(nIndex); });
-        if (QLineEdit* pEdit = m_pPresetBox->lineEdit())
+        if (QLineEdit* pEdit = m_pPresetBox->lineEdit()) {
+            // The box on its own selects (and reports as picked) the entry matching a
+            // typed name when the edit field loses the focus or takes Enter. A typed
+            // name is the user's new text, not a pick: the window's own handlers decide
+            // (add, clear, or ask), and the values on screen stay as they are.
+            disconnect(pEdit, &QLineEdit::editingFinished, m_pPresetBox, nullptr);
+            disconnect(pEdit, &QLineEdit::returnPressed, m_pPresetBox, nullptr);
             connect(pEdit, &QLineEdit::textEdited, this,
                     [this](const QString& text) { OnPresetTextEdited(text); });
+        }
     }
     if (m_pDeviceBox)
         connect(m_pDeviceBox, qOverload<int>(&QComboBox::activated), this,
@@ -178,21 +185,14 @@ QString CCustomSettingsDlg::SongLabel(int32_t nPosition) {
 }
 
 QString CCustomSettingsDlg::NameToText(const std::string& name) {
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
     if (!decoder.hasError()) return text;
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
 
 std::string CCustomSettingsDlg::TextToName(const QString& text) {
-    QByteArray bytes = text.toUtf8();
-    if (bytes.size() > static_cast<qsizetype>(kPresetNameMaxLength)) {
-        qsizetype n = static_cast<qsizetype>(kPresetNameMaxLength);
-        // Back up over continuation bytes so no character is cut in half.
-        while (n > 0 && (static_cast<unsigned char>(bytes[n]) & 0xC0) == 0x80) --n;
-        bytes.truncate(n);
-    }
-    return bytes.toStdString();
+    return text.toUtf8().toStdString();
 }
 
 // ---- set-up ----
@@ -331,7 +331,7 @@ void CCustomSettingsDlg::FillPresetBox() {
         CDialogBuilder::AddString(m_pPresetBox, NameToText(name),
                                   QByteArray(name.data(), static_cast<qsizetype>(name.size())));
     }
-    const int nFound = CDialogBuilder::FindStringExact(m_pPresetBox, NameToText(m_pszPresetName));
+    const int nFound = CDialogBuilder::FindStringExact(m_pPresetBox, NameToText(m_pPresets.WholeName(m_pszPresetName)));
     m_pPresetBox->setCurrentIndex(nFound);
     if (nFound < 0) m_pPresetBox->setEditText(QString());
 }
@@ -490,7 +490,6 @@ void CCustomSettingsDlg::OnAddPreset() {
         m_pPresetBox->setFocus(Qt::OtherFocusReason);
         return;
     }
-    // The name as it will be kept (at most 259 bytes), so box and list agree.
     const std::string name = TextToName(typed);
     const QString text = NameToText(name);
 

@@ -84,9 +84,9 @@ public:
     static QString GapLevelLabel(int32_t nPosition);  // "%2.1f dB"
     static QString SongLabel(int32_t nPosition);      // "%2d secs", for Min Song and End Gap
 
-    // Preset names are byte strings; the boxes show them as text (UTF-8, or Latin-1
-    // for bytes that are not UTF-8). A typed name becomes UTF-8, cut to 259 bytes
-    // on a character boundary.
+    // Preset names are byte strings; both windows show them as text the same way
+    // (UTF-8, or Latin-1 for bytes that are not UTF-8). A typed name becomes UTF-8,
+    // kept whole.
     static QString NameToText(const std::string& name);
     static std::string TextToName(const QString& text);
 

@@ -5,6 +5,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringDecoder>
 #include <QVariant>
 
 #include <cstring>
@@ -61,11 +62,16 @@ int32_t ReadInt(const QSettings& store, const char* key, int32_t defaultValue)
     return ReadInt(store, QString::fromLatin1(key), defaultValue);
 }
 
+// Paths and preset names are bytes: text in UTF-8 as a rule, but a Linux path may hold
+// any bytes and an old preset file's names are in a single-byte code page. Text is
+// stored as text; other bytes are stored as they are, so they read back unchanged.
 std::string ReadString(const QSettings& store, const QString& key, const char* defaultValue)
 {
     const QVariant v = store.value(key);
     if (!v.isValid())
         return defaultValue;
+    if (v.typeId() == QMetaType::QByteArray)
+        return v.toByteArray().toStdString();
     return v.toString().toStdString();
 }
 
@@ -76,7 +82,13 @@ void WriteInt(QSettings& store, const char* key, int32_t value)
 
 void WriteString(QSettings& store, const QString& key, const std::string& value)
 {
-    store.setValue(key, QString::fromStdString(value));
+    const QByteArray bytes = QByteArray::fromStdString(value);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        store.setValue(key, bytes);
+    else
+        store.setValue(key, text);
 }
 
 int32_t ClampToInt32(int64_t v)

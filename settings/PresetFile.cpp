@@ -150,7 +150,7 @@ std::string ReadBody(CByteReader& in, uint32_t schema, CPresets& preset)
     if (length > in.Remaining())
         return "a preset name runs past the end of the file";
     std::string name;
-    in.ReadString(length, kPresetNameMaxLength, name);
+    in.ReadString(length, length, name);
 
     CPresets p;
     if (schema == kSchema) {
@@ -244,7 +244,7 @@ std::vector<uint8_t> CPresetFile::WriteArchive(const CPresetList& presets)
         } else {
             Put16(out, kClassTag | 1);  // the first class described in the archive
         }
-        PutName(out, CutPresetName(p->GetName()));
+        PutName(out, p->GetName());
         Put32(out, static_cast<uint32_t>(p->m_nGapSize));
         Put32(out, static_cast<uint32_t>(p->m_nGapLevel));
         Put32(out, static_cast<uint32_t>(p->m_nMinSong));
@@ -562,7 +562,6 @@ void FillPresetList(const CPresetList& presets, const char* presetName, IPresetW
     window.ClearPresetBox();
     for (const auto& p : presets)
         window.AddPresetToBox(p->GetName());
-    // The current name is cut like every copy of a name, so a long name still matches.
-    const std::string name = CutPresetName(presetName ? presetName : "");
-    window.SelectPresetInBox(window.FindPresetInBox(name));
+    // A name longer than the current-name buffer is found by the part the buffer holds.
+    window.SelectPresetInBox(window.FindPresetInBox(presets.WholeName(presetName)));
 }

@@ -1,29 +1,73 @@
 #include "settings/Presets.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
+
+namespace {
+
+// Whether the bytes are valid UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsUtf8(const std::string& s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        std::size_t len = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i < len)
+            return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        const uint32_t minimum = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::string CutPresetName(const std::string& name)
 {
     if (name.size() <= kPresetNameMaxLength)
         return name;
-    return name.substr(0, kPresetNameMaxLength);
+    std::size_t n = kPresetNameMaxLength;
+    if (IsUtf8(name)) {
+        // Back to the first byte of the character that would be split.
+        while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+            --n;
+    }
+    return name.substr(0, n);
 }
 
 void CopyPresetName(char* dst, const std::string& name)
 {
     if (!dst)
         return;
-    const std::size_t n = name.size() < kPresetNameMaxLength ? name.size() : kPresetNameMaxLength;
-    std::memcpy(dst, name.data(), n);
-    dst[n] = '\0';
-}
-
-void CPresets::SetName(std::string name)
-{
-    if (name.size() > kPresetNameMaxLength)
-        name.resize(kPresetNameMaxLength);
-    m_strName = std::move(name);
+    const std::string cut = CutPresetName(name);
+    std::memcpy(dst, cut.data(), cut.size());
+    dst[cut.size()] = '\0';
 }
 
 CSettingsValues CPresets::GetValues() const
@@ -65,6 +109,20 @@ CPresets* CPresetList::Find(const std::string& name) const
 {
     const int index = FindIndex(name);
     return index < 0 ? nullptr : m_items[static_cast<std::size_t>(index)].get();
+}
+
+std::string CPresetList::WholeName(const char* szCurrent) const
+{
+    const std::string current = szCurrent ? std::string(szCurrent, ::strnlen(szCurrent, kPresetNameSize)) : "";
+    // A buffer cut on a character boundary may hold a few bytes less than 259.
+    if (current.size() + 4 <= kPresetNameMaxLength || FindIndex(current) >= 0)
+        return current;
+    for (const auto& item : m_items) {
+        const std::string& name = item->GetName();
+        if (name.size() > kPresetNameMaxLength && CutPresetName(name) == current)
+            return name;
+    }
+    return current;
 }
 
 int CPresetList::FindIndex(const std::string& name) const

@@ -6,18 +6,21 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-// Preset names and the current preset name live in 260-byte buffers: at most 259
-// characters and a terminating zero. Every copy of a name is cut to fit.
+// Preset names are kept whole in the records and the preset file. Only the windows'
+// current preset name lives in a 260-byte buffer: at most 259 bytes and a terminating
+// zero, so a longer name is cut when it is copied there.
 constexpr std::size_t kPresetNameSize = 260;
 constexpr std::size_t kPresetNameMaxLength = kPresetNameSize - 1;  // 259
 
-// Returns name cut to at most 259 characters (bytes).
+// Returns name cut to at most 259 bytes. A name in UTF-8 is cut before a whole character,
+// never inside one; other names (a single-byte code page) are cut at byte 259.
 std::string CutPresetName(const std::string& name);
 
-// Copies name into a 260-byte buffer such as the main window's m_szPresetName:
-// at most 259 characters, always zero-terminated. dst must hold kPresetNameSize bytes.
+// Copies name into a 260-byte buffer such as the main window's m_szPresetName, cut as
+// CutPresetName says and always zero-terminated. dst must hold kPresetNameSize bytes.
 void CopyPresetName(char* dst, const std::string& name);
 
 /**
@@ -35,8 +38,8 @@ public:
     explicit CPresets(const std::string& name) { SetName(name); }
     ~CPresets() = default;
 
-    // Replaces the name, cut to 259 characters.
-    void SetName(std::string name);
+    // Replaces the name (kept whole, whatever its length).
+    void SetName(std::string name) { m_strName = std::move(name); }
     std::string GetName() const { return m_strName; }
 
     // The ten values as one record, and back.
@@ -55,7 +58,7 @@ public:
     int32_t m_nWaveInID = 0;       // input device id, -1 for the system default device
 
 private:
-    std::string m_strName;  // at most 259 characters
+    std::string m_strName;
 };
 
 /**
@@ -84,6 +87,10 @@ public:
     CPresets* Find(const std::string& name) const;
     // Index of that record, or -1.
     int FindIndex(const std::string& name) const;
+    // The name a window's current preset name buffer stands for: szCurrent itself, or,
+    // when the buffer is full (259 bytes) because a longer name was cut into it, the
+    // whole name of the first record that was cut to exactly those bytes.
+    std::string WholeName(const char* szCurrent) const;
 
     // Appends a record and returns it. A null record is ignored (returns nullptr).
     CPresets* Add(std::unique_ptr<CPresets> preset);

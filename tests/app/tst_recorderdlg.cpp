@@ -13,6 +13,7 @@
 #include "resources/DialogBuilder.h"
 #include "resources/Help.h"
 #include "resources/ResourceIds.h"
+#include "settings/CustomSettingsDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -119,6 +120,28 @@ private slots:
         CRecorderDlg& dlg = f.Open();
         QCOMPARE(Box(dlg, 1003)->count(), 1);
         QCOMPARE(Box(dlg, 1003)->currentIndex(), -1);
+    }
+
+    void PresetNameNotInUtf8_ShownAlikeInBothWindowsAndStoredByteForByte()
+    {
+        CFixture f;
+        const std::string name = "Caf\xE9";  // code page 1252, from an old preset file
+        WritePresetFile(f.place.Dir(), {{name, DefaultValues()}});
+        f.place.store->setValue("Version 1/Preset", QByteArray::fromStdString(name));
+        CRecorderDlg& dlg = f.Open();
+        const QString shown = QString::fromUtf8("Caf\xC3\xA9");
+        QCOMPARE(Box(dlg, 1003)->currentText(), shown);
+        QString inSettings;
+        dlg.SetDeviceLister(ListNoDevices);
+        dlg.SetDialogRunner([&inSettings](QDialog& settings) {
+            qobject_cast<CCustomSettingsDlg*>(&settings)->OnInitDialog();
+            inSettings = FindControl<QComboBox>(&settings, 1003)->currentText();
+            return int(QDialog::Rejected);
+        });
+        dlg.OnCustomize();
+        QCOMPARE(inSettings, shown);
+        dlg.OnOK();
+        QCOMPARE(f.place.store->value("Version 1/Preset").toByteArray().toStdString(), name);
     }
 
     void New_OffersWavPatternOrCurrentPath_CancelChangesNothing()
@@ -450,15 +473,24 @@ private slots:
         QCOMPARE(topic, IDH_CUSTOM_SETTINGS);
     }
 
-    void Mixer_StartsFirstMixerFound_FailureUnreported()
+    void Mixer_StartsFirstMixerFound_NoneFoundSaysWhatToInstall()
     {
         CFixture f;
         CRecorderDlg& dlg = f.Open();
         const QByteArray oldPath = qgetenv("PATH");
-        // No mixer anywhere: nothing happens and nothing is said.
+        // No mixer anywhere: the user learns which were tried and what to install.
         qputenv("PATH", f.place.dir.filePath("nowhere").toLocal8Bit());
         QTest::mouseClick(Button(dlg, 1001), Qt::LeftButton);
-        QVERIFY(f.prompt.boxes.empty());
+        QCOMPARE(f.prompt.boxes.size(), size_t(1));
+        QCOMPARE(f.prompt.boxes[0].text,
+                 std::string("No mixer program could be started.\n\nCadenzo tried: pavucontrol, "
+                             "pavucontrol-qt, pwvucontrol, gnome-control-center sound, kcmshell6 "
+                             "kcm_pulseaudio, kcmshell5 kcm_pulseaudio, x-terminal-emulator -e "
+                             "alsamixer.\n\nInstall one of them, for example the package "
+                             "\"pavucontrol\" (sudo apt install pavucontrol),\nthen press Mixer again.\n"));
+        QCOMPARE(f.prompt.boxes[0].caption, std::string("Mixer Not Found"));
+        QVERIFY(f.prompt.boxes[0].icon == PromptIcon::Exclamation);
+        f.prompt.boxes.clear();
         // A pavucontrol on the PATH is started.
         const QString marker = f.place.dir.filePath("mixer-started");
         QFile script(f.place.dir.filePath("pavucontrol"));
@@ -527,10 +559,13 @@ private slots:
         QVERIFY(dlg.close());
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        f.place.store->sync();
-        f.place.store->beginGroup("Version 1");
-        QCOMPARE(f.place.store->value("OutfileName0").toString().toStdString(), f.place.Path("Tape.wav"));
-        QCOMPARE(f.place.store->value("Preset").toString(), QString("Album/Tape"));
+        // The file itself, read while the window's store is still alive: Exit wrote it out.
+        QFile conf(f.place.dir.filePath("Cadenzio.conf"));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(conf.readAll()).split('\n');
+        QVERIFY(lines.contains("[Version%201]"));
+        QVERIFY(lines.contains("OutfileName0=" + QString::fromStdString(f.place.Path("Tape.wav"))));
+        QVERIFY(lines.contains("Preset=Album/Tape"));
         QVERIFY(QFile::exists(f.place.dir.filePath("Tunex1.pre")));
     }
 

@@ -171,15 +171,12 @@ TEST_F(SettingsStore, SaveThenLoad_EveryValueSurvivesAndReachesTheSplitterAndDev
     EXPECT_EQ(b.background, 0);
     EXPECT_EQ(b.devices, std::vector<int32_t>{3});
 
-    CSongSplitter reference;
-    reference.SetGapSize(-2646);
-    reference.SetGapLevel(-1000);
-    reference.SetMinSong(-8820);
-    reference.SetEndGap(-2000);
-    EXPECT_EQ(b.splitter.GetGapSize(), reference.GetGapSize());
-    EXPECT_EQ(b.splitter.GetGapLevel(), reference.GetGapLevel());
-    EXPECT_EQ(b.splitter.GetMinSong(), reference.GetMinSong());
-    EXPECT_EQ(b.splitter.GetEndGap(), reference.GetEndGap());
+    // 1.5 s, -30.3 dB, 50 s and 11.3 s reach the splitter: its getters give the stored
+    // positions back, the song lengths one step short by their truncation toward zero.
+    EXPECT_EQ(b.splitter.GetGapSize(), -2646);
+    EXPECT_EQ(b.splitter.GetGapLevel(), -1000);
+    EXPECT_EQ(b.splitter.GetMinSong(), -8819);
+    EXPECT_EQ(b.splitter.GetEndGap(), -1999);
     EXPECT_EQ(b.splitter.GetDcBlock(), 0);
     EXPECT_EQ(b.splitter.GetIgnoreClicks(), 0);
     EXPECT_EQ(b.splitter.GetBitsPerSample(), 32);
@@ -260,6 +257,25 @@ TEST_F(SettingsStore, LongPresetName_IsCutTo259Characters)
 
     Save(w);
     EXPECT_EQ(Get("Preset").toString().size(), 259);
+}
+
+TEST_F(SettingsStore, NamesAndPathsNotInUtf8_ComeBackByteForByte)
+{
+    // A preset name in code page 1252 and paths with bytes that are no UTF-8; a path in
+    // UTF-8 is still stored as text.
+    const std::vector<std::string> paths = {"/music/Caf\xE9/Side A.wav", "/music/\xFF\xFE.wav",
+                                            "/music/Caf\xC3\xA9.wav"};
+    Window a;
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it)
+        a.baseNames.AddBaseName(*it);
+    CopyPresetName(a.presetName, "Caf\xE9");
+    Save(a);
+    EXPECT_EQ(Get("OutfileName2"), QVariant(QString::fromUtf8("/music/Caf\xC3\xA9.wav")));
+
+    Window b;
+    Load(b);
+    EXPECT_EQ(b.baseNames.paths, paths);
+    EXPECT_EQ(std::string(b.presetName), "Caf\xE9");
 }
 
 TEST_F(SettingsStore, PlacementPastTheScreen_IsClampedToTheScreenLessAnIcon)

@@ -101,9 +101,7 @@ TEST(PresetCommandApply, GivesTheSettingsToTheSplitterAndNamesEachOutOfRangeValu
     std::string errors;
     EXPECT_TRUE(ApplyPresetToSplitter(good, splitter, &errors));
     EXPECT_EQ(errors, "");
-    CSongSplitter reference;
-    reference.SetGapSize(-3528);
-    EXPECT_EQ(splitter.GetGapSize(), reference.GetGapSize());
+    EXPECT_EQ(splitter.GetGapSize(), -3528);  // 2 s
     EXPECT_EQ(splitter.GetDcBlock(), 0);
     EXPECT_EQ(splitter.GetIgnoreClicks(), 0);
     EXPECT_EQ(splitter.GetBitsPerSample(), 32);

@@ -119,7 +119,7 @@ TEST(PresetArchive, NameLengthPrefixes_ByteThenFFPlus16Bit)
         {254, Bytes({0xFE}), 254},
         {255, Bytes({0xFF, 0xFF, 0x00}), 255},
         {259, Bytes({0xFF, 0x03, 0x01}), 259},
-        {300, Bytes({0xFF, 0x03, 0x01}), 259},  // names are cut to 259 characters
+        {300, Bytes({0xFF, 0x2C, 0x01}), 300},  // kept whole, past the window's 259-byte buffer
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
@@ -135,7 +135,7 @@ TEST(PresetArchive, NameLengthPrefixes_ByteThenFFPlus16Bit)
     }
 }
 
-TEST(PresetArchive, LongNamesInAFile_AreCutTo259AndTheRecordStillReads)
+TEST(PresetArchive, LongNamesInAFile_AreReadWhole)
 {
     // A 300-character name in the 16-bit form, and one in the 32-bit form.
     for (bool wide : {false, true}) {
@@ -155,7 +155,7 @@ TEST(PresetArchive, LongNamesInAFile_AreCutTo259AndTheRecordStillReads)
         CPresetList list;
         ASSERT_TRUE(Read(f, list).m_bComplete) << wide;
         ASSERT_EQ(list.GetSize(), 1u);
-        EXPECT_EQ(list.GetAt(0)->GetName(), std::string(259, 'x'));
+        EXPECT_EQ(list.GetAt(0)->GetName(), std::string(300, 'x'));
         EXPECT_EQ(list.GetAt(0)->m_nWaveInID, 7);
     }
 }
@@ -381,6 +381,8 @@ TEST(PresetList, LookupIsExactCaseSensitiveAndFirstMatchWins)
     EXPECT_EQ(list.GetSize(), 2u);
     EXPECT_EQ(list.GetAt(2), nullptr);
 
-    CPresets longName(std::string(1000, 'q'));
-    EXPECT_EQ(longName.GetName().size(), 259u);
+    // Names alike in their first 259 bytes stay two presets.
+    list.Add(std::string(259, 'q') + "A", SomeValues(4));
+    list.Add(std::string(259, 'q') + "B", SomeValues(5));
+    EXPECT_EQ(list.Find(std::string(259, 'q') + "B")->GetValues(), SomeValues(5));
 }

@@ -9,13 +9,33 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<bool> g_bFailFsync{false};
+
+}  // namespace
+
+// fsync as the code under test sees it in this program: the real one, or a disk that
+// fails to flush.
+extern "C" int fsync(int fd)
+{
+    if (g_bFailFsync) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -325,6 +345,26 @@ TEST_F(PresetFolder, SaveOnAFullDisk_TellsTheUserRemovesTempAndLeavesThePresetFi
     EXPECT_FALSE(fs::exists(Path("Temp.pre")));
 }
 
+TEST_F(PresetFolder, SaveWhoseFlushToDiskFails_TellsTheUserAndLeavesThePresetFile)
+{
+    // The new list must be on the disk before it replaces the old one.
+    const std::vector<uint8_t> before = Archive({"Keep"});
+    WriteAll(Path("Tunex1.pre"), before);
+    Load();
+    m_presets.Add("New", Values(-5));
+    g_bFailFsync = true;
+    const bool bSaved = m_file.SavePresets(m_presets, m_prompt);
+    g_bFailFsync = false;
+
+    EXPECT_FALSE(bSaved);
+    ExpectOneBox("The presets could not be saved: \"" + Path("Temp.pre") +
+                     "\" could not be written (Input/output error).\n\n\"" + Path("Tunex1.pre") +
+                     "\" has not been changed.\n",
+                 "Preset Error", PromptButtons::Ok, PromptIcon::Stop);
+    EXPECT_EQ(ReadAll(Path("Tunex1.pre")), before);
+    EXPECT_FALSE(fs::exists(Path("Temp.pre")));
+}
+
 TEST_F(PresetFolder, SaveBeforeLoad_WritesNothing)
 {
     CPresetFile file;
@@ -361,6 +401,14 @@ TEST(FillPresetList, RefillsTheBoxAndSelectsAnExactNameIgnoringCase)
 
     FillPresetList(list, "Roc", box);
     EXPECT_EQ(box.selected, -1);
+
+    // A name longer than the window's buffer is found by the part the buffer holds.
+    const std::string longName = std::string(300, 'L');
+    list.Add(longName, CSettingsValues());
+    char szCurrent[kPresetNameSize];
+    CopyPresetName(szCurrent, longName);
+    FillPresetList(list, szCurrent, box);
+    EXPECT_EQ(box.SelectedText(), longName);
     FillPresetList(list, nullptr, box);
     EXPECT_EQ(box.selected, -1);
 }

@@ -409,19 +409,23 @@ private slots:
         QCOMPARE(QString(m_szName), QString("ROCK"));
     }
 
-    void Add_CutsLongNamesTheSameInListBoxAndCurrentName() {
-        Window w(m_presets, m_szName);
+    void Add_KeepsLongNamesWhole_CurrentNameCutBeforeACharacter() {
         // 300 characters, the last ones two bytes each in UTF-8.
         const QString typed = QString(250, QChar('a')) + QString(50, QChar(0x00E9));
-        w.Type(typed);
-        w.Add();
-        QCOMPARE(m_presets.GetSize(), size_t(1));
-        const std::string name = m_presets.GetAt(0)->GetName();
-        QCOMPARE(name.size(), size_t(258));  // 250 + 4 whole characters of 2 bytes
-        QCOMPARE(QString::fromUtf8(name.c_str()), typed.left(254));
-        QCOMPARE(std::string(m_szName), name);
-        QCOMPARE(Entries(w.PresetBox()), QStringList{typed.left(254)});
-        // Deleting it finds it again.
+        {
+            Window w(m_presets, m_szName);
+            w.Type(typed);
+            w.Add();
+            QCOMPARE(m_presets.GetSize(), size_t(1));
+            const std::string name = m_presets.GetAt(0)->GetName();
+            QCOMPARE(QString::fromUtf8(name.c_str()), typed);
+            QCOMPARE(Entries(w.PresetBox()), QStringList{typed});
+            // The 260-byte current name holds 250 + 4 whole characters of 2 bytes.
+            QCOMPARE(std::string(m_szName), name.substr(0, 258));
+        }
+        // A window opened later still finds it by that current name; deleting it finds it too.
+        Window w(m_presets, m_szName);
+        QCOMPARE(w.PresetBox()->currentText(), typed);
         w.prompt.m_answers = {PromptAnswer::Yes};
         w.Delete();
         QVERIFY(m_presets.IsEmpty());
@@ -542,6 +546,79 @@ private slots:
         QCOMPARE(Names(m_presets), (std::vector<std::string>{"Jazz"}));
         QCOMPARE(Entries(w.PresetBox()), (QStringList{"Jazz", "Rock"}));
         QCOMPARE(QString(m_szName), QString("Jazz"));
+    }
+
+    // A typed name that equals a preset's is the user's text: the box never applies that
+    // preset by itself when the focus leaves it (mouse on +, on -, or Tab).
+    void TypedExistingName_LeavingTheBox_NeverAppliesThePreset() {
+        MakePreset(m_presets, "Rock");
+        Window w(m_presets, m_szName);
+        w.Pick("Rock");
+        QCOMPARE(w.MinSong()->value(), -8000);
+        QVERIFY(w.Activate());
+        QPushButton* add = w.Get<QPushButton>(57673);
+        QPushButton* del = w.Get<QPushButton>(57672);
+
+        // +: over-write Rock with the moved Min Song.
+        w.MinSong()->triggerAction(QAbstractSlider::SliderPageStepAdd);  // -6060, 34 secs
+        w.Focus(w.PresetBox());
+        w.Type("Rock");
+        w.prompt.m_answers = {PromptAnswer::Yes};
+        QTest::mouseClick(add, Qt::LeftButton);
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+        QVERIFY(w.prompt.m_asked[0].text.rfind("The preset, Rock, exists.\n", 0) == 0);
+        QCOMPARE(w.MinSong()->value(), -6060);
+        QCOMPARE(w.Label(1030), QString("34 secs"));
+        QCOMPARE(m_presets.GetSize(), size_t(1));
+        QCOMPARE(m_presets.Find("Rock")->m_nMinSong, -6060);
+
+        // -: the typed text is cleared; nothing is loaded or deleted.
+        w.MinSong()->triggerAction(QAbstractSlider::SliderPageStepAdd);  // -4120
+        w.Focus(w.PresetBox());
+        w.Type("Rock");
+        QTest::mouseClick(del, Qt::LeftButton);
+        QCOMPARE(w.prompt.m_asked.size(), size_t(1));
+        QCOMPARE(m_presets.GetSize(), size_t(1));
+        QCOMPARE(w.PresetBox()->currentText(), QString());
+        QCOMPARE(w.MinSong()->value(), -4120);
+
+        // Tab, and a click on another control: the typed-name question, values kept.
+        for (int nWay = 0; nWay < 2; ++nWay) {
+            w.Focus(w.PresetBox());
+            w.Type("Rock");
+            w.prompt.m_answers = {PromptAnswer::No};
+            if (nWay == 0) QTest::keyClick(w.PresetBox()->lineEdit(), Qt::Key_Tab);
+            else QTest::mouseClick(w.Get<QCheckBox>(1035), Qt::LeftButton);
+            QTRY_COMPARE(w.prompt.m_asked.size(), size_t(2 + nWay));
+            QCOMPARE(w.prompt.m_asked.back().text,
+                     std::string("You have changed the current preset name.\n"
+                                 "Do you want to add the new preset, Rock?\n"));
+            QCOMPARE(w.MinSong()->value(), -4120);
+            QCOMPARE(w.dlg.GetValues().m_nMinSong, -4120);
+            QCOMPARE(w.PresetBox()->currentIndex(), -1);
+        }
+        QCOMPARE(m_presets.Find("Rock")->m_nMinSong, -6060);
+    }
+
+    // Each rate button stores its own rate.
+    void RateButtons_StoreTheirRates_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("11.25 kHz") << 1041 << 11025;
+        QTest::newRow("22.05 kHz") << 1042 << 22050;
+        QTest::newRow("44.1 kHz") << 1036 << 44100;
+        QTest::newRow("48 kHz") << 1037 << 48000;
+    }
+
+    void RateButtons_StoreTheirRates() {
+        QFETCH(int, button);
+        QFETCH(int, rate);
+        CSettingsValues values = Defaults();
+        values.m_nSamplesPerSec = 96000;  // none of the four: no button checked at first
+        Window w(m_presets, m_szName, values);
+        QTest::mouseClick(w.Get<QRadioButton>(button), Qt::LeftButton);
+        w.Get<QPushButton>(1)->click();
+        QCOMPARE(w.dlg.GetValues().m_nSamplesPerSec, rate);
     }
 
     void TypedName_FocusElsewhere_AsksOnce() {
