@@ -1,6 +1,7 @@
 #include "app/RecorderDlg.h"
 
 #include "app/RecorderApp.h"
+#include "app/SongsDlg.h"
 #include "capture/Prompt.h"
 #include "controls/AboutDlg.h"
 #include "controls/LedBar.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
@@ -31,6 +33,7 @@
 #include <QStandardPaths>
 #include <QStyle>
 
+#include <cmath>
 #include <cstring>
 
 const QEvent::Type CRecordDoneEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x100);
@@ -516,6 +519,7 @@ void CRecorderDlg::OnCustomize()
 
 void CRecorderDlg::OnRecord()
 {
+    if (m_pSongsOffer) m_pSongsOffer->hide();
     m_pSession->OnRecord();
 }
 
@@ -545,7 +549,13 @@ void CRecorderDlg::customEvent(QEvent* pEvent)
         const auto* pProgress = static_cast<CRecordProgressEvent*>(pEvent);
         m_pSession->OnRecordProgress(pProgress->m_nBytes, pProgress->m_bCut);
     } else if (pEvent->type() == CRecordDoneEvent::kType) {
+        const bool bWasRecording = m_pSession->IsRecording();
         m_pSession->OnRecordDone();
+        if (bWasRecording && !m_pSession->IsRecording() && !m_bClosing) {
+            const std::string base = GetBaseFilePath();
+            if (m_pSongsDlg && m_pSongsDlg->GetBasePath() == base) m_pSongsDlg->Reload();
+            OfferSongs(base, m_pSession->GetSongFiles().size());
+        }
     } else if (pEvent->type() == CRecordErrorEvent::kType) {
         const auto* pError = static_cast<CRecordErrorEvent*>(pEvent);
         m_pSession->ShowWorkerError(pError->m_strText, pError->m_strCaption);
@@ -725,9 +735,91 @@ void CRecorderDlg::contextMenuEvent(QContextMenuEvent* pEvent)
     const QString about = LoadString(IDS_ABOUTBOX);
     if (about.isEmpty()) return;
     QMenu menu(this);
+    QAction* pSongs = menu.addAction(tr("&Songs..."), this, [this] { OnSongs(); });
+    pSongs->setEnabled(!GetBaseFilePath().empty());
+    menu.addSeparator();
     menu.addAction(about, this, [this] { OnAbout(); });
     menu.addAction(tr("&Help"), this, [this] { OnHelp(); });
     menu.exec(pEvent->globalPos());
+}
+
+// ---------------------------------------------------------------------------------
+// Songs
+
+void CRecorderDlg::OnSongs()
+{
+    OpenSongs(GetBaseFilePath());
+}
+
+void CRecorderDlg::OpenSongs(const std::string& base)
+{
+    if (m_pSongsOffer) m_pSongsOffer->hide();
+    if (base.empty()) return;
+    if (m_pSession->IsRecording()) {
+        m_pPrompt->MessageBox(FileTitle(base) + " is being recorded. Stop the recording to edit its songs.",
+                              "Songs", PromptButtons::Ok, PromptIcon::Stop);
+        return;
+    }
+    if (!m_pSongsDlg) {
+        // A child of the main window, so the main window's modality leaves it usable.
+        m_pSongsDlg = new CSongsDlg(m_pPrompt, this);
+        m_pSongsDlg->setAttribute(Qt::WA_DeleteOnClose);
+        m_pSongsDlg->setWindowIcon(m_hIcon);
+    }
+    // Gap Level from its stored form: dB = 20 log10(-position / 32768).
+    m_pSongsDlg->SetGapLevel(20.0 * std::log10(-static_cast<double>(m_values.m_nGapLevel) / 32768.0));
+    m_pSongsDlg->SetRecordingCheck([this, base] { return m_pSession->IsRecording() && GetBaseFilePath() == base; });
+    if (!m_pSongsDlg->Open(base)) {
+        m_pSongsDlg->close();
+        return;
+    }
+    m_pSongsDlg->show();
+    m_pSongsDlg->raise();
+    m_pSongsDlg->activateWindow();
+}
+
+// A small window under the main window that offers the Songs window for a finished
+// recording. It takes no focus and hides when the next recording starts, so Enter,
+// Space and Record go on working as before.
+void CRecorderDlg::OfferSongs(const std::string& strBasePath, size_t nSongs)
+{
+    if (strBasePath.empty() || nSongs == 0) return;
+    m_strOfferedBase = strBasePath;
+    if (!m_pSongsOffer) {
+        auto* pOffer = new QFrame(this, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+        pOffer->setObjectName("songsOffer");
+        pOffer->setAttribute(Qt::WA_ShowWithoutActivating);
+        pOffer->setFrameStyle(QFrame::Box | QFrame::Plain);
+        pOffer->setPalette(m_palBackground);
+        pOffer->setAutoFillBackground(true);
+        auto* pLayout = new QHBoxLayout(pOffer);
+        auto* pText = new QLabel(pOffer);
+        pText->setObjectName("songsOfferText");
+        auto* pOpen = new QPushButton(tr("Review the &Songs..."), pOffer);
+        pOpen->setObjectName("songsOfferOpen");
+        pOpen->setFocusPolicy(Qt::NoFocus);
+        pOpen->setPalette(QApplication::palette());
+        auto* pClose = new QPushButton(tr("Later"), pOffer);
+        pClose->setFocusPolicy(Qt::NoFocus);
+        pClose->setPalette(QApplication::palette());
+        pLayout->addWidget(pText, 1);
+        pLayout->addWidget(pOpen);
+        pLayout->addWidget(pClose);
+        connect(pOpen, &QPushButton::clicked, this, [this] {
+            // The offer is for the recording that ended, even if another base is chosen since.
+            OpenSongs(m_strOfferedBase);
+        });
+        connect(pClose, &QPushButton::clicked, pOffer, &QWidget::hide);
+        m_pSongsOffer = pOffer;
+    }
+    auto* pText = m_pSongsOffer->findChild<QLabel*>("songsOfferText");
+    const QString name = QFile::decodeName(QByteArray::fromStdString(FileTitle(strBasePath)));
+    pText->setText(nSongs == 1 ? tr("%1: 1 song recorded.").arg(name)
+                               : tr("%1: %2 songs recorded.").arg(name).arg(nSongs));
+    m_pSongsOffer->setFixedWidth(frameGeometry().width());
+    m_pSongsOffer->adjustSize();
+    m_pSongsOffer->move(frameGeometry().left(), frameGeometry().bottom() + 1);
+    m_pSongsOffer->show();
 }
 
 void CRecorderDlg::FocusDefaultButton()

@@ -18,6 +18,7 @@
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <QPointer>
 #include <QStringList>
 
 #include <cstdint>
@@ -27,6 +28,7 @@
 
 class CLedBar;
 class CPressIcon;
+class CSongsDlg;
 class CToolTip;
 class IPrompt;
 class QCheckBox;
@@ -114,6 +116,9 @@ public:
     void OnOK();     // the Exit sequence
     void OnClose();  // the close box: the Exit sequence
     void OnSize(int nType);
+    // Opens the Songs window for the current base file (the right-click menu and the
+    // offer shown when a recording has ended).
+    void OnSongs();
 
     void AddBaseName(const std::string& path) override;
     void FillPresetList();
@@ -144,6 +149,9 @@ public:
     // How the settings window lists the input devices; empty: the sound system's list.
     // Tests that are not about devices give a list of their own.
     void SetDeviceLister(std::function<int()> lister) { m_listDevices = std::move(lister); }
+    // The Songs window while it is open, and the offer to open it after a recording.
+    CSongsDlg* GetSongsDlg() const { return m_pSongsDlg; }
+    QWidget* GetSongsOffer() const { return m_pSongsOffer; }
 
     // --- IRecordWindow ---
     void PostRecordProgress(int64_t nBytes, bool bCut) override;
@@ -206,6 +214,8 @@ private:
     uint32_t SystemButtonFace() const;
     uint32_t SystemText() const;
     CSettingsHost MakeSettingsHost();
+    void OfferSongs(const std::string& strBasePath, size_t nSongs);
+    void OpenSongs(const std::string& strBasePath);
 
     IPrompt* m_pPrompt;
     QSettings* m_pStore;
@@ -265,4 +275,7 @@ private:
     DialogRunner m_runDialog;
     std::function<int()> m_listDevices;
     bool m_bClosing = false;     // the Exit sequence has run
+    QPointer<CSongsDlg> m_pSongsDlg;     // the Songs window, non-modal, while open
+    QPointer<QWidget> m_pSongsOffer;     // the offer to look at a finished recording
+    std::string m_strOfferedBase;        // the base file it offers
 };

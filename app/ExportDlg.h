@@ -1,0 +1,75 @@
+#pragma once
+// The export window: asks for the folder, the format and the album data, then writes
+// one file per song in the background with a progress bar, and can be cancelled.
+//
+//   CExportDlg dlg(album.GetLayout(), parent);
+//   dlg.exec();            // Export starts the job; Cancel stops it, or closes the window
+//   CAlbumInfo info = dlg.GetInfo();
+//
+// While the job runs the fields are locked and the window cannot be closed except by
+// Cancel, which stops the job (the library leaves no half-written file under a final
+// name). When it ends the window says what was written, what was clamped, or what failed.
+// Window thread only; the job is polled.
+
+#include "album/Export.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+class CExportDlg : public QDialog {
+    Q_OBJECT
+public:
+    CExportDlg(const CAlbumLayout& layout, QWidget* pParent = nullptr);
+    ~CExportDlg() override;
+
+    // The album data as the fields hold it now.
+    CAlbumInfo GetInfo() const;
+    bool IsExporting() const;
+
+    void OnExport();
+    void OnCancel();
+
+    // --- what tests read ---
+    QLineEdit* GetFolderEdit() const { return m_pFolder; }
+    QProgressBar* GetProgressBar() const { return m_pProgress; }
+    QLabel* GetReportLabel() const { return m_pReport; }
+    QPushButton* GetExportButton() const { return m_pExport; }
+    QPushButton* GetCancelButton() const { return m_pCancel; }
+    QRadioButton* GetWavButton() const { return m_pWav; }
+
+public slots:
+    void reject() override;  // Escape and the close box: cancels a running export first
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    void OnTick();
+    void Lock(bool bRunning);
+    void OnBrowse();
+
+    CAlbumLayout m_layout;
+    std::unique_ptr<CExportJob> m_pJob;
+    QLineEdit* m_pFolder = nullptr;
+    QPushButton* m_pBrowse = nullptr;
+    QRadioButton* m_pFlac = nullptr;
+    QRadioButton* m_pWav = nullptr;
+    QLineEdit* m_pAlbum = nullptr;
+    QLineEdit* m_pArtist = nullptr;
+    QLineEdit* m_pYear = nullptr;
+    QCheckBox* m_pTrim = nullptr;
+    QProgressBar* m_pProgress = nullptr;
+    QLabel* m_pReport = nullptr;
+    QPushButton* m_pExport = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QTimer* m_pTimer = nullptr;
+};

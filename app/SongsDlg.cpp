@@ -1,0 +1,563 @@
+#include "app/SongsDlg.h"
+
+#include "app/Appearance.h"
+#include "capture/Prompt.h"
+#include "app/ExportDlg.h"
+#include "app/WaveView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char* const kCaption = "Songs";
+constexpr int kWholeColumns = 4096;   // resolution of the overview of the whole recording
+constexpr double kCloseUpSeconds = 6.0;
+constexpr double kPlaySeconds = 2.0;  // played either side of the cursor
+constexpr double kSnapSeconds = 3.0;
+
+QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+std::string ToUtf8(const QString& s) { return s.toUtf8().toStdString(); }
+
+// "m:ss.d" of a number of frames.
+QString Clock(int64_t nFrames, int nRate)
+{
+    const int64_t nTenths = nRate > 0 ? (nFrames * 10 + nRate / 2) / nRate : 0;
+    return QString("%1:%2.%3").arg(nTenths / 600).arg((nTenths / 10) % 60, 2, 10, QChar('0')).arg(nTenths % 10);
+}
+
+// The file name of a path without its folder.
+QString FileTitle(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return QFile::decodeName(QByteArray::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1)));
+}
+
+}  // namespace
+
+CSongsDlg::CSongsDlg(IPrompt* pPrompt, QWidget* pParent) : QDialog(pParent), m_pPrompt(pPrompt)
+{
+    m_runDialog = [](QDialog& dlg) { return dlg.exec(); };
+    setWindowTitle(kCaption);
+    setSizeGripEnabled(true);
+    BuildControls();
+    ApplyLook();
+    m_pTimer = new QTimer(this);
+    m_pTimer->setInterval(40);
+    connect(m_pTimer, &QTimer::timeout, this, [this] { OnTick(); });
+}
+
+CSongsDlg::~CSongsDlg()
+{
+    m_output.Stop();
+}
+
+void CSongsDlg::BuildControls()
+{
+    auto* pLayout = new QVBoxLayout(this);
+
+    auto* pFields = new QHBoxLayout;
+    auto addField = [&](const char* label, QLineEdit*& pEdit, int nStretch) {
+        auto* pLabel = new QLabel(tr(label), this);
+        pEdit = new QLineEdit(this);
+        pLabel->setBuddy(pEdit);
+        pFields->addWidget(pLabel);
+        pFields->addWidget(pEdit, nStretch);
+        connect(pEdit, &QLineEdit::editingFinished, this, [this] { OnInfoEdited(); });
+    };
+    addField("A&lbum:", m_pAlbumEdit, 3);
+    addField("A&rtist:", m_pArtistEdit, 3);
+    addField("&Year:", m_pYearEdit, 1);
+    pLayout->addLayout(pFields);
+
+    m_pOverview = new CWaveView(this);
+    m_pOverview->setObjectName("overview");
+    m_pOverview->SetShowLabels(true);
+    m_pOverview->setMinimumHeight(110);
+    m_pOverview->SetPeakSource([this](int64_t a, int64_t b, int n, std::vector<float>& lo, std::vector<float>& hi) {
+        OverviewPeaks(a, b, n, lo, hi);
+    });
+    pLayout->addWidget(m_pOverview, 2);
+
+    m_pCloseUpLabel = new QLabel(tr("Click a cut above to look at it closely."), this);
+    pLayout->addWidget(m_pCloseUpLabel);
+    m_pCloseUp = new CWaveView(this);
+    m_pCloseUp->setObjectName("closeUp");
+    m_pCloseUp->SetEditable(true);
+    m_pCloseUp->setMinimumHeight(150);
+    m_pCloseUp->SetPeakSource([this](int64_t a, int64_t b, int n, std::vector<float>& lo, std::vector<float>& hi) {
+        CloseUpPeaks(a, b, n, lo, hi);
+    });
+    pLayout->addWidget(m_pCloseUp, 3);
+
+    connect(m_pOverview, &CWaveView::cutPicked, this, [this](int nCut) { OnPickCut(nCut); });
+    connect(m_pOverview, &CWaveView::cursorMoved, this, [this](int64_t nFrame) { ZoomTo(nFrame); });
+    connect(m_pCloseUp, &CWaveView::cutPicked, this, [this](int nCut) {
+        m_pOverview->SetPickedCut(nCut);
+        m_pCloseUp->SetCursorFrame(m_album.GetSongStart(nCut + 1));
+        m_pOverview->SetCursorFrame(m_pCloseUp->GetCursorFrame());
+    });
+    connect(m_pCloseUp, &CWaveView::cursorMoved, this, [this](int64_t nFrame) { m_pOverview->SetCursorFrame(nFrame); });
+    connect(m_pCloseUp, &CWaveView::cutMoved, this, [this](int nCut, int64_t nFrame) {
+        AfterEdit(m_album.MoveCut(nCut, nFrame));
+    });
+
+    auto* pButtons = new QHBoxLayout;
+    auto addButton = [&](const char* name, const char* text, void (CSongsDlg::*pCommand)()) {
+        auto* pButton = new QPushButton(tr(text), this);
+        pButton->setObjectName(name);
+        pButton->setAutoDefault(false);
+        connect(pButton, &QPushButton::clicked, this, [this, pCommand] { (this->*pCommand)(); });
+        pButtons->addWidget(pButton);
+        return pButton;
+    };
+    m_pPlay = addButton("play", "&Play", &CSongsDlg::OnPlay);
+    m_pSnap = addButton("snap", "S&nap", &CSongsDlg::OnSnap);
+    m_pJoin = addButton("join", "&Join", &CSongsDlg::OnJoin);
+    m_pSplit = addButton("split", "&Split", &CSongsDlg::OnSplit);
+    m_pUndo = addButton("undo", "&Undo", &CSongsDlg::OnUndo);
+    m_pRedo = addButton("redo", "R&edo", &CSongsDlg::OnRedo);
+    pButtons->addStretch(1);
+    m_pExport = addButton("export", "E&xport...", &CSongsDlg::OnExport);
+    auto* pClose = new QPushButton(tr("&Close"), this);
+    pClose->setAutoDefault(false);
+    connect(pClose, &QPushButton::clicked, this, &QDialog::close);
+    pButtons->addWidget(pClose);
+    pLayout->addLayout(pButtons);
+    m_pPlay->setToolTip(tr("Plays a few seconds round the cursor (Space)"));
+    m_pSnap->setToolTip(tr("Moves the picked cut to the most convincing silence nearby"));
+    m_pJoin->setToolTip(tr("Joins the two songs at the picked cut"));
+    m_pSplit->setToolTip(tr("Splits the song under the cursor at the cursor"));
+    m_pUndo->setToolTip(tr("Undoes the last edit (Ctrl+Z)"));
+    m_pRedo->setToolTip(tr("Does the undone edit again (Ctrl+Shift+Z)"));
+
+    // Text fields keep Ctrl+Z for their own text: these only act elsewhere in the window.
+    auto* pUndoKey = new QShortcut(QKeySequence::Undo, this);
+    connect(pUndoKey, &QShortcut::activated, this, [this] { OnUndo(); });
+    auto* pRedoKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+    connect(pRedoKey, &QShortcut::activated, this, [this] { OnRedo(); });
+    auto* pPlayKey = new QShortcut(QKeySequence(Qt::Key_Space), m_pCloseUp, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(pPlayKey, &QShortcut::activated, this, [this] { OnPlay(); });
+    auto* pPlayKey2 = new QShortcut(QKeySequence(Qt::Key_Space), m_pOverview, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(pPlayKey2, &QShortcut::activated, this, [this] { OnPlay(); });
+
+    m_pTable = new QTableWidget(0, 4, this);
+    m_pTable->setHorizontalHeaderLabels({tr("#"), tr("Title"), tr("Start"), tr("Length")});
+    m_pTable->verticalHeader()->setVisible(false);
+    m_pTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_pTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_pTable->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::AnyKeyPressed);
+    connect(m_pTable, &QTableWidget::cellChanged, this, [this](int r, int c) { OnTitleEdited(r, c); });
+    connect(m_pTable, &QTableWidget::cellClicked, this, [this](int r, int) {
+        // A row shows where its song begins (the cut before it), or the start of song 1.
+        if (r > 0) OnPickCut(r);
+        else ZoomTo(0);
+    });
+    pLayout->addWidget(m_pTable, 2);
+
+    m_pStatus = new QLabel(this);
+    m_pStatus->setObjectName("status");
+    m_pStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pLayout->addWidget(m_pStatus);
+    resize(900, 640);
+}
+
+// The main window's look: its ground and text, the fields green on black like its
+// combo boxes, the status line red on black like its status fields, buttons as the
+// system draws them.
+void CSongsDlg::ApplyLook()
+{
+    const QPalette base = QApplication::palette();
+    const CAppearance::Colours colours = CAppearance::StartColours(
+        1, CAppearance::kTrueColour, CAppearance::FromQColor(base.color(QPalette::Button)),
+        CAppearance::FromQColor(base.color(QPalette::WindowText)));
+    setPalette(CAppearance::GroundPalette(base, colours));
+    setAutoFillBackground(true);
+    const QPalette fields = CAppearance::ComboPalette(base);
+    for (QWidget* pField : std::initializer_list<QWidget*>{m_pAlbumEdit, m_pArtistEdit, m_pYearEdit, m_pTable})
+        pField->setPalette(fields);
+    m_pStatus->setPalette(CAppearance::StatusPalette(base));
+    m_pStatus->setAutoFillBackground(true);
+    for (QPushButton* pButton : findChildren<QPushButton*>()) pButton->setPalette(base);
+    m_pTable->horizontalHeader()->setPalette(base);
+}
+
+QPushButton* CSongsDlg::GetButton(const char* name) const
+{
+    return findChild<QPushButton*>(name);
+}
+
+// ---------------------------------------------------------------------------------
+// Opening
+
+bool CSongsDlg::Open(const std::string& strBasePath)
+{
+    m_output.Stop();
+    if (!m_album.Open(strBasePath)) {
+        ShowError();
+        return false;
+    }
+    m_strBasePath = strBasePath;
+    setWindowTitle(QString("%1 - %2").arg(kCaption, FileTitle(strBasePath)));
+    m_album.SetRecordingCheck(m_fnIsRecording);
+    m_pWhole.reset();
+    m_pNear.reset();
+    m_wholeColumns.clear();
+    m_bWholeShown = false;
+    m_pOverview->SetPickedCut(0);
+    m_pCloseUp->SetPickedCut(0);
+    ShowAlbum();
+    m_pOverview->SetRange(0, m_album.GetTotalFrames());
+    m_pCloseUp->SetRange(0, static_cast<int64_t>(kCloseUpSeconds * m_album.GetFormat().nRate));
+    StartOverview();
+    if (m_album.GetSongCount() > 1) OnPickCut(1);
+    return true;
+}
+
+void CSongsDlg::Reload()
+{
+    if (!m_strBasePath.empty()) Open(m_strBasePath);
+}
+
+void CSongsDlg::SetGapLevel(double fDb)
+{
+    m_pCloseUp->SetGapLevel(fDb);
+}
+
+void CSongsDlg::SetRecordingCheck(std::function<bool()> fnIsRecording)
+{
+    m_fnIsRecording = std::move(fnIsRecording);
+    m_album.SetRecordingCheck(m_fnIsRecording);
+}
+
+void CSongsDlg::StartOverview()
+{
+    const CAlbumLayout layout = m_album.GetLayout();
+    m_pWhole = std::make_unique<COverview>();
+    if (!m_pWhole->Start(layout, 0, layout.TotalFrames(), kWholeColumns)) {
+        SetStatus(FromUtf8(m_pWhole->GetErrorText()));
+        return;
+    }
+    SetStatus(tr("Reading the songs..."));
+    m_pTimer->start();
+}
+
+bool CSongsDlg::IsOverviewReady() const
+{
+    return m_bWholeShown && (!m_pNear || !m_pNear->IsRunning());
+}
+
+// Songs, table, album fields and the buttons' states, from the album as it is now.
+void CSongsDlg::ShowAlbum()
+{
+    const std::vector<CAlbumSong>& songs = m_album.GetSongs();
+    const int nRate = m_album.GetFormat().nRate;
+    std::vector<CWaveView::Song> viewSongs;
+    m_bFilling = true;
+    m_pTable->setRowCount(static_cast<int>(songs.size()));
+    for (int32_t k = 1; k <= static_cast<int32_t>(songs.size()); ++k) {
+        const CAlbumSong& song = songs[static_cast<size_t>(k - 1)];
+        const int64_t nStart = m_album.GetSongStart(k);
+        viewSongs.push_back({nStart, song.nFrames, FromUtf8(song.strTitle)});
+        const int r = k - 1;
+        auto setCell = [&](int c, const QString& text, bool bEditable) {
+            auto* pItem = new QTableWidgetItem(text);
+            if (!bEditable) pItem->setFlags(pItem->flags() & ~Qt::ItemIsEditable);
+            if (c != 1) pItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_pTable->setItem(r, c, pItem);
+        };
+        setCell(0, QString::number(k), false);
+        setCell(1, FromUtf8(song.strTitle), true);
+        setCell(2, Clock(nStart, nRate), false);
+        setCell(3, Clock(song.nFrames, nRate), false);
+    }
+    m_pTable->resizeColumnToContents(0);
+    m_bFilling = false;
+
+    const CAlbumInfo& info = m_album.GetInfo();
+    m_pAlbumEdit->setText(FromUtf8(info.strAlbum));
+    m_pArtistEdit->setText(FromUtf8(info.strArtist));
+    m_pYearEdit->setText(FromUtf8(info.strYear));
+
+    const int nPicked = m_pOverview->GetPickedCut();
+    m_pOverview->SetSongs(viewSongs, nRate);
+    m_pCloseUp->SetSongs(viewSongs, nRate);
+    const int nCuts = static_cast<int>(songs.size()) - 1;
+    m_pOverview->SetPickedCut(std::min(nPicked, nCuts));
+    m_pCloseUp->SetPickedCut(std::min(nPicked, nCuts));
+    m_pJoin->setEnabled(nCuts > 0);
+    m_pSnap->setEnabled(nCuts > 0);
+    m_pUndo->setEnabled(m_album.CanUndo());
+    m_pRedo->setEnabled(m_album.CanRedo());
+    m_pExport->setEnabled(!songs.empty());
+}
+
+// ---------------------------------------------------------------------------------
+// Peaks
+
+void CSongsDlg::OverviewPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
+                              std::vector<float>& max)
+{
+    const std::vector<COverviewColumn>& cols = m_wholeColumns;
+    const int64_t nTotal = m_album.IsOpen() ? m_album.GetTotalFrames() : 0;
+    if (cols.empty() || nTotal <= 0) return;
+    const int64_t nCols = static_cast<int64_t>(cols.size());
+    for (int x = 0; x < nColumns; ++x) {
+        // The overview columns covering this pixel's frames; at least the one it falls in.
+        const int64_t f0 = nFirst + (nLast - nFirst) * x / nColumns;
+        const int64_t f1 = nFirst + (nLast - nFirst) * (x + 1) / nColumns;
+        int64_t c0 = f0 * nCols / nTotal;
+        int64_t c1 = std::max(c0 + 1, f1 * nCols / nTotal);
+        c0 = std::min(c0, nCols - 1);
+        c1 = std::min(c1, nCols);
+        float lo = cols[static_cast<size_t>(c0)].fMin, hi = cols[static_cast<size_t>(c0)].fMax;
+        for (int64_t c = c0 + 1; c < c1; ++c) {
+            lo = std::min(lo, cols[static_cast<size_t>(c)].fMin);
+            hi = std::max(hi, cols[static_cast<size_t>(c)].fMax);
+        }
+        min[static_cast<size_t>(x)] = lo;
+        max[static_cast<size_t>(x)] = hi;
+    }
+}
+
+void CSongsDlg::CloseUpPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
+                             std::vector<float>& max)
+{
+    if (!m_album.IsOpen() || nLast <= nFirst) return;
+    if (!m_pNear || m_pNear->GetFirst() != nFirst || m_pNear->GetCount() != nLast - nFirst ||
+        static_cast<int>(m_pNear->GetColumns().size()) != nColumns) {
+        m_pNear = std::make_unique<COverview>();
+        if (!m_pNear->Start(m_album.GetLayout(), nFirst, nLast - nFirst, nColumns)) return;
+        m_pTimer->start();
+    }
+    const std::vector<COverviewColumn> cols = m_pNear->GetColumns();
+    for (int x = 0; x < nColumns && x < static_cast<int>(cols.size()); ++x) {
+        min[static_cast<size_t>(x)] = cols[static_cast<size_t>(x)].fMin;
+        max[static_cast<size_t>(x)] = cols[static_cast<size_t>(x)].fMax;
+    }
+}
+
+void CSongsDlg::OnTick()
+{
+    bool bBusy = false;
+    if (m_pWhole && !m_bWholeShown) {
+        if (m_pWhole->IsRunning()) {
+            SetStatus(tr("Reading the songs... %1 %").arg(static_cast<int>(m_pWhole->GetProgress() * 100)));
+            bBusy = true;
+        } else {
+            if (m_pWhole->HasError()) SetStatus(FromUtf8(m_pWhole->GetErrorText()));
+            else SetStatus(QString());
+            m_wholeColumns = m_pWhole->GetColumns();
+            m_bWholeShown = true;
+        }
+        m_wholeColumns = m_pWhole->GetColumns();
+        m_pOverview->RefreshPeaks();
+    }
+    if (m_pNear) {
+        const bool bRunning = m_pNear->IsRunning();
+        m_pCloseUp->RefreshPeaks();
+        bBusy = bBusy || bRunning;
+    }
+    if (m_output.IsPlaying()) {
+        const int64_t nHead = m_nPlayFirst + m_output.GetPosition();
+        m_pCloseUp->SetPlayHead(nHead);
+        m_pOverview->SetPlayHead(nHead);
+        bBusy = true;
+    } else {
+        m_pCloseUp->SetPlayHead(-1);
+        m_pOverview->SetPlayHead(-1);
+    }
+    if (!bBusy) m_pTimer->stop();
+}
+
+// ---------------------------------------------------------------------------------
+// Looking
+
+void CSongsDlg::OnPickCut(int nCut)
+{
+    if (nCut <= 0 || nCut >= m_album.GetSongCount()) return;
+    m_pOverview->SetPickedCut(nCut);
+    m_pCloseUp->SetPickedCut(nCut);
+    const int64_t nFrame = m_album.GetSongStart(nCut + 1);
+    ZoomTo(nFrame);
+    m_pCloseUpLabel->setText(tr("Cut %1, between songs %1 and %2, at %3")
+                                 .arg(nCut).arg(nCut + 1).arg(Clock(nFrame, m_album.GetFormat().nRate)));
+    m_pTable->selectRow(nCut);
+}
+
+// Shows a few seconds round a frame in the close-up and puts the cursor there.
+void CSongsDlg::ZoomTo(int64_t nFrame)
+{
+    const int64_t nHalf = static_cast<int64_t>(kCloseUpSeconds / 2 * m_album.GetFormat().nRate);
+    m_pCloseUp->SetRange(nFrame - nHalf, nFrame + nHalf);
+    m_pCloseUp->SetCursorFrame(nFrame);
+    m_pOverview->SetCursorFrame(nFrame);
+}
+
+void CSongsDlg::OnPlay()
+{
+    if (m_output.IsPlaying()) {
+        m_output.Stop();
+        OnTick();
+        return;
+    }
+    const CAlbumFormat& format = m_album.GetFormat();
+    const int64_t nHalf = static_cast<int64_t>(kPlaySeconds * format.nRate);
+    const int64_t nFirst = std::max<int64_t>(0, m_pCloseUp->GetCursorFrame() - nHalf);
+    const int64_t nCount = std::min<int64_t>(2 * nHalf, m_album.GetTotalFrames() - nFirst);
+    if (nCount <= 0) return;
+    std::vector<float> samples(static_cast<size_t>(nCount * format.nChannels));
+    CAlbumReader reader(m_album.GetLayout());
+    const int64_t nRead = reader.ReadFloat(nFirst, nCount, samples.data());
+    if (nRead <= 0) {
+        SetStatus(FromUtf8(reader.GetErrorText()));
+        return;
+    }
+    samples.resize(static_cast<size_t>(nRead * format.nChannels));
+    m_nPlayFirst = nFirst;
+    if (!m_output.Play(std::move(samples), format.nChannels, format.nRate)) {
+        SetStatus(QString::fromStdString(m_output.GetErrorText()));
+        return;
+    }
+    SetStatus(QString());
+    m_pTimer->start();
+}
+
+// ---------------------------------------------------------------------------------
+// Editing
+
+void CSongsDlg::ShowError()
+{
+    m_pPrompt->MessageBox(m_album.GetErrorText(), kCaption, PromptButtons::Ok, PromptIcon::Stop);
+}
+
+void CSongsDlg::AfterEdit(bool bOk)
+{
+    m_output.Stop();
+    if (!bOk) ShowError();
+    ShowAlbum();
+    const int nCut = m_pCloseUp->GetPickedCut();
+    if (nCut > 0) OnPickCut(nCut);
+}
+
+void CSongsDlg::OnSnap()
+{
+    const int nCut = m_pCloseUp->GetPickedCut();
+    if (nCut <= 0) return;
+    const int64_t nFrame = m_album.GetSongStart(nCut + 1);
+    const int64_t nTarget = m_album.FindSnap(nFrame, kSnapSeconds, m_album.GetSongStart(nCut) + 1,
+                                             m_album.GetSongStart(nCut + 2) - 1);
+    if (nTarget == nFrame) {
+        SetStatus(tr("No better silence within %1 seconds.").arg(kSnapSeconds));
+        return;
+    }
+    AfterEdit(m_album.MoveCut(nCut, nTarget));
+}
+
+void CSongsDlg::OnJoin()
+{
+    const int nCut = m_pCloseUp->GetPickedCut();
+    if (nCut <= 0) {
+        SetStatus(tr("Click the cut to remove first."));
+        return;
+    }
+    const bool bOk = m_album.Join(nCut);
+    if (bOk) {
+        m_pOverview->SetPickedCut(0);
+        m_pCloseUp->SetPickedCut(0);
+    }
+    AfterEdit(bOk);
+}
+
+void CSongsDlg::OnSplit()
+{
+    const int64_t nFrame = m_pCloseUp->GetCursorFrame();
+    const CAlbumLayout layout = m_album.GetLayout();
+    const int32_t k = layout.SongAt(nFrame);
+    if (k <= 0 || nFrame == layout.SongStart(k)) {
+        SetStatus(tr("Put the cursor inside a song to split it there."));
+        return;
+    }
+    const bool bOk = m_album.Split(k, nFrame);
+    if (bOk) {
+        m_pOverview->SetPickedCut(k);
+        m_pCloseUp->SetPickedCut(k);
+    }
+    AfterEdit(bOk);
+}
+
+void CSongsDlg::OnUndo()
+{
+    if (!m_album.CanUndo()) return;
+    AfterEdit(m_album.Undo());
+}
+
+void CSongsDlg::OnRedo()
+{
+    if (!m_album.CanRedo()) return;
+    AfterEdit(m_album.Redo());
+}
+
+void CSongsDlg::OnTitleEdited(int nRow, int nColumn)
+{
+    if (m_bFilling || nColumn != 1) return;
+    const QTableWidgetItem* pItem = m_pTable->item(nRow, nColumn);
+    if (!pItem) return;
+    if (!m_album.SetTitle(nRow + 1, ToUtf8(pItem->text()))) ShowError();
+    ShowAlbum();
+}
+
+void CSongsDlg::OnInfoEdited()
+{
+    CAlbumInfo info;
+    info.strAlbum = ToUtf8(m_pAlbumEdit->text());
+    info.strArtist = ToUtf8(m_pArtistEdit->text());
+    info.strYear = ToUtf8(m_pYearEdit->text());
+    const CAlbumInfo& old = m_album.GetInfo();
+    if (info.strAlbum == old.strAlbum && info.strArtist == old.strArtist && info.strYear == old.strYear) return;
+    if (!m_album.SetInfo(info)) ShowError();
+}
+
+void CSongsDlg::OnExport()
+{
+    if (!m_album.IsOpen()) return;
+    OnInfoEdited();
+    CExportDlg dlg(m_album.GetLayout(), this);
+    dlg.setPalette(palette());
+    m_runDialog(dlg);
+    // The export window may have changed the album data: keep it with the songs.
+    const CAlbumInfo info = dlg.GetInfo();
+    m_pAlbumEdit->setText(FromUtf8(info.strAlbum));
+    m_pArtistEdit->setText(FromUtf8(info.strArtist));
+    m_pYearEdit->setText(FromUtf8(info.strYear));
+    OnInfoEdited();
+}
+
+void CSongsDlg::SetStatus(const QString& text)
+{
+    m_pStatus->setText(text);
+}
+
+void CSongsDlg::closeEvent(QCloseEvent* pEvent)
+{
+    m_output.Stop();
+    OnInfoEdited();
+    QDialog::closeEvent(pEvent);
+}

@@ -1,0 +1,142 @@
+#pragma once
+// The Songs window: the songs of one recording, to look at, listen to, correct, name
+// and export.
+//
+//   auto* dlg = new CSongsDlg(&prompt, this);
+//   dlg->SetGapLevel(-35.0);
+//   dlg->SetRecordingCheck([this] { return isRecordingThatBase(); });
+//   if (dlg->Open("Music/Side A.wav")) dlg->show();
+//
+// Top to bottom: the album data (album, artist, year); the overview of the whole
+// recording with a marker per cut and each song's number, title and length; the
+// close-up of a few seconds round the picked cut with the Gap Level drawn; the command
+// buttons; the table of songs with editable titles; a status line.
+//
+// Clicking a cut in the overview (or a row of the table) shows it in the close-up;
+// there the marker can be dragged or nudged with the arrow keys. Play (Space) plays a
+// few seconds round the cursor with a moving play head; without an output device the
+// status line says so and everything else goes on. Snap moves the picked cut to the
+// most convincing silence nearby, Join removes the picked cut, Split cuts the song
+// under the cursor at the cursor, Undo and Redo (Ctrl+Z, Ctrl+Shift+Z) step through the
+// edits. Export... opens the export window.
+//
+// Every change of files goes through the album library; a refused or failed edit is
+// shown in a box through the prompt. Window thread only; the overview is computed on
+// the library's own threads and polled.
+
+#include "album/Album.h"
+#include "album/Overview.h"
+#include "capture/SoundOutput.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CWaveView;
+class IPrompt;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+class CSongsDlg : public QDialog {
+    Q_OBJECT
+public:
+    // pPrompt must outlive the window.
+    explicit CSongsDlg(IPrompt* pPrompt, QWidget* pParent = nullptr);
+    ~CSongsDlg() override;
+
+    // Opens the songs of a base file ("Music/Side A.wav"). False (after showing the
+    // library's text in a box) when they cannot be opened.
+    bool Open(const std::string& strBasePath);
+    // Opens the same base file again (after a recording to it ended).
+    void Reload();
+    const std::string& GetBasePath() const { return m_strBasePath; }
+
+    // The Gap Level in dB, drawn in the close-up.
+    void SetGapLevel(double fDb);
+    // Asked before every edit and export: true refuses it, a recording to this base runs.
+    void SetRecordingCheck(std::function<bool()> fnIsRecording);
+    // PortAudio's device index for playing; -1 is the default output device.
+    void SetOutputDevice(int nDevice) { m_output.SetDevice(nDevice); }
+
+    // --- commands (the buttons and keys) ---
+    void OnPlay();
+    void OnSnap();
+    void OnJoin();
+    void OnSplit();
+    void OnUndo();
+    void OnRedo();
+    void OnExport();
+    void OnPickCut(int nCut);
+
+    // --- what tests read ---
+    CAlbum& GetAlbum() { return m_album; }
+    CWaveView* GetOverview() const { return m_pOverview; }
+    CWaveView* GetCloseUp() const { return m_pCloseUp; }
+    QTableWidget* GetTable() const { return m_pTable; }
+    QLabel* GetStatus() const { return m_pStatus; }
+    QPushButton* GetButton(const char* name) const;
+    bool IsOverviewReady() const;
+    // How the export window is run; tests replace it to work the window as a user would.
+    using DialogRunner = std::function<int(QDialog&)>;
+    void SetDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    void BuildControls();
+    void ApplyLook();
+    void ShowAlbum();          // songs, table, fields and buttons from the album
+    void ShowError();          // the album's error text in a box
+    void AfterEdit(bool bOk);
+    void StartOverview();
+    void ZoomTo(int64_t nFrame);
+    void OnTick();             // polls the overviews and the play head
+    void OnTitleEdited(int nRow, int nColumn);
+    void OnInfoEdited();
+    void SetStatus(const QString& text);
+    void OverviewPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
+                       std::vector<float>& max);
+    void CloseUpPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
+                      std::vector<float>& max);
+
+    IPrompt* m_pPrompt;
+    CAlbum m_album;
+    std::string m_strBasePath;
+    std::function<bool()> m_fnIsRecording;
+    DialogRunner m_runDialog;
+
+    // The whole recording at a fixed resolution, shown at any width; the close-up at the
+    // width and stretch it shows. The samples of the recording, one after another, never
+    // change with an edit, so neither needs computing again after one.
+    std::unique_ptr<COverview> m_pWhole;
+    std::unique_ptr<COverview> m_pNear;
+    std::vector<COverviewColumn> m_wholeColumns;  // copy once finished
+    bool m_bWholeShown = false;  // the finished overview has been drawn
+
+    CSoundOutput m_output;
+    int64_t m_nPlayFirst = 0;  // frame where the playing stretch begins
+
+    CWaveView* m_pOverview = nullptr;
+    CWaveView* m_pCloseUp = nullptr;
+    QLabel* m_pCloseUpLabel = nullptr;
+    QTableWidget* m_pTable = nullptr;
+    QLineEdit* m_pAlbumEdit = nullptr;
+    QLineEdit* m_pArtistEdit = nullptr;
+    QLineEdit* m_pYearEdit = nullptr;
+    QLabel* m_pStatus = nullptr;
+    QPushButton* m_pPlay = nullptr;
+    QPushButton* m_pSnap = nullptr;
+    QPushButton* m_pJoin = nullptr;
+    QPushButton* m_pSplit = nullptr;
+    QPushButton* m_pUndo = nullptr;
+    QPushButton* m_pRedo = nullptr;
+    QPushButton* m_pExport = nullptr;
+    QTimer* m_pTimer = nullptr;
+    bool m_bFilling = false;  // the table is being filled: its changes are not edits
+};

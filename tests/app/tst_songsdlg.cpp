@@ -1,0 +1,165 @@
+// The Songs window on song files written by the real WAV writer: a cut moved with the
+// mouse and the keyboard, undone and redone with the keys, Play without an output
+// device, a title typed into the table, and an export with its progress and cancel.
+#include "app/SongsDlg.h"
+
+#include "AppTestSupport.h"
+#include "ScriptedPrompt.h"
+
+#include "app/ExportDlg.h"
+#include "app/WaveView.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+constexpr int kWait = 60000;  // bound of every wait for a background job
+constexpr int64_t kCut = 132300;  // 3 s at 44100 Hz: where the test's first song ends
+
+// Side1.wav (2 s of tone, 1 s of silence) and Side2.wav (0.5 s of silence, then tone),
+// each song lasting `seconds` more of tone when asked.
+bool WriteSongs(const CAppTestPlace& place, double seconds = 0.0)
+{
+    return WriteWav(place.Path("Side1.wav"), MakeSong({{2.0 + seconds, 0.5}, {1.0, 0.0}})) &&
+           WriteWav(place.Path("Side2.wav"), MakeSong({{0.5, 0.0}, {2.0 + seconds, 0.5}}));
+}
+
+QPoint At(CWaveView* view, int64_t nFrame)
+{
+    return QPoint(static_cast<int>(std::lround(view->FrameToX(nFrame))), view->height() / 2);
+}
+
+}  // namespace
+
+class TestSongsDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void MoveCut_DragNudgeUndoRedo()
+    {
+        CAppTestPlace place;
+        QVERIFY(WriteSongs(place));
+        CScriptedPrompt prompt;
+        CSongsDlg dlg(&prompt);
+        dlg.SetOutputDevice(9999);  // no such device, as on a machine without sound
+        QVERIFY(dlg.Open(place.Path("Side.wav")));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.IsOverviewReady(), kWait);
+        QCOMPARE(dlg.GetTable()->rowCount(), 2);
+
+        // Play says why there is no sound, and the window goes on.
+        QTest::mouseClick(dlg.GetButton("play"), Qt::LeftButton);
+        QCOMPARE(dlg.GetStatus()->text(), QString("No sound output device is available."));
+        QVERIFY(prompt.boxes.empty());
+
+        // The close-up shows the first cut; drag its marker 40 pixels to the left.
+        CWaveView* view = dlg.GetCloseUp();
+        QCOMPARE(view->GetPickedCut(), 1);
+        const QPoint from = At(view, kCut);
+        const QPoint to = from - QPoint(40, 0);
+        const int64_t nDropped = view->XToFrame(to.x());
+        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(view, from - QPoint(20, 0));
+        QTest::mouseMove(view, to);
+        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, to);
+        QVERIFY2(prompt.boxes.empty(), prompt.boxes.empty() ? "" : prompt.boxes[0].text.c_str());
+        QVERIFY(nDropped < kCut - 1000);
+        QCOMPARE(dlg.GetAlbum().GetSongStart(2), nDropped);
+        QCOMPARE(WavDataBytes(place.Path("Side1.wav")), nDropped * 4);
+        QCOMPARE(WavDataBytes(place.Path("Side2.wav")), (5.5 * 44100 - nDropped) * 4);
+
+        // Ctrl+Z puts the cut back, Ctrl+Shift+Z moves it again.
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(WavDataBytes(place.Path("Side1.wav")), kCut * 4);
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(WavDataBytes(place.Path("Side1.wav")), nDropped * 4);
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut);
+
+        // Right nudges by 10 ms, Shift+Left by one frame: one edit per key let go.
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut + 441);
+        QTest::keyClick(view, Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut + 440);
+        QCOMPARE(WavDataBytes(place.Path("Side1.wav")), (kCut + 440) * 4);
+
+        // The files say the same to a window opened afresh.
+        CSongsDlg again(&prompt);
+        QVERIFY(again.Open(place.Path("Side.wav")));
+        QCOMPARE(again.GetAlbum().GetSongStart(2), kCut + 440);
+        QVERIFY(prompt.boxes.empty());
+    }
+
+    void Export_TitleProgressAndCancel()
+    {
+        CAppTestPlace place;
+        QVERIFY(WriteSongs(place, 30.0));
+        CScriptedPrompt prompt;
+        CSongsDlg dlg(&prompt);
+        QVERIFY(dlg.Open(place.Path("Side.wav")));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        // A title typed into the table is the song's title.
+        QTableWidget* table = dlg.GetTable();
+        const QRect cell = table->visualItemRect(table->item(0, 1));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QVERIFY(QApplication::focusWidget() != table);
+        QTest::keyClicks(QApplication::focusWidget(), "Intro");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(QString::fromStdString(dlg.GetAlbum().GetSongs()[0].strTitle), QString("Intro"));
+
+        const QString folder = QString::fromStdString(place.Path("out"));
+        int nRuns = 0;
+        dlg.SetDialogRunner([&](QDialog& d) {
+            auto& exp = static_cast<CExportDlg&>(d);
+            exp.show();
+            QLineEdit* edit = exp.GetFolderEdit();
+            edit->selectAll();
+            QTest::keyClicks(edit, folder);
+            QSignalSpy progress(exp.GetProgressBar(), &QProgressBar::valueChanged);
+            QTest::mouseClick(exp.GetExportButton(), Qt::LeftButton);
+            if (nRuns++ == 0) {
+                // While it runs the fields are locked and the other button cancels.
+                QVERIFY(!exp.GetExportButton()->isEnabled());
+                QCOMPARE(exp.GetCancelButton()->text(), QString("Cancel"));
+                QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), kWait);
+                QCOMPARE(exp.GetReportLabel()->text(), QString("2 files written to %1.").arg(folder));
+                QCOMPARE(exp.GetProgressBar()->value(), exp.GetProgressBar()->maximum());
+                int last = 0;
+                for (const QList<QVariant>& v : progress) {
+                    QVERIFY(v[0].toInt() >= last);
+                    last = v[0].toInt();
+                }
+            } else {
+                QTest::mouseClick(exp.GetCancelButton(), Qt::LeftButton);
+                QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), kWait);
+                QVERIFY(exp.GetReportLabel()->text().startsWith("Cancelled after "));
+                QVERIFY(exp.GetExportButton()->isEnabled());
+            }
+            return int(QDialog::Accepted);
+        });
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"01 Intro.flac", "02 Side2.flac"}));
+
+        // A cancelled export leaves nothing half-written under a final name: only the
+        // files it finished, whole.
+        QVERIFY(QDir(folder).removeRecursively());
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        QCOMPARE(nRuns, 2);
+        for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY2(name == "01 Intro.flac", qPrintable(name));
+    }
+};
+
+QTEST_MAIN(TestSongsDlg)
+#include "tst_songsdlg.moc"
