@@ -1,7 +1,6 @@
 #include "app/RecorderDlg.h"
 
 #include "app/RecorderApp.h"
-#include "app/SongsDlg.h"
 #include "capture/Prompt.h"
 #include "controls/AboutDlg.h"
 #include "controls/LedBar.h"
@@ -735,11 +734,11 @@ void CRecorderDlg::contextMenuEvent(QContextMenuEvent* pEvent)
     const QString about = LoadString(IDS_ABOUTBOX);
     if (about.isEmpty()) return;
     QMenu menu(this);
-    QAction* pSongs = menu.addAction(tr("&Songs..."), this, [this] { OnSongs(); });
-    pSongs->setEnabled(!GetBaseFilePath().empty());
-    menu.addSeparator();
     menu.addAction(about, this, [this] { OnAbout(); });
     menu.addAction(tr("&Help"), this, [this] { OnHelp(); });
+    menu.addSeparator();
+    QAction* pSongs = menu.addAction(tr("&Songs..."), this, [this] { OnSongs(); });
+    pSongs->setEnabled(!GetBaseFilePath().empty());
     menu.exec(pEvent->globalPos());
 }
 

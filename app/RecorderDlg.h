@@ -2,6 +2,7 @@
 // The recorder's main window.
 
 #include "app/Appearance.h"
+#include "app/SongsDlg.h"
 #include "capture/RecordSession.h"
 #include "capture/WaveFile.h"
 #include "capture/WaveIn.h"
@@ -28,7 +29,7 @@
 
 class CLedBar;
 class CPressIcon;
-class CSongsDlg;
+
 class CToolTip;
 class IPrompt;
 class QCheckBox;

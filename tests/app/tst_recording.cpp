@@ -9,7 +9,9 @@
 #include "controls/LedBar.h"
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
@@ -144,6 +146,18 @@ private slots:
 
         // The window can record again at once.
         QVERIFY(dlg.GetControl(1000)->isEnabled());
+
+        // The ended recording's songs are offered without taking the focus; the offer
+        // opens them in the Songs window.
+        QWidget* offer = dlg.GetSongsOffer();
+        QVERIFY(offer && offer->isVisible());
+        QCOMPARE(offer->findChild<QLabel*>("songsOfferText")->text(), QString("Song.wav: 2 songs recorded."));
+        QVERIFY(QApplication::focusWidget() == nullptr || QApplication::focusWidget()->window() == &dlg);
+        QTest::mouseClick(offer->findChild<QPushButton*>("songsOfferOpen"), Qt::LeftButton);
+        QVERIFY(!offer->isVisible());
+        QVERIFY(dlg.GetSongsDlg() && dlg.GetSongsDlg()->isVisible());
+        QCOMPARE(dlg.GetSongsDlg()->GetAlbum().GetSongCount(), 2);
+        QVERIFY(w.prompt.boxes.empty());
     }
 
     void ExitWhileRecording_CompletesLastFile()
@@ -155,6 +169,18 @@ private slots:
         dlg.OnRecord();
         QVERIFY(dlg.GetSession().IsRecording());
         QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
+
+        // The songs of the running recording are not opened for editing.
+        QTimer::singleShot(0, &dlg, [] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) QTest::keyClick(menu, Qt::Key_S);
+        });
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&dlg, &menuEvent);
+        QCOMPARE(w.prompt.boxes.size(), size_t(1));
+        QCOMPARE(w.prompt.boxes[0].text, std::string("Song.wav is being recorded. Stop the recording to edit its songs."));
+        QCOMPARE(w.prompt.boxes[0].caption, std::string("Songs"));
+        QVERIFY(!dlg.GetSongsDlg());
+        w.prompt.boxes.clear();
 
         QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1)), Qt::LeftButton);
         QVERIFY(!dlg.GetSession().IsRecording());
