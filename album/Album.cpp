@@ -47,6 +47,7 @@ struct Edit {
     int64_t nBefore = 0;  // Move: the cut's old frame; Join: the cut removed
     int64_t nAfter = 0;   // Move: the cut's new frame; Split: the frame split at
     std::string strTitle; // Join: song k + 1's title; Split: the second half's title
+    std::string strFirst; // Join: song k's title
 };
 
 }  // namespace
@@ -278,7 +279,8 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
         }
         errno = 0;
         writer.Create();
-        int nErrno = errno;
+        // The writer takes paths of up to 259 characters and says nothing more.
+        int nErrno = strTemp.size() > 259 ? ENAMETOOLONG : errno;
         if (!writer.HasError())
             writer.WriteHeader(static_cast<int16_t>(layout.format.nBits), layout.format.nRate,
                                static_cast<int16_t>(layout.format.nChannels), kWriteBuffer);
@@ -371,9 +373,13 @@ bool CAlbum::Impl::Apply(const Edit& edit, bool bForward)
         int64_t nAt = edit.kind == EditKind::Split ? edit.nAfter : edit.nBefore;
         starts.insert(starts.begin() + static_cast<long>(k), nAt);
         titles.insert(titles.begin() + static_cast<long>(k), edit.strTitle);
+        if (edit.kind == EditKind::Join) titles[k - 1] = edit.strFirst;
     } else {
+        // A joined song keeps the first song's title, or the second's when it has none.
+        std::string strSecond = titles[k];
         starts.erase(starts.begin() + static_cast<long>(k));
         titles.erase(titles.begin() + static_cast<long>(k));
+        if (edit.kind == EditKind::Join && titles[k - 1].empty()) titles[k - 1] = strSecond;
     }
     return Relayout(starts, titles);
 }
@@ -436,7 +442,7 @@ bool CAlbum::MoveCut(int32_t k, int64_t nFrame)
     const int64_t nOld = GetSongStart(k + 1);
     if (nFrame == nOld) return true;
     if (!d.CheckRecording()) return false;
-    Edit edit{EditKind::Move, k, nOld, nFrame, {}};
+    Edit edit{EditKind::Move, k, nOld, nFrame, {}, {}};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
     d.history.push_back(edit);
@@ -456,7 +462,8 @@ bool CAlbum::Join(int32_t k)
     }
     if (!d.CheckRecording()) return false;
     Edit edit{EditKind::Join, k, GetSongStart(k + 1), 0,
-              d.layout.songs[static_cast<size_t>(k)].strTitle};
+              d.layout.songs[static_cast<size_t>(k)].strTitle,
+              d.layout.songs[static_cast<size_t>(k - 1)].strTitle};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
     d.history.push_back(edit);
@@ -478,7 +485,7 @@ bool CAlbum::Split(int32_t k, int64_t nFrame)
         return false;
     }
     if (!d.CheckRecording()) return false;
-    Edit edit{EditKind::Split, k, 0, nFrame, {}};
+    Edit edit{EditKind::Split, k, 0, nFrame, {}, {}};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
     d.history.push_back(edit);
@@ -517,8 +524,10 @@ bool CAlbum::Redo()
     }
     if (!d.CheckRecording()) return false;
     Edit& edit = d.history[d.nDone];
-    if (edit.kind == EditKind::Join)
+    if (edit.kind == EditKind::Join) {
         edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
+        edit.strFirst = d.layout.songs[static_cast<size_t>(edit.k - 1)].strTitle;
+    }
     if (!d.Apply(edit, true)) return false;
     ++d.nDone;
     return true;

@@ -72,8 +72,9 @@ struct CAlbumLayout {
  *
  * Undo and Redo step through every edit since Open(). Titles and album data are not part
  * of that history (the window's text fields have their own), but they follow their songs
- * through edits: a join keeps song k's title, a split gives the new second half an empty
- * title, and undoing a join gives song k + 1 its title back.
+ * through edits: a join keeps song k's title (song k + 1's when song k has none), a split
+ * gives the new second half an empty title, and undoing a join gives both songs their
+ * titles back.
  *
  * Never throws. Every call that can fail returns false and sets GetErrorText(); texts name
  * the file they concern. Not thread-safe: one thread (the window thread, or the tool's

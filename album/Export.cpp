@@ -80,7 +80,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
         writer.SetFileName(strTemp.c_str());
         errno = 0;
         writer.Create();
-        int nErrno = errno;
+        int nErrno = strTemp.size() > 259 ? ENAMETOOLONG : errno;  // the writer's limit
         if (!writer.HasError())
             writer.WriteHeader(static_cast<int16_t>(format.nBits), format.nRate,
                                static_cast<int16_t>(nChannels), 1024 * 1024);

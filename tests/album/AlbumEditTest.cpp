@@ -134,6 +134,11 @@ TEST(AlbumEdits, TitlesFollowTheirSongs_ThroughJoinSplitAndUndo)
     ASSERT_TRUE(album.Undo());
     ASSERT_TRUE(album.Undo());
     EXPECT_EQ(titles(), "[T1][T2][T3]");
+    ASSERT_TRUE(album.SetTitle(1, ""));
+    ASSERT_TRUE(album.Join(1));
+    EXPECT_EQ(titles(), "[T2][T3]");
+    ASSERT_TRUE(album.Undo());
+    EXPECT_EQ(titles(), "[][T2][T3]");
 
     // What another player reads from BASE.cue.
     std::ifstream in(dir / "Side B.cue");

@@ -50,11 +50,11 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         {"join " + strBase + " 3", 1, "cadenzo-album: Cannot join song 3 with the next: the album has 3 songs.\n"},
         {"list " + strBase, 0,
          "Song  Start     Length    Title\n"
-         "   1  00:00.00  00:03.00  \n"
+         "   1  00:00.00  00:03.00  Second Song\n"
          "   2  00:03.00  00:01.25  \n"
          "   3  00:04.25  00:01.75  \n"},
         {"export " + strBase + " '" + (dir / "out") + "' --wav --artist A --album 'B: C' --year 1979", 0,
-         dir / "out/01 Side A1.wav\n"},
+         dir / "out/01 Second Song.wav\n"},
         {"split " + strBase + " x 1", 2, "cadenzo-album: K must be a song or cut number from 1: x.\n"},
         {"rename " + strBase, 2, "cadenzo-album: Unknown command rename.\nUsage:"},
         {"list '" + (dir / "None.wav") + "'", 1,
@@ -66,11 +66,11 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         EXPECT_EQ(run.nStatus, step.nStatus) << step.strArgs << "\n" << run.strOutput;
         EXPECT_EQ(run.strOutput.substr(0, step.strOutput.size()), step.strOutput) << step.strArgs;
     }
-    // The joined song kept song 1's title (none); the split left the recording whole.
+    // The joined song took song 2's title, song 1 having none; the recording is whole.
     std::vector<uint8_t> after;
     for (int k = 1; k <= 3; ++k) {
-        std::vector<uint8_t> bytes = SampleBytes(dir / ("out/0" + std::to_string(k) + " Side A" +
-                                                        std::to_string(k) + ".wav"));
+        std::string strName = k == 1 ? "01 Second Song" : "0" + std::to_string(k) + " Side A" + std::to_string(k);
+        std::vector<uint8_t> bytes = SampleBytes(dir / ("out/" + strName + ".wav"));
         after.insert(after.end(), bytes.begin(), bytes.end());
     }
     EXPECT_TRUE(after == all);
