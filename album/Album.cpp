@@ -391,6 +391,7 @@ bool CAlbum::Open(const std::string& strBasePath)
 {
     Impl& d = *m_pImpl;
     d.strError.clear();
+    AlbumFiles::Recover(strBasePath);
     CAlbumLayout layout;
     if (!AlbumFiles::OpenSongs(strBasePath, &layout, &d.strError)) return false;
     std::string strCueError;

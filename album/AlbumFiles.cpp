@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -49,6 +51,38 @@ std::string HiddenBeside(const std::string& strPath, const char* szSuffix)
     size_t nSlash = strPath.find_last_of('/');
     std::string strDir = nSlash == std::string::npos ? "" : strPath.substr(0, nSlash + 1);
     return strDir + "." + FileName(strPath) + szSuffix;
+}
+
+bool SyncFolder(const std::string& strFolder)
+{
+    int fd = ::open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool bOk = fd >= 0 && ::fsync(fd) == 0;
+    int nErr = errno;
+    if (fd >= 0) ::close(fd);
+    errno = nErr;
+    return bOk;
+}
+
+// Writes a small file and syncs it.
+bool WriteSynced(const std::string& strPath, const std::string& strText)
+{
+    int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool bOk = fd >= 0;
+    size_t nDone = 0;
+    while (bOk && nDone < strText.size()) {
+        ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
+        if (n < 0 && errno == EINTR) continue;
+        bOk = n > 0;
+        if (bOk) nDone += static_cast<size_t>(n);
+    }
+    if (bOk) bOk = ::fsync(fd) == 0;
+    int nErr = errno;
+    if (fd >= 0 && ::close(fd) != 0 && bOk) {
+        bOk = false;
+        nErr = errno;
+    }
+    errno = nErr;
+    return bOk;
 }
 
 bool FormatOf(const SF_INFO& info, CAlbumFormat* pFormat)
@@ -173,13 +207,18 @@ bool IsLockedForRecording(const std::string& strPath)
 
 Transaction::Transaction(const std::string& strBasePath,
                          std::function<bool(const std::string&)> fnStep)
-    : m_strFolder(FolderOf(strBasePath)), m_fnStep(std::move(fnStep))
+    : m_strBase(strBasePath), m_strFolder(FolderOf(strBasePath)), m_fnStep(std::move(fnStep))
 {
+    // One edit at a time in a folder, across programs; Recover() leaves a folder alone
+    // while an edit holds it.
+    m_nFolderLock = ::open(m_strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_nFolderLock >= 0) ::flock(m_nFolderLock, LOCK_EX);
 }
 
 Transaction::~Transaction()
 {
     for (const std::string& str : m_temps) ::unlink(str.c_str());
+    if (m_nFolderLock >= 0) ::close(m_nFolderLock);
 }
 
 std::string Transaction::Aside(const std::string& strPath)
@@ -265,63 +304,156 @@ void Transaction::RollBack()
 
 bool Transaction::Commit()
 {
-    auto asideOf = [&](const std::string& strPath) {
-        return std::find(m_asides.begin(), m_asides.end(), strPath) != m_asides.end();
+    // Every rename is planned before the first is made, and the plan is saved as a journal,
+    // so that an edit cut short by a crash can be rolled back when the album is opened.
+    struct Move {
+        std::string strFrom, strTo, strWhat;
+    };
+    std::vector<Move> plan;
+    std::vector<std::string> asides;   // files set aside and not taken back into use
+    std::vector<std::string> vacated;  // names set aside and not yet taken by another file
+    auto has = [](const std::vector<std::string>& v, const std::string& str) {
+        return std::find(v.begin(), v.end(), str) != v.end();
     };
     auto setAside = [&](const std::string& strPath) {
-        if (!Rename(strPath, Aside(strPath), "set aside " + strPath)) return false;
-        m_asides.push_back(strPath);
-        return true;
+        plan.push_back({strPath, Aside(strPath), "set aside " + strPath});
+        asides.push_back(strPath);
+        vacated.push_back(strPath);
     };
-    bool bOk = true;
     for (const Op& op : m_ops) {
         if (op.nKind == 0) {
-            bOk = setAside(op.strA);
+            setAside(op.strA);
+            continue;
+        }
+        // A file already under the final name that nobody set aside (the cue sheet) is set
+        // aside too, so that it can come back.
+        const std::string& strFinal = op.nKind == 1 ? op.strB : op.strA;
+        struct stat st;
+        if (!has(vacated, strFinal) && ::lstat(strFinal.c_str(), &st) == 0) setAside(strFinal);
+        vacated.erase(std::remove(vacated.begin(), vacated.end(), strFinal), vacated.end());
+        if (op.nKind == 1) {
+            plan.push_back({Aside(op.strA), op.strB, "rename " + op.strA + " to " + op.strB});
+            asides.erase(std::find(asides.begin(), asides.end(), op.strA));
         } else {
-            const std::string& strFinal = op.nKind == 1 ? op.strB : op.strA;
-            // A file already under the final name that nobody set aside (the cue sheet)
-            // is set aside too, so that it can come back.
-            struct stat st;
-            if (!asideOf(strFinal) && ::lstat(strFinal.c_str(), &st) == 0) bOk = setAside(strFinal);
-            if (bOk && op.nKind == 1) {
-                bOk = Rename(Aside(op.strA), op.strB, "rename " + op.strA + " to " + op.strB);
-                if (bOk) m_asides.erase(std::find(m_asides.begin(), m_asides.end(), op.strA));
-            } else if (bOk) {
-                bOk = Rename(HiddenBeside(op.strA, kNewSuffix), op.strA, "put the new " + op.strA +
-                                                                            " in place");
-                if (bOk) m_temps.erase(std::find(m_temps.begin(), m_temps.end(),
-                                                 HiddenBeside(op.strA, kNewSuffix)));
-            }
+            plan.push_back({HiddenBeside(op.strA, kNewSuffix), op.strA, "put the new " + op.strA + " in place"});
         }
-        if (!bOk) break;
     }
-    if (bOk) {
-        bOk = m_fnStep("sync folder " + m_strFolder);
-        if (bOk) {
-            int fd = ::open(m_strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            bOk = fd >= 0 && ::fsync(fd) == 0;
-            int nErr = errno;
-            if (fd >= 0) ::close(fd);
-            errno = nErr;
-        }
-        if (!bOk) m_strError = "Cannot save the folder " + m_strFolder + ": " +
-                               std::strerror(errno) + ".";
-    }
+
+    std::string strJournal;
+    for (const Move& move : plan) strJournal += move.strFrom + "\t" + move.strTo + "\n";
+    const std::string strJournalPath = JournalPath(m_strBase);
+    bool bOk = m_fnStep("write the journal " + strJournalPath) &&
+               WriteSynced(strJournalPath, strJournal) && SyncFolder(m_strFolder);
     if (!bOk) {
-        // Put back what moved; the new files are removed by the destructor.
-        for (auto it = m_done.rbegin(); it != m_done.rend(); ++it) {
-            if (it->second.size() > 0 && std::find(m_temps.begin(), m_temps.end(), it->first) ==
-                                             m_temps.end() &&
-                it->first.find(kNewSuffix) != std::string::npos)
-                m_temps.push_back(it->first);
-        }
-        RollBack();
+        m_strError = "Cannot write " + strJournalPath + ": " + std::strerror(errno) + ".";
+        ::unlink(strJournalPath.c_str());
         return false;
     }
-    for (const std::string& str : m_asides) ::unlink(Aside(str).c_str());
-    m_asides.clear();
+    for (const Move& move : plan) {
+        if (!Rename(move.strFrom, move.strTo, move.strWhat)) {
+            bOk = false;
+            break;
+        }
+    }
+    if (bOk) {
+        bOk = m_fnStep("sync folder " + m_strFolder) && SyncFolder(m_strFolder);
+        if (!bOk) m_strError = "Cannot save the folder " + m_strFolder + ": " + std::strerror(errno) + ".";
+    }
+    if (!bOk) {
+        // Put back what moved (new files go back to their hidden names, which the
+        // destructor removes).
+        RollBack();
+        ::unlink(strJournalPath.c_str());
+        return false;
+    }
+    // The edit is done once the journal is gone; what was set aside is then only old.
+    ::unlink(strJournalPath.c_str());
+    SyncFolder(m_strFolder);
+    for (const std::string& str : asides) ::unlink(Aside(str).c_str());
     m_done.clear();
     return true;
+}
+
+std::string JournalPath(const std::string& strBasePath)
+{
+    return HiddenBeside(strBasePath, ".cadenzo-journal");
+}
+
+void Recover(const std::string& strBasePath)
+{
+    const std::string strFolder = FolderOf(strBasePath);
+    int nLock = ::open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (nLock < 0) return;
+    if (::flock(nLock, LOCK_EX | LOCK_NB) != 0) {  // an edit is being made right now
+        ::close(nLock);
+        return;
+    }
+    struct Unlock {
+        int fd;
+        ~Unlock() { ::close(fd); }
+    } unlock{nLock};
+    std::ifstream in(JournalPath(strBasePath));
+    if (in) {
+        std::vector<std::pair<std::string, std::string>> moves;
+        for (std::string strLine; std::getline(in, strLine);) {
+            size_t nTab = strLine.find('\t');
+            if (nTab != std::string::npos) moves.emplace_back(strLine.substr(0, nTab), strLine.substr(nTab + 1));
+        }
+        // The renames were made in order and each takes a name that did not exist, so the
+        // names present now tell how many were made: the state after k renames, replayed
+        // from the names present before the first (a name the journal first mentions as a
+        // source).
+        std::set<std::string> names, state;
+        for (const auto& move : moves) {
+            if (!names.count(move.first)) state.insert(move.first);
+            names.insert(move.first);
+            names.insert(move.second);
+        }
+        std::set<std::string> present;
+        struct stat st;
+        for (const std::string& str : names)
+            if (::lstat(str.c_str(), &st) == 0) present.insert(str);
+        size_t nMade = moves.size() + 1;
+        for (size_t k = 0; k <= moves.size(); ++k) {
+            if (state == present) nMade = k;
+            if (k == moves.size()) break;
+            state.erase(moves[k].first);
+            state.insert(moves[k].second);
+        }
+        // Files that match no state were changed by someone else since: leave everything,
+        // the set-aside copies included, as it is.
+        if (nMade > moves.size()) return;
+        for (size_t k = nMade; k-- > 0;)
+            ::rename(moves[k].second.c_str(), moves[k].first.c_str());
+        SyncFolder(strFolder);
+        ::unlink(JournalPath(strBasePath).c_str());
+        SyncFolder(strFolder);
+    }
+    // Hidden files an interrupted edit left beside this album's files.
+    std::string strPrefix, strExt;
+    SplitBase(FileName(strBasePath), &strPrefix, &strExt);
+    std::error_code ec;
+    std::vector<fs::path> leftovers;
+    for (fs::directory_iterator it(strFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string strName = it->path().filename().string();
+        for (const char* szSuffix : {kNewSuffix, kAsideSuffix}) {
+            const size_t nSuffix = std::strlen(szSuffix);
+            if (strName.size() < nSuffix + 2 || strName[0] != '.' ||
+                strName.compare(strName.size() - nSuffix, nSuffix, szSuffix) != 0)
+                continue;
+            std::string strFile = strName.substr(1, strName.size() - nSuffix - 1);
+            bool bOurs = strFile == strPrefix + ".cue";
+            if (!bOurs && strFile.size() > strPrefix.size() + strExt.size() &&
+                strFile.compare(0, strPrefix.size(), strPrefix) == 0 &&
+                strFile.compare(strFile.size() - strExt.size(), strExt.size(), strExt) == 0) {
+                std::string strDigits =
+                    strFile.substr(strPrefix.size(), strFile.size() - strPrefix.size() - strExt.size());
+                bOurs = !strDigits.empty() && std::all_of(strDigits.begin(), strDigits.end(), ::isdigit);
+            }
+            if (bOurs) leftovers.push_back(it->path());
+        }
+    }
+    for (const fs::path& path : leftovers) fs::remove(path, ec);
 }
 
 }  // namespace AlbumFiles

@@ -22,16 +22,26 @@ std::string FormatText(const CAlbumFormat& format);
 // naming the file that is missing, unreadable or of another format.
 bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::string* pError);
 
+// The journal of an edit being put in place: the renames it makes, one "from<TAB>to" per
+// line. It exists only while an edit is being put in place.
+std::string JournalPath(const std::string& strBasePath);
+
+// Undoes an edit that a crash cut short while it was being put in place (its journal is
+// still there): renames back what it had renamed, then removes the hidden files edits leave
+// beside this album's songs. Called before an album is opened.
+void Recover(const std::string& strBasePath);
+
 // True while a recording writes the file: the recorder's WAV writer holds a lock on it.
 bool IsLockedForRecording(const std::string& strPath);
 
 /**
  * Changes several files of one folder so that either all changes happen or none does.
  * New contents are first written beside their final names (NewFile/NewText, then Sync);
- * Commit() then moves the files that are replaced aside, renames everything into place,
- * syncs the folder and only then deletes what was moved aside. A failure at any point of
- * Commit() renames back what was renamed. Whatever was not placed is removed when the
- * object goes.
+ * Commit() then saves the list of renames it will make as a journal, moves the files that
+ * are replaced aside, renames everything into place, syncs the folder, removes the journal
+ * and only then deletes what was moved aside. A failure at any point of Commit() renames
+ * back what was renamed; a crash is undone by Recover(). Whatever was not placed is
+ * removed when the object goes.
  */
 class Transaction
 {
@@ -67,12 +77,13 @@ private:
     static std::string Aside(const std::string& strPath);
     void RollBack();
 
+    std::string m_strBase;
     std::string m_strFolder;
+    int m_nFolderLock = -1;  // the folder, locked while this object lives
     std::function<bool(const std::string&)> m_fnStep;
     std::vector<std::string> m_temps;  // written, not yet placed
     std::vector<Op> m_ops;
     std::vector<std::pair<std::string, std::string>> m_done;  // renames done (from, to)
-    std::vector<std::string> m_asides;  // set aside and still there
     std::string m_strError;
 };
 

@@ -7,6 +7,8 @@
 #include "capture/WaveFile.h"
 
 #include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace albumtest;
 
@@ -199,6 +201,48 @@ TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)
                                              : album.Undo())
                 << album.GetErrorText();
         }
+    }
+}
+
+TEST(AlbumEdits, ACrashAtAnyStep_IsUndoneWhenTheAlbumIsOpenedAgain)
+{
+    for (int nCrashAt = 0;; ++nCrashAt) {
+        SCOPED_TRACE("crash at step " + std::to_string(nCrashAt));
+        std::mt19937 rng(3);
+        TempFolder dir;
+        const std::string strBase = dir / "Side A.wav";
+        MakeAlbum(strBase, {1000, 2000, 3000}, 16, rng);
+        {
+            CAlbum album;
+            ASSERT_TRUE(album.Open(strBase));
+            ASSERT_TRUE(album.SetTitle(3, "Three"));
+        }
+        const auto before = FolderBytes(dir.path);
+        pid_t pid = ::fork();
+        if (pid == 0) {  // the program that dies in the middle of a join
+            CAlbum album;
+            if (!album.Open(strBase)) ::_exit(3);
+            int nStep = 0;
+            album.SetFaultHook([&](const std::string&) {
+                if (nStep++ == nCrashAt) ::_exit(0);
+                return true;
+            });
+            ::_exit(album.Join(1) ? 1 : 2);
+        }
+        int nStatus = 0;
+        ASSERT_EQ(::waitpid(pid, &nStatus, 0), pid);
+        ASSERT_TRUE(WIFEXITED(nStatus));
+        const int nExit = WEXITSTATUS(nStatus);
+        ASSERT_TRUE(nExit == 0 || nExit == 1) << nExit;
+        CAlbum album;
+        ASSERT_TRUE(album.Open(strBase)) << album.GetErrorText();
+        if (nExit == 1) {  // past the last step: the join is complete
+            EXPECT_EQ(Lengths(album), (std::vector<int64_t>{3000, 3000}));
+            EXPECT_EQ(album.GetSongs()[1].strTitle, "Three");
+            EXPECT_GT(nCrashAt, 5);
+            break;
+        }
+        EXPECT_EQ(FolderBytes(dir.path), before);
     }
 }
 
