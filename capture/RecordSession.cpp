@@ -272,6 +272,7 @@ void CRecordSession::OnRecord()
         m_strWriteError.clear();
         m_strDeviceError.clear();
         m_nStreamBytes = 0;
+        m_nNextPlannedCut = 0;
         m_songFiles.clear();
         RecordSongFile first;
         first.strFile = m_strCurFile;
@@ -374,6 +375,13 @@ bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
     uint8_t* pBuffer = m_pTransferBuffer.get();
     int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
     m_splitter.ProcessBuffer(pBuffer, nLen, &bCut, &nCutOffset, &bEnd);
+    if (m_bPlannedCuts) {
+        bCut = bEnd = 0;
+        if (m_nNextPlannedCut < m_plannedCuts.size() && m_plannedCuts[m_nNextPlannedCut] < m_nStreamBytes + nLen) {
+            bCut = 1;
+            nCutOffset = static_cast<int32_t>(std::max<int64_t>(m_plannedCuts[m_nNextPlannedCut++] - m_nStreamBytes, 0));
+        }
+    }
     if (pbEnd) *pbEnd = bEnd;
 
     // Does the current file hold anything above the gap level? A file that does is a
@@ -633,7 +641,7 @@ void CRecordSession::OnRecordDone()
     // silence: remove it. At the end gap a file shorter than the gap is silence by
     // construction; when the input simply ran out, only a file without a loud sample is.
     // A file that merely continues a song past the size limit stays.
-    if (!bCloseFailed && !m_bWriteFailed && !m_bStopRequested && !m_bLastFileContinued &&
+    if (!bCloseFailed && !m_bWriteFailed && !m_bStopRequested && !m_bLastFileContinued && !m_bPlannedCuts &&
         (m_bEndReached || !m_bLastFileLoud) && m_splitter.IsShorterThanEndGap(m_nSongBytes)) {
         std::string strPath;
         {

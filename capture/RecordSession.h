@@ -196,6 +196,13 @@ public:
     void SetFileDataLimit(int64_t nBytes) { m_nFileDataLimit = nBytes; }
     // Whether the worker raises the process priority (default on; a refusal is ignored).
     void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
+    // Cuts chosen beforehand (the command-line splitter's --songs and --lengths): stream
+    // byte positions, ascending frame boundaries, where new songs begin. While a list is
+    // set, the splitter's own cuts and its end gap are not used, the whole input is
+    // recorded and the last file is never removed. An empty list returns to the
+    // splitter's cuts. Set only while idle; one cut per buffer at most.
+    void SetPlannedCuts(std::vector<int64_t> cuts) { m_plannedCuts = std::move(cuts); m_bPlannedCuts = !m_plannedCuts.empty(); }
+
     // Test hook: called by the worker after each full buffer it has written and before
     // it waits for the next one, and after each piece it writes once stopped, without the
     // session lock. Set only while idle.
@@ -275,4 +282,7 @@ private:
     int64_t m_nFileDataLimit;
     bool m_bRaisePriority = true;
     std::function<void()> m_pStallHook;
+    std::vector<int64_t> m_plannedCuts;  // stream bytes; see SetPlannedCuts()
+    bool m_bPlannedCuts = false;
+    size_t m_nNextPlannedCut = 0;        // the worker's place in m_plannedCuts
 };

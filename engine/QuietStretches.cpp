@@ -18,6 +18,7 @@ CQuietStretches::CQuietStretches(const Config& config)
     : m_config(config), m_nMinSamples(SamplesOf(config.fMinSeconds, config.nRate)),
       m_nMaxBurst(SamplesOf(kMaxBurstSeconds, config.nRate)),
       m_nGuard(SamplesOf(kBurstGuardSeconds, config.nRate)),
+      m_nEdge(std::max<int64_t>(SamplesOf(kEdgeSeconds, config.nRate), 1)),
       m_fFullScale(config.nBitsPerSample == 16 ? 32768.0f : 1.0f)
 {
 }
@@ -29,6 +30,8 @@ void CQuietStretches::Reset()
     m_nBurstFirst = m_nBurstLast = -1;
     m_fLoudest = m_fLoudestAfter = 0;
     m_nBursts = 0;
+    m_nBlock = 0;
+    m_fBlockMax = m_fPrevBlockMax = m_fInside = 0;
     m_stretches.clear();
 }
 
@@ -45,6 +48,7 @@ void CQuietStretches::EndStretch(int64_t nEndSample, bool bTrailing)
     s.nStart = (nFirst + 1) / 2;  // the first frame whose both samples are quiet
     s.nLength = std::max<int64_t>(nEndSample / 2 - s.nStart, 0);
     s.fLoudest = m_fLoudest / m_fFullScale;
+    s.fLoudestInside = m_fInside / m_fFullScale;
     s.nBursts = m_nBursts;
     s.bLeading = m_nLastLoud < 0;
     s.bTrailing = bTrailing;
@@ -63,6 +67,20 @@ void CQuietStretches::Run(const unsigned char* pBytes, int32_t n)
         const int64_t i = m_nPos + k;
 
         if (a <= fThreshold) {
+            const int64_t nBlock = (i - m_nLastLoud - 1) / m_nEdge;
+            if (nBlock != m_nBlock) {
+                // The block before the one just left is no longer among the last two.
+                if (m_nBlock >= 2) m_fInside = std::max(m_fInside, m_fPrevBlockMax);
+                if (nBlock == m_nBlock + 1) {
+                    m_fPrevBlockMax = m_fBlockMax;
+                } else {  // skipped over a burst: the block just left is inside too
+                    if (m_nBlock >= 1) m_fInside = std::max(m_fInside, m_fBlockMax);
+                    m_fPrevBlockMax = 0;
+                }
+                m_fBlockMax = 0;
+                m_nBlock = nBlock;
+            }
+            m_fBlockMax = std::max(m_fBlockMax, a);
             if (m_nBurstFirst < 0) {
                 m_fLoudest = std::max(m_fLoudest, a);
             } else {
@@ -99,6 +117,8 @@ void CQuietStretches::Run(const unsigned char* pBytes, int32_t n)
         m_nLastLoud = i;
         m_fLoudest = 0;
         m_nBursts = 0;
+        m_nBlock = 0;
+        m_fBlockMax = m_fPrevBlockMax = m_fInside = 0;
     }
     m_nPos += n;
 }
@@ -117,7 +137,7 @@ void CQuietStretches::Finish()
         // A burst at the very end has no quiet after it: a sound, not a click.
         EndStretch(m_nBurstFirst, false);
         m_nLastLoud = m_nBurstLast;
-        m_fLoudest = m_fLoudestAfter;
+        m_fLoudest = m_fInside = m_fLoudestAfter;
         m_nBursts = 0;
         m_nBurstFirst = -1;
     }
@@ -159,10 +179,14 @@ int64_t CQuietStretches::CutFrame(const QuietStretch& s, int64_t nGapSamples)
     return s.nStart + s.nLength / 2;
 }
 
-std::vector<int64_t> CQuietStretches::ChooseCuts(int nCuts, int64_t nMinSongFrames, int64_t nGapSamples) const
+std::vector<int64_t> CQuietStretches::ChooseCuts(int nCuts, int64_t nMinSongFrames, int64_t nGapSamples,
+                                                 std::vector<int64_t> chosen) const
 {
-    std::vector<int64_t> cuts;
-    if (nCuts <= 0) return cuts;
+    std::vector<int64_t> cuts = std::move(chosen);
+    if (static_cast<int>(cuts.size()) >= nCuts) {
+        std::sort(cuts.begin(), cuts.end());
+        return cuts;
+    }
     const int64_t nEnd = FramesFed();
     for (const QuietStretch& s : MostConvincing(m_stretches.size())) {
         const int64_t nCut = CutFrame(s, nGapSamples);

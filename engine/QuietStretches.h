@@ -10,6 +10,8 @@ struct QuietStretch {
     int64_t nStart = 0;        // first frame of the stretch, from the start of the stream
     int64_t nLength = 0;       // frames in it (only whole quiet frames count)
     float fLoudest = 0;        // largest magnitude in it, 1.0 = full scale (bursts passed over excluded)
+    float fLoudestInside = 0;  // the same leaving out kEdgeSeconds to twice that at either end,
+                               // where sound fades in and out: the level a gap must allow
     int32_t nBursts = 0;       // short loud bursts (clicks) passed over inside it
     int64_t nFirstSample = 0;  // first quiet interleaved sample (two per frame)
     int64_t nSamples = 0;      // quiet interleaved samples: the silence the splitter counts
@@ -62,6 +64,8 @@ public:
     // Longest loud burst passed over, and the quiet needed on both sides of it.
     static constexpr double kMaxBurstSeconds = 0.004;
     static constexpr double kBurstGuardSeconds = 0.020;
+    // Block of the edges left out of fLoudestInside.
+    static constexpr double kEdgeSeconds = 0.005;
 
     using Config = QuietStretchesConfig;
 
@@ -98,11 +102,13 @@ public:
     // shorter than that.
     static int64_t CutFrame(const QuietStretch& s, int64_t nGapSamples);
 
-    // Up to nCuts cut frames (ascending) for a stream of FramesFed() frames, one in each
-    // of the most convincing stretches between sounds taken in turn, skipping a stretch
-    // whose cut would come less than nMinSongFrames after the start, before the end or
-    // from a cut already chosen. Fewer are returned when no more fit.
-    std::vector<int64_t> ChooseCuts(int nCuts, int64_t nMinSongFrames, int64_t nGapSamples) const;
+    // Up to nCuts cut frames (ascending) for a stream of FramesFed() frames: the cuts
+    // already chosen, then one in each of the most convincing stretches between sounds
+    // taken in turn, skipping a stretch whose cut would come less than nMinSongFrames
+    // after the start, before the end or from a cut already chosen. Fewer are returned
+    // when no more fit.
+    std::vector<int64_t> ChooseCuts(int nCuts, int64_t nMinSongFrames, int64_t nGapSamples,
+                                    std::vector<int64_t> chosen = {}) const;
 
 private:
     void EndStretch(int64_t nEndSample, bool bTrailing);
@@ -113,6 +119,7 @@ private:
     int64_t m_nMinSamples;    // shortest stretch kept, interleaved samples
     int64_t m_nMaxBurst;      // longest burst passed over, interleaved samples
     int64_t m_nGuard;         // quiet needed around a burst, interleaved samples
+    int64_t m_nEdge;          // edge block of fLoudestInside, interleaved samples (at least 1)
     float m_fFullScale;       // 32768 or 1
 
     int64_t m_nPos = 0;           // interleaved samples fed
@@ -124,5 +131,9 @@ private:
     float m_fLoudest = 0;         // loudest quiet magnitude of the current stretch, sample units
     float m_fLoudestAfter = 0;    // the same since the burst being judged began
     int32_t m_nBursts = 0;        // bursts passed over in the current stretch
+    // Loudest quiet magnitude of the current stretch by edge blocks counted from its start:
+    // blocks before the latest two (and after the first) are in m_fInside.
+    int64_t m_nBlock = 0;
+    float m_fBlockMax = 0, m_fPrevBlockMax = 0, m_fInside = 0;
     std::vector<QuietStretch> m_stretches;
 };

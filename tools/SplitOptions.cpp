@@ -2,6 +2,7 @@
 
 #include "engine/SongSplitter.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -93,10 +94,71 @@ bool ApplyBits(CSplitOptions& o, const std::string& v, std::string* pErr)
     return true;
 }
 
+bool ApplySongs(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    double f;
+    if (!ParseNumber(v, &f) || f != std::floor(f) || f < 1 || f > 9999) {
+        *pErr = "--songs needs a number of songs from 1 to 9999, not '" + v + "'.";
+        return false;
+    }
+    o.m_nSongs = static_cast<int>(f);
+    return true;
+}
+
+bool ApplyLengths(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    o.m_lengths.clear();
+    size_t nFrom = 0;
+    for (;;) {
+        const size_t nComma = v.find(',', nFrom);
+        const std::string strItem = v.substr(nFrom, nComma == std::string::npos ? std::string::npos : nComma - nFrom);
+        double f;
+        if (!ParseSongLength(strItem, &f) || !(f > 0)) {
+            *pErr = "--lengths needs song lengths such as 3:45,4:02, not '" + strItem + "'.";
+            return false;
+        }
+        o.m_lengths.push_back(f);
+        if (nComma == std::string::npos) return true;
+        nFrom = nComma + 1;
+    }
+}
+
+bool ApplyDryRun(CSplitOptions& o, const std::string&, std::string*) { o.m_bDryRun = true; return true; }
+bool ApplyCue(CSplitOptions& o, const std::string& v, std::string*) { o.m_strCue = v; return true; }
+bool ApplyLabels(CSplitOptions& o, const std::string& v, std::string*) { o.m_strLabels = v; return true; }
+
 bool ApplyOverwrite(CSplitOptions& o, const std::string&, std::string*) { o.m_bOverwrite = true; return true; }
 bool ApplyQuiet(CSplitOptions& o, const std::string&, std::string*) { o.m_bQuiet = true; return true; }
 
 }  // namespace
+
+bool ParseSongLength(const std::string& strValue, double* pfSeconds)
+{
+    // Whole minutes (and hours) as digits, the seconds below 60.
+    double fTotal = 0;
+    size_t nFrom = 0;
+    int nParts = 0;
+    for (;;) {
+        const size_t nColon = strValue.find(':', nFrom);
+        const std::string strPart = strValue.substr(nFrom, nColon == std::string::npos ? std::string::npos : nColon - nFrom);
+        ++nParts;
+        if (nColon == std::string::npos) {
+            double fSeconds;
+            if (nParts < 2 || nParts > 3 || strPart.size() < 2 || !std::isdigit(static_cast<unsigned char>(strPart[0])) ||
+                !ParseNumber(strPart, &fSeconds) || fSeconds < 0 || fSeconds >= 60)
+                return false;
+            *pfSeconds = fTotal * 60 + fSeconds;
+            return true;
+        }
+        if (strPart.empty() || strPart.size() > 6 || (nParts > 1 && strPart.size() != 2)) return false;
+        for (char c : strPart)
+            if (c < '0' || c > '9') return false;
+        const double fValue = std::atof(strPart.c_str());
+        if (nParts > 1 && fValue >= 60) return false;
+        fTotal = fTotal * 60 + fValue;
+        nFrom = nColon + 1;
+    }
+}
 
 int32_t GapSizePosition(double fSeconds) { return ClampToInt32(fSeconds * -1764.0); }
 
@@ -129,6 +191,19 @@ const std::vector<SplitOptionRow>& SplitOptionTable()
         {"--bits", "16|32",
          "16-bit PCM or 32-bit float song files (default: 16 for input of 16 bits or\n"
          "                        fewer, 32 for anything wider)", ApplyBits},
+        {"--songs", "N",
+         "cut into exactly N files, at the N-1 most convincing silences (longest,\n"
+         "                        then quietest) at least the minimum song length apart", ApplySongs},
+        {"--lengths", "M:SS,...",
+         "the song lengths printed on the sleeve: cut at the most convincing silence\n"
+         "                        within 5 s of each expected end (counted from the first\n"
+         "                        sound); where there is none, say so and cut at the\n"
+         "                        quietest place near it", ApplyLengths},
+        {"--dry-run", nullptr, "find and list the cuts, write no song file", ApplyDryRun},
+        {"--cue", "FILE", "write a cue sheet of the cuts: the input file, one TRACK per song", ApplyCue},
+        {"--labels", "FILE",
+         "write the cuts as a label track (start, end, \"Song n\" in seconds, one\n"
+         "                        line per song) as audio editors import it", ApplyLabels},
         {"--overwrite", nullptr, "replace existing numbered files of BASE", ApplyOverwrite},
         {"--quiet", nullptr, "print only errors and the summary", ApplyQuiet},
     };
@@ -179,6 +254,10 @@ CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv)
         m_strError = positional.size() < 2 ? "give the input recording and the base name of the song "
                                              "files (see --help)."
                                            : "too many file names: give one INPUT and one BASE.wav.";
+        return Outcome::Error;
+    }
+    if (m_nSongs && !m_lengths.empty()) {
+        m_strError = "use --songs or --lengths, not both.";
         return Outcome::Error;
     }
     m_strInput = positional[0];

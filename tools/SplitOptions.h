@@ -36,6 +36,11 @@ public:
     std::optional<int16_t> m_nBits;   // 16 or 32; unset: chosen from the input
     bool m_bOverwrite = false;        // replace existing numbered files
     bool m_bQuiet = false;            // no progress bar, no per-file lines
+    std::optional<int> m_nSongs;      // --songs: cut into exactly this many files
+    std::vector<double> m_lengths;    // --lengths: expected song lengths in seconds
+    bool m_bDryRun = false;           // find and list the cuts, write no song file
+    std::string m_strCue;             // --cue: cue sheet of the cuts to write
+    std::string m_strLabels;          // --labels: label track of the cuts to write
     std::string m_strInput;
     std::string m_strBase;
     std::string m_strError;           // why Parse() failed, one line without newline
@@ -59,3 +64,5 @@ const std::vector<SplitOptionRow>& SplitOptionTable();
 int32_t GapSizePosition(double fSeconds);
 int32_t GapLevelPosition(double fDb);
 int32_t SongSecondsPosition(double fSeconds);  // Min Song and End Gap
+// "M:SS" or "H:MM:SS" (seconds may have decimals) in seconds; false when it is not one.
+bool ParseSongLength(const std::string& strValue, double* pfSeconds);

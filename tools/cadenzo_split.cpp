@@ -9,6 +9,7 @@
 #include "settings/PresetCommands.h"
 #include "tools/ConsoleWindow.h"
 #include "tools/SplitOptions.h"
+#include "tools/SplitPlan.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,32 @@ bool SameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
+// The songs of a finished recording, in frames: files continued past the size limit
+// join their song, a removed trailing silence is left out.
+std::vector<SplitSong> RecordedSongs(const std::vector<RecordSongFile>& files, int64_t nFrameBytes)
+{
+    std::vector<SplitSong> songs;
+    for (const RecordSongFile& f : files) {
+        const int64_t nEnd = (f.nStartByte + f.nDataBytes) / nFrameBytes;
+        if (f.bDeleted) continue;
+        if (f.bContinued && !songs.empty()) songs.back().nEnd = nEnd;
+        else songs.push_back({f.nStartByte / nFrameBytes, nEnd});
+    }
+    return songs;
+}
+
+// --cue and --labels. Returns false when one could not be written (said why).
+bool WriteDescriptions(const CSplitOptions& options, const std::vector<SplitSong>& songs, int32_t nRate)
+{
+    std::string strError;
+    bool bOk = true;
+    if (!options.m_strCue.empty() && !WriteCueSheet(options.m_strCue, options.m_strInput, songs, nRate, &strError))
+        bOk = Fail(1, strError) == 0;
+    if (!options.m_strLabels.empty() && !WriteLabels(options.m_strLabels, songs, nRate, &strError))
+        bOk = Fail(1, strError) == 0;
+    return bOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -146,6 +173,7 @@ int main(int argc, char** argv)
         presetBits = pPreset->m_nBitsPerSample;
     }
     if (!options.ApplyTo(splitter, &strError)) return Fail(2, strError);
+    const bool bPlanned = options.m_nSongs || !options.m_lengths.empty();
 
     // The input: something libsndfile reads, with one or two channels.
     WaveInFileInfo info;
@@ -156,6 +184,7 @@ int main(int argc, char** argv)
     splitter.SetSamplesPerSec(info.nRate);
     splitter.SetBitsPerSample(nBits);
     splitter.SetChannels(2);
+    const CSongSplitter settings = splitter;  // as configured, for the analysing passes
 
     // The destination: an existing folder, and no numbered file replaced unasked.
     std::error_code ec;
@@ -163,10 +192,12 @@ int main(int argc, char** argv)
     if (ec || base.filename().empty()) return Fail(2, "'" + options.m_strBase + "' is not a file name.");
     const std::string strBase = base.string();
     fs::path folder = base.parent_path();
-    if (!fs::is_directory(folder, ec)) return Fail(1, "the folder " + folder.string() + " does not exist.");
-    if (::access(folder.c_str(), W_OK) != 0)
+    if (options.m_bDryRun) {
+        // Nothing is written there.
+    } else if (!fs::is_directory(folder, ec)) return Fail(1, "the folder " + folder.string() + " does not exist.");
+    else if (::access(folder.c_str(), W_OK) != 0)
         return Fail(1, "cannot write in the folder " + folder.string() + ".");
-    std::string strExisting = FirstExistingNumbered(strBase);
+    std::string strExisting = options.m_bDryRun ? "" : FirstExistingNumbered(strBase);
     if (!strExisting.empty()) {
         if (!options.m_bOverwrite)
             return Fail(1, strExisting + " exists; use --overwrite to replace the numbered files.");
@@ -191,13 +222,57 @@ int main(int argc, char** argv)
     session.SetStopWaitMs(0);
     session.SetRaisePriority(false);
 
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    const int64_t nFrameBytes = 2 * (nBits / 8);
+    const int64_t nBytesPerSec = static_cast<int64_t>(info.nRate) * nFrameBytes;
+
+    // --songs, --lengths and --dry-run read the input once before anything is written.
+    SplitAnalysis analysis;
+    bool bAnalysed = false;
+    std::string strNotes;  // --lengths: song ends that found no silence
+    if (bPlanned || options.m_bDryRun) {
+        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_bInterrupted, &analysis, &strError))
+            return Fail(1, strError);
+        if (analysis.bStopped) return Fail(130, "stopped; nothing was written.");
+        bAnalysed = true;
+        std::vector<int64_t> cuts;
+        if (options.m_nSongs && !PlanSongCount(analysis, settings, *options.m_nSongs, &cuts, &strError))
+            return Fail(1, strError);
+        if (!options.m_lengths.empty() &&
+            !PlanSongLengths(analysis, settings, options.m_lengths, &cuts, &strNotes, &strError))
+            return Fail(1, strError);
+        std::vector<int64_t> cutBytes;
+        for (int64_t nCut : cuts) cutBytes.push_back(nCut * nFrameBytes);
+        session.SetPlannedCuts(cutBytes);
+
+        if (options.m_bDryRun) {
+            std::vector<SplitSong> songs =
+                bPlanned ? SongsFromCuts(cuts, analysis.nInputFrames) : PlainSplitSongs(analysis, settings);
+            const int64_t nFrames = bPlanned ? analysis.nInputFrames : analysis.nSplitFrames;
+            for (size_t i = 0; i < songs.size() && !options.m_bQuiet; ++i)
+                std::printf("%s  %s  starts at %s\n",
+                            CRecordSession::NumberedName(base.filename().string(), static_cast<int>(i + 1)).c_str(),
+                            FrameClock(songs[i].nEnd - songs[i].nStart, info.nRate).c_str(),
+                            FrameClock(songs[i].nStart, info.nRate).c_str());
+            std::printf("%d song file%s would be written from %s (%s of audio); nothing was written.\n",
+                        static_cast<int>(songs.size()), songs.size() == 1 ? "" : "s", options.m_strInput.c_str(),
+                        FrameClock(nFrames, info.nRate).c_str());
+            if (nFrames < analysis.nInputFrames)
+                std::printf("The end gap would end the split at %s; the last %s of the input would not be split.\n",
+                            FrameClock(nFrames, info.nRate).c_str(),
+                            FrameClock(analysis.nInputFrames - nFrames, info.nRate).c_str());
+            std::fputs(strNotes.c_str(), stdout);
+            if (!bPlanned) std::fputs(ExplainSplit(analysis, settings, songs).c_str(), stdout);
+            std::fflush(stdout);
+            return WriteDescriptions(options, songs, info.nRate) ? 0 : 1;
+        }
+    }
+
     session.OnRecord();
     if (!session.IsRecording()) return 1;  // the session said why
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     const bool bBar = !options.m_bQuiet && ::isatty(STDERR_FILENO);
-    const int64_t nBytesPerSec = static_cast<int64_t>(info.nRate) * 2 * (nBits / 8);
     const int64_t nInputBytes = info.nFrames * 2 * (nBits / 8);
     size_t nListed = 0;
     int nLastPercent = -1;
@@ -268,8 +343,19 @@ int main(int argc, char** argv)
         std::printf("The end gap ended the split at %s; the last %s of the input were not split.\n",
                     Clock(nTotal, nBytesPerSec).c_str(), Clock(nInputBytes - nTotal, nBytesPerSec).c_str());
     if (bStopped) std::printf("Stopped at %s; the files so far are complete.\n", Clock(nTotal, nBytesPerSec).c_str());
-    std::fflush(stdout);
+    std::fputs(strNotes.c_str(), stdout);
 
-    if (prompt.ErrorCount() > 0) return 1;
+    // A split that cut too little explains itself, from a second pass over the input.
+    const std::vector<SplitSong> songs = RecordedSongs(files, nFrameBytes);
+    if (!bPlanned && !bStopped && prompt.ErrorCount() == 0 && LooksUndercut(songs)) {
+        if (!bAnalysed && AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_bInterrupted,
+                                       &analysis, &strError) && !analysis.bStopped)
+            bAnalysed = true;
+        if (bAnalysed) std::fputs(ExplainSplit(analysis, settings, songs).c_str(), stdout);
+    }
+    std::fflush(stdout);
+    const bool bDescribed = WriteDescriptions(options, songs, info.nRate);
+
+    if (prompt.ErrorCount() > 0 || !bDescribed) return 1;
     return bStopped ? 130 : 0;
 }

@@ -1,0 +1,460 @@
+#include "tools/SplitPlan.h"
+
+#include "capture/AutoResetEvent.h"
+#include "capture/WaveIn.h"
+#include "tools/SplitOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shortest stretch worth naming when a split explains itself.
+const double kReportedSeconds = 0.1;
+// Stretches named at most.
+const size_t kReportedCount = 3;
+// Left out at either end of a stretch when a setting is suggested for it.
+const double kSuggestionMarginSeconds = 0.03;
+
+std::string Format(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* szFormat, ...)
+{
+    char sz[512];
+    va_list args;
+    va_start(args, szFormat);
+    std::vsnprintf(sz, sizeof sz, szFormat, args);
+    va_end(args);
+    return sz;
+}
+
+// A number of seconds as typed on a command line: no trailing zeros ("0.7", "1.25", "30").
+std::string Plain(double f)
+{
+    std::string str = Format("%.2f", f);
+    while (!str.empty() && str.back() == '0') str.pop_back();
+    if (!str.empty() && str.back() == '.') str.pop_back();
+    return str;
+}
+
+std::string Seconds(int64_t nFrames, int32_t nRate) { return Format("%.2f s", static_cast<double>(nFrames) / nRate); }
+
+// Whole decibels the level never exceeds ("never above -41 dB"); 0 is digital silence.
+std::string NeverAbove(float fLoudest)
+{
+    if (!(fLoudest > 0)) return "digital silence";
+    return Format("never above %d dB", static_cast<int>(std::ceil(20.0 * std::log10(fLoudest))));
+}
+
+// Whether a buffer holds a sample above the gap level, judged as the recording session
+// judges its last file.
+bool HasLoudSample(const uint8_t* pData, int32_t nBytes, int16_t nBits, int32_t nGapLevelPosition)
+{
+    const double fLevel16 = -static_cast<double>(nGapLevelPosition);
+    if (nBits == 16) {
+        for (int32_t i = 0; i + 1 < nBytes; i += 2) {
+            int16_t s;
+            std::memcpy(&s, pData + i, 2);
+            if (std::abs(static_cast<double>(s)) > fLevel16) return true;
+        }
+    } else {
+        const double fLevel = fLevel16 / 32768.0;
+        for (int32_t i = 0; i + 3 < nBytes; i += 4) {
+            float s;
+            std::memcpy(&s, pData + i, 4);
+            if (!(std::abs(static_cast<double>(s)) <= fLevel)) return true;
+        }
+    }
+    return false;
+}
+
+CSongSplitter Prepared(const CSongSplitter& settings)
+{
+    CSongSplitter s = settings;
+    s.PrepareForRecording();
+    return s;
+}
+
+}  // namespace
+
+std::string FrameClock(int64_t nFrames, int32_t nRate)
+{
+    if (nRate <= 0) return "00:00.00";
+    const int64_t nCentis = nFrames * 100 / nRate;
+    return Format("%02lld:%02lld.%02lld", static_cast<long long>(nCentis / 6000),
+                  static_cast<long long>(nCentis / 100 % 60), static_cast<long long>(nCentis % 100));
+}
+
+bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
+{
+    SplitAnalysis& a = *pAnalysis;
+    CSongSplitter splitter = Prepared(settings);
+    a.nRate = splitter.GetSamplesPerSec();
+    a.nBits = splitter.GetBitsPerSample() == 16 ? 16 : 32;
+    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
+    const int32_t nGapLevel = splitter.GetGapLevel();
+
+    QuietStretchesConfig config;
+    config.nRate = a.nRate;
+    config.nBitsPerSample = a.nBits;
+    config.fThreshold = splitter.GetGapThreshold();
+    config.bPassBursts = splitter.GetIgnoreClicks() != 0;
+    a.quiet = CQuietStretches(config);
+    const float fFullScale = a.nBits == 16 ? 32768.0f : 1.0f;
+    config.fThreshold = std::min(static_cast<float>(config.fThreshold * std::pow(10.0, kNearlyQuietDb / 20.0)),
+                                 fFullScale * 0.5f);
+    a.nearlyQuiet = CQuietStretches(config);
+
+    WaveFormat format;
+    format.tag = a.nBits == 16 ? 1 : 3;
+    format.channels = 2;
+    format.samplesPerSec = static_cast<uint32_t>(a.nRate);
+    format.blockAlign = static_cast<uint16_t>(nFrameBytes);
+    format.avgBytesPerSec = static_cast<uint32_t>(a.nRate) * format.blockAlign;
+    format.bitsPerSample = static_cast<uint16_t>(a.nBits);
+
+    CWaveIn waveIn;
+    CAutoResetEvent evReady;
+    auto failed = [&]() {
+        if (!waveIn.HasError()) return false;
+        *pstrError = waveIn.GetErrorText();
+        waveIn.Close();
+        return true;
+    };
+    waveIn.UseFileSource(strInput.c_str(), false);
+    if (failed()) return false;
+    waveIn.Open(format, WaveInNotify, &evReady, CALLBACK_FUNCTION);
+    if (failed()) return false;
+    waveIn.AllocateBuffers(nBufferBytes);
+    if (failed()) return false;
+    evReady.Reset();
+    waveIn.Start();
+    if (failed()) return false;
+
+    std::vector<uint8_t> buffer(static_cast<size_t>(nBufferBytes));
+    int64_t nBytes = 0;
+    auto process = [&](int32_t nLen) {
+        int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
+        splitter.ProcessBuffer(buffer.data(), nLen, &bCut, &nCutOffset, &bEnd);
+        a.quiet.Feed(buffer.data(), nLen);
+        a.nearlyQuiet.Feed(buffer.data(), nLen);
+        if (!a.bEndReached) {
+            if (bCut) {
+                a.splitterCuts.push_back((nBytes + nCutOffset) / nFrameBytes);
+                a.bLastFileLoud = false;
+            }
+            if (!a.bLastFileLoud) {
+                const int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
+                a.bLastFileLoud = HasLoudSample(buffer.data() + nFrom, nLen - nFrom, a.nBits, nGapLevel);
+            }
+            if (bEnd) {
+                a.bEndReached = true;
+                a.nSplitFrames = (nBytes + nLen) / nFrameBytes;
+            }
+        }
+        nBytes += nLen;
+    };
+    for (;;) {
+        if (pbInterrupted != nullptr && *pbInterrupted) {
+            a.bStopped = true;
+            break;
+        }
+        evReady.Wait();
+        const int32_t nLen = waveIn.GetNextBuffer(buffer.data());
+        if (failed()) return false;
+        process(nLen);
+        if (nLen != nBufferBytes) break;
+    }
+    for (int32_t nLen = waveIn.Stop(buffer.data()); nLen > 0 && !a.bStopped; nLen = waveIn.Drain(buffer.data()))
+        process(nLen);
+    waveIn.Close();
+    a.quiet.Finish();
+    a.nearlyQuiet.Finish();
+    a.nInputFrames = nBytes / nFrameBytes;
+    if (!a.bEndReached) a.nSplitFrames = a.nInputFrames;
+    return true;
+}
+
+std::vector<SplitSong> SongsFromCuts(const std::vector<int64_t>& cuts, int64_t nFrames)
+{
+    std::vector<SplitSong> songs;
+    int64_t nStart = 0;
+    for (int64_t nCut : cuts) {
+        songs.push_back({nStart, nCut});
+        nStart = nCut;
+    }
+    songs.push_back({nStart, nFrames});
+    return songs;
+}
+
+std::vector<SplitSong> PlainSplitSongs(const SplitAnalysis& a, const CSongSplitter& settings)
+{
+    std::vector<SplitSong> songs = SongsFromCuts(a.splitterCuts, a.nSplitFrames);
+    const int64_t nLastBytes = (songs.back().nEnd - songs.back().nStart) * (a.nBits == 16 ? 4 : 8);
+    if (!a.bStopped && (a.bEndReached || !a.bLastFileLoud) && settings.IsShorterThanEndGap(nLastBytes))
+        songs.pop_back();
+    return songs;
+}
+
+bool PlanSongCount(const SplitAnalysis& a, const CSongSplitter& settings, int nSongs, std::vector<int64_t>* pCuts,
+                   std::string* pstrError)
+{
+    const CSongSplitter s = Prepared(settings);
+    const int64_t nMinSong = s.GetMinSongSamples() / 2;
+    if (a.nInputFrames < nMinSong * nSongs) {
+        *pstrError = Format("the recording (%s) cannot hold %d songs of at least %s (--min-song); nothing was written.",
+                            FrameClock(a.nInputFrames, a.nRate).c_str(), nSongs, Seconds(nMinSong, a.nRate).c_str());
+        return false;
+    }
+    // The silences at the gap level first; where too few lie far enough apart, the
+    // nearly quiet stretches too.
+    std::vector<int64_t> cuts = a.quiet.ChooseCuts(nSongs - 1, nMinSong, s.GetGapSamples());
+    cuts = a.nearlyQuiet.ChooseCuts(nSongs - 1, nMinSong, s.GetGapSamples(), cuts);
+    if (static_cast<int>(cuts.size()) < nSongs - 1) {
+        *pstrError = Format("found only %d of the %d quiet places needed for %d songs at least %s apart; "
+                            "nothing was written. A lower --min-song may help.",
+                            static_cast<int>(cuts.size()), nSongs - 1, nSongs, Seconds(nMinSong, a.nRate).c_str());
+        return false;
+    }
+    *pCuts = cuts;
+    return true;
+}
+
+bool PlanSongLengths(const SplitAnalysis& a, const CSongSplitter& settings, const std::vector<double>& lengths,
+                     std::vector<int64_t>* pCuts, std::string* pstrNotes, std::string* pstrError)
+{
+    const CSongSplitter s = Prepared(settings);
+    const int64_t nFirst = a.quiet.FirstLoudFrame();
+    if (nFirst < 0) {
+        *pstrError = "the recording holds no sound above the gap level; nothing was written.";
+        return false;
+    }
+    const int64_t nWindow = static_cast<int64_t>(kLengthWindowSeconds * a.nRate);
+    std::vector<int64_t> cuts;
+    double fSum = 0;
+    for (size_t k = 0; k < lengths.size(); ++k) {
+        fSum += lengths[k];
+        const int64_t nExpected = nFirst + std::llround(fSum * a.nRate);
+        const bool bLast = k + 1 == lengths.size();
+        if (bLast) {
+            // The last song runs to the end, unless more sound follows well after it.
+            if (nExpected >= a.nInputFrames || a.quiet.LastLoudFrame() <= nExpected + nWindow) break;
+        } else if (nExpected >= a.nInputFrames) {
+            *pstrError = Format("the lengths add up to more than the recording: song %d would end at %s, after "
+                                "the end at %s; nothing was written.",
+                                static_cast<int>(k + 1), FrameClock(nExpected, a.nRate).c_str(),
+                                FrameClock(a.nInputFrames, a.nRate).c_str());
+            return false;
+        }
+        const int64_t nPrevious = cuts.empty() ? 0 : cuts.back();
+        auto usable = [&](const QuietStretch& st, int64_t* pnCut) {
+            *pnCut = CQuietStretches::CutFrame(st, s.GetGapSamples());
+            return *pnCut > nPrevious && *pnCut < a.nInputFrames;
+        };
+        QuietStretch st;
+        int64_t nCut = 0;
+        const std::string strSong = Format("The end of song %d (expected at %s) has no silence within %d s",
+                                           static_cast<int>(k + 1), FrameClock(nExpected, a.nRate).c_str(),
+                                           static_cast<int>(kLengthWindowSeconds));
+        if (a.quiet.MostConvincingWithin(nExpected - nWindow, nExpected + nWindow, &st) && usable(st, &nCut)) {
+            // A silence: cut as the gap rule would.
+        } else if (a.nearlyQuiet.MostConvincingWithin(nExpected - nWindow, nExpected + nWindow, &st) &&
+                   usable(st, &nCut)) {
+            *pstrNotes += strSong + Format("; cut at %s instead, in %s of quiet %s.\n",
+                                           FrameClock(nCut, a.nRate).c_str(),
+                                           Seconds(st.nSamples / 2, a.nRate).c_str(),
+                                           NeverAbove(st.fLoudestInside).c_str());
+        } else {
+            nCut = std::max(nExpected, nPrevious + 1);
+            *pstrNotes += strSong + Format("; cut at %s instead.\n", FrameClock(nCut, a.nRate).c_str());
+        }
+        cuts.push_back(nCut);
+    }
+    *pCuts = cuts;
+    return true;
+}
+
+bool LooksUndercut(const std::vector<SplitSong>& songs)
+{
+    if (songs.size() <= 1) return true;
+    for (size_t i = 0; i < songs.size(); ++i) {
+        std::vector<int64_t> others;
+        for (size_t j = 0; j < songs.size(); ++j)
+            if (j != i) others.push_back(songs[j].nEnd - songs[j].nStart);
+        std::nth_element(others.begin(), others.begin() + others.size() / 2, others.end());
+        if (4 * (songs[i].nEnd - songs[i].nStart) > 7 * others[others.size() / 2]) return true;
+    }
+    return false;
+}
+
+std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, const std::vector<SplitSong>& songs)
+{
+    if (!LooksUndercut(songs)) return "";
+    const CSongSplitter prepared = Prepared(settings);
+    const float fFullScale = a.nBits == 16 ? 32768.0f : 1.0f;
+
+    // The songs that look like more than one, and what is said of them.
+    std::string strText;
+    std::vector<SplitSong> suspects;
+    if (songs.size() <= 1) {
+        strText = "No cut was made.";
+        suspects.push_back({0, a.nSplitFrames});
+    } else {
+        for (size_t i = 0; i < songs.size(); ++i) {
+            std::vector<SplitSong> others = songs;
+            others.erase(others.begin() + static_cast<std::ptrdiff_t>(i));
+            std::vector<int64_t> lengths;
+            for (const SplitSong& o : others) lengths.push_back(o.nEnd - o.nStart);
+            std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
+            if (4 * (songs[i].nEnd - songs[i].nStart) <= 7 * lengths[lengths.size() / 2]) continue;
+            suspects.push_back(songs[i]);
+            strText += Format("%sSong %d (%s, from %s) is much longer than the others.",
+                              strText.empty() ? "" : "\n", static_cast<int>(i + 1),
+                              FrameClock(songs[i].nEnd - songs[i].nStart, a.nRate).c_str(),
+                              FrameClock(songs[i].nStart, a.nRate).c_str());
+        }
+    }
+
+    // Nearly quiet stretches inside them that hold no cut, most convincing first.
+    std::vector<QuietStretch> candidates;
+    for (const QuietStretch& st : a.nearlyQuiet.Stretches()) {
+        const int64_t nEnd = st.nStart + st.nLength;
+        if (st.bLeading || st.bTrailing || nEnd > a.nSplitFrames) continue;
+        if (st.nSamples < static_cast<int64_t>(kReportedSeconds * 2 * a.nRate)) continue;
+        bool bInSuspect = false;
+        for (const SplitSong& song : suspects) bInSuspect = bInSuspect || (st.nStart < song.nEnd && nEnd > song.nStart);
+        bool bCut = false;
+        for (int64_t nCut : a.splitterCuts) bCut = bCut || (nCut >= st.nStart && nCut <= nEnd);
+        if (bInSuspect && !bCut) candidates.push_back(st);
+    }
+    std::sort(candidates.begin(), candidates.end(), CQuietStretches::IsMoreConvincing);
+    if (candidates.empty()) {
+        const double fDb = 20.0 * std::log10(prepared.GetGapThreshold() / fFullScale) + kNearlyQuietDb;
+        return strText + Format(" There is no quiet stretch of %.2f s or more at or below %d dB where a cut is "
+                                "missing: --songs or --lengths can cut it all the same.\n",
+                                kReportedSeconds, static_cast<int>(std::min(std::floor(fDb), -6.0)));
+    }
+    if (candidates.size() > kReportedCount) candidates.resize(kReportedCount);
+
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const QuietStretch& st = candidates[i];
+        CSongSplitter t = prepared;
+        std::string strSettings;
+        // Gap Level: the loudest sample in the stretch must not be loud.
+        const float fLoudest = st.fLoudestInside * fFullScale;
+        bool bPossible = true;
+        // What surely stays quiet for the splitter: its filters ring on for a moment after
+        // a sound, and sound fades in and out at the edges.
+        const int64_t nSamples =
+            std::max<int64_t>(st.nSamples - static_cast<int64_t>(4 * kSuggestionMarginSeconds * a.nRate), 0);
+        if (fLoudest > t.GetGapThreshold()) {
+            int nDb = static_cast<int>(std::ceil(20.0 * std::log10(st.fLoudestInside)));
+            for (;; ++nDb) {
+                t.SetGapLevel(GapLevelPosition(nDb));
+                t.PrepareForRecording();
+                if (t.HasError() || t.GetGapThreshold() >= fLoudest) break;
+            }
+            bPossible = !t.HasError();
+            strSettings += Format(" --gap-level %d", nDb);
+        }
+        // Gap Size: no longer than the stretch.
+        if (bPossible && nSamples < t.GetGapSamples()) {
+            const double fSeconds = nSamples / (2.0 * a.nRate);
+            const double fStep = fSeconds >= 0.2 ? 0.1 : 0.01;
+            double fSize = std::floor(fSeconds / fStep + 1e-9) * fStep;
+            for (; fSize >= 0.01 - 1e-9; fSize -= fStep) {
+                t.SetGapSize(GapSizePosition(fSize));
+                t.PrepareForRecording();
+                if (!t.HasError() && t.GetGapSamples() <= nSamples) break;
+            }
+            bPossible = fSize >= 0.01 - 1e-9;
+            strSettings += " --gap-size " + Plain(fSize);
+        }
+        // Min Song: the cut must come late enough after the one before it.
+        if (bPossible) {
+            const int64_t nCut = std::min(CQuietStretches::CutFrame(st, t.GetGapSamples()) + (st.nSamples - nSamples) / 4,
+                                          st.nStart + st.nLength);
+            int64_t nBefore = 0;
+            for (int64_t nOther : a.splitterCuts)
+                if (nOther < nCut) nBefore = nOther;
+            if (nCut - nBefore < t.GetMinSongSamples() / 2) {
+                const double fSong = std::floor(static_cast<double>(nCut - nBefore) / a.nRate);
+                t.SetMinSong(SongSecondsPosition(fSong));
+                bPossible = fSong >= 1 && !t.HasError();
+                strSettings += " --min-song " + Plain(fSong);
+            }
+        }
+        std::string strVerdict;
+        if (!bPossible) strVerdict = "no setting would cut there";
+        else if (!strSettings.empty()) strVerdict = strSettings.substr(1) + " would cut there";
+        else if (prepared.GetIgnoreClicks()) strVerdict = "--smart-gap off may cut there";
+        else strVerdict = "the gap rules would cut there";
+        strText += Format("%s%s %s at %s, %s: %s.", strText.empty() ? "" : (i == 0 ? " " : "\n"),
+                          i == 0 ? "The longest quiet stretch that did not become a cut was" : "Next:",
+                          Seconds(st.nSamples / 2, a.nRate).c_str(), FrameClock(st.nStart, a.nRate).c_str(),
+                          NeverAbove(st.fLoudestInside).c_str(), strVerdict.c_str());
+    }
+    return strText + "\n";
+}
+
+bool WriteCueSheet(const std::string& strPath, const std::string& strInput, const std::vector<SplitSong>& songs,
+                   int32_t nRate, std::string* pstrError)
+{
+    if (songs.size() > 99) {
+        *pstrError = Format("a cue sheet holds at most 99 tracks, and the split has %d songs; %s was not written.",
+                            static_cast<int>(songs.size()), strPath.c_str());
+        return false;
+    }
+    // The input as seen from the cue sheet's folder.
+    std::error_code ec;
+    const fs::path input = fs::absolute(strInput, ec);
+    const fs::path folder = fs::absolute(strPath, ec).parent_path();
+    fs::path name = input.lexically_relative(folder);
+    if (name.empty()) name = input;
+    std::string strExt = input.extension().string();
+    for (char& c : strExt) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char* szType = strExt == ".aif" || strExt == ".aiff" ? "AIFF" : strExt == ".mp3" ? "MP3" : "WAVE";
+
+    std::string strText = "REM COMMENT \"cadenzo-split\"\n";
+    strText += Format("FILE \"%s\" %s\n", name.string().c_str(), szType);
+    for (size_t i = 0; i < songs.size(); ++i) {
+        const int64_t nCueFrames = nRate > 0 ? songs[i].nStart * 75 / nRate : 0;
+        strText += Format("  TRACK %02d AUDIO\n    TITLE \"Song %d\"\n    INDEX 01 %02lld:%02lld:%02lld\n",
+                          static_cast<int>(i + 1), static_cast<int>(i + 1),
+                          static_cast<long long>(nCueFrames / (75 * 60)), static_cast<long long>(nCueFrames / 75 % 60),
+                          static_cast<long long>(nCueFrames % 75));
+    }
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    out << strText;
+    out.close();
+    if (!out) {
+        *pstrError = "cannot write the cue sheet " + strPath + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    return true;
+}
+
+bool WriteLabels(const std::string& strPath, const std::vector<SplitSong>& songs, int32_t nRate, std::string* pstrError)
+{
+    std::string strText;
+    for (size_t i = 0; i < songs.size(); ++i)
+        strText += Format("%.6f\t%.6f\tSong %d\n", static_cast<double>(songs[i].nStart) / nRate,
+                          static_cast<double>(songs[i].nEnd) / nRate, static_cast<int>(i + 1));
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    out << strText;
+    out.close();
+    if (!out) {
+        *pstrError = "cannot write the label file " + strPath + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    return true;
+}
