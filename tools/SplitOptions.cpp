@@ -195,10 +195,9 @@ const std::vector<SplitOptionRow>& SplitOptionTable()
          "cut into exactly N files, at the N-1 most convincing silences (longest,\n"
          "                        then quietest) at least the minimum song length apart", ApplySongs},
         {"--lengths", "M:SS,...",
-         "the song lengths printed on the sleeve: cut at the most convincing silence\n"
-         "                        within 5 s of each expected end (counted from the first\n"
-         "                        sound); where there is none, say so and cut at the\n"
-         "                        quietest place near it", ApplyLengths},
+         "the song lengths on the sleeve: cut at the most convincing silence within\n"
+         "                        5 s of each expected song end (counted from the first sound); an\n"
+         "                        end with no silence near it is named, with where it was cut", ApplyLengths},
         {"--dry-run", nullptr, "find and list the cuts, write no song file", ApplyDryRun},
         {"--cue", "FILE", "write a cue sheet of the cuts: the input file, one TRACK per song", ApplyCue},
         {"--labels", "FILE",
@@ -308,6 +307,13 @@ std::string CSplitOptions::HelpText()
     str +=
         "  -h, --help            show this help\n"
         "\n"
+        "With --songs or --lengths the input is read twice: once to choose the cuts,\n"
+        "once to write the files; the whole input is cut (the end gap does not stop it)\n"
+        "and the files joined give back the input. --dry-run reads it once and lists\n"
+        "the files it would write. When a split makes no cut, or leaves a song much\n"
+        "longer than the others, it names the longest quiet stretches it did not cut and\n"
+        "the setting that would cut there.\n"
+        "\n"
         "Existing numbered files are never replaced without --overwrite: the first one\n"
         "found is named and nothing is written. Each song file is listed as it is\n"
         "completed, with its length and where it starts in the input; a progress bar is\n"
@@ -315,7 +321,8 @@ std::string CSplitOptions::HelpText()
         "No settings are read or written.\n"
         "\n"
         "Exit status: 0 when every song file was written, 1 when the input or the\n"
-        "destination failed (nothing written before is damaged), 2 for a bad option\n"
+        "destination failed (nothing written before is damaged) or --songs or --lengths\n"
+        "cannot be followed (nothing is written), 2 for a bad option\n"
         "or value, 130 when stopped with Ctrl-C.\n";
     return str;
 }

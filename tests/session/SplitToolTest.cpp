@@ -4,6 +4,8 @@
 #include "SessionTestSupport.h"
 #include "tools/SplitOptions.h"
 
+#include <libcue.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 
@@ -246,7 +248,8 @@ TEST_F(SplitToolTest, HelpExplainsEveryOption)
     EXPECT_EQ(run.nStatus, 0);
     EXPECT_EQ(run.strOut.rfind("Usage: cadenzo-split [options] INPUT BASE.wav\n", 0), 0u);
     for (const char* sz : {"--gap-size SECONDS", "--gap-level DB", "--min-song SECONDS", "--end-gap SECONDS",
-                           "--dc-block on|off", "--smart-gap on|off", "--bits 16|32", "--overwrite", "Exit status"})
+                           "--dc-block on|off", "--smart-gap on|off", "--bits 16|32", "--overwrite", "--songs N",
+                           "--lengths M:SS,...", "--dry-run", "--cue FILE", "--labels FILE", "Exit status"})
         EXPECT_NE(run.strOut.find(sz), std::string::npos) << sz;
 }
 
@@ -276,4 +279,100 @@ TEST(SplitOptions, UserUnitsGiveTheSlidersStoredForms)
     EXPECT_EQ(splitter.GetDcBlock(), 1);     // untouched: the engine's default
     EXPECT_EQ(options.m_strInput, "in.wav");
     EXPECT_EQ(options.m_strBase, "out.wav");
+}
+
+namespace {
+
+// Gaps of 1.5 s, 0.4 s, 0.8 s and 0.2 s between five loud passages: a 1 s gap size
+// cuts only the first.
+const std::vector<Segment> kFiveSongs = {{2.0, true}, {1.5, false}, {2.0, true}, {0.4, false}, {2.0, true},
+                                         {0.8, false}, {2.0, true}, {0.2, false}, {2.0, true}};
+
+// The song files' lines of a listing ("Song1.wav  00:02.49  starts at 00:00.00").
+std::vector<std::string> ListedFiles(const std::string& strOut)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(strOut);
+    for (std::string strLine; std::getline(in, strLine);)
+        if (strLine.find("  starts at ") != std::string::npos) lines.push_back(strLine);
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(SplitToolTest, SongCountCutsAtTheLongestSilencesAndTheFilesJoinToTheInput)
+{
+    std::vector<int16_t> input = WriteAlbum<int16_t>(dir / "album.wav", 44100, kFiveSongs);
+    ToolRun plain = RunTool(With(kExact, {dir / "album.wav", dir / "Plain.wav"}), dir);
+    ASSERT_EQ(plain.nStatus, 0) << plain.strErr;
+    ToolRun run = RunTool(With(kExact, {"--songs", "3", dir / "album.wav", dir / "Song.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Song.wav", true);
+    ASSERT_EQ(songs.size(), 3u);
+    EXPECT_EQ(Joined(songs), input);  // the whole input, sample for sample
+    // The 1.5 s gap is cut where the gap rule cuts it; the 0.8 s gap, shorter than the gap
+    // size, in its middle; the 0.4 s one is passed over.
+    EXPECT_EQ(songs[0], ReadSongs<int16_t>(dir / "Plain.wav")[0]);
+    EXPECT_EQ((songs[0].size() + songs[1].size()) / 2, static_cast<size_t>(44100 * (7.9 + 0.4)));
+    EXPECT_NE(run.strOut.find("3 song files from "), std::string::npos) << run.strOut;
+
+    // More songs than the recording can hold: said, and nothing written.
+    run = RunTool(With(kExact, {"--songs", "12", dir / "album.wav", dir / "Many.wav"}), dir);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strErr, "cadenzo-split: the recording (00:12.90) cannot hold 12 songs of at least 1.10 s "
+                          "(--min-song); nothing was written.\n");
+    EXPECT_FALSE(Exists(dir / "Many1.wav"));
+}
+
+TEST_F(SplitToolTest, DryRunListsTheCutsOfARealRunAndDescribesThemInACueSheetAndLabels)
+{
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, kFiveSongs);
+    ToolRun real = RunTool(With(kExact, {"--gap-size", "0.3", dir / "album.wav", dir / "Real.wav"}), dir);
+    ASSERT_EQ(real.nStatus, 0) << real.strErr;
+    ToolRun dry = RunTool(With(kExact, {"--gap-size", "0.3", "--dry-run", "--cue", dir / "album.cue", "--labels",
+                                        dir / "labels.txt", dir / "album.wav", dir / "Real.wav"}), dir);
+    ASSERT_EQ(dry.nStatus, 0) << dry.strErr;
+    EXPECT_EQ(ListedFiles(dry.strOut), ListedFiles(real.strOut));
+    EXPECT_EQ(ListedFiles(dry.strOut).size(), 5u);
+    EXPECT_NE(dry.strOut.find("5 song files would be written from "), std::string::npos) << dry.strOut;
+
+    // Every song file of the real run starts where the cue sheet and the labels say.
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Real.wav");
+    ASSERT_EQ(songs.size(), 5u);
+    Cd* pCd = cue_parse_string(ReadAll(dir / "album.cue").c_str());
+    ASSERT_NE(pCd, nullptr) << ReadAll(dir / "album.cue");
+    ASSERT_EQ(cd_get_ntrack(pCd), 5);
+    std::istringstream labels(ReadAll(dir / "labels.txt"));
+    int64_t nStart = 0;
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const int64_t nEnd = nStart + static_cast<int64_t>(songs[i].size() / 2);
+        Track* pTrack = cd_get_track(pCd, i + 1);
+        EXPECT_STREQ(track_get_filename(pTrack), "album.wav");
+        EXPECT_EQ(track_get_start(pTrack), nStart * 75 / 44100);
+        std::string strLine;
+        ASSERT_TRUE(std::getline(labels, strLine));
+        char szExpected[96];
+        std::snprintf(szExpected, sizeof szExpected, "%.6f\t%.6f\tSong %d", nStart / 44100.0, nEnd / 44100.0, i + 1);
+        EXPECT_EQ(strLine, szExpected);
+        nStart = nEnd;
+    }
+    cd_delete(pCd);
+}
+
+TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCutsIt)
+{
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, {{2.0, true}, {1.5, false}, {2.0, true}, {0.8, false}, {3.0, true}});
+    ToolRun run = RunTool(With(kExact, {dir / "album.wav", dir / "Song.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("The longest quiet stretch that did not become a cut was 0.80 s at 00:05.50, digital "
+                              "silence: --gap-size 0.7 would cut there.\n"),
+              std::string::npos) << run.strOut;
+
+    // Taking the advice cuts there, and nothing more is said.
+    run = RunTool(With(kExact, {"--gap-size", "0.7", dir / "album.wav", dir / "Advised.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_EQ(ReadSongs<int16_t>(dir / "Advised.wav").size(), 3u);
+    EXPECT_EQ(run.strOut.find("quiet stretch"), std::string::npos) << run.strOut;
 }
