@@ -255,27 +255,42 @@ bool PlanSongLengths(const SplitAnalysis& a, const CSongSplitter& settings, cons
                                 FrameClock(a.nInputFrames, a.nRate).c_str());
             return false;
         }
-        const int64_t nPrevious = cuts.empty() ? 0 : cuts.back();
-        auto usable = [&](const QuietStretch& st, int64_t* pnCut) {
-            *pnCut = CQuietStretches::CutFrame(st, s.GetGapSamples());
-            return *pnCut > nPrevious && *pnCut < a.nInputFrames;
+        // A song is at least a second long: no cut before that, and none in a stretch
+        // already cut.
+        const int64_t nEarliest = (cuts.empty() ? 0 : cuts.back()) + a.nRate;
+        auto best = [&](const CQuietStretches& finder, QuietStretch* pFound, int64_t* pnCut) {
+            bool bFound = false;
+            for (const QuietStretch& st : finder.Stretches()) {
+                if (st.bLeading || st.bTrailing || st.nStart >= nExpected + nWindow ||
+                    st.nStart + st.nLength <= nExpected - nWindow)
+                    continue;
+                const int64_t nCut = CQuietStretches::CutFrame(st, s.GetGapSamples());
+                if (nCut < nEarliest || nCut >= a.nInputFrames) continue;
+                if (!bFound || CQuietStretches::IsMoreConvincing(st, *pFound)) {
+                    *pFound = st;
+                    *pnCut = nCut;
+                    bFound = true;
+                }
+            }
+            return bFound;
         };
         QuietStretch st;
         int64_t nCut = 0;
         const std::string strSong = Format("The end of song %d (expected at %s) has no silence within %d s",
                                            static_cast<int>(k + 1), FrameClock(nExpected, a.nRate).c_str(),
                                            static_cast<int>(kLengthWindowSeconds));
-        if (a.quiet.MostConvincingWithin(nExpected - nWindow, nExpected + nWindow, &st) && usable(st, &nCut)) {
+        if (best(a.quiet, &st, &nCut)) {
             // A silence: cut as the gap rule would.
-        } else if (a.nearlyQuiet.MostConvincingWithin(nExpected - nWindow, nExpected + nWindow, &st) &&
-                   usable(st, &nCut)) {
+        } else if (best(a.nearlyQuiet, &st, &nCut)) {
             *pstrNotes += strSong + Format("; cut at %s instead, in %s of quiet %s.\n",
                                            FrameClock(nCut, a.nRate).c_str(),
                                            Seconds(st.nSamples / 2, a.nRate).c_str(),
                                            NeverAbove(st.fLoudestInside).c_str());
-        } else {
-            nCut = std::max(nExpected, nPrevious + 1);
+        } else if (std::max(nExpected, nEarliest) < a.nInputFrames) {
+            nCut = std::max(nExpected, nEarliest);
             *pstrNotes += strSong + Format("; cut at %s instead.\n", FrameClock(nCut, a.nRate).c_str());
+        } else {
+            break;  // no room for another song
         }
         cuts.push_back(nCut);
     }
