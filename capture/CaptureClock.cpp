@@ -14,26 +14,43 @@ void CCaptureClock::Start(int32_t nRate, double fSlack, double fConfirm, double 
 }
 
 int64_t CCaptureClock::Update(double fNow, int64_t nFrames, int64_t nStreamBytes,
-                              int64_t* pnPosition)
+                              int64_t* pnPosition, bool bOverflow)
 {
     if (!m_bStarted) {
         m_bStarted = true;
         m_fStart = fNow;
-        return 0;
+        if (!bOverflow) return 0;
+        m_nReported += 1;
+        if (pnPosition) *pnPosition = nStreamBytes;
+        return 1;
     }
     m_nReceived += nFrames;
+    m_nLargestPeriod = std::max(m_nLargestPeriod, nFrames);
     const double fElapsed = fNow - m_fStart;
-    if (fElapsed < m_fSettle) return 0;
-
     const double fExpected = fElapsed * m_fRate;
     const double fDeficit = fExpected - static_cast<double>(m_nReceived);
+    if (bOverflow) {
+        // Before the stream has settled there is no low to measure against: at least the
+        // one frame that the flag vouches for.
+        const double fOver = m_bHaveBase ? fDeficit - m_fBase - static_cast<double>(m_nReported) : 0.0;
+        const int64_t nLost = std::max<int64_t>(1, static_cast<int64_t>(fOver + 0.5));
+        m_nReported += nLost;
+        m_bExcursion = false;
+        m_bContinuing = false;
+        if (pnPosition) *pnPosition = nStreamBytes;
+        return nLost;
+    }
+    if (fElapsed < m_fSettle) return 0;
+
     if (!m_bHaveBase || fDeficit < m_fBase) {
         m_bHaveBase = true;
         m_fBase = fDeficit;
     }
-    // What the deficit may be without anything lost: the settled low, the wobble, the
-    // drift the two clocks may have built up, and what has been reported already.
-    const double fAllowed = m_fBase + m_fSlack + m_fDrift * fExpected + static_cast<double>(m_nReported);
+    // What the deficit may be without anything lost: the settled low, the wobble (at least
+    // two periods: frames come a period at a time), the drift the two clocks may have built
+    // up, and what has been reported already.
+    const double fWobble = std::max(m_fSlack, 2.0 * static_cast<double>(m_nLargestPeriod));
+    const double fAllowed = m_fBase + fWobble + m_fDrift * fExpected + static_cast<double>(m_nReported);
     if (fDeficit <= fAllowed) {
         m_bExcursion = false;
         m_bContinuing = false;

@@ -28,7 +28,11 @@ public:
     // fNow: when this callback runs; nFrames: frames it brings; nStreamBytes: position of
     // those frames in the delivered stream. Returns the frames newly judged missing (mostly
     // 0) and sets *pnPosition to the stream position where they belong.
-    int64_t Update(double fNow, int64_t nFrames, int64_t nStreamBytes, int64_t* pnPosition);
+    // bOverflow: the sound system says input was lost just before these frames. That needs
+    // no confirming: what the deficit stands above the settled low is taken as lost at once,
+    // and at least one frame is returned.
+    int64_t Update(double fNow, int64_t nFrames, int64_t nStreamBytes, int64_t* pnPosition,
+                   bool bOverflow = false);
 
     // Frames judged missing since Start().
     int64_t GetMissing() const { return m_nReported; }
@@ -41,6 +45,7 @@ private:
     int64_t m_nReceived = 0;     // frames after the first callback
     bool m_bHaveBase = false;
     double m_fBase = 0;          // lowest deficit since the stream settled, frames
+    int64_t m_nLargestPeriod = 0;  // most frames one callback brought
     bool m_bExcursion = false;   // the deficit is above the allowance
     double m_fExcursionStart = 0;
     double m_fExcursionMin = 0;  // lowest deficit during the excursion

@@ -49,7 +49,7 @@ public:
             m_nHead.store(nHead + 1, std::memory_order_release);
             return true;
         }
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < kKinds; ++i) {
             const int64_t nFrames = m_nSpill[i].exchange(0, std::memory_order_acquire);
             if (nFrames > 0) {
                 const int64_t nAt = m_nSpillAt[i].exchange(-1, std::memory_order_relaxed);
@@ -62,9 +62,10 @@ public:
 
 private:
     static constexpr uint32_t kSize = 256;
+    static constexpr int kKinds = static_cast<int>(WaveInLossKind::Overflow) + 1;
     WaveInLoss m_items[kSize];
     std::atomic<uint32_t> m_nHead{0};
     std::atomic<uint32_t> m_nTail{0};
-    std::atomic<int64_t> m_nSpill[3];
-    std::atomic<int64_t> m_nSpillAt[3];  // stream position of the first spilled report, -1: none
+    std::atomic<int64_t> m_nSpill[kKinds];
+    std::atomic<int64_t> m_nSpillAt[kKinds];  // stream position of the first spilled report, -1: none
 };

@@ -6,12 +6,45 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
+
+// What the callback reaches its source through. It lives as long as the stream, which
+// may outlive the source when a stop had to be given up (see Stop()).
+struct CPortAudioSource::Link {
+    std::mutex mtx;                       // held by the callback while it delivers
+    CPortAudioSource* pOwner = nullptr;   // null: the callback delivers nothing more
+};
 
 namespace {
+
+// Each period brings a tenth of a second; the stream asks for two periods of latency.
+constexpr double kPeriodSeconds = 0.1;
+constexpr double kLatencySeconds = 0.2;
+// How long Stop() waits for PortAudio before it leaves the stream to stop by itself.
+constexpr auto kStopWait = std::chrono::seconds(1);
+
+// One Pa_StopStream running on a thread of its own.
+struct StreamStopper {
+    std::mutex mtx;
+    std::condition_variable cv;
+    bool bDone = false;
+    PaError err = paNoError;
+    PaStream* pStream = nullptr;
+    CPortAudioSource::Link* pLink = nullptr;
+};
+
+// Stops whose wait was given up, with their streams and links. They are never closed or
+// freed: closing a stream, or ending PortAudio, while its stop may still run on another
+// thread is not safe, and a hung server may never let go. A few kilobytes per stall.
+std::mutex g_mtxAbandoned;
+std::vector<std::shared_ptr<StreamStopper>> g_abandoned;
 
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 void QuietJack(const char*) {}
@@ -93,7 +126,7 @@ bool CPortAudioSource::MakeParameters(int nIndex, const WaveFormat& format, void
     params.device = nIndex;
     params.channelCount = nChannels;
     params.sampleFormat = sampleFormat;
-    params.suggestedLatency = pInfo->defaultHighInputLatency;
+    params.suggestedLatency = std::max(pInfo->defaultHighInputLatency, kLatencySeconds);
     params.hostApiSpecificStreamInfo = nullptr;
     return true;
 }
@@ -133,10 +166,18 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
             return false;
         }
     }
+    m_pLink = new (std::nothrow) Link;
+    if (!m_pLink) {
+        Close();
+        return false;
+    }
+    m_pLink->pOwner = this;
+    const unsigned long nPeriod =
+        std::max(64ul, static_cast<unsigned long>(format.samplesPerSec * kPeriodSeconds));
     PaStream* pStream = nullptr;
-    const PaError err = Pa_OpenStream(&pStream, &params, nullptr, format.samplesPerSec,
-                                      paFramesPerBufferUnspecified, paNoFlag,
-                                      reinterpret_cast<PaStreamCallback*>(&StreamCallback), this);
+    const PaError err = Pa_OpenStream(&pStream, &params, nullptr, format.samplesPerSec, nPeriod,
+                                      paNoFlag, reinterpret_cast<PaStreamCallback*>(&StreamCallback),
+                                      m_pLink);
     if (err != paNoError) {
         Close();
         return false;
@@ -151,6 +192,12 @@ bool CPortAudioSource::Start()
     m_clock.Start(m_nRate);
     m_nReceived = 0;
     m_nDiscarded = 0;
+    m_bFlagPending = false;
+    m_bPriorityDone = false;
+    {
+        std::lock_guard<std::mutex> lock(m_pLink->mtx);
+        m_pLink->pOwner = this;
+    }
     if (Pa_StartStream(static_cast<PaStream*>(m_pStream)) != paNoError) return false;
     m_bRunning = true;
     return true;
@@ -158,17 +205,60 @@ bool CPortAudioSource::Start()
 
 bool CPortAudioSource::Stop()
 {
+    if (m_bAbandoned) return true;
     if (!m_pStream) return false;
     if (!m_bRunning) return true;
-    // Returns once the last callback has finished: nothing is pushed after this.
-    const PaError err = Pa_StopStream(static_cast<PaStream*>(m_pStream));
-    if (err != paNoError && err != paStreamIsStopped) return false;
+    // Cut the callback off first (waiting for one that is delivering): nothing is pushed
+    // after this, whatever PortAudio does next.
+    {
+        std::lock_guard<std::mutex> lock(m_pLink->mtx);
+        m_pLink->pOwner = nullptr;
+    }
+    auto pStopper = std::make_shared<StreamStopper>();
+    pStopper->pStream = static_cast<PaStream*>(m_pStream);
+    pStopper->pLink = m_pLink;
+    try {
+        std::thread([pStopper] {
+            const PaError err = Pa_StopStream(pStopper->pStream);
+            std::lock_guard<std::mutex> lock(pStopper->mtx);
+            pStopper->err = err;
+            pStopper->bDone = true;
+            pStopper->cv.notify_all();
+        }).detach();
+    } catch (...) {
+        pStopper->err = Pa_StopStream(pStopper->pStream);
+        pStopper->bDone = true;
+    }
+    std::unique_lock<std::mutex> lock(pStopper->mtx);
+    if (!pStopper->cv.wait_for(lock, kStopWait, [&] { return pStopper->bDone; })) {
+        // The sound system does not let go. Leave the stream, its link and this source's
+        // PortAudio initialisation to the stopper, and carry on as stopped.
+        lock.unlock();
+        {
+            std::lock_guard<std::mutex> guard(g_mtxAbandoned);
+            g_abandoned.push_back(pStopper);
+        }
+        m_pStream = nullptr;
+        m_pLink = nullptr;
+        m_bInitialized = false;
+        m_bRunning = false;
+        m_bAbandoned = true;
+        return true;
+    }
+    if (pStopper->err != paNoError && pStopper->err != paStreamIsStopped) return false;
     m_bRunning = false;
     return true;
 }
 
 bool CPortAudioSource::Close()
 {
+    if (m_bAbandoned) {
+        // Stop() left the stream behind; there is nothing more to close here.
+        m_bAbandoned = false;
+        m_pScratch.reset();
+        m_pSink = nullptr;
+        return true;
+    }
     bool bOk = true;
     if (m_pStream) {
         PaStream* pStream = static_cast<PaStream*>(m_pStream);
@@ -179,6 +269,8 @@ bool CPortAudioSource::Close()
     } else {
         bOk = false;
     }
+    delete m_pLink;
+    m_pLink = nullptr;
     if (m_bInitialized) {
         Terminate();
         m_bInitialized = false;
@@ -189,32 +281,48 @@ bool CPortAudioSource::Close()
 }
 
 int CPortAudioSource::StreamCallback(const void* pInput, void*, unsigned long nFrames,
-                                     const void*, unsigned long, void* pUser)
+                                     const void*, unsigned long nStatus, void* pUser)
 {
-    static_cast<CPortAudioSource*>(pUser)->OnCapture(pInput, nFrames);
+    Link* pLink = static_cast<Link*>(pUser);
+    std::lock_guard<std::mutex> lock(pLink->mtx);
+    if (!pLink->pOwner) return paComplete;
+    pLink->pOwner->OnCapture(pInput, nFrames, (nStatus & paInputOverflow) != 0);
     return paContinue;
 }
 
-void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn)
+void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn, bool bOverflow)
 {
     const double fNow = NowSeconds();
+    if (!m_bPriorityDone) {
+        m_bPriorityDone = true;
+        m_pSink->RaiseThreadPriority();
+    }
     const int64_t nFrames = static_cast<int64_t>(nFramesIn);
     const uint8_t* pIn = static_cast<const uint8_t*>(pInput);
 
-    // Test hook: lose frames here as a sound server would, unseen by anyone but the clock.
+    // Test hook: lose frames here as a sound server would, unseen by anyone but the clock,
+    // or with the overflow flag on the next callback, as PortAudio reports an overrun.
+    if (m_bFlagPending) {
+        m_bFlagPending = false;
+        bOverflow = true;
+    }
     int64_t nKeepFirst = nFrames, nSkip = 0;
     int64_t nAfter = 0, nDiscard = 0;
-    m_pSink->GetTestDiscard(&nAfter, &nDiscard);
+    bool bFlagged = false;
+    m_pSink->GetTestDiscard(&nAfter, &nDiscard, &bFlagged);
     if (nDiscard > m_nDiscarded && m_nReceived + nFrames > nAfter) {
         nKeepFirst = std::max<int64_t>(0, nAfter - m_nReceived);
         nSkip = std::min(nFrames - nKeepFirst, nDiscard - m_nDiscarded);
         m_nDiscarded += nSkip;
+        m_bFlagPending = bFlagged && m_nDiscarded >= nDiscard;
     }
     m_nReceived += nFrames;
 
+    // An overflow belongs before this callback's frames; the clock says how much it took.
     int64_t nWhere = 0;
-    const int64_t nMissing = m_clock.Update(fNow, nFrames - nSkip, m_pSink->StreamPosition(), &nWhere);
-    if (nMissing > 0) m_pSink->ReportMissing(nMissing, nWhere);
+    const int64_t nMissing =
+        m_clock.Update(fNow, nFrames - nSkip, m_pSink->StreamPosition(), &nWhere, bOverflow);
+    if (nMissing > 0) m_pSink->ReportMissing(nMissing, nWhere, bOverflow);
 
     const int32_t nInFrameBytes = m_bMono ? m_nSampleBytes : m_nFrameBytes;
     PushFrames(pIn, nKeepFirst);

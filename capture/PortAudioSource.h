@@ -16,6 +16,16 @@
  * input device. A device with a single input channel is opened in mono and each frame is
  * doubled to two channels.
  *
+ * The stream asks for periods of a tenth of a second and a latency of two: the ring behind
+ * it holds seconds, so nothing is gained by short periods, and a sound server that runs
+ * every stream at the shortest period any of them asks for cannot keep up with a few
+ * milliseconds on a loaded machine (it then replaces blocks with zeros, in every stream).
+ *
+ * Stop() never waits long: a sound server that has stopped calling back can hold
+ * PortAudio's stop for a minute or for ever. The callback is cut off from the sink first;
+ * if the stream has not stopped within a second it is left to a thread of its own that
+ * closes it whenever PortAudio lets go, and the source carries on as stopped.
+ *
  * Query/Open/Start/Stop/Close on the thread that drives the capture device; the callback
  * runs on PortAudio's thread.
  */
@@ -41,10 +51,13 @@ public:
     // PortAudio index for a device id, or -1 when there is no such device.
     static int ResolveDevice(int32_t nDevice);
 
+    // What the callback reaches its source through (defined with the source's code).
+    struct Link;
+
 private:
     static int StreamCallback(const void* pInput, void* pOutput, unsigned long nFrames,
                               const void* pTimeInfo, unsigned long nStatus, void* pUser);
-    void OnCapture(const void* pInput, unsigned long nFrames);
+    void OnCapture(const void* pInput, unsigned long nFrames, bool bOverflow);
     // Hands frames as the device delivers them (mono or stereo) to the sink as stereo.
     void PushFrames(const uint8_t* pIn, int64_t nFrames);
     // Fills the stream parameters for this device and format; false when impossible.
@@ -52,8 +65,10 @@ private:
                                bool* pbMono);
 
     void* m_pStream = nullptr;       // PaStream
+    Link* m_pLink = nullptr;         // the callback's way to this source, shared with the stream
     bool m_bInitialized = false;     // holds one PortAudio initialisation while open
     bool m_bRunning = false;
+    bool m_bAbandoned = false;       // the stream was left to stop by itself (see Stop())
     CWaveInSink* m_pSink = nullptr;
     CCaptureClock m_clock;
     int32_t m_nRate = 0;
@@ -64,4 +79,6 @@ private:
     int64_t m_nScratchFrames = 0;
     int64_t m_nReceived = 0;         // frames the callback has been given
     int64_t m_nDiscarded = 0;        // frames thrown away by the test hook
+    bool m_bFlagPending = false;     // test hook: the next callback reports an overflow
+    bool m_bPriorityDone = false;    // the callback thread has raised its priority
 };

@@ -18,6 +18,14 @@
 namespace {
 
 const char* const kCaptionError = "ERROR";
+const char* const kCaptionInputStopped = "Input Stopped";
+
+// The worker waits for each block in slices of this length, to notice an input that has
+// stalled: after a Stop when nothing has come for a second (a sound card delivers every
+// tenth of a second or so), and while recording when nothing has come for several seconds.
+const auto kWaitSlice = std::chrono::milliseconds(250);
+const double kStopIdleSeconds = 1.0;
+const double kStallSeconds = 5.0;
 const char* const kTitleSuffix = ": Novu Cadenzo";
 const char* const kTitleDone = "DONE: Novu Cadenzo";
 
@@ -244,6 +252,7 @@ void CRecordSession::OnRecord()
     m_threadParams.pSession = this;
     m_splitter.PrepareForRecording();
 
+    m_waveIn.SetRaisePriority(m_bRaisePriority);
     m_waveIn.Start();
     if (m_waveIn.HasError()) {
         ShowError(m_waveIn.GetErrorText());
@@ -271,6 +280,9 @@ void CRecordSession::OnRecord()
         m_bLastFileLoud = 0;
         m_strWriteError.clear();
         m_strDeviceError.clear();
+        m_bInputStalled = 0;
+        m_bStallTold = 0;
+        m_strStallWhere.clear();
         m_nStreamBytes = 0;
         m_nNextPlannedCut = 0;
         m_songFiles.clear();
@@ -416,7 +428,9 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
 {
     CRecordSession& s = *pParams->pSession;
     if (s.m_bRaisePriority) {
-        // Raise the whole process (and this thread); a refusal is not an error.
+        // On Linux a nice value belongs to one thread. Raised here: the window thread (its
+        // thread id is the process id) and this worker. The capture thread raises itself
+        // (CWaveIn::SetRaisePriority). A refusal is not an error.
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()), -10);
         ::setpriority(PRIO_PROCESS, 0, -10);
     }
@@ -428,9 +442,39 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
     bool bLeftByEnd = false;
     bool bFailed = false;
     for (;;) {
-        pParams->pevBufferReady->Wait();
+        // Wait for the next block, watching for an input that has stopped delivering.
+        bool bStalled = false;
+        while (!pParams->pevBufferReady->WaitFor(kWaitSlice)) {
+            const double fIdle = pParams->pWaveIn->GetInputIdleSeconds();
+            if (*pParams->pbStopRequested && fIdle >= kStopIdleSeconds) {
+                bStalled = true;
+                break;
+            }
+            if (fIdle >= kStallSeconds && !s.m_bStallTold) {
+                std::lock_guard<std::mutex> lock(*pParams->pcsSession);
+                s.m_bStallTold = 1;
+                s.m_strStallWhere = s.InputPositionText();
+                char sz[1024];
+                std::snprintf(sz, sizeof sz,
+                              "The sound card has delivered no audio for %d seconds, since %s.\n"
+                              "The device may have been unplugged, or the sound system has stopped.\n"
+                              "Press Stop to end the recording: the files keep everything recorded "
+                              "up to there.\n",
+                              static_cast<int>(fIdle), s.m_strStallWhere.c_str());
+                if (!s.m_bShutdown) pParams->pWindow->PostErrorBox(sz, kCaptionInputStopped);
+            }
+        }
         std::unique_lock<std::mutex> lock(*pParams->pcsSession);
+        if (bStalled) {
+            // Stop was pressed and nothing comes: end now with what has been captured.
+            s.m_bInputStalled = 1;
+            if (s.m_strStallWhere.empty()) s.m_strStallWhere = s.InputPositionText();
+            break;
+        }
         if (s.m_bShutdown) break;
+        // Audio flows again: a later stall is a new one.
+        s.m_bStallTold = 0;
+        s.m_strStallWhere.clear();
 
         int32_t nLen = pParams->pWaveIn->GetNextBuffer(pParams->pTransferBuffer);
         if (pParams->pWaveIn->HasError()) {
@@ -494,6 +538,14 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
     s.m_bWorkerEnded = 1;
     s.m_evWorkerEnded.Set();
     return 0;
+}
+
+std::string CRecordSession::InputPositionText()
+{
+    if (m_songFiles.empty()) return "the recording";
+    const RecordSongFile& file = m_songFiles.back();
+    const int64_t nBytes = m_nStreamBytes - file.nStartByte + m_waveIn.GetHeldBytes();
+    return FormatTime("%02lld:%02lld in ", nBytes) + file.strFile;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -613,20 +665,22 @@ void CRecordSession::OnRecordDone()
         ResetLevels();
     }
 
+    // Every file is completed (or removed) before the user is told anything: a box waits
+    // for the user, and the files must not wait with it.
     m_waveIn.Close();
-    if (m_waveIn.HasError()) ShowError(m_waveIn.GetErrorText());
-    ReportLostAudio();
+    const std::string strDeviceError = m_waveIn.HasError() ? m_waveIn.GetErrorText() : "";
 
     // After a failed create or close at a cut no file is open: that failure has been
     // told, and there is nothing to complete.
     bool bCloseFailed = false;
+    std::string strCloseError;
     if (m_waveFile.IsOpen()) {
         m_waveFile.Close();
         bCloseFailed = m_waveFile.HasError() != 0;
         if (bCloseFailed) {
             // A write error the worker already reported is not shown twice.
             std::string strText = m_waveFile.GetErrorText();
-            if (strText != m_strWriteError) ShowError(strText);
+            if (strText != m_strWriteError) strCloseError = strText;
         }
     }
     {
@@ -653,6 +707,19 @@ void CRecordSession::OnRecordDone()
     }
 
     m_pTransferBuffer.reset();
+
+    if (!strDeviceError.empty()) ShowError(strDeviceError);
+    if (!strCloseError.empty()) ShowError(strCloseError);
+    if (m_bInputStalled && !m_bStallTold) {
+        char sz[1024];
+        std::snprintf(sz, sizeof sz,
+                      "The sound card stopped delivering audio at %s.\nThe device may have been "
+                      "unplugged, or the sound system has stopped.\nThe recording ends there; "
+                      "every file up to that point is complete.\n",
+                      m_strStallWhere.c_str());
+        m_prompt.MessageBox(sz, kCaptionInputStopped, PromptButtons::Ok, PromptIcon::Exclamation);
+    }
+    ReportLostAudio();
 }
 
 // Tells the user where audio went missing: which file, at what time in it, how much.
@@ -664,9 +731,10 @@ void CRecordSession::ReportLostAudio()
     int64_t nBytesPerFrame = (static_cast<int64_t>(m_nChannels) * m_nBits) / 8;
     if (m_nRate <= 0 || nBytesPerFrame <= 0) return;
 
-    std::string strText = "Some audio could not be recorded:\n";
+    std::string strText;
     int nShown = 0;
-    int64_t nTotalFrames = 0;
+    int64_t nTotalFrames = 0;   // frames known to be missing
+    bool bOnlyPauses = true;    // every place is a pause of the sound card's clock
     for (const WaveInLoss& loss : losses) {
         // When the recording ended by itself (the end gap) or on a failure the user has
         // been told of, whatever went missing after its last byte, and whatever still
@@ -674,30 +742,47 @@ void CRecordSession::ReportLostAudio()
         const bool bEndedEarly = m_bEndReached || m_bWriteFailed || !m_strDeviceError.empty();
         if (bEndedEarly && (loss.kind == WaveInLossKind::NotCollected || loss.nStreamBytes >= m_nStreamBytes))
             continue;
-        nTotalFrames += loss.nFrames;
+        // A sound card that fell behind the clock may have paused (its own clock stalled,
+        // nothing lost) or dropped audio: how much is missing, nobody can tell.
+        const bool bPause = loss.kind == WaveInLossKind::ClockGap;
+        if (!bPause) {
+            nTotalFrames += loss.nFrames;
+            bOnlyPauses = false;
+        }
         if (++nShown > 10) continue;
         const RecordSongFile* pFile = files.empty() ? nullptr : &files.front();
         for (const RecordSongFile& file : files)
             if (file.nStartByte <= loss.nStreamBytes) pFile = &file;
         int64_t nAt = pFile ? (loss.nStreamBytes - pFile->nStartByte) / nBytesPerFrame / m_nRate : 0;
-        const char* szWhy = loss.kind == WaveInLossKind::RingOverrun
-                                ? "the recorder fell behind"
-                                : loss.kind == WaveInLossKind::ClockGap
-                                      ? "the sound card delivered too little"
-                                      : "still in the capture buffer at the end";
+        const char* szFile = pFile ? pFile->strFile.c_str() : "the recording";
         char sz[1024];
-        std::snprintf(sz, sizeof sz, "%.2f s in %s at %02lld:%02lld (%s)\n",
-                      static_cast<double>(loss.nFrames) / m_nRate,
-                      pFile ? pFile->strFile.c_str() : "the recording",
-                      static_cast<long long>(nAt / 60), static_cast<long long>(nAt % 60), szWhy);
+        if (bPause) {
+            std::snprintf(sz, sizeof sz,
+                          "%s at %02lld:%02lld: the sound card fell %.2f s behind the clock "
+                          "(audio may be missing there)\n",
+                          szFile, static_cast<long long>(nAt / 60), static_cast<long long>(nAt % 60),
+                          static_cast<double>(loss.nFrames) / m_nRate);
+        } else {
+            const char* szWhy = loss.kind == WaveInLossKind::RingOverrun ? "the recorder fell behind"
+                                : loss.kind == WaveInLossKind::Overflow
+                                    ? "the sound card reported an overflow"
+                                    : "still in the capture buffer at the end";
+            std::snprintf(sz, sizeof sz, "%.2f s in %s at %02lld:%02lld (%s)\n",
+                          static_cast<double>(loss.nFrames) / m_nRate, szFile,
+                          static_cast<long long>(nAt / 60), static_cast<long long>(nAt % 60), szWhy);
+        }
         strText += sz;
     }
     if (nShown == 0) return;
+    strText.insert(0, bOnlyPauses ? "Some audio may not have been recorded:\n"
+                                  : "Some audio could not be recorded:\n");
     if (nShown > 10) strText += Format("... and %lld more places.\n", nShown - 10);
-    char sz[128];
-    std::snprintf(sz, sizeof sz, "In all %.2f seconds are missing.\n",
-                  static_cast<double>(nTotalFrames) / m_nRate);
-    strText += sz;
+    if (nTotalFrames > 0) {
+        char sz[128];
+        std::snprintf(sz, sizeof sz, "In all %.2f seconds are missing.\n",
+                      static_cast<double>(nTotalFrames) / m_nRate);
+        strText += sz;
+    }
     m_prompt.MessageBox(strText, "Audio Lost", PromptButtons::Ok, PromptIcon::Exclamation);
 }
 

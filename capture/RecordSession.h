@@ -194,7 +194,8 @@ public:
     // Largest number of sample bytes one file may hold before the session continues in
     // the next numbered file, as at a cut. Default: what the WAV size fields can describe.
     void SetFileDataLimit(int64_t nBytes) { m_nFileDataLimit = nBytes; }
-    // Whether the worker raises the process priority (default on; a refusal is ignored).
+    // Whether the recording raises the priority of the threads it runs on: the worker, the
+    // capture thread and the window thread (default on; a refusal is ignored).
     void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
     // Cuts chosen beforehand (the command-line splitter's --songs and --lengths): stream
     // byte positions, ascending frame boundaries, where new songs begin. While a list is
@@ -224,6 +225,8 @@ private:
     std::string FormatTime(const char* szFormat, int64_t nBytes) const;
     void ResetLevels();
     void ReportLostAudio();
+    // Worker: where the input stands now, as "00:12 in Song1.wav". Session lock held.
+    std::string InputPositionText();
 
     IRecordWindow& m_window;
     IPrompt& m_prompt;
@@ -246,6 +249,9 @@ private:
     int32_t m_bWriteFailed = 0;                // a write error ended the recording
     std::string m_strWriteError;               // its text, already shown
     std::string m_strDeviceError;              // a capture failure during the recording
+    int32_t m_bInputStalled = 0;               // Stop found the input delivering nothing
+    int32_t m_bStallTold = 0;                  // the user has been told of the current stall
+    std::string m_strStallWhere;               // where the input stalled ("00:12 in Song1.wav")
     int32_t m_bEndReached = 0;                 // the splitter found the end gap
     int32_t m_bLastFileContinued = 0;          // the last file continues a song (size limit)
     int32_t m_bLastFileLoud = 0;               // the last file holds a sample above the gap level

@@ -6,6 +6,9 @@
 #include "capture/WaveInSource.h"
 
 #include <portaudio.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +42,12 @@ bool IsCapturable(const WaveFormat& format)
            format.blockAlign == format.channels * format.bitsPerSample / 8;
 }
 
+int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 std::vector<CWaveInCaps*> g_waveInDevices;
@@ -53,6 +62,7 @@ void WaveInNotify(void*, uint32_t, void* pContext, uintptr_t, uintptr_t)
 int64_t CWaveInSink::Push(const void* pData, int64_t nBytes)
 {
     CWaveIn& w = m_waveIn;
+    w.m_nLastInputNs.store(NowNs(), std::memory_order_relaxed);
     const int64_t nPosition = w.m_ring.WritePosition();
     const int64_t nTaken = w.m_ring.Write(pData, nBytes);
     if (nTaken < nBytes) {
@@ -84,6 +94,7 @@ bool CWaveInSink::PushWait(const void* pData, int64_t nBytes)
                 w.RemindLocked();
         }
         if (w.m_bStopping) return false;
+        w.m_nLastInputNs.store(NowNs(), std::memory_order_relaxed);
         const int64_t nTaken = w.m_ring.Write(p, nBytes);
         p += nTaken;
         nBytes -= nTaken;
@@ -92,10 +103,10 @@ bool CWaveInSink::PushWait(const void* pData, int64_t nBytes)
     return true;
 }
 
-void CWaveInSink::ReportMissing(int64_t nFrames, int64_t nStreamBytes)
+void CWaveInSink::ReportMissing(int64_t nFrames, int64_t nStreamBytes, bool bOverflow)
 {
     m_waveIn.m_nMissingFrames.fetch_add(nFrames, std::memory_order_relaxed);
-    m_waveIn.QueueLoss(WaveInLossKind::ClockGap, nStreamBytes, nFrames);
+    m_waveIn.QueueLoss(bOverflow ? WaveInLossKind::Overflow : WaveInLossKind::ClockGap, nStreamBytes, nFrames);
 }
 
 void CWaveInSink::EndOfStream()
@@ -117,10 +128,18 @@ void CWaveInSink::EndOfStream()
 
 int64_t CWaveInSink::StreamPosition() const { return m_waveIn.m_ring.WritePosition(); }
 
-void CWaveInSink::GetTestDiscard(int64_t* pnAfter, int64_t* pnFrames) const
+void CWaveInSink::GetTestDiscard(int64_t* pnAfter, int64_t* pnFrames, bool* pbFlagged) const
 {
     *pnAfter = m_waveIn.m_nTestDiscardAfter.load(std::memory_order_relaxed);
     *pnFrames = m_waveIn.m_nTestDiscardFrames.load(std::memory_order_relaxed);
+    *pbFlagged = m_waveIn.m_bTestDiscardFlagged.load(std::memory_order_relaxed);
+}
+
+void CWaveInSink::RaiseThreadPriority()
+{
+    // On Linux a nice value belongs to one thread: this raises the calling thread only.
+    if (m_waveIn.m_bRaisePriority.load(std::memory_order_relaxed))
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -10);
 }
 
 // --- the capture device ---
@@ -271,6 +290,13 @@ void CWaveIn::AllocateBuffers(int32_t nBytes)
 
 int64_t CWaveIn::GetRingBytes() const { return m_ring.Capacity(); }
 
+double CWaveIn::GetInputIdleSeconds() const
+{
+    // A file is read as fast as it comes; a slow disk or pipe is no stalled sound card.
+    if (m_state != State::Running || IsFileSource()) return 0.0;
+    return static_cast<double>(NowNs() - m_nLastInputNs.load(std::memory_order_relaxed)) * 1e-9;
+}
+
 int64_t CWaveIn::GetHeldBytes()
 {
     std::lock_guard<std::mutex> lock(m_mtxHandout);
@@ -314,6 +340,7 @@ void CWaveIn::Start()
     m_losses.clear();
     m_nDroppedFrames = 0;
     m_nMissingFrames = 0;
+    m_nLastInputNs = NowNs();
     if (!m_pSource->Start()) {
         std::lock_guard<std::mutex> lock(m_mtxHandout);
         m_bufferState[0] = m_bufferState[1] = BufferState::Idle;

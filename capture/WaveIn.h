@@ -40,7 +40,8 @@ void WaveInNotify(void* pDevice, uint32_t nMessage, void* pContext, uintptr_t nP
 enum class WaveInLossKind {
     RingOverrun,  // the capture ring was full (the consumer fell behind by more than the ring)
     ClockGap,     // the sound card delivered fewer frames than the clock says it should have
-    NotCollected  // captured but still held when the device was closed (see Drain())
+    NotCollected, // captured but still held when the device was closed (see Drain())
+    Overflow      // the sound card said its input overflowed; the clock measures how much
 };
 
 // One place where audio is missing.
@@ -168,7 +169,7 @@ public:
     // --- losses of the current (or last) recording; cleared by Start() ---
     // Frames dropped because the ring was full.
     int64_t GetDroppedFrames() const { return m_nDroppedFrames.load(std::memory_order_relaxed); }
-    // Frames the sound card failed to deliver, by the clock.
+    // Frames the sound card failed to deliver, by the clock (overflows included).
     int64_t GetMissingFrames() const { return m_nMissingFrames.load(std::memory_order_relaxed); }
     // Every loss so far in stream order (adjacent losses of one kind merged). Called by the
     // thread that drives the device.
@@ -187,13 +188,27 @@ public:
     // The buffer that the next GetNextBuffer hands out (0 or 1).
     int32_t GetCurrentIndex() const { return m_nCurrent; }
 
+    // Seconds since the source last delivered anything (since Start() when nothing came
+    // yet); 0 while not running and for a file source. A sound card delivers every period (a tenth of a second
+    // or so), so seconds without anything mean the input has stalled: a device unplugged,
+    // a sound server that stopped calling back. Called by the thread that drives the device.
+    double GetInputIdleSeconds() const;
+
+    // Whether the capture thread (PortAudio's callback thread, the file reader's thread)
+    // raises its own scheduling priority when it starts; a refusal is not an error.
+    // Default on. Takes effect at the next Start().
+    void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
+
     // Test hook: the sound card source throws away nFrames once it has received nAfter
     // frames, as a sound server that fell behind would, telling nobody; only the clock
     // check can notice. 0 frames for none. Set before Start().
-    void SetTestDiscard(int64_t nAfter, int64_t nFrames)
+    // bFlagged: the source also hears of it from the sound system, as PortAudio reports
+    // an input overflow in the next callback.
+    void SetTestDiscard(int64_t nAfter, int64_t nFrames, bool bFlagged = false)
     {
         m_nTestDiscardAfter = nAfter;
         m_nTestDiscardFrames = nFrames;
+        m_bTestDiscardFlagged = bFlagged;
     }
 
 private:
@@ -253,6 +268,9 @@ private:
     WaveInLoss m_pendingLoss;            // capture thread: the loss still growing (0 frames: none)
     std::atomic<int64_t> m_nTestDiscardAfter;
     std::atomic<int64_t> m_nTestDiscardFrames;
+    std::atomic<bool> m_bTestDiscardFlagged{false};
+    std::atomic<int64_t> m_nLastInputNs{0};  // steady clock of the last push (or Start)
+    std::atomic<bool> m_bRaisePriority{true};
 
     int64_t m_nDelivered;        // bytes handed out since Start
     double m_fRingSeconds;

@@ -25,15 +25,19 @@ public:
     // Stores all the bytes, waiting for room as long as needed. Returns false when the
     // device is being stopped (the rest is not stored).
     bool PushWait(const void* pData, int64_t nBytes);
-    // Records nFrames that the source knows it did not deliver at stream position nStreamBytes.
-    void ReportMissing(int64_t nFrames, int64_t nStreamBytes);
+    // Records nFrames that the source knows it did not deliver at stream position nStreamBytes;
+    // bOverflow: the sound system said so (else only the clock did).
+    void ReportMissing(int64_t nFrames, int64_t nStreamBytes, bool bOverflow = false);
     // No more data will come: completes the last, short block.
     void EndOfStream();
     // Bytes stored since Start(): the stream position of the next byte pushed.
     int64_t StreamPosition() const;
     // Test hook: frames the sound card source should throw away (as if the sound server
     // lost them) once it has received nAfter frames; 0 for none.
-    void GetTestDiscard(int64_t* pnAfter, int64_t* pnFrames) const;
+    void GetTestDiscard(int64_t* pnAfter, int64_t* pnFrames, bool* pbFlagged) const;
+    // Called by the capture thread when it begins capturing: raises its scheduling
+    // priority unless the device was told not to. A refusal is not an error.
+    void RaiseThreadPriority();
 
 private:
     CWaveIn& m_waveIn;

@@ -129,6 +129,26 @@ TEST_F(PulseCapture, FramesLostBeforeTheyReachUsAreFoundByTheClock)
     EXPECT_EQ(capture.nDropped, 0);
 }
 
+TEST_F(PulseCapture, AnOverflowTheSoundCardReportsIsToldEvenWhenTheClockCannotSeeIt)
+{
+    // 20 ms lost, well inside the clock's allowance for wobble, but flagged as PortAudio
+    // flags an input overflow.
+    const std::vector<uint8_t> input = WriteInput(9);
+    CWaveIn waveIn;
+    waveIn.SetTestDiscard(3 * 48000, 960, true);
+    CaptureOptions options;
+    options.nStopAfter = Bytes(5);
+    const Capture capture = RunCapture(waveIn, m_format, options);
+    ASSERT_EQ(capture.strError, "");
+    EXPECT_EQ(CompareWithGaps(capture.data, input, {Gap{Bytes(3), 960}}, 4), "");
+    const std::vector<Gap> reported = GapsOf(capture.losses, WaveInLossKind::Overflow);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_GE(reported[0].nFrames, 1);
+    // Placed at the callback after the loss: within a period (a tenth of a second).
+    EXPECT_NEAR(static_cast<double>(reported[0].nStreamBytes), static_cast<double>(Bytes(3)), Bytes(0.15));
+    EXPECT_EQ(FramesOf(capture.losses, WaveInLossKind::ClockGap), 0);
+}
+
 }  // namespace
 
 // --- whole recordings through the session, in real time ---
@@ -141,9 +161,14 @@ using sessiontest::Segment;
 
 class PulseSession : public PulseCapture {
 protected:
-    // Records the album until nStopBytes have been captured, then presses Stop.
-    void Record(const std::vector<uint8_t>& album, int64_t nStopBytes)
+    // Records the album until nStopBytes have been captured, then presses Stop (-1: never;
+    // onEvent decides). Notes whether the writer still held a file open at any box.
+    void Record(const std::vector<uint8_t>& album, int64_t nStopBytes,
+                const std::function<void(const sessiontest::CFakeWindow::Event&)>& onEvent = nullptr)
     {
+        m_rig.prompt.m_onBox = [this] {
+            if (m_rig.waveFile.IsOpen()) m_bFileOpenAtBox = true;
+        };
         WriteBytes(g_pServer->RawPath(), album);
         m_rig.splitter.SetSamplesPerSec(48000);
         m_rig.splitter.SetBitsPerSample(16);
@@ -153,11 +178,12 @@ protected:
         m_rig.session.OnRecord();
         ASSERT_TRUE(m_rig.session.IsRecording());
         bool bStopped = false;
-        m_rig.window.Pump(m_rig.session, m_rig.prompt, [&](const sessiontest::CFakeWindow::Event&) {
-            if (!bStopped && m_rig.session.GetTotalBytes() >= nStopBytes) {
+        m_rig.window.Pump(m_rig.session, m_rig.prompt, [&](const sessiontest::CFakeWindow::Event& ev) {
+            if (!bStopped && nStopBytes >= 0 && m_rig.session.GetTotalBytes() >= nStopBytes) {
                 bStopped = true;
                 m_rig.session.OnStop();
             }
+            if (onEvent) onEvent(ev);
         });
         m_recorded = KeptSongBytes(m_rig.session.GetSongFiles(), &m_nKept);
     }
@@ -166,6 +192,7 @@ protected:
     sessiontest::SessionRig m_rig;
     std::vector<uint8_t> m_recorded;
     int m_nKept = 0;
+    bool m_bFileOpenAtBox = false;
 };
 
 TEST_F(PulseSession, AMinuteRecordedWhileBothCoresAreBusyIsExact)
@@ -217,6 +244,55 @@ TEST_F(PulseSession, AStallLongerThanTheRingIsToldToTheUser)
     ASSERT_TRUE(ShowedBox(m_rig.prompt, "Audio Lost"));
     const std::string strText = m_rig.prompt.m_boxes.back().strText;
     EXPECT_NE(strText.find("Take1.wav"), std::string::npos) << strText;
+    EXPECT_FALSE(m_bFileOpenAtBox);
+}
+
+TEST_F(PulseSession, StopEndsARecordingWhoseServerHasFrozenAndTellsTheUser)
+{
+    // The sound server stops calling back (as a hung server or an unplugged device does).
+    // Stop pressed before the recorder has said anything, then after it has.
+    const std::vector<uint8_t> album = AlbumBytes(48000, {{40, true}});
+    for (const bool bWaitForNotice : {false, true}) {
+        SCOPED_TRACE(bWaitForNotice ? "Stop after the notice" : "Stop before the notice");
+        m_rig.prompt.m_boxes.clear();
+        std::filesystem::remove(m_dir / "Take1.wav");
+        bool bFrozen = false, bStopped = false;
+        Record(album, -1, [&](const sessiontest::CFakeWindow::Event& ev) {
+            if (!bFrozen && m_rig.session.GetTotalBytes() >= Bytes(2)) {
+                bFrozen = true;
+                g_pServer->Freeze(true);
+                if (!bWaitForNotice) {
+                    // Whatever the server had handed over arrives first.
+                    std::this_thread::sleep_for(std::chrono::seconds(2));
+                    m_rig.session.OnStop();
+                    bStopped = true;
+                }
+            }
+            if (!bStopped && ev.kind == sessiontest::CFakeWindow::Event::ErrorBox) {
+                m_rig.session.OnStop();
+                bStopped = true;
+            }
+        });
+        g_pServer->Freeze(false);
+        ASSERT_TRUE(bStopped);
+        // One box, telling it, after the last file was complete or while still recording.
+        ASSERT_EQ(m_rig.prompt.m_boxes.size(), 1u);
+        const sessiontest::ShownBox& box = m_rig.prompt.m_boxes[0];
+        EXPECT_EQ(box.strCaption, "Input Stopped");
+        EXPECT_EQ(box.bWhileRecording, bWaitForNotice);
+        EXPECT_NE(box.strText.find("in Take1.wav."), std::string::npos) << box.strText;
+        if (bWaitForNotice) {
+            EXPECT_EQ(box.strText.rfind("The sound card has delivered no audio for 5 seconds, since 00:0", 0), 0u)
+                << box.strText;
+        } else {
+            EXPECT_EQ(box.strText.rfind("The sound card stopped delivering audio at 00:0", 0), 0u) << box.strText;
+            EXPECT_FALSE(m_bFileOpenAtBox);
+        }
+        // Everything captured up to the stall is in the file, which is complete.
+        EXPECT_EQ(m_nKept, 1);
+        EXPECT_GE(static_cast<int64_t>(m_recorded.size()), Bytes(2));
+        EXPECT_EQ(CompareWithGaps(m_recorded, album, {}, 4), "");
+    }
 }
 
 }  // namespace

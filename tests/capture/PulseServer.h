@@ -72,6 +72,7 @@ public:
     void Stop()
     {
         if (m_pid > 0) {
+            Freeze(false);
             kill(m_pid, SIGTERM);
             int nStatus = 0;
             waitpid(m_pid, &nStatus, 0);
@@ -84,6 +85,11 @@ public:
     ~CPulseServer() { Stop(); }
 
     const std::string& RawPath() const { return m_strRaw; }
+    // Freezes the server (it stops calling back, as a hung sound server does) or thaws it.
+    void Freeze(bool bFrozen) const
+    {
+        if (m_pid > 0) kill(m_pid, bFrozen ? SIGSTOP : SIGCONT);
+    }
 
 private:
     pid_t m_pid = -1;

@@ -283,6 +283,16 @@ TEST_F(WaveInTest, AConsumerLateByMoreThanTheRingLosesOnlyWhatIsReported)
     EXPECT_EQ(nDropped, capture.nDropped);
     EXPECT_EQ(static_cast<int64_t>(capture.data.size()) + 4 * nDropped, static_cast<int64_t>(m_input.size()));
     EXPECT_EQ(CompareWithGaps(capture.data, m_input, GapsOf(capture.losses, WaveInLossKind::RingOverrun), 4), "");
+
+    // The next recording on the same device is clean, and nothing of the last one's losses
+    // is told with it.
+    m_waveIn.SetRingSeconds(10);
+    options.onBlock = nullptr;
+    const Capture clean = RunCapture(m_waveIn, MakeFormat(44100, 16), options);
+    ASSERT_EQ(clean.strError, "");
+    EXPECT_EQ(clean.data, m_input);
+    EXPECT_EQ(clean.nDropped, 0);
+    EXPECT_TRUE(clean.losses.empty());
 }
 
 }  // namespace
