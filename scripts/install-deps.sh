@@ -14,7 +14,9 @@ packages=(
   # headless windows, screenshots, fonts
   xvfb xauth x11-apps imagemagick fonts-dejavu-core fonts-liberation librsvg2-bin
   # capture without a sound card, and independent audio tools
-  pulseaudio libasound2-plugins alsa-utils sox libsox-fmt-all
+  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-all
+  # the desktop sound server of Debian 12, for the capture tests (never pipewire-alsa)
+  pipewire pipewire-pulse wireplumber dbus
 )
 missing=()
 for p in "${packages[@]}"; do
