@@ -117,7 +117,7 @@ CAlbumInfo CExportDlg::GetInfo() const
 
 bool CExportDlg::IsExporting() const
 {
-    return m_pJob && m_pJob->IsRunning();
+    return m_bRunning;
 }
 
 void CExportDlg::OnBrowse()
@@ -128,6 +128,7 @@ void CExportDlg::OnBrowse()
 
 void CExportDlg::Lock(bool bRunning)
 {
+    m_bRunning = bRunning;
     for (QWidget* pField : std::initializer_list<QWidget*>{m_pFolder, m_pBrowse, m_pFlac, m_pWav, m_pAlbum,
                                                            m_pArtist, m_pYear, m_pTrim, m_pExport})
         pField->setEnabled(!bRunning);

@@ -33,6 +33,7 @@ public:
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;
+    // From Export until the window has shown how the job ended.
     bool IsExporting() const;
 
     void OnExport();
@@ -72,4 +73,5 @@ private:
     QPushButton* m_pExport = nullptr;
     QPushButton* m_pCancel = nullptr;
     QTimer* m_pTimer = nullptr;
+    bool m_bRunning = false;
 };

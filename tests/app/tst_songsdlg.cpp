@@ -41,6 +41,37 @@ QPoint At(CWaveView* view, int64_t nFrame)
 
 class TestSongsDlg : public QObject {
     Q_OBJECT
+private:
+    // Works the export window as a user: types the folder and presses Export; the
+    // first time waits for the end, the second time cancels at once.
+    void RunExport(CExportDlg& exp, const QString& folder, bool bToTheEnd)
+    {
+        exp.show();
+        QLineEdit* edit = exp.GetFolderEdit();
+        edit->selectAll();
+        QTest::keyClicks(edit, folder);
+        QSignalSpy progress(exp.GetProgressBar(), &QProgressBar::valueChanged);
+        QTest::mouseClick(exp.GetExportButton(), Qt::LeftButton);
+        // While it runs the fields are locked and the other button cancels.
+        QVERIFY(!exp.GetExportButton()->isEnabled());
+        QCOMPARE(exp.GetCancelButton()->text(), QString("Cancel"));
+        if (bToTheEnd) {
+            QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), kWait);
+            QCOMPARE(exp.GetReportLabel()->text(), QString("2 files written to %1.").arg(folder));
+            QCOMPARE(exp.GetProgressBar()->value(), exp.GetProgressBar()->maximum());
+            int last = 0;
+            for (const QList<QVariant>& v : progress) {
+                QVERIFY(v[0].toInt() >= last);
+                last = v[0].toInt();
+            }
+        } else {
+            QTest::mouseClick(exp.GetCancelButton(), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), kWait);
+            QVERIFY(exp.GetReportLabel()->text().startsWith("Cancelled after "));
+            QVERIFY(exp.GetExportButton()->isEnabled());
+        }
+    }
+
 private slots:
     void MoveCut_DragNudgeUndoRedo()
     {
@@ -96,6 +127,46 @@ private slots:
         QVERIFY(again.Open(place.Path("Side.wav")));
         QCOMPARE(again.GetAlbum().GetSongStart(2), kCut + 440);
         QVERIFY(prompt.boxes.empty());
+    }
+
+    void Export_TitleProgressAndCancel()
+    {
+        CAppTestPlace place;
+        QVERIFY(WriteSongs(place, 30.0));
+        CScriptedPrompt prompt;
+        CSongsDlg dlg(&prompt);
+        QVERIFY(dlg.Open(place.Path("Side.wav")));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        // A title typed into the table is the song's title.
+        QTableWidget* table = dlg.GetTable();
+        const QRect cell = table->visualItemRect(table->item(0, 1));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QVERIFY(QApplication::focusWidget() != table);
+        QTest::keyClicks(QApplication::focusWidget(), "Intro");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(QString::fromStdString(dlg.GetAlbum().GetSongs()[0].strTitle), QString("Intro"));
+
+        const QString folder = QString::fromStdString(place.Path("out"));
+        int nRuns = 0;
+        dlg.SetDialogRunner([&](QDialog& d) {
+            RunExport(static_cast<CExportDlg&>(d), folder, nRuns++ == 0);
+            return int(QDialog::Accepted);
+        });
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        if (QTest::currentTestFailed()) return;
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"01 Intro.flac", "02 Side2.flac"}));
+
+        // A cancelled export leaves nothing half-written under a final name: only the
+        // files it finished, whole.
+        QVERIFY(QDir(folder).removeRecursively());
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        if (QTest::currentTestFailed()) return;
+        QCOMPARE(nRuns, 2);
+        for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY2(name == "01 Intro.flac", qPrintable(name));
     }
 };
 
