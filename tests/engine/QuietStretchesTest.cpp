@@ -111,6 +111,13 @@ TEST(QuietStretchesTest, StretchesAreExactAndRankedLongestThenQuietest)
     EXPECT_EQ(CQuietStretches::CutFrame(gap, 2 * 20000), 4900 + 9600 / 2);
     EXPECT_EQ(q.ChooseCuts(3, 4000, 2 * 6000), (std::vector<int64_t>{4900 + 5999, 18500 + 5600 / 2, 28100 + 5600 / 2}));
     EXPECT_EQ(q.ChooseCuts(3, 10000, 2 * 6000).size(), 2u);
+
+    // The level inside a stretch leaves out where sound fades in and out.
+    Stream faded;
+    faded.Loud(2000).Quiet(40, 500).Quiet(4000, 20).Quiet(40, 500).Loud(2000);
+    const QuietStretch inside = Analyse(faded, false, 4096).MostConvincing(1).at(0);
+    EXPECT_FLOAT_EQ(inside.fLoudest, 500.0f / 32768.0f);
+    EXPECT_FLOAT_EQ(inside.fLoudestInside, 20.0f / 32768.0f);
 }
 
 TEST(QuietStretchesTest, ClicksArePassedOverOnlyWhenAskedAndNeverQuietMusic)
