@@ -5,7 +5,7 @@
 #include <limits>
 
 #if defined(__SSE2__) || defined(_M_X64)
-#include <xmmintrin.h>
+#include <emmintrin.h>
 #endif
 
 namespace {
@@ -258,8 +258,11 @@ private:
 #endif
 };
 
-// Everything the per-sample loop reads and writes, kept in locals so the compiler can
-// hold it in registers; copied back to the splitter after the buffer.
+// Everything the loop reads and writes, copied in from the splitter before a buffer and
+// back after it. Each step of the loop below loads what it needs into locals and stores
+// it back once per block, so the compiler can keep the state in registers: it could not
+// if the state were written through memory between writes to the sample bytes, which may
+// alias anything.
 struct LoopState {
     float fDcCoeff;
     float fDcOut[2];
@@ -282,67 +285,227 @@ struct LoopState {
     int32_t bEnd;
 };
 
-// One pass over n interleaved samples: DC block and clamp and write-back, clip count,
-// statistics, click filter, gap detection. Instantiated per format and switch setting so
-// the loop carries no per-sample tests of the settings.
-template <typename Sample, bool kDcBlock, bool kSmartGap>
-void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, LoopState& st)
+// Interleaved samples the loop takes at a time; even, so a block starts with a left sample.
+const int32_t kBlock = 512;
+
+template <typename Sample>
+inline void ReadBlock(const unsigned char* bytes, float* x, int32_t m)
 {
-    const int32_t bytesPerFrame = 2 * static_cast<int32_t>(sizeof(Sample));
-    const float clip = st.fClip;
-    float sample = st.fSample;
-    float magnitude = st.fMagnitude;
-    for (int32_t i = 0; i < n; ++i) {
-        const int ch = i & 1;
+    int32_t j = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    if (sizeof(Sample) == 2) {  // eight 16-bit samples at a time, sign-extended and converted
+        for (; j + 8 <= m; j += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + static_cast<size_t>(j) * 2));
+            _mm_storeu_ps(x + j, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16)));
+            _mm_storeu_ps(x + j + 4, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16)));
+        }
+    }
+#endif
+    for (; j < m; ++j) {
         Sample raw;
-        std::memcpy(&raw, bytes + static_cast<size_t>(i) * sizeof(Sample), sizeof raw);
-        sample = static_cast<float>(raw);
+        std::memcpy(&raw, bytes + static_cast<size_t>(j) * sizeof(Sample), sizeof raw);
+        x[j] = static_cast<float>(raw);
+    }
+}
 
+// 16-bit: truncated toward zero; the values are already within +-32767.
+template <typename Sample>
+inline void WriteBlock(unsigned char* bytes, const float* x, int32_t m)
+{
+    int32_t j = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    if (sizeof(Sample) == 2) {  // eight at a time; in range, so packing never saturates
+        for (; j + 8 <= m; j += 8) {
+            const __m128i lo = _mm_cvttps_epi32(_mm_loadu_ps(x + j));
+            const __m128i hi = _mm_cvttps_epi32(_mm_loadu_ps(x + j + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + static_cast<size_t>(j) * 2), _mm_packs_epi32(lo, hi));
+        }
+    }
+#endif
+    for (; j < m; ++j) {
+        const Sample out = static_cast<Sample>(x[j]);
+        std::memcpy(bytes + static_cast<size_t>(j) * sizeof(Sample), &out, sizeof out);
+    }
+}
+
+// Clamps to +-clip and counts a clamped sample.
+inline float Clamp(float y, float clip, int32_t& clipped)
+{
+    clipped += (y > clip) | (y < -clip);
+    const float low = y < -clip ? -clip : y;
+    return low > clip ? clip : low;
+}
+
+// One channel's DC block, clamp, clip count and statistics for one sample; returns the
+// sample as the file and the meters see it. DC block: y = (x - previous x + previous y)
+// * R; the filter keeps the unclamped output. Without DC Block a sample at or beyond
+// +-clip counts as clipped and stays as it is.
+template <bool kDcBlock>
+struct Channel {
+    float dcIn, dcOut, peak, sum;
+    int32_t clipped;
+
+    float Step(float x, float r, float clip, float k, float& magnitude)
+    {
         if (kDcBlock) {
-            const float y = (sample - st.fDcPrevIn[ch] + st.fDcOut[ch]) * st.fDcCoeff;
-            st.fDcOut[ch] = y;
-            st.fDcPrevIn[ch] = sample;
-            sample = y;
-            if (sample > clip) {
-                sample = clip;
-                ++st.nClipped[ch];
-            } else if (sample < -clip) {
-                sample = -clip;
-                ++st.nClipped[ch];
-            }
-            const Sample out = static_cast<Sample>(sample);  // 16-bit: truncates toward zero
-            std::memcpy(bytes + static_cast<size_t>(i) * sizeof(Sample), &out, sizeof out);
-        } else if (sample >= clip || sample <= -clip) {
-            ++st.nClipped[ch];
+            dcOut = (x - dcIn + dcOut) * r;
+            dcIn = x;
+            x = Clamp(dcOut, clip, clipped);
+        } else {
+            clipped += (x >= clip) | (x <= -clip);
         }
-
-        const float a = std::fabs(sample);
+        const float a = std::fabs(x);
         magnitude = a;
-        if (a > st.fPeak[ch]) st.fPeak[ch] = a;
-        st.fMeanSquare[ch] += st.fMeanStep * a * a;
+        if (a > peak) peak = a;
+        sum += k * a * a;
+        return x;
+    }
+};
 
-        if (kSmartGap) {
-            sample = clickFilter[ch].Process(sample);
-            magnitude = std::fabs(sample);
+// The per-sample work of a block before gap detection, the two channels side by side
+// with their state in locals: DC block and clamp (or the clip count), statistics and,
+// with Smart Gap, the click filters. x holds the samples and gets them as the file and
+// the meters see them; mag gets the magnitudes the gap detector judges.
+template <bool kDcBlock, bool kSmartGap>
+inline void Filter(float* x, float* mag, int32_t m, CBiquadFilter* clickFilter, LoopState& st)
+{
+    const float r = st.fDcCoeff, clip = st.fClip, k = st.fMeanStep;
+    Channel<kDcBlock> left{st.fDcPrevIn[0], st.fDcOut[0], st.fPeak[0], st.fMeanSquare[0], 0};
+    Channel<kDcBlock> right{st.fDcPrevIn[1], st.fDcOut[1], st.fPeak[1], st.fMeanSquare[1], 0};
+    CBiquadPair clicks(clickFilter[0], clickFilter[1]);
+    int32_t j = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    // The same steps on the left (lane 0) and right (lane 1) samples of a frame at once;
+    // lanes 2 and 3 hold zeros.
+    const __m128 rr = _mm_set1_ps(r), high = _mm_set1_ps(clip), low = _mm_set1_ps(-clip), kk = _mm_set1_ps(k);
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    __m128 dcIn = _mm_setr_ps(left.dcIn, right.dcIn, 0, 0), dcOut = _mm_setr_ps(left.dcOut, right.dcOut, 0, 0);
+    __m128 peak = _mm_setr_ps(left.peak, right.peak, 0, 0), sum = _mm_setr_ps(left.sum, right.sum, 0, 0);
+    __m128i clipped = _mm_setzero_si128();
+    for (; j + 1 < m; j += 2) {
+        __m128 v = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(x + j)));
+        if (kDcBlock) {
+            dcOut = _mm_mul_ps(_mm_add_ps(_mm_sub_ps(v, dcIn), dcOut), rr);
+            dcIn = v;
+            const __m128 over = _mm_or_ps(_mm_cmpgt_ps(dcOut, high), _mm_cmplt_ps(dcOut, low));
+            clipped = _mm_sub_epi32(clipped, _mm_castps_si128(over));
+            v = _mm_min_ps(high, _mm_max_ps(low, dcOut));  // NaN stays NaN, as in Clamp()
+            _mm_storel_pi(reinterpret_cast<__m64*>(x + j), v);
+        } else {
+            const __m128 over = _mm_or_ps(_mm_cmpge_ps(v, high), _mm_cmple_ps(v, low));
+            clipped = _mm_sub_epi32(clipped, _mm_castps_si128(over));
         }
+        const __m128 a = _mm_andnot_ps(signBit, v);
+        peak = _mm_max_ps(a, peak);  // a > peak ? a : peak
+        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_mul_ps(kk, a), a));
+        if (kSmartGap) clicks.Step(v, mag + j);  // Smart Gap: the detector judges the click-filtered signal
+        else _mm_storel_pi(reinterpret_cast<__m64*>(mag + j), a);
+    }
+    float lanes[4];
+    _mm_storeu_ps(lanes, dcIn);
+    left.dcIn = lanes[0];
+    right.dcIn = lanes[1];
+    _mm_storeu_ps(lanes, dcOut);
+    left.dcOut = lanes[0];
+    right.dcOut = lanes[1];
+    _mm_storeu_ps(lanes, peak);
+    left.peak = lanes[0];
+    right.peak = lanes[1];
+    _mm_storeu_ps(lanes, sum);
+    left.sum = lanes[0];
+    right.sum = lanes[1];
+    int32_t counts[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(counts), clipped);
+    left.clipped = counts[0];
+    right.clipped = counts[1];
+#else
+    for (; j + 1 < m; j += 2) {
+        const float xl = left.Step(x[j], r, clip, k, mag[j]);
+        const float xr = right.Step(x[j + 1], r, clip, k, mag[j + 1]);
+        x[j] = xl;
+        x[j + 1] = xr;
+        // Smart Gap: the detector judges the click-filtered signal instead.
+        if (kSmartGap) clicks.Step(xl, xr, mag + j);
+    }
+#endif
+    if (kSmartGap) clicks.Store();
+    if (j < m) {  // an odd count ends with a left sample
+        x[j] = left.Step(x[j], r, clip, k, mag[j]);
+        if (kSmartGap) mag[j] = std::fabs(clickFilter[0].Process(x[j]));
+    }
+    st.fDcPrevIn[0] = left.dcIn;
+    st.fDcPrevIn[1] = right.dcIn;
+    st.fDcOut[0] = left.dcOut;
+    st.fDcOut[1] = right.dcOut;
+    st.fPeak[0] = left.peak;
+    st.fPeak[1] = right.peak;
+    st.fMeanSquare[0] = left.sum;
+    st.fMeanSquare[1] = right.sum;
+    st.nClipped[0] += left.clipped;
+    st.nClipped[1] += right.clipped;
+}
 
-        if (magnitude > st.fThreshold) {
-            st.nLastLoud = i;
+// Gap detection over the magnitudes of samples i0 .. i0 + m - 1 (positions from the start
+// of the buffer): a loud sample moves the last loud position; a quiet one that lies End
+// Gap after it ends the recording, else one that lies Gap Size after it cuts when the
+// song has reached Min Song.
+inline void Detect(const float* mag, int64_t i0, int32_t m, int32_t bytesPerFrame, LoopState& st)
+{
+    const float threshold = st.fThreshold;
+    int64_t lastLoud = st.nLastLoud;
+    // While the block ends less than both Gap Size and End Gap after the last loud
+    // sample, no sample in it can cut or end: only the last loud position moves.
+    const int64_t quiet = i0 + m - 1 - lastLoud;
+    if (quiet < st.nGapSamples && quiet < st.nEndGapSamples) {
+        for (int32_t j = m - 1; j >= 0; --j) {
+            if (mag[j] > threshold) {
+                st.nLastLoud = i0 + j;
+                break;
+            }
+        }
+        return;
+    }
+    int64_t lastCut = st.nLastCut;
+    for (int32_t j = 0; j < m; ++j) {
+        const int64_t i = i0 + j;
+        if (mag[j] > threshold) {
+            lastLoud = i;
             continue;
         }
-        const int64_t silent = i - st.nLastLoud;
+        const int64_t silent = i - lastLoud;
         if (silent >= st.nEndGapSamples) {
             st.bEnd = 1;
             continue;
         }
-        if (silent >= st.nGapSamples && i - st.nLastCut >= st.nMinSongSamples) {
+        if (silent >= st.nGapSamples && i - lastCut >= st.nMinSongSamples) {
             st.bCut = 1;
-            st.nCutOffset = (i / 2) * bytesPerFrame;
-            st.nLastCut = i;
+            st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
+            lastCut = i;
         }
     }
-    st.fSample = sample;
-    st.fMagnitude = magnitude;
+    st.nLastLoud = lastLoud;
+    st.nLastCut = lastCut;
+}
+
+// One pass over n interleaved samples, a block at a time: read, DC block and clamp and
+// write back (or count clipping), statistics, Smart Gap, gap detection. Instantiated per
+// format and switch setting so the loop carries no per-sample tests of the settings.
+template <typename Sample, bool kDcBlock, bool kSmartGap>
+void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, LoopState& st)
+{
+    const int32_t bytesPerFrame = 2 * static_cast<int32_t>(sizeof(Sample));
+    float x[kBlock];    // the samples, then as the file and the meters see them
+    float mag[kBlock];  // the magnitudes the gap detector judges
+    for (int32_t i0 = 0; i0 < n; i0 += kBlock) {
+        const int32_t m = n - i0 < kBlock ? n - i0 : kBlock;
+        unsigned char* block = bytes + static_cast<size_t>(i0) * sizeof(Sample);
+        ReadBlock<Sample>(block, x, m);
+        Filter<kDcBlock, kSmartGap>(x, mag, m, clickFilter, st);
+        if (kDcBlock) WriteBlock<Sample>(block, x, m);
+        st.fSample = x[m - 1];
+        st.fMagnitude = mag[m - 1];
+        Detect(mag, i0, m, bytesPerFrame, st);
+    }
 }
 
 template <typename Sample>
