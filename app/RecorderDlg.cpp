@@ -24,6 +24,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
@@ -38,6 +39,7 @@
 const QEvent::Type CRecordDoneEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x100);
 const QEvent::Type CRecordProgressEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x101);
 const QEvent::Type CRecordErrorEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x102);
+const QEvent::Type CMonitorEndedEvent::kType = static_cast<QEvent::Type>(QEvent::User + 0x103);
 
 namespace {
 
@@ -95,6 +97,7 @@ CRecorderDlg::CRecorderDlg(IPrompt* pPrompt, QSettings* pStore, const std::strin
 {
     InitResources();
     m_pSession = std::make_unique<CRecordSession>(*this, *m_pPrompt, m_splitter, m_waveFile, m_waveIn);
+    m_pMonitor = std::make_unique<CInputMonitor>(*this, m_waveIn);
     m_hIcon = LoadIcon(IDI_PROGRAM);
     m_runDialog = [](QDialog& dlg) { return dlg.exec(); };
     OnInitDialog();
@@ -103,6 +106,7 @@ CRecorderDlg::CRecorderDlg(IPrompt* pPrompt, QSettings* pStore, const std::strin
 
 CRecorderDlg::~CRecorderDlg()
 {
+    m_pMonitor->Stop();
     // A window destroyed without its Exit sequence (a test, an early end) still ends the
     // recording properly before the objects it works on go away.
     if (m_pSession && m_pSession->IsRecording()) {
@@ -167,6 +171,9 @@ void CRecorderDlg::BuildControls()
     connect(m_pIcon, &CPressIcon::clicked, this, [this] { OnIconClicked(); });
     connect(m_pExit, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_pHelp, &QPushButton::clicked, this, [this] { OnHelp(); });
+    // A click on either LED bar starts or ends watching the input.
+    m_ledLeft->installEventFilter(this);
+    m_ledRight->installEventFilter(this);
 }
 
 void CRecorderDlg::OnInitDialog()
@@ -318,12 +325,17 @@ void CRecorderDlg::SetupMeters()
     m_meter.AddBar(m_ledRight);
     // The level record starts idle in the session (-100 dB, no clips, unread).
     CRecordSession* pSession = m_pSession.get();
+    CInputMonitor* pMonitor = m_pMonitor.get();
     m_meter.Start(
-        [pSession](int nChannel, LedLevels* pLevels, const std::atomic<bool>& bStopping) {
-            // Reads the level record under the session lock, giving up when the meter
-            // is being destroyed so closing the window never waits on the lock.
+        [pSession, pMonitor](int nChannel, LedLevels* pLevels, const std::atomic<bool>& bStopping) {
+            // Reads the level record under its lock (the monitor's while the input is
+            // watched, the session's otherwise), giving up when the meter is being
+            // destroyed so closing the window never waits on the lock.
             int32_t nRms = -100, nPeak = -100, nClips = 0;
-            if (!pSession->GetChannelLevels(nChannel, &nRms, &nPeak, &nClips, bStopping)) return false;
+            const bool bRead = pMonitor->IsRunning()
+                ? pMonitor->GetChannelLevels(nChannel, &nRms, &nPeak, &nClips, bStopping)
+                : pSession->GetChannelLevels(nChannel, &nRms, &nPeak, &nClips, bStopping);
+            if (!bRead) return false;
             pLevels->nRmsDb = nRms;
             pLevels->nPeakDb = nPeak;
             pLevels->nClips = nClips;
@@ -342,8 +354,8 @@ void CRecorderDlg::SetupToolTips()
     m_pToolTip->AddWindowTool(m_pBaseNameBox, IDS_TIP_BASE_NAME);
     m_pToolTip->AddWindowTool(m_pNew, IDS_TIP_NEW);
     m_pToolTip->AddWindowTool(m_pMixer, IDS_TIP_MIXER);
-    m_pToolTip->AddRectTool(this, IDS_TIP_LEVEL_LEFT, m_ledLeft->geometry(), IDC_LED_LEFT);
-    m_pToolTip->AddRectTool(this, IDS_TIP_LEVEL_RIGHT, m_ledRight->geometry(), IDC_LED_RIGHT);
+    m_pToolTip->AddRectTool(this, IDS_TIP_WATCH_LEFT, m_ledLeft->geometry(), IDC_LED_LEFT);
+    m_pToolTip->AddRectTool(this, IDS_TIP_WATCH_RIGHT, m_ledRight->geometry(), IDC_LED_RIGHT);
     m_pToolTip->Activate(true);
 }
 
@@ -503,6 +515,10 @@ void CRecorderDlg::ApplySettingsValues(const CSettingsValues& values, bool bRepo
 
 void CRecorderDlg::OnCustomize()
 {
+    // The settings window may change the device or the format: watching stops while it
+    // is open and starts again afterwards with what was chosen.
+    const bool bWasMonitoring = IsMonitoring();
+    StopMonitor();
     CCustomSettingsDlg dlg(m_presets, m_szPresetName, m_qcBackground, m_qcText, m_pPrompt, this);
     dlg.SetValues(m_values);
     if (m_listDevices) dlg.m_pfnEnumerateDevices = m_listDevices;
@@ -510,6 +526,7 @@ void CRecorderDlg::OnCustomize()
         ApplySettingsValues(dlg.GetValues(), false);
         FillPresetList();
     }
+    if (bWasMonitoring) OnMonitor();
     FocusDefaultButton();
 }
 
@@ -519,7 +536,35 @@ void CRecorderDlg::OnCustomize()
 void CRecorderDlg::OnRecord()
 {
     if (m_pSongsOffer) m_pSongsOffer->hide();
+    // Record while watching the input records at once: the monitor hands the device over.
+    StopMonitor();
     m_pSession->OnRecord();
+}
+
+void CRecorderDlg::OnMonitor()
+{
+    if (m_pSession->IsRecording()) return;
+    if (IsMonitoring()) {
+        StopMonitor();
+        return;
+    }
+    if (!m_pMonitor->Start(m_splitter, m_pSession->GetBufferSize())) {
+        m_pPrompt->MessageBox(m_pMonitor->GetErrorText(), "ERROR", PromptButtons::Ok, PromptIcon::Stop);
+        return;
+    }
+    SetStatusText(RecordStatusField::CurFile, "Monitor: not recording");
+}
+
+void CRecorderDlg::StopMonitor()
+{
+    if (!IsMonitoring()) return;
+    m_pMonitor->Stop();
+    SetStatusText(RecordStatusField::CurFile, m_pSession->GetCurFileText());
+}
+
+void CRecorderDlg::PostMonitorEnded()
+{
+    QCoreApplication::postEvent(this, new CMonitorEndedEvent());
 }
 
 void CRecorderDlg::OnStop()
@@ -555,6 +600,11 @@ void CRecorderDlg::customEvent(QEvent* pEvent)
             if (m_pSongsDlg && m_pSongsDlg->GetBasePath() == base) m_pSongsDlg->Reload();
             OfferSongs(base, m_pSession->GetSongFiles().size());
         }
+    } else if (pEvent->type() == CMonitorEndedEvent::kType) {
+        const bool bWasMonitoring = IsMonitoring();
+        const std::string strError = m_pMonitor->OnMonitorEnded();
+        if (bWasMonitoring) SetStatusText(RecordStatusField::CurFile, m_pSession->GetCurFileText());
+        if (!strError.empty()) m_pPrompt->MessageBox(strError, "ERROR", PromptButtons::Ok, PromptIcon::Stop);
     } else if (pEvent->type() == CRecordErrorEvent::kType) {
         const auto* pError = static_cast<CRecordErrorEvent*>(pEvent);
         m_pSession->ShowWorkerError(pError->m_strText, pError->m_strCaption);
@@ -664,6 +714,11 @@ bool CRecorderDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
     // The desktop's colours changed: the current scheme is applied again with them.
     if (pWatched == qApp && pEvent->type() == QEvent::ApplicationPaletteChange && m_pBackground)
         OnSysColorChange();
+    if ((pWatched == m_ledLeft || pWatched == m_ledRight) && pEvent->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(pEvent)->button() == Qt::LeftButton) {
+        OnMonitor();
+        return true;
+    }
     return QDialog::eventFilter(pWatched, pEvent);
 }
 
@@ -737,6 +792,10 @@ void CRecorderDlg::contextMenuEvent(QContextMenuEvent* pEvent)
     menu.addAction(about, this, [this] { OnAbout(); });
     menu.addAction(tr("&Help"), this, [this] { OnHelp(); });
     menu.addSeparator();
+    QAction* pWatch = menu.addAction(tr("&Watch Input Levels"), this, [this] { OnMonitor(); });
+    pWatch->setCheckable(true);
+    pWatch->setChecked(IsMonitoring());
+    pWatch->setEnabled(!m_pSession->IsRecording());
     QAction* pSongs = menu.addAction(tr("&Songs..."), this, [this] { OnSongs(); });
     pSongs->setEnabled(!GetBaseFilePath().empty());
     menu.exec(pEvent->globalPos());
@@ -880,6 +939,7 @@ void CRecorderDlg::OnOK()
 {
     if (m_bClosing) return;
     m_bClosing = true;
+    StopMonitor();
     // 1. A running recording ends here, its last file completed.
     if (m_pSession->IsRecording()) {
         m_pSession->OnStop();

@@ -3,6 +3,7 @@
 
 #include "app/Appearance.h"
 #include "app/SongsDlg.h"
+#include "capture/InputMonitor.h"
 #include "capture/RecordSession.h"
 #include "capture/WaveFile.h"
 #include "capture/WaveIn.h"
@@ -58,6 +59,13 @@ public:
     CRecordDoneEvent() : QEvent(kType) {}
 };
 
+// The input monitor ended by itself (the device failed or its input came to an end).
+class CMonitorEndedEvent : public QEvent {
+public:
+    static const QEvent::Type kType;
+    CMonitorEndedEvent() : QEvent(kType) {}
+};
+
 class CRecordErrorEvent : public QEvent {
 public:
     static const QEvent::Type kType;
@@ -87,7 +95,7 @@ public:
  * functions of IRecordWindow, which only queue events; the meter thread reads the level
  * record through the session, under the session lock.
  */
-class CRecorderDlg : public QDialog, public IRecordWindow, public IBaseNameList,
+class CRecorderDlg : public QDialog, public IRecordWindow, public IMonitorWindow, public IBaseNameList,
                      public IWindowPlacement, public IPresetWindow {
     Q_OBJECT
 public:
@@ -120,12 +128,18 @@ public:
     // Opens the Songs window for the current base file (the right-click menu and the
     // offer shown when a recording has ended).
     void OnSongs();
+    // Watching the input while idle: a click on the LED bars (or the context menu's
+    // "Watch Input Levels") starts it, a second one ends it; Record, Exit and a device
+    // failure end it too.
+    void OnMonitor();
+    bool IsMonitoring() const { return m_pMonitor->IsRunning(); }
 
     void AddBaseName(const std::string& path) override;
     void FillPresetList();
 
     // --- what tests and the settings window read ---
     CRecordSession& GetSession() { return *m_pSession; }
+    CInputMonitor& GetMonitor() { return *m_pMonitor; }
     CSongSplitter& GetSplitter() { return m_splitter; }
     CWaveFile& GetWaveFile() { return m_waveFile; }
     CWaveIn& GetWaveIn() { return m_waveIn; }
@@ -168,6 +182,9 @@ public:
     void RunNewCommand() override;
     std::string GetBaseFileText() const override;
     std::string GetBaseFilePath() const override;
+
+    // --- IMonitorWindow ---
+    void PostMonitorEnded() override;
 
     // --- IBaseNameList ---
     int GetBaseNameCount() const override;
@@ -212,6 +229,7 @@ private:
     void SetupToolTips();
     void ApplySettingsValues(const CSettingsValues& values, bool bReportErrors);
     void ShowSplitterError();
+    void StopMonitor();
     uint32_t SystemButtonFace() const;
     uint32_t SystemText() const;
     CSettingsHost MakeSettingsHost();
@@ -227,6 +245,7 @@ private:
     CWaveFile m_waveFile;
     CWaveIn m_waveIn;
     std::unique_ptr<CRecordSession> m_pSession;
+    std::unique_ptr<CInputMonitor> m_pMonitor;
 
     int m_bLargeFonts = 0;       // 1 on a large-font screen
     int m_nNumColors = CAppearance::kTrueColour;

@@ -1,5 +1,6 @@
 #include "capture/RecordSession.h"
 
+#include "capture/LevelRecord.h"
 #include "capture/WaveFile.h"
 #include "capture/WaveIn.h"
 #include "engine/SongSplitter.h"
@@ -37,17 +38,6 @@ const int32_t kMaxRate = 768000;
 void SleepMs(int nMs)
 {
     if (nMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
-}
-
-// Whole decibels of a linear magnitude, truncated toward zero. Kept inside +-1000 dB so
-// a zero or a damaged statistic never becomes an undefined conversion.
-int32_t WholeDb(double fLevel)
-{
-    if (!(fLevel > 0.0)) return -1000;
-    double fDb = 20.0 * std::log10(fLevel);
-    if (!(fDb > -1000.0)) return -1000;
-    if (fDb > 1000.0) return 1000;
-    return static_cast<int32_t>(fDb);
 }
 
 std::string Format(const char* szFormat, long long n)
@@ -578,21 +568,7 @@ void CRecordSession::OnRecordProgress(int64_t nBytes, bool bCut)
     int64_t nClips = 0;
     {
         std::lock_guard<std::mutex> lock(m_csSession);
-        for (int ch = 0; ch < 2; ++ch) {
-            int32_t nPeak = WholeDb(m_splitter.GetPeak(ch));
-            int32_t nRms = WholeDb(std::sqrt(static_cast<double>(m_splitter.GetMeanSquare(ch))));
-            RecordLevelChannel& level = m_levels[ch];
-            level.nClips = m_splitter.GetClipped(ch);
-            nClips += level.nClips;
-            if (level.bRead) {
-                level.nHeldPeak = nPeak;
-                level.nHeldRms = nRms;
-                level.bRead = 0;
-            } else {
-                level.nHeldPeak = std::max(level.nHeldPeak, nPeak);
-                level.nHeldRms = std::max(level.nHeldRms, nRms);
-            }
-        }
+        nClips = StoreSplitterLevels(m_splitter, m_levels);
         strCurFile = m_strCurFile;
 
         m_strCurFileText = "Cur File: " + strCurFile;

@@ -5,6 +5,7 @@
 // IRecordWindow (what the session needs of the window) and IPrompt (message boxes).
 
 #include "capture/AutoResetEvent.h"
+#include "capture/LevelRecord.h"
 #include "capture/Prompt.h"
 
 #include <atomic>
@@ -75,14 +76,6 @@ public:
     // and the full path held by its selected item (empty when nothing is selected).
     virtual std::string GetBaseFileText() const = 0;
     virtual std::string GetBaseFilePath() const = 0;
-};
-
-// Levels of one channel kept for the LED meters.
-struct RecordLevelChannel {
-    int32_t nHeldPeak = -100;  // dB re full scale, highest peak since the meter last read it
-    int32_t nHeldRms = -100;   // dB re full scale, highest RMS since the meter last read it
-    int32_t nClips = 0;        // clipped samples of the latest buffer
-    int32_t bRead = 0;         // 1 once the meter has read this channel
 };
 
 class CRecordSession;

@@ -19,6 +19,9 @@ constexpr int IDS_TIP_BASE_NAME = 110;
 constexpr int IDS_TIP_NEW = 111;
 constexpr int IDS_TIP_MIXER = 112;
 constexpr int IDS_TIP_LEVEL_RIGHT = 113;
+// The main window's LED bars: the level tips with how to watch the input while idle.
+constexpr int IDS_TIP_WATCH_LEFT = 114;
+constexpr int IDS_TIP_WATCH_RIGHT = 115;
 
 // Icons
 constexpr int IDI_PROGRAM = 128;

@@ -17,6 +17,10 @@ QString LoadString(int id)
     // other system's program.
     case IDS_TIP_MIXER: return QStringLiteral("Open the sound mixer");
     case IDS_TIP_LEVEL_RIGHT: return QStringLiteral("Level Right (2dB/LED)");
+    case IDS_TIP_WATCH_LEFT:
+        return QStringLiteral("Level Left (2dB/LED)\nClick to watch the input before recording");
+    case IDS_TIP_WATCH_RIGHT:
+        return QStringLiteral("Level Right (2dB/LED)\nClick to watch the input before recording");
     default: return QString();
     }
 }

@@ -2,7 +2,8 @@
 # Screenshots of the recorder under Xvfb, recording from a generated recording:
 #   tests/app/screenshots.sh BUILD_DIR OUT_DIR
 # Writes recording-coloured-1.png and -2.png (0.4 s apart), recording-plain.png and
-# settings.png, each of the window in front (found by its title).
+# settings.png and monitoring.png (the input watched while idle), each of the window
+# in front (found by its title).
 set -euo pipefail
 build=$1; out=$(mkdir -p "$2" && cd "$2" && pwd)
 work=$(mktemp -d)
@@ -37,4 +38,5 @@ shoot() {  # shoot TITLE NAME DELAY [more names and delays...] -- ARGS
 shoot "Novu Cadenzo" recording-coloured-1 6.5 recording-coloured-2 0.4 --
 shoot "Novu Cadenzo" recording-plain 6.5 -- plain
 shoot "Cadenzo Custom Settings" settings 3 -- settings
+shoot "Novu Cadenzo" monitoring 3 -- monitor
 ls -l "$out"

@@ -2,10 +2,10 @@
 // a recording on disk at the pace of a sound card, in its own settings store and preset
 // folder. Used by screenshots.sh under Xvfb; not installed.
 //
-//   cadenzo_shot SOURCE.wav FOLDER [plain] [settings]
+//   cadenzo_shot SOURCE.wav FOLDER [plain] [settings] [monitor]
 //
 // plain: the plain colour scheme. settings: open the settings window instead of
-// recording. Otherwise Record is pressed half a second after the window shows.
+// recording. monitor: watch the input (meters lit, nothing written) instead of recording. Otherwise Record is pressed half a second after the window shows.
 #include "app/RecorderDlg.h"
 
 #include "controls/QtPrompt.h"
@@ -22,13 +22,14 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s SOURCE.wav FOLDER [plain] [settings]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SOURCE.wav FOLDER [plain] [settings] [monitor]\n", argv[0]);
         return 2;
     }
-    bool bPlain = false, bSettings = false;
+    bool bPlain = false, bSettings = false, bMonitor = false;
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "plain")) bPlain = true;
         if (!std::strcmp(argv[i], "settings")) bSettings = true;
+        if (!std::strcmp(argv[i], "monitor")) bMonitor = true;
     }
     QApplication app(argc, argv);
     InitResources();
@@ -48,9 +49,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s", dlg.GetWaveIn().GetErrorText());
         return 1;
     }
-    QTimer::singleShot(500, &dlg, [&dlg, bSettings] {
+    QTimer::singleShot(500, &dlg, [&dlg, bSettings, bMonitor] {
         if (bSettings)
             dlg.OnCustomize();
+        else if (bMonitor)
+            dlg.OnMonitor();
         else
             dlg.OnRecord();
     });

@@ -400,8 +400,8 @@ private slots:
             QCOMPARE(tips->TextAt(control, control->rect().center()), QString(c.second));
         }
         // The LED bars are rectangles of the window itself.
-        QCOMPARE(tips->TextAt(&dlg, dlg.GetControl(1032)->geometry().center()), QString("Level Left (2dB/LED)"));
-        QCOMPARE(tips->TextAt(&dlg, dlg.GetControl(1034)->geometry().center()), QString("Level Right (2dB/LED)"));
+        QCOMPARE(tips->TextAt(&dlg, dlg.GetControl(1032)->geometry().center()), QString("Level Left (2dB/LED)\nClick to watch the input before recording"));
+        QCOMPARE(tips->TextAt(&dlg, dlg.GetControl(1034)->geometry().center()), QString("Level Right (2dB/LED)\nClick to watch the input before recording"));
         QCOMPARE(tips->TextAt(&dlg, QPoint(1, 1)), QString());
     }
 

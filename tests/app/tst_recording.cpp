@@ -255,6 +255,65 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(w.place.Path("Song1.wav"))));
     }
 
+    // Watching the input: a click on the LED bars lights them with the live input and
+    // writes nothing; a second click ends it; Record while watching records at once; the
+    // bars do nothing while recording.
+    void WatchingTheInput_LightsMetersWritesNothingAndHandsOverToRecord()
+    {
+        CFedWindow w;
+        CRecorderDlg& dlg = w.Open({{30.0, 0.5}});
+        QVERIFY(w.bFed);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const QString song1 = QString::fromStdString(w.place.Path("Song1.wav"));
+
+        QTest::mouseClick(dlg.GetLedBar(0), Qt::LeftButton);
+        QVERIFY(dlg.IsMonitoring());
+        QCOMPARE(Text(dlg, 1015), QString("Monitor: not recording"));
+        QTRY_VERIFY_WITH_TIMEOUT(AnyLedLit(dlg.GetLedBar(0)) && AnyLedLit(dlg.GetLedBar(1)), kWait);
+        QVERIFY(!QFile::exists(song1));
+        CheckControls(dlg, false);
+
+        QTest::mouseClick(dlg.GetLedBar(1), Qt::LeftButton);
+        QVERIFY(!dlg.IsMonitoring());
+        QTRY_VERIFY_WITH_TIMEOUT(NoLedLit(dlg.GetLedBar(0)) && NoLedLit(dlg.GetLedBar(1)), kWait);
+        QVERIFY(Text(dlg, 1015) != QString("Monitor: not recording"));
+
+        QTest::mouseClick(dlg.GetLedBar(0), Qt::LeftButton);
+        QVERIFY(dlg.IsMonitoring());
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1000)), Qt::LeftButton);
+        QVERIFY(!dlg.IsMonitoring());
+        QVERIFY(dlg.GetSession().IsRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
+        QTest::mouseClick(dlg.GetLedBar(0), Qt::LeftButton);
+        QVERIFY(!dlg.IsMonitoring());
+        QVERIFY(dlg.GetSession().IsRecording());
+
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1011)), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
+        QVERIFY(w.prompt.boxes.empty());
+        // The recording began at the start of the input: watching consumed none of it.
+        const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
+        QCOMPARE(files.size(), size_t(1));
+        QVERIFY(files[0].nDataBytes >= 65536);
+    }
+
+    // A device that cannot be opened: the device's message, and the device stays closed.
+    void WatchingTheInput_DeviceFailureIsToldAndNothingRuns()
+    {
+        CFedWindow w;
+        CRecorderDlg& dlg = w.Open({{1.0, 0.5}});
+        dlg.GetWaveIn().UseSoundCard();
+        dlg.GetWaveIn().SetDevice(9999);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTest::mouseClick(dlg.GetLedBar(0), Qt::LeftButton);
+        QVERIFY(!dlg.IsMonitoring());
+        QCOMPARE(w.prompt.boxes.size(), size_t(1));
+        QCOMPARE(w.prompt.boxes[0].text, std::string("Sorry, sound card does not support this RECORD WAV format.\n"));
+        QCOMPARE(w.prompt.boxes[0].caption, std::string("ERROR"));
+        QCOMPARE(w.prompt.boxes[0].icon, PromptIcon::Stop);
+    }
 };
 
 QTEST_MAIN(TestRecording)

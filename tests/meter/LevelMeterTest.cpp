@@ -232,7 +232,9 @@ TEST(MeterThread, StartsPausedThenTicksPausesAndResumes) {
     script.Push(0, -100, -100, 0);
     meter.SetRunning(true);
     ASSERT_TRUE(meter.WaitForTicks(nPaused + 3, kHang));
-    EXPECT_TRUE(bar.Lit().empty());
+    // The column is gone; only the falling peak LED may still be lit, wherever the ticks
+    // that ran meanwhile have brought it.
+    EXPECT_LE(bar.Lit().size(), 1u);
 }
 
 // Destruction returns promptly whatever the thread is doing: never started,
