@@ -191,11 +191,13 @@ public:
     // capture thread and the window thread (default on; a refusal is ignored).
     void SetRaisePriority(bool bRaise) { m_bRaisePriority = bRaise; }
     // Cuts chosen beforehand (the command-line splitter's --songs and --lengths): stream
-    // byte positions, ascending frame boundaries, where new songs begin. While a list is
+    // byte positions, ascending frame boundaries, where new songs begin. While they are
     // set, the splitter's own cuts and its end gap are not used, the whole input is
-    // recorded and the last file is never removed. An empty list returns to the
-    // splitter's cuts. Set only while idle; one cut per buffer at most.
-    void SetPlannedCuts(std::vector<int64_t> cuts) { m_plannedCuts = std::move(cuts); m_bPlannedCuts = !m_plannedCuts.empty(); }
+    // recorded and the last file is never removed (no cuts: one file of it all).
+    // ClearPlannedCuts() returns to the splitter's cuts. Only while idle; one cut per
+    // buffer at most.
+    void SetPlannedCuts(std::vector<int64_t> cuts) { m_plannedCuts = std::move(cuts); m_bPlannedCuts = true; }
+    void ClearPlannedCuts() { m_plannedCuts.clear(); m_bPlannedCuts = false; }
 
     // Test hook: called by the worker after each full buffer it has written and before
     // it waits for the next one, and after each piece it writes once stopped, without the

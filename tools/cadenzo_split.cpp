@@ -244,7 +244,7 @@ int main(int argc, char** argv)
             return Fail(1, strError);
         std::vector<int64_t> cutBytes;
         for (int64_t nCut : cuts) cutBytes.push_back(nCut * nFrameBytes);
-        session.SetPlannedCuts(cutBytes);
+        if (bPlanned) session.SetPlannedCuts(cutBytes);
 
         if (options.m_bDryRun) {
             std::vector<SplitSong> songs =
