@@ -5,6 +5,8 @@
 #include <libcue.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +17,29 @@ namespace {
 std::string Quoted(const std::string& strText) { return "\"" + Clean(strText) + "\""; }
 
 std::string Text(const char* sz) { return sz == nullptr ? std::string() : std::string(sz); }
+
+// Each song's length in frames, kept in a remark players pass over, so that titles are
+// not given to the songs of a later recording made under the same base name.
+const char kFramesRem[] = "REM CADENZO_FRAMES";
+
+// File name -> the length its remark gives, from the cue sheet's text.
+std::map<std::string, int64_t> FramesOf(const std::string& strText)
+{
+    std::map<std::string, int64_t> frames;
+    std::istringstream in(strText);
+    std::string strFile;
+    for (std::string strLine; std::getline(in, strLine);) {
+        size_t n = strLine.find_first_not_of(" \t");
+        if (n == std::string::npos) continue;
+        if (strLine.compare(n, 6, "FILE \"") == 0) {
+            size_t nEnd = strLine.find('"', n + 6);
+            strFile = nEnd == std::string::npos ? std::string() : strLine.substr(n + 6, nEnd - n - 6);
+        } else if (strLine.compare(n, sizeof kFramesRem - 1, kFramesRem) == 0 && !strFile.empty()) {
+            frames[strFile] = std::atoll(strLine.c_str() + n + sizeof kFramesRem - 1);
+        }
+    }
+    return frames;
+}
 
 }  // namespace
 
@@ -53,6 +78,7 @@ std::string Write(const CAlbumLayout& layout)
             out << "    TITLE " << Quoted(layout.songs[i].strTitle) << "\n";
         if (!layout.info.strArtist.empty())
             out << "    PERFORMER " << Quoted(layout.info.strArtist) << "\n";
+        out << "    " << kFramesRem << " " << layout.songs[i].nFrames << "\n";
         out << "    INDEX 01 00:00:00\n";
     }
     return out.str();
@@ -80,6 +106,7 @@ bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError
     if (Rem* pRem = cd_get_rem(pCd)) info.strYear = Text(rem_get(REM_DATE, pRem));
     pLayout->info = info;
     for (CAlbumSong& song : pLayout->songs) song.strTitle.clear();
+    const std::map<std::string, int64_t> frames = FramesOf(text.str());
     const int nTracks = cd_get_ntrack(pCd);
     for (int t = 1; t <= nTracks; ++t) {
         Track* pTrack = cd_get_track(pCd, t);
@@ -90,7 +117,8 @@ bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError
         bool bFound = false;
         for (CAlbumSong& song : pLayout->songs) {
             if (AlbumFiles::FileName(song.strPath) == strFile) {
-                song.strTitle = strTitle;
+                auto it = frames.find(strFile);
+                if (it == frames.end() || it->second == song.nFrames) song.strTitle = strTitle;
                 bFound = true;
                 break;
             }

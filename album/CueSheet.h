@@ -15,12 +15,14 @@ std::string PathFor(const std::string& strBasePath);
 std::string Clean(const std::string& strText);
 
 // The cue sheet of a layout: PERFORMER, TITLE and REM DATE for the album, then per song
-// FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER and INDEX 01 00:00:00. Double
+// FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER, a remark with the song's
+// length in frames (REM CADENZO_FRAMES) and INDEX 01 00:00:00. Double
 // quotes in texts become single quotes (a cue sheet cannot hold them); line breaks spaces.
 std::string Write(const CAlbumLayout& layout);
 
 // Reads titles (matched to the song files by file name, else by track number) and the
-// album data into the layout. False with a text when there is no readable cue sheet; the
+// album data into the layout. A song file whose length differs from the one the cue sheet
+// noted is a later recording under the same name: it gets no title. False with a text when there is no readable cue sheet; the
 // layout then keeps what it had.
 bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError);
 

@@ -147,6 +147,13 @@ TEST(AlbumEdits, TitlesFollowTheirSongs_ThroughJoinSplitAndUndo)
     std::string strCue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(strCue.find("FILE \"Side B2.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"T2\"\n"),
               std::string::npos) << strCue;
+
+    // A new recording under the same name does not inherit the old titles.
+    WriteSong(dir / "Side B2.wav", RandomFrames(rng, 250, 16, 2), 16);
+    CAlbum again;
+    ASSERT_TRUE(again.Open(strBase));
+    EXPECT_EQ(again.GetSongs()[1].strTitle, "");
+    EXPECT_EQ(again.GetSongs()[2].strTitle, "T3");
 }
 
 TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)
