@@ -212,6 +212,7 @@ void CSongSplitter::PrepareForRecording()
 
     m_nLastLoud = 0;
     m_nLastCut = 0;
+    m_clickGate.Prepare(m_nSamplesPerSec, m_nGapSamples, m_nEndGapSamples, m_fGapThreshold);
     m_fDcOut[0] = m_fDcOut[1] = 0;
     m_fDcPrevIn[0] = m_fDcPrevIn[1] = 0;
     m_fMeanSquare[0] = m_fMeanSquare[1] = 0;
@@ -283,6 +284,7 @@ struct LoopState {
     int32_t bCut;
     int32_t nCutOffset;
     int32_t bEnd;
+    CClickGate gate;  // Smart Gap's click gate, copied in and out like the rest
 };
 
 // Interleaved samples the loop takes at a time; even, so a block starts with a left sample.
@@ -487,6 +489,36 @@ inline void Detect(const float* mag, int64_t i0, int32_t m, int32_t bytesPerFram
     st.nLastCut = lastCut;
 }
 
+// Smart Gap's gap detection: as Detect(), with the click gate between the magnitudes and
+// the rule. A short burst after a quiet is held back until it is known to be a click,
+// which leaves the silence running, or sound (see CClickGate). x holds the samples as
+// the meters see them, whose magnitudes tell a click from faint sound.
+inline void DetectGated(const float* mag, const float* x, int64_t i0, int32_t m, int32_t bytesPerFrame,
+                        LoopState& st)
+{
+    const float threshold = st.fThreshold;
+    int64_t lastLoud = st.nLastLoud;
+    int64_t lastCut = st.nLastCut;
+    CClickGate gate = st.gate;
+    for (int32_t j = 0; j < m; ++j) {
+        const int64_t i = i0 + j;
+        if (!gate.Step(i, mag[j] > threshold, std::fabs(x[j]), lastLoud)) continue;
+        const int64_t silent = i - lastLoud;
+        if (silent >= st.nEndGapSamples) {
+            st.bEnd = 1;
+            continue;
+        }
+        if (silent >= st.nGapSamples && i - lastCut >= st.nMinSongSamples) {
+            st.bCut = 1;
+            st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
+            lastCut = i;
+        }
+    }
+    st.gate = gate;
+    st.nLastLoud = lastLoud;
+    st.nLastCut = lastCut;
+}
+
 // One pass over n interleaved samples, a block at a time: read, DC block and clamp and
 // write back (or count clipping), statistics, Smart Gap, gap detection. Instantiated per
 // format and switch setting so the loop carries no per-sample tests of the settings.
@@ -504,7 +536,8 @@ void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, Loop
         if (kDcBlock) WriteBlock<Sample>(block, x, m);
         st.fSample = x[m - 1];
         st.fMagnitude = mag[m - 1];
-        Detect(mag, i0, m, bytesPerFrame, st);
+        if (kSmartGap) DetectGated(mag, x, i0, m, bytesPerFrame, st);
+        else Detect(mag, i0, m, bytesPerFrame, st);
     }
 }
 
@@ -556,6 +589,7 @@ void CSongSplitter::ProcessBuffer(void* samples, int32_t byteCount, int32_t* cut
         st.bCut = 0;
         st.nCutOffset = 0;
         st.bEnd = 0;
+        st.gate = m_clickGate;
 
         unsigned char* bytes = static_cast<unsigned char*>(samples);
         if (b16) RunBufferFor<int16_t>(m_bDcBlock != 0, m_bIgnoreClicks != 0, bytes, n, m_clickFilter, st);
@@ -569,6 +603,8 @@ void CSongSplitter::ProcessBuffer(void* samples, int32_t byteCount, int32_t* cut
         m_fMagnitude = st.fMagnitude;
         m_nLastLoud = st.nLastLoud - n;
         m_nLastCut = st.nLastCut - n;
+        m_clickGate = st.gate;
+        m_clickGate.Shift(n);
         if (st.bCut) {
             if (cutFound != nullptr) *cutFound = 1;
             if (cutOffset != nullptr) *cutOffset = st.nCutOffset;

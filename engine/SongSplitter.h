@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/BiquadFilter.h"
+#include "engine/ClickGate.h"
 
 #include <cstdint>
 
@@ -132,6 +133,7 @@ private:
     float m_fMeanSquare[2];     // per channel, last buffer, scaled mean square
     int32_t m_nClipped[2];      // per channel, last buffer
     float m_fClipLevel;         // 32767.0 for 16-bit, 1.0 for float
+    CClickGate m_clickGate;     // Smart Gap: tells clicks in a silence from sound
 
     mutable int32_t m_bError;  // 1 after an out-of-range setter, cleared by every operation (getters too)
     char m_szError[1024];   // text of the last error

@@ -186,7 +186,7 @@ const std::vector<SplitOptionRow>& SplitOptionTable()
          "silence after which the recording ends and a last file holding only that\n"
          "                        silence is removed (1 to 30; default 7.01)", ApplyEndGap},
         {"--dc-block", "on|off", "remove a constant offset from the audio written (default on)", ApplyDcBlock},
-        {"--smart-gap", "on|off", "judge silence on a low-passed copy, so clicks do not break a gap\n"
+        {"--smart-gap", "on|off", "count clicks and crackle (bursts up to 8 ms) in a gap as silence\n"
                                   "                        (default on)", ApplySmartGap},
         {"--bits", "16|32",
          "16-bit PCM or 32-bit float song files (default: 16 for input of 16 bits or\n"

@@ -363,6 +363,27 @@ TEST(SongSplitter, SilenceFromTheStart_EndsTheRecordingAfterEndGap)
     EXPECT_EQ((618282 / 32768 + 1) * 32768, sample);
 }
 
+// The end falls on the right sample of a buffer's last frame, End Gap after a loud right
+// sample: it is reported in that buffer, not one sample (and one buffer) later.
+TEST(SongSplitter, EndOnTheLastFrameOfABuffer_IsReportedInThatBuffer)
+{
+    CSongSplitter splitter;
+    Configure(splitter, 44100, 16, 0, 0);
+    splitter.PrepareForRecording();
+    const int64_t endGap = splitter.GetEndGapSamples();
+    const int64_t endBuffer = 19;
+    const int64_t loud = (endBuffer + 1) * 32768 - 1 - endGap;  // the end lands on sample 32767
+    ASSERT_EQ(1, loud % 2);
+    std::vector<int16_t> buf(32768);
+    for (int64_t b = 0; b <= endBuffer + 1; ++b) {
+        std::fill(buf.begin(), buf.end(), 0);
+        if (loud / 32768 == b) buf[loud % 32768] = 20000;
+        const Reported r = Process(splitter, buf.data(), buf.size());
+        ASSERT_EQ(b == endBuffer, r.end == 1) << "buffer " << b;
+        if (r.end) break;
+    }
+}
+
 TEST(SongSplitter, EndGapNotLongerThanGapSize_EndsWithoutACut)
 {
     CSongSplitter splitter;
