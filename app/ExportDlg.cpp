@@ -49,7 +49,9 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     connect(m_pBrowse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     pFolderRow->addWidget(m_pFolder, 1);
     pFolderRow->addWidget(m_pBrowse);
-    pForm->addRow(tr("&Folder:"), pFolderRow);
+    auto* pFolderLabel = new QLabel(tr("&Folder:"), this);
+    pFolderLabel->setBuddy(m_pFolder);
+    pForm->addRow(pFolderLabel, pFolderRow);
 
     auto* pFormatRow = new QHBoxLayout;
     m_pFlac = new QRadioButton(tr("FLAC, &tagged"), this);

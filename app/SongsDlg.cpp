@@ -99,6 +99,7 @@ void CSongsDlg::BuildControls()
     m_pCloseUp = new CWaveView(this);
     m_pCloseUp->setObjectName("closeUp");
     m_pCloseUp->SetEditable(true);
+    m_pCloseUp->SetDecibelScale(true);
     m_pCloseUp->setMinimumHeight(150);
     m_pCloseUp->SetPeakSource([this](int64_t a, int64_t b, int n, std::vector<float>& lo, std::vector<float>& hi) {
         CloseUpPeaks(a, b, n, lo, hi);

@@ -135,6 +135,16 @@ int64_t CWaveView::ClampCut(int nCut, int64_t nFrame) const
     return std::max(nLow, std::min(nFrame, nHigh));
 }
 
+double CWaveView::Height(float fSample) const
+{
+    const double v = std::max(-1.0f, std::min(1.0f, fSample));
+    if (!m_bDecibels) return v;
+    const double m = std::abs(v);
+    if (m <= 0.0) return 0.0;
+    const double h = std::max(0.0, 1.0 + 20.0 * std::log10(m) / kDbRange);
+    return v < 0 ? -h : h;
+}
+
 void CWaveView::resizeEvent(QResizeEvent*)
 {
     RefreshPeaks();
@@ -161,8 +171,7 @@ void CWaveView::paintEvent(QPaintEvent*)
 
     // The Gap Level: samples between the two lines count as silence.
     if (!std::isnan(m_fGapDb)) {
-        const double fLevel = std::pow(10.0, m_fGapDb / 20.0);
-        const double dy = std::max(1.0, fLevel * half);
+        const double dy = std::max(1.0, Height(static_cast<float>(std::pow(10.0, m_fGapDb / 20.0))) * half);
         painter.fillRect(QRectF(0, mid - dy, width(), 2 * dy), QColor(60, 60, 20));
         painter.setPen(QPen(QColor(230, 210, 60), 1, Qt::DashLine));
         painter.drawLine(QPointF(0, mid - dy), QPointF(width(), mid - dy));
@@ -171,9 +180,16 @@ void CWaveView::paintEvent(QPaintEvent*)
 
     painter.setPen(wave);
     for (int x = 0; x < static_cast<int>(m_min.size()); ++x) {
-        const double y0 = mid - std::max(-1.0f, std::min(1.0f, m_max[x])) * half;
-        const double y1 = mid - std::max(-1.0f, std::min(1.0f, m_min[x])) * half;
+        const double y0 = mid - Height(m_max[x]) * half;
+        const double y1 = mid - Height(m_min[x]) * half;
         painter.drawLine(QPointF(x + 0.5, y0), QPointF(x + 0.5, std::max(y1, y0 + 1)));
+    }
+
+    if (!std::isnan(m_fGapDb)) {
+        const double dy = std::max(1.0, Height(static_cast<float>(std::pow(10.0, m_fGapDb / 20.0))) * half);
+        painter.setPen(QColor(230, 210, 60));
+        painter.drawText(QPointF(4, mid + dy + QFontMetrics(font()).ascent() + 2),
+                         QString("Gap Level %1 dB").arg(m_fGapDb, 0, 'f', 1));
     }
 
     // Cuts, with the picked one thicker.

@@ -54,6 +54,10 @@ public:
     void SetShowLabels(bool bShow) { m_bShowLabels = bShow; update(); }
     // The Gap Level in dB, drawn as two lines; NaN draws none.
     void SetGapLevel(double fDb);
+    // Heights in decibels (the bottom kDbRange dB of full scale), so quiet passages and
+    // the Gap Level stand out; otherwise heights follow the samples (the overview).
+    void SetDecibelScale(bool bDecibels) { m_bDecibels = bDecibels; update(); }
+    static constexpr double kDbRange = 72.0;
 
     void SetCursorFrame(int64_t nFrame);
     int64_t GetCursorFrame() const { return m_nCursor; }
@@ -88,6 +92,7 @@ protected:
 
 private:
     int CutAt(double x) const;       // cut whose marker is within reach of x, or 0
+    double Height(float fSample) const;  // -1..1 on the view's scale
     int64_t ClampCut(int nCut, int64_t nFrame) const;
     void EndMove();
 
@@ -99,6 +104,7 @@ private:
     std::vector<float> m_min, m_max;   // one pair per pixel column
     bool m_bEditable = false;
     bool m_bShowLabels = false;
+    bool m_bDecibels = false;
     double m_fGapDb;
     int64_t m_nCursor = 0;
     int64_t m_nPlayHead = -1;

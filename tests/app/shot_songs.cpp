@@ -1,0 +1,84 @@
+// The Songs window for looking at it: opens the songs of a base file and takes the
+// steps named on the command line one second apart, as a user would with the mouse.
+// Used by screenshots.sh under Xvfb; not installed.
+//
+//   cadenzo_shot_songs BASE.wav [pick2] [move] [snap] [join] [titles] [export FOLDER]
+//
+// pick2: show the second cut close up. move: drag the picked cut 60 pixels left.
+// snap: Snap the picked cut. join: join the songs at the picked cut. titles: give the songs titles and album
+// data. export: open the export window and export to FOLDER as FLAC.
+#include "app/ExportDlg.h"
+#include "app/SongsDlg.h"
+#include "app/WaveView.h"
+
+#include "controls/QtPrompt.h"
+#include "resources/Artwork.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s BASE.wav [pick2] [move] [snap] [join] [titles] [export FOLDER]\n", argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    InitResources();
+    CQtPrompt prompt;
+    CSongsDlg dlg(&prompt);
+    dlg.SetGapLevel(-35.0);
+    prompt = CQtPrompt(&dlg);
+    if (!dlg.Open(argv[1])) return 1;
+    dlg.resize(1000, 700);
+    dlg.show();
+    int nDelay = 1500;
+    for (int i = 2; i < argc; ++i) {
+        const QString step = argv[i];
+        QString folder;
+        if (step == "export" && i + 1 < argc) folder = argv[++i];
+        QTimer::singleShot(nDelay, &dlg, [&dlg, step, folder] {
+            CWaveView* view = dlg.GetCloseUp();
+            if (step == "pick2") {
+                dlg.OnPickCut(2);
+            } else if (step == "move") {
+                const int nCut = view->GetPickedCut();
+                const QPoint from(static_cast<int>(std::lround(view->FrameToX(view->GetCutFrame(nCut)))), view->height() / 2);
+                QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, from);
+                QTest::mouseMove(view, from - QPoint(60, 0));
+                QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, from - QPoint(60, 0));
+            } else if (step == "snap") {
+                QTest::mouseClick(dlg.GetButton("snap"), Qt::LeftButton);
+            } else if (step == "join") {
+                QTest::mouseClick(dlg.GetButton("join"), Qt::LeftButton);
+            } else if (step == "titles") {
+                const char* titles[] = {"Morning Light", "Harbour Walk", "The Long Field", "Last Train Home"};
+                QTableWidget* table = dlg.GetTable();
+                for (int r = 0; r < table->rowCount() && r < 4; ++r) table->item(r, 1)->setText(titles[r]);
+                QList<QLineEdit*> edits = dlg.findChildren<QLineEdit*>();
+                const char* info[] = {"Quiet Rooms", "The Lanterns", "1979"};
+                for (int j = 0; j < edits.size() && j < 3; ++j) {
+                    edits[j]->setText(info[j]);
+                    emit edits[j]->editingFinished();
+                }
+            } else if (step == "export") {
+                dlg.SetDialogRunner([folder](QDialog& d) {
+                    auto& exp = static_cast<CExportDlg&>(d);
+                    exp.GetFolderEdit()->setText(folder);
+                    QTimer::singleShot(800, &exp, [&exp] { exp.OnExport(); });
+                    return exp.exec();
+                });
+                dlg.OnExport();
+            }
+        });
+        nDelay += 1500;
+    }
+    return app.exec();
+}
