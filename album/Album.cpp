@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,6 +186,22 @@ struct CAlbum::Impl {
     std::function<bool(const std::string&)> fnFault;
     std::vector<Edit> history;
     size_t nDone = 0;  // edits in history that are applied
+    std::vector<std::string> stamps;  // each song file's identity when last seen
+
+    static std::string Stamp(const std::string& strPath)
+    {
+        struct stat st;
+        if (::stat(strPath.c_str(), &st) != 0) return {};
+        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+               std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+               std::to_string(st.st_mtim.tv_nsec);
+    }
+    void TakeStamps()
+    {
+        stamps.clear();
+        for (const CAlbumSong& song : layout.songs) stamps.push_back(Stamp(song.strPath));
+    }
+    bool CheckUnchanged();
 
     bool Step(const std::string& strStep)
     {
@@ -212,6 +229,31 @@ struct CAlbum::Impl {
     bool Apply(const Edit& edit, bool bForward);
 };
 
+// Edits work from what the album read when it was opened or last edited; another program
+// (the recorder adding a song, cadenzo-album beside the window) may have changed the files
+// since, and an edit on top of that would mix songs up.
+bool CAlbum::Impl::CheckUnchanged()
+{
+    for (size_t i = 0; i < layout.songs.size(); ++i) {
+        const std::string strStamp = Stamp(layout.songs[i].strPath);
+        if (i < stamps.size() && strStamp == stamps[i]) continue;
+        strError = Printf(strStamp.empty() ? "Cannot find %s: it was moved or deleted since the "
+                                             "album was opened."
+                                           : "%s has changed since the album was opened: open it "
+                                             "again.",
+                          layout.songs[i].strPath.c_str());
+        return false;
+    }
+    const std::string strNext = AlbumFiles::SongPath(
+        layout.strBasePath, static_cast<int32_t>(layout.songs.size() + 1));
+    if (!Stamp(strNext).empty()) {
+        strError = Printf("%s has appeared since the album was opened: open it again.",
+                          strNext.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool CAlbum::Impl::CheckRecording()
 {
     const std::string& strBase = layout.strBasePath;
@@ -227,7 +269,7 @@ bool CAlbum::Impl::CheckRecording()
             return false;
         }
     }
-    return true;
+    return CheckUnchanged();
 }
 
 // Brings the files from the current layout to songs starting at `starts` (the last one
@@ -338,12 +380,14 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
         return false;
     }
     layout.songs = songs;
+    TakeStamps();
     ++nGeneration;
     return true;
 }
 
 bool CAlbum::Impl::SaveCue()
 {
+    if (!CheckUnchanged()) return false;
     AlbumFiles::Transaction tx(layout.strBasePath,
                                [this](const std::string& s) { return Step(s); });
     const std::string strCuePath = CueSheet::PathFor(layout.strBasePath);
@@ -397,6 +441,7 @@ bool CAlbum::Open(const std::string& strBasePath)
     std::string strCueError;
     CueSheet::Read(CueSheet::PathFor(strBasePath), &layout, &strCueError);
     d.layout = layout;
+    d.TakeStamps();
     d.bOpen = true;
     d.history.clear();
     d.nDone = 0;

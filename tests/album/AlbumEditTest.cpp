@@ -253,7 +253,7 @@ TEST(AlbumEdits, ACrashAtAnyStep_IsUndoneWhenTheAlbumIsOpenedAgain)
     }
 }
 
-TEST(AlbumEdits, FullDiskAndRemovedFolder_FailWithTheSystemsReason)
+TEST(AlbumEdits, FullDiskAndRemovedFolder_FailSayingWhy)
 {
     std::mt19937 rng(5);
     {
@@ -282,13 +282,13 @@ TEST(AlbumEdits, FullDiskAndRemovedFolder_FailWithTheSystemsReason)
         ASSERT_TRUE(album.Open(strBase));
         fs::remove_all(dir.path);
         EXPECT_FALSE(album.Join(1));
-        EXPECT_EQ(album.GetErrorText(), "Cannot write the new " + (dir / "Gone1.wav") +
-                                            ": No such file or directory. Every file was left as it was.");
+        EXPECT_EQ(album.GetErrorText(), "Cannot find " + (dir / "Gone1.wav") +
+                                            ": it was moved or deleted since the album was opened.");
         EXPECT_EQ(album.GetSongCount(), 2);
     }
 }
 
-TEST(AlbumEdits, ARecordingWritingASong_RefusesEdits)
+TEST(AlbumEdits, ARecordingOrAnotherProgramChangingTheSongs_RefusesEdits)
 {
     std::mt19937 rng(9);
     TempFolder dir;
@@ -296,22 +296,37 @@ TEST(AlbumEdits, ARecordingWritingASong_RefusesEdits)
     MakeAlbum(strBase, {100, 100}, 16, rng);
     CAlbum album;
     ASSERT_TRUE(album.Open(strBase));
-    const std::string strText = dir / "Live2.wav" +
-                                " is being recorded: its songs cannot be edited until the recording stops.";
+    const auto before = FolderBytes(dir.path);
     {
-        CWaveFile recorder;  // as the recorder holds its current song
-        recorder.SetFileName((dir / "Live2.wav").c_str());
+        CWaveFile recorder;  // the recorder goes on with the next song
+        recorder.SetFileName((dir / "Live3.wav").c_str());
         recorder.Create();
         recorder.WriteHeader(16, 44100, 2, 0);
-        EXPECT_FALSE(album.Join(1));
-        EXPECT_EQ(album.GetErrorText(), strText);
+        EXPECT_FALSE(album.Split(1, 20));
+        EXPECT_EQ(album.GetErrorText(), dir / "Live3.wav" + " has appeared since the album was opened: open it again.");
+        CAlbum during;
+        ASSERT_TRUE(during.Open(strBase));
+        EXPECT_FALSE(during.Join(1));
+        EXPECT_EQ(during.GetErrorText(), dir / "Live3.wav" +
+                                             " is being recorded: its songs cannot be edited until the recording stops.");
         recorder.Close();
     }
-    bool bRecording = true;
+    std::filesystem::remove(dir / "Live3.wav");
+    EXPECT_EQ(FolderBytes(dir.path), before);
+
+    bool bRecording = true;  // what the window knows from the session
     album.SetRecordingCheck([&] { return bRecording; });
     EXPECT_FALSE(album.Split(1, 50));
+    EXPECT_EQ(album.GetErrorText(), strBase + " is being recorded: its songs cannot be edited until the recording stops.");
     bRecording = false;
     EXPECT_TRUE(album.Split(1, 50)) << album.GetErrorText();
+
+    // cadenzo-album changed the files meanwhile.
+    CAlbum other;
+    ASSERT_TRUE(other.Open(strBase));
+    ASSERT_TRUE(other.Join(2));
+    EXPECT_FALSE(album.SetTitle(1, "One"));
+    EXPECT_EQ(album.GetErrorText(), dir / "Live2.wav" + " has changed since the album was opened: open it again.");
 }
 
 TEST(AlbumOpen, MissingUnreadableOrMismatchedSongs_AreRefusedNamingTheFile)
