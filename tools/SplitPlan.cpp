@@ -421,6 +421,26 @@ std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, 
     return strText + "\n";
 }
 
+std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings)
+{
+    if (!a.bEndReached || a.quiet.LastLoudFrame() < a.nSplitFrames) return "";
+    // The silence the split ended in.
+    const QuietStretch* pGap = nullptr;
+    for (const QuietStretch& st : a.quiet.Stretches())
+        if (st.nStart < a.nSplitFrames && st.nStart + st.nLength >= a.nSplitFrames - a.nRate) pGap = &st;
+    if (pGap == nullptr) return "";
+    std::string strText = Format("The end gap ended the split in %s of silence at %s, but sound follows: ",
+                                 Seconds(pGap->nSamples / 2, a.nRate).c_str(), FrameClock(pGap->nStart, a.nRate).c_str());
+    CSongSplitter t = settings;
+    for (int nSeconds = static_cast<int>(pGap->nSamples / (2 * a.nRate)) + 1; nSeconds <= 30; ++nSeconds) {
+        t.SetEndGap(SongSecondsPosition(nSeconds));
+        t.PrepareForRecording();
+        if (!t.HasError() && t.GetEndGapSamples() > pGap->nSamples)
+            return strText + Format("--end-gap %d would split on past it.\n", nSeconds);
+    }
+    return strText + "it is longer than the longest end gap; --songs or --lengths split on past it.\n";
+}
+
 bool WriteCueSheet(const std::string& strPath, const std::string& strInput, const std::vector<SplitSong>& songs,
                    int32_t nRate, std::string* pstrError)
 {

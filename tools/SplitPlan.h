@@ -70,6 +70,10 @@ bool LooksUndercut(const std::vector<SplitSong>& songs);
 // would cut there; empty when the split does not look undercut.
 std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, const std::vector<SplitSong>& songs);
 
+// A line saying which End Gap would have let a split go on when its end gap ended it in
+// a silence that sound follows; empty otherwise.
+std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings);
+
 // The cue sheet (the input file, one TRACK per song, INDEX 01 at its start in 1/75 s
 // frames rounded down) and the label track ("start<TAB>end<TAB>Song n", seconds with six
 // decimals). False with *pstrError when the file cannot be written.

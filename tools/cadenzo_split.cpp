@@ -263,7 +263,7 @@ int main(int argc, char** argv)
                             FrameClock(nFrames, info.nRate).c_str(),
                             FrameClock(analysis.nInputFrames - nFrames, info.nRate).c_str());
             std::fputs(strNotes.c_str(), stdout);
-            if (!bPlanned) std::fputs(ExplainSplit(analysis, settings, songs).c_str(), stdout);
+            if (!bPlanned) std::fputs((ExplainEndGap(analysis, settings) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
             std::fflush(stdout);
             return WriteDescriptions(options, songs, info.nRate) ? 0 : 1;
         }
@@ -347,11 +347,12 @@ int main(int argc, char** argv)
 
     // A split that cut too little explains itself, from a second pass over the input.
     const std::vector<SplitSong> songs = RecordedSongs(files, nFrameBytes);
-    if (!bPlanned && !bStopped && prompt.ErrorCount() == 0 && LooksUndercut(songs)) {
+    if (!bPlanned && !bStopped && prompt.ErrorCount() == 0 && (LooksUndercut(songs) || nTotal < nInputBytes)) {
         if (!bAnalysed && AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_bInterrupted,
                                        &analysis, &strError) && !analysis.bStopped)
             bAnalysed = true;
-        if (bAnalysed) std::fputs(ExplainSplit(analysis, settings, songs).c_str(), stdout);
+        if (bAnalysed)
+            std::fputs((ExplainEndGap(analysis, settings) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
     }
     std::fflush(stdout);
     const bool bDescribed = WriteDescriptions(options, songs, info.nRate);

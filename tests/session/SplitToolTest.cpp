@@ -375,4 +375,12 @@ TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCuts
     ASSERT_EQ(run.nStatus, 0) << run.strErr;
     EXPECT_EQ(ReadSongs<int16_t>(dir / "Advised.wav").size(), 3u);
     EXPECT_EQ(run.strOut.find("quiet stretch"), std::string::npos) << run.strOut;
+
+    // An end gap in the middle of the recording names the End Gap that goes on past it.
+    WriteAlbum<int16_t>(dir / "sides.wav", 44100, {{2.0, true}, {2.5, false}, {2.0, true}});
+    run = RunTool(With(kExact, {dir / "sides.wav", dir / "Side.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("The end gap ended the split in 2.50 s of silence at 00:02.00, but sound follows: "
+                              "--end-gap 3 would split on past it.\n"),
+              std::string::npos) << run.strOut;
 }
