@@ -139,6 +139,12 @@ std::vector<Case> Cases()
             return 0.2 * std::exp(-since / 0.05) * std::sin(2 * kPi * 440 * since);
         });
     });
+    quietMusic("BriefPeaksJustAboveTheLevel", [](Stereo& s) {  // 2 ms of each 0.4 s reach 1.8 x the level
+        Add(s, 3, [](double t, int) {
+            const bool peak = std::fmod(t, 0.4) < 0.002;
+            return (0.5 * std::sin(2 * kPi * 200 * t) + (peak ? 1.3 : 0.0) * std::sin(2 * kPi * 1000 * t)) * kLevel;
+        });
+    });
     quietMusic("DrumHitBetweenPauses", [&](Stereo& s) {
         Hiss(s, 0.7, rng);
         Add(s, 0.3, [](double t, int) { return 0.5 * std::exp(-t / 0.02) * std::sin(2 * kPi * 90 * t); });
