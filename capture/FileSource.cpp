@@ -223,7 +223,7 @@ int64_t CFileSource::ReadFrames(int64_t nFrames)
 
 void CFileSource::Run()
 {
-    m_pSink->RaiseThreadPriority();
+    m_pSink->BeginCaptureThread();
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     int64_t nDelivered = 0;

@@ -295,7 +295,7 @@ void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn, bo
     const double fNow = NowSeconds();
     if (!m_bPriorityDone) {
         m_bPriorityDone = true;
-        m_pSink->RaiseThreadPriority();
+        m_pSink->BeginCaptureThread();
     }
     const int64_t nFrames = static_cast<int64_t>(nFramesIn);
     const uint8_t* pIn = static_cast<const uint8_t*>(pInput);

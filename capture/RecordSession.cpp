@@ -5,6 +5,7 @@
 #include "capture/WaveIn.h"
 #include "engine/SongSplitter.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -417,6 +418,7 @@ bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
 int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
 {
     CRecordSession& s = *pParams->pSession;
+    pthread_setname_np(pthread_self(), "cadenzo-record");
     if (s.m_bRaisePriority) {
         // On Linux a nice value belongs to one thread. Raised here: the window thread (its
         // thread id is the process id) and this worker. The capture thread raises itself

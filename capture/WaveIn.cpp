@@ -6,6 +6,7 @@
 #include "capture/WaveInSource.h"
 
 #include <portaudio.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -135,8 +136,9 @@ void CWaveInSink::GetTestDiscard(int64_t* pnAfter, int64_t* pnFrames, bool* pbFl
     *pbFlagged = m_waveIn.m_bTestDiscardFlagged.load(std::memory_order_relaxed);
 }
 
-void CWaveInSink::RaiseThreadPriority()
+void CWaveInSink::BeginCaptureThread()
 {
+    pthread_setname_np(pthread_self(), "cadenzo-capture");
     // On Linux a nice value belongs to one thread: this raises the calling thread only.
     if (m_waveIn.m_bRaisePriority.load(std::memory_order_relaxed))
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -10);

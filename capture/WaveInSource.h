@@ -35,9 +35,10 @@ public:
     // Test hook: frames the sound card source should throw away (as if the sound server
     // lost them) once it has received nAfter frames; 0 for none.
     void GetTestDiscard(int64_t* pnAfter, int64_t* pnFrames, bool* pbFlagged) const;
-    // Called by the capture thread when it begins capturing: raises its scheduling
-    // priority unless the device was told not to. A refusal is not an error.
-    void RaiseThreadPriority();
+    // Called by the capture thread when it begins capturing: names it "cadenzo-capture"
+    // (as top and ps show threads) and raises its scheduling priority unless the device
+    // was told not to. A refusal is not an error.
+    void BeginCaptureThread();
 
 private:
     CWaveIn& m_waveIn;

@@ -1,5 +1,7 @@
 #include "controls/LevelMeter.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 namespace {
@@ -59,6 +61,7 @@ bool CLevelMeter::IsRunning() const {
 }
 
 void CLevelMeter::Run() {
+    pthread_setname_np(pthread_self(), "cadenzo-meter");
     std::unique_lock<std::mutex> lock(m_mxState);
     for (;;) {
         // Paused: wait without ending until resumed or destroyed.

@@ -117,6 +117,13 @@ TEST(CaptureClock, RegularJitteryDriftingAndFastStreamsLoseNothing)
     drifting.Run(3600, 4800, 150);
     EXPECT_EQ(drifting.nMissing, 0);
 
+    Timeline bursty;  // periods of 0.1 s, one of them handed over 90 ms early, as servers do
+    bursty.Run(2, 4800);
+    bursty.Callback(0.01, 4800);
+    bursty.Callback(0.19, 4800);
+    bursty.Run(10, 4800);
+    EXPECT_EQ(bursty.nMissing, 0);
+
     Timeline fast;  // a file-backed device hands frames over far faster than the clock runs
     for (int i = 0; i < 100000; ++i) fast.Callback(0.00001, 4096);
     EXPECT_EQ(fast.nMissing, 0);
