@@ -814,7 +814,8 @@ void CRecorderDlg::OpenSongs(const std::string& base)
     if (m_pSongsOffer) m_pSongsOffer->hide();
     if (base.empty()) return;
     if (m_pSession->IsRecording()) {
-        m_pPrompt->MessageBox(FileTitle(base) + " is being recorded. Stop the recording to edit its songs.",
+        // The same words the album library uses when it refuses an edit.
+        m_pPrompt->MessageBox(base + " is being recorded: its songs cannot be edited until the recording stops.",
                               "Songs", PromptButtons::Ok, PromptIcon::Stop);
         return;
     }

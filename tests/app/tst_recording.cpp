@@ -177,7 +177,8 @@ private slots:
         QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(&dlg, &menuEvent);
         QCOMPARE(w.prompt.boxes.size(), size_t(1));
-        QCOMPARE(w.prompt.boxes[0].text, std::string("Song.wav is being recorded. Stop the recording to edit its songs."));
+        QCOMPARE(w.prompt.boxes[0].text,
+                 w.place.Path("Song.wav") + " is being recorded: its songs cannot be edited until the recording stops.");
         QCOMPARE(w.prompt.boxes[0].caption, std::string("Songs"));
         QVERIFY(!dlg.GetSongsDlg());
         w.prompt.boxes.clear();

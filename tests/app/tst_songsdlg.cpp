@@ -122,6 +122,18 @@ private slots:
         QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut + 440);
         QCOMPARE(WavDataBytes(place.Path("Side1.wav")), (kCut + 440) * 4);
 
+        // While a recording to this base runs, a nudge is refused with the reason and
+        // the marker goes back.
+        dlg.SetRecordingCheck([] { return true; });
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(prompt.boxes.size(), size_t(1));
+        QCOMPARE(prompt.boxes[0].text, place.Path("Side.wav") +
+                                           " is being recorded: its songs cannot be edited until the recording stops.");
+        QCOMPARE(prompt.boxes[0].caption, std::string("Songs"));
+        QCOMPARE(view->GetCutFrame(1), kCut + 440);
+        QCOMPARE(WavDataBytes(place.Path("Side1.wav")), (kCut + 440) * 4);
+        prompt.boxes.clear();
+
         // The files say the same to a window opened afresh.
         CSongsDlg again(&prompt);
         QVERIFY(again.Open(place.Path("Side.wav")));
