@@ -145,8 +145,10 @@ bool CFileSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSink* p
     m_nRate = static_cast<int32_t>(format.samplesPerSec);
     m_nFrameBytes = format.blockAlign;
     m_pSink = pSink;
-    // About 20 ms a chunk: the pace of a sound card's periods.
-    m_nChunkFrames = std::max<int64_t>(256, m_nRate / 50);
+    // Paced: about 20 ms a chunk, the pace of a sound card's periods. As fast as the
+    // consumer takes it: 16384 frames a chunk, so the reader takes the hand-out lock and
+    // wakes the consumer about once per block rather than a dozen times.
+    m_nChunkFrames = m_bPaced ? std::max<int64_t>(256, m_nRate / 50) : 16384;
     m_pChunk.reset(new (std::nothrow) uint8_t[static_cast<size_t>(m_nChunkFrames * m_nFrameBytes)]);
     m_pFloats.reset(new (std::nothrow) float[static_cast<size_t>(m_nChunkFrames * 2)]);
     m_pShorts.reset(new (std::nothrow) int16_t[static_cast<size_t>(m_nChunkFrames * 2)]);

@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev portaudio19-dev libasound2-dev libsndfile1-dev
   libtag1-dev libcue-dev
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev python3
+  googletest libgtest-dev libgmock-dev libbenchmark-dev python3 hyperfine time
   # headless windows, screenshots, fonts
   xvfb xauth x11-apps imagemagick fonts-dejavu-core fonts-liberation librsvg2-bin
   # capture without a sound card, and independent audio tools
