@@ -449,11 +449,15 @@ void CSongsDlg::ShowError()
     m_pPrompt->MessageBox(m_album.GetErrorText(), kCaption, PromptButtons::Ok, PromptIcon::Stop);
 }
 
-void CSongsDlg::AfterEdit(bool bOk)
+void CSongsDlg::AfterEdit(bool bOk, int nPick)
 {
     m_output.Stop();
     if (!bOk) ShowError();
     ShowAlbum();
+    if (bOk && nPick >= 0) {
+        m_pOverview->SetPickedCut(nPick);
+        m_pCloseUp->SetPickedCut(nPick);
+    }
     const int nCut = m_pCloseUp->GetPickedCut();
     if (nCut > 0) OnPickCut(nCut);
 }
@@ -479,12 +483,7 @@ void CSongsDlg::OnJoin()
         SetStatus(tr("Click the cut to remove first."));
         return;
     }
-    const bool bOk = m_album.Join(nCut);
-    if (bOk) {
-        m_pOverview->SetPickedCut(0);
-        m_pCloseUp->SetPickedCut(0);
-    }
-    AfterEdit(bOk);
+    AfterEdit(m_album.Join(nCut), 0);
 }
 
 void CSongsDlg::OnSplit()
@@ -496,12 +495,8 @@ void CSongsDlg::OnSplit()
         SetStatus(tr("Put the cursor inside a song to split it there."));
         return;
     }
-    const bool bOk = m_album.Split(k, nFrame);
-    if (bOk) {
-        m_pOverview->SetPickedCut(k);
-        m_pCloseUp->SetPickedCut(k);
-    }
-    AfterEdit(bOk);
+    // The new cut is picked, so Join right after takes it away again.
+    AfterEdit(m_album.Split(k, nFrame), k);
 }
 
 void CSongsDlg::OnUndo()

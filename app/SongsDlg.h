@@ -93,7 +93,8 @@ private:
     void ApplyLook();
     void ShowAlbum();          // songs, table, fields and buttons from the album
     void ShowError();          // the album's error text in a box
-    void AfterEdit(bool bOk);
+    // Shows the album after an edit; nPick >= 0 picks that cut once it succeeded.
+    void AfterEdit(bool bOk, int nPick = -1);
     void StartOverview();
     void ZoomTo(int64_t nFrame);
     void OnTick();             // polls the overviews and the play head

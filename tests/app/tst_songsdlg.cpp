@@ -122,9 +122,23 @@ private slots:
         QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut + 440);
         QCOMPARE(WavDataBytes(place.Path("Side1.wav")), (kCut + 440) * 4);
 
+        // Split cuts the song under the cursor at the cursor (placed with a click);
+        // Join removes the picked cut again.
+        const int64_t nSplitAt = view->XToFrame(At(view, kCut + 44100).x());
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, At(view, kCut + 44100));
+        QTest::mouseClick(dlg.GetButton("split"), Qt::LeftButton);
+        QCOMPARE(dlg.GetTable()->rowCount(), 3);
+        QCOMPARE(dlg.GetAlbum().GetSongStart(3), nSplitAt);
+        QCOMPARE(view->GetPickedCut(), 2);
+        QTest::mouseClick(dlg.GetButton("join"), Qt::LeftButton);
+        QCOMPARE(dlg.GetTable()->rowCount(), 2);
+        QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut + 440);
+
         // While a recording to this base runs, a nudge is refused with the reason and
         // the marker goes back.
         dlg.SetRecordingCheck([] { return true; });
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, At(view, kCut + 440));
+        QCOMPARE(view->GetPickedCut(), 1);
         QTest::keyClick(view, Qt::Key_Right);
         QCOMPARE(prompt.boxes.size(), size_t(1));
         QCOMPARE(prompt.boxes[0].text, place.Path("Side.wav") +
