@@ -66,8 +66,21 @@ public:
     // silence counted from lastLoud.
     bool Step(int64_t i, bool loud, float magnitude, int64_t& lastLoud)
     {
-        const float decayed = m_fRecent * kRecentDecay;
-        m_fRecent = magnitude > decayed ? magnitude : decayed;
+        return StepAfter(i, loud, magnitude, NextRecent(m_fRecent, magnitude), lastLoud);
+    }
+
+    // The decaying loudest recent magnitude after one more sample of the given magnitude.
+    static float NextRecent(float recent, float magnitude)
+    {
+        const float decayed = recent * kRecentDecay;
+        return magnitude > decayed ? magnitude : decayed;
+    }
+
+    // Step() for a caller that has worked out the decaying loudest magnitude including
+    // this sample itself, with NextRecent() from Recent() on.
+    bool StepAfter(int64_t i, bool loud, float magnitude, float recent, int64_t& lastLoud)
+    {
+        m_fRecent = recent;
         if (!m_bHeld) {
             if (!loud) return true;
             if (i - lastLoud <= m_nHold) {
@@ -94,6 +107,13 @@ public:
         if (!(m_fPeak > m_fClickPeak)) lastLoud = m_nLast;  // too faint to be a click: sound
         return true;
     }
+
+    float Recent() const { return m_fRecent; }
+    void SetRecent(float recent) { m_fRecent = recent; }
+    // No burst is held back.
+    bool IsOpen() const { return !m_bHeld; }
+    // The quiet, in interleaved samples, after which a loud sample opens a burst.
+    int64_t HoldSamples() const { return m_nHold; }
 
     // Makes the held positions relative to the start of the next buffer, n samples on.
     void Shift(int64_t n)

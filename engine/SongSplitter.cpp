@@ -369,8 +369,9 @@ struct Channel {
 // with Smart Gap, the click filters. x holds the samples and gets them as the file and
 // the meters see them; mag gets the magnitudes the gap detector judges.
 template <bool kDcBlock, bool kSmartGap>
-inline void Filter(float* x, float* mag, int32_t m, CBiquadFilter* clickFilter, LoopState& st)
+inline void Filter(float* x, float* mag, float* recent, int32_t m, CBiquadFilter* clickFilter, LoopState& st)
 {
+    float loudest = st.gate.Recent();  // Smart Gap: the click gate's decaying loudest magnitude
     const float r = st.fDcCoeff, clip = st.fClip, k = st.fMeanStep;
     Channel<kDcBlock> left{st.fDcPrevIn[0], st.fDcOut[0], st.fPeak[0], st.fMeanSquare[0], 0};
     Channel<kDcBlock> right{st.fDcPrevIn[1], st.fDcOut[1], st.fPeak[1], st.fMeanSquare[1], 0};
@@ -398,6 +399,12 @@ inline void Filter(float* x, float* mag, int32_t m, CBiquadFilter* clickFilter, 
             clipped = _mm_sub_epi32(clipped, _mm_castps_si128(over));
         }
         const __m128 a = _mm_andnot_ps(signBit, v);
+        if (kSmartGap) {  // a serial chain of its own, run here where the click filter's latency hides it
+            loudest = CClickGate::NextRecent(loudest, _mm_cvtss_f32(a));
+            recent[j] = loudest;
+            loudest = CClickGate::NextRecent(loudest, _mm_cvtss_f32(_mm_shuffle_ps(a, a, 1)));
+            recent[j + 1] = loudest;
+        }
         peak = _mm_max_ps(a, peak);  // a > peak ? a : peak
         sum = _mm_add_ps(sum, _mm_mul_ps(_mm_mul_ps(kk, a), a));
         if (kSmartGap) clicks.Step(v, mag + j);  // Smart Gap: the detector judges the click-filtered signal
@@ -426,6 +433,12 @@ inline void Filter(float* x, float* mag, int32_t m, CBiquadFilter* clickFilter, 
         const float xr = right.Step(x[j + 1], r, clip, k, mag[j + 1]);
         x[j] = xl;
         x[j + 1] = xr;
+        if (kSmartGap) {
+            loudest = CClickGate::NextRecent(loudest, std::fabs(xl));
+            recent[j] = loudest;
+            loudest = CClickGate::NextRecent(loudest, std::fabs(xr));
+            recent[j + 1] = loudest;
+        }
         // Smart Gap: the detector judges the click-filtered signal instead.
         if (kSmartGap) clicks.Step(xl, xr, mag + j);
     }
@@ -433,7 +446,10 @@ inline void Filter(float* x, float* mag, int32_t m, CBiquadFilter* clickFilter, 
     if (kSmartGap) clicks.Store();
     if (j < m) {  // an odd count ends with a left sample
         x[j] = left.Step(x[j], r, clip, k, mag[j]);
-        if (kSmartGap) mag[j] = std::fabs(clickFilter[0].Process(x[j]));
+        if (kSmartGap) {
+            recent[j] = CClickGate::NextRecent(loudest, std::fabs(x[j]));
+            mag[j] = std::fabs(clickFilter[0].Process(x[j]));
+        }
     }
     st.fDcPrevIn[0] = left.dcIn;
     st.fDcPrevIn[1] = right.dcIn;
@@ -493,16 +509,36 @@ inline void Detect(const float* mag, int64_t i0, int32_t m, int32_t bytesPerFram
 // the rule. A short burst after a quiet is held back until it is known to be a click,
 // which leaves the silence running, or sound (see CClickGate). x holds the samples as
 // the meters see them, whose magnitudes tell a click from faint sound.
-inline void DetectGated(const float* mag, const float* x, int64_t i0, int32_t m, int32_t bytesPerFrame,
-                        LoopState& st)
+// recent holds the gate's decaying loudest magnitude after each sample.
+inline void DetectGated(const float* mag, const float* x, const float* recent, int64_t i0, int32_t m,
+                        int32_t bytesPerFrame, LoopState& st)
 {
     const float threshold = st.fThreshold;
     int64_t lastLoud = st.nLastLoud;
+    // With no burst held back and a hold at least a block long (the hold is shorter than
+    // Gap Size and End Gap), a block whose first loud sample comes within the hold of the
+    // last loud one, and whose end lies less than Gap Size and End Gap after its last loud
+    // sample (or after the last loud one before it), holds no burst, no cut and no end:
+    // only the last loud position and the gate's loudest recent magnitude move.
+    if (st.gate.IsOpen() && st.gate.HoldSamples() >= m) {
+        int32_t first = 0;
+        while (first < m && !(mag[first] > threshold)) ++first;
+        int32_t last = m - 1;
+        while (last >= first && !(mag[last] > threshold)) --last;
+        const int64_t newLastLoud = first < m ? i0 + last : lastLoud;
+        const int64_t quiet = i0 + m - 1 - newLastLoud;
+        if ((first == m || i0 + first - lastLoud <= st.gate.HoldSamples()) && quiet < st.nGapSamples &&
+            quiet < st.nEndGapSamples) {
+            st.nLastLoud = newLastLoud;
+            st.gate.SetRecent(recent[m - 1]);
+            return;
+        }
+    }
     int64_t lastCut = st.nLastCut;
     CClickGate gate = st.gate;
     for (int32_t j = 0; j < m; ++j) {
         const int64_t i = i0 + j;
-        if (!gate.Step(i, mag[j] > threshold, std::fabs(x[j]), lastLoud)) continue;
+        if (!gate.StepAfter(i, mag[j] > threshold, std::fabs(x[j]), recent[j], lastLoud)) continue;
         const int64_t silent = i - lastLoud;
         if (silent >= st.nEndGapSamples) {
             st.bEnd = 1;
@@ -528,15 +564,16 @@ void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, Loop
     const int32_t bytesPerFrame = 2 * static_cast<int32_t>(sizeof(Sample));
     float x[kBlock];    // the samples, then as the file and the meters see them
     float mag[kBlock];  // the magnitudes the gap detector judges
+    float recent[kBlock];  // Smart Gap: the click gate's decaying loudest magnitude after each sample
     for (int32_t i0 = 0; i0 < n; i0 += kBlock) {
         const int32_t m = n - i0 < kBlock ? n - i0 : kBlock;
         unsigned char* block = bytes + static_cast<size_t>(i0) * sizeof(Sample);
         ReadBlock<Sample>(block, x, m);
-        Filter<kDcBlock, kSmartGap>(x, mag, m, clickFilter, st);
+        Filter<kDcBlock, kSmartGap>(x, mag, recent, m, clickFilter, st);
         if (kDcBlock) WriteBlock<Sample>(block, x, m);
         st.fSample = x[m - 1];
         st.fMagnitude = mag[m - 1];
-        if (kSmartGap) DetectGated(mag, x, i0, m, bytesPerFrame, st);
+        if (kSmartGap) DetectGated(mag, x, recent, i0, m, bytesPerFrame, st);
         else Detect(mag, i0, m, bytesPerFrame, st);
     }
 }
