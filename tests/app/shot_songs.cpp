@@ -2,10 +2,10 @@
 // steps named on the command line one second apart, as a user would with the mouse.
 // Used by screenshots.sh under Xvfb; not installed.
 //
-//   cadenzo_shot_songs BASE.wav [pick2] [move] [snap] [join] [titles] [export FOLDER]
+//   cadenzo_shot_songs BASE.wav [pick2] [play] [move] [snap] [join] [titles] [export FOLDER]
 //
 // pick2: show the second cut close up. move: drag the picked cut 60 pixels left.
-// snap: Snap the picked cut. join: join the songs at the picked cut. titles: give the songs titles and album
+// play: press Play and print the status line. snap: Snap the picked cut. join: join the songs at the picked cut. titles: give the songs titles and album
 // data. export: open the export window and export to FOLDER as FLAC.
 #include "app/ExportDlg.h"
 #include "app/SongsDlg.h"
@@ -15,6 +15,7 @@
 #include "resources/Artwork.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -27,7 +28,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s BASE.wav [pick2] [move] [snap] [join] [titles] [export FOLDER]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s BASE.wav [pick2] [play] [move] [snap] [join] [titles] [export FOLDER]\n", argv[0]);
         return 2;
     }
     QApplication app(argc, argv);
@@ -54,6 +55,10 @@ int main(int argc, char** argv)
                 QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, from);
                 QTest::mouseMove(view, from - QPoint(60, 0));
                 QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, from - QPoint(60, 0));
+            } else if (step == "play") {
+                QTest::mouseClick(dlg.GetButton("play"), Qt::LeftButton);
+                std::printf("play: %s\n", qPrintable(dlg.GetStatus()->text()));
+                std::fflush(stdout);
             } else if (step == "snap") {
                 QTest::mouseClick(dlg.GetButton("snap"), Qt::LeftButton);
             } else if (step == "join") {
