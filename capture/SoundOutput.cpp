@@ -37,11 +37,14 @@ bool CSoundOutput::Play(std::vector<float> samples, int nChannels, int nRate)
         m_strError = "There is nothing to play.";
         return false;
     }
-    if (!CPortAudioSource::Initialize()) {
+    // PortAudio stays initialised from the first Play to the end of the process: each
+    // initialisation loads the sound system's plugins again, which is slow, and some of
+    // them never free what they allocate when they are loaded.
+    static const bool s_bInitialized = CPortAudioSource::Initialize();
+    if (!s_bInitialized) {
         m_strError = "No sound output device is available.";
         return false;
     }
-    m_bInitialized = true;
     const PaDeviceIndex nIndex = m_nDevice == -1 ? Pa_GetDefaultOutputDevice() : m_nDevice;
     const PaDeviceInfo* pInfo = (nIndex >= 0 && nIndex < Pa_GetDeviceCount()) ? Pa_GetDeviceInfo(nIndex) : nullptr;
     if (!pInfo || pInfo->maxOutputChannels < nChannels) {
@@ -84,10 +87,6 @@ void CSoundOutput::Stop()
         m_pStream = nullptr;
     }
     m_bDone.store(true, std::memory_order_release);
-    if (m_bInitialized) {
-        CPortAudioSource::Terminate();
-        m_bInitialized = false;
-    }
 }
 
 bool CSoundOutput::IsPlaying() const

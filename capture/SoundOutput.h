@@ -44,7 +44,6 @@ public:
 private:
     int m_nDevice = -1;
     void* m_pStream = nullptr;          // PaStream*
-    bool m_bInitialized = false;        // holds one PortAudio initialisation while open
     std::vector<float> m_samples;
     int m_nChannels = 2;
     int64_t m_nFrames = 0;
