@@ -10,6 +10,7 @@
 #include <sndfile.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <thread>
 
@@ -46,6 +47,9 @@ std::vector<int16_t> Sine(double fSeconds, double fPeakDb)
 
 TEST(InputMonitor, ShowsTheInputLevelsThenHandsTheDeviceBackClosed)
 {
+    // The sound-card case below runs on a machine with one silent ALSA input and no
+    // sound-server plugins, as the other sound-card cases do.
+    ::setenv("ALSA_CONFIG_PATH", CADENZO_ALSA_NULL_CONF, 1);
     const std::string strDir = MakeTempDir();
     const std::string strPath = WriteSoundFile(strDir + "/sine.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2,
                                                Sine(2.0, -6.5), 44100);
