@@ -1,9 +1,11 @@
 #include "capture/FileSource.h"
 
+#include "capture/SampleMend.h"
 #include "capture/WaveIn.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -47,45 +51,132 @@ bool IsWide(int nFormat, int* pnBits)
     }
 }
 
-// Opens the file for reading, or explains why not.
-SNDFILE* OpenForReading(const std::string& strPath, SF_INFO* pInfo, std::string* pstrError)
+// "mm:ss.cc" of a frame count at the rate.
+std::string Clock(int64_t nFrames, int32_t nRate)
 {
-    struct stat st;
-    if (stat(strPath.c_str(), &st) != 0) {
+    const long long nCentis = nRate > 0 ? static_cast<long long>(nFrames * 100 / nRate) : 0;
+    char sz[48];
+    std::snprintf(sz, sizeof sz, "%02lld:%02lld.%02lld", nCentis / 6000, nCentis / 100 % 60, nCentis % 100);
+    return sz;
+}
+
+// An input that can be read only once (a named pipe, standard input) is opened at the
+// first look and held open: the probe, the format query and the capture all read the
+// one header, instead of opening a pipe again and waiting for a writer that has gone.
+// The source that captures from it closes it.
+struct HeldStream {
+    std::string strPath;
+    SNDFILE* pFile;
+    SF_INFO info;
+};
+std::mutex g_mtxHeld;
+std::vector<HeldStream> g_held;
+
+// Whether the path is a stream rather than a file that can be opened again; *pbStdin when
+// it is this process's standard input ("-", or a name of the same pipe).
+bool IsStream(const std::string& strPath, const struct stat& st, bool* pbStdin)
+{
+    *pbStdin = strPath == "-";
+    if (*pbStdin) return true;
+    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) return false;
+    struct stat stIn;
+    *pbStdin = ::fstat(STDIN_FILENO, &stIn) == 0 && stIn.st_dev == st.st_dev && stIn.st_ino == st.st_ino;
+    return true;
+}
+
+// Opens the file for reading, or explains why not. *pbHeld: the handle is a held stream,
+// to be given back with Release() rather than closed.
+SNDFILE* OpenForReading(const std::string& strPath, SF_INFO* pInfo, std::string* pstrError, bool* pbHeld)
+{
+    *pbHeld = false;
+    struct stat st{};
+    if (strPath != "-" && stat(strPath.c_str(), &st) != 0) {
         if (pstrError) *pstrError = Format("Cannot find input file %s.\n", strPath);
         return nullptr;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (strPath != "-" && S_ISDIR(st.st_mode)) {
         if (pstrError) *pstrError = Format("Cannot read input file %s: it is a folder.\n", strPath);
         return nullptr;
     }
-    std::memset(pInfo, 0, sizeof *pInfo);
-    SNDFILE* pFile = sf_open(strPath.c_str(), SFM_READ, pInfo);
+    bool bStdin = false;
+    const bool bStream = IsStream(strPath, st, &bStdin);
+    std::unique_lock<std::mutex> lock(g_mtxHeld, std::defer_lock);
+    SNDFILE* pFile = nullptr;
+    if (bStream) {
+        lock.lock();
+        for (const HeldStream& held : g_held) {
+            if (held.strPath == strPath) {
+                *pInfo = held.info;
+                *pbHeld = true;
+                return held.pFile;
+            }
+        }
+        std::memset(pInfo, 0, sizeof *pInfo);
+        pFile = bStdin ? sf_open_fd(STDIN_FILENO, SFM_READ, pInfo, 0) : sf_open(strPath.c_str(), SFM_READ, pInfo);
+    } else {
+        std::memset(pInfo, 0, sizeof *pInfo);
+        pFile = sf_open(strPath.c_str(), SFM_READ, pInfo);
+    }
     if (!pFile) {
         if (pstrError) {
             if (errno == EACCES)
                 *pstrError = Format("Cannot read input file %s: permission denied.\n", strPath);
+            else if (std::strncmp(sf_strerror(nullptr), "Internal error", 14) == 0)
+                // libsndfile's words for a header it cannot take (a rate or channel count of 0).
+                *pstrError = Format("Cannot read input file %s: its header is damaged or incomplete (no sample "
+                                    "rate or no channels).\n",
+                                    strPath);
+            else if (bStream)
+                // libsndfile reads a stream only in formats with a plain header (WAV, say).
+                *pstrError = Format("Cannot read input file %s: %s (from a pipe only a plain format such as WAV "
+                                    "can be read; give a compressed file by its name).\n",
+                                    strPath, sf_strerror(nullptr));
             else
                 *pstrError = Format("Cannot read input file %s: %s\n", strPath, sf_strerror(nullptr));
         }
         return nullptr;
     }
+    std::string strRefusal;
     if (pInfo->channels < 1 || pInfo->channels > 2) {
-        if (pstrError) {
-            char szChannels[32];
-            std::snprintf(szChannels, sizeof szChannels, "%d", pInfo->channels);
-            *pstrError = Format("Cannot record from %s: it has %s channels; only mono and stereo can be read.\n",
-                                strPath, szChannels);
-        }
+        char szChannels[32];
+        std::snprintf(szChannels, sizeof szChannels, "%d", pInfo->channels);
+        strRefusal = Format("Cannot record from %s: it has %s channels; only mono and stereo can be read.\n",
+                            strPath, szChannels);
+    } else if (pInfo->samplerate <= 0) {
+        strRefusal = Format("Cannot record from %s: it has no sample rate.\n", strPath);
+    }
+    if (!strRefusal.empty()) {
+        if (pstrError) *pstrError = strRefusal;
         sf_close(pFile);
         return nullptr;
     }
-    if (pInfo->samplerate <= 0) {
-        if (pstrError) *pstrError = Format("Cannot record from %s: it has no sample rate.\n", strPath);
-        sf_close(pFile);
-        return nullptr;
+    if (bStream) {
+        g_held.push_back(HeldStream{strPath, pFile, *pInfo});
+        *pbHeld = true;
     }
     return pFile;
+}
+
+// Gives back a handle of OpenForReading() after a look: a held stream stays open.
+void Release(SNDFILE* pFile, bool bHeld)
+{
+    if (pFile && !bHeld) sf_close(pFile);
+}
+
+// Closes a handle for good, a held stream included.
+void CloseForGood(SNDFILE* pFile, bool bHeld)
+{
+    if (!pFile) return;
+    if (bHeld) {
+        std::lock_guard<std::mutex> lock(g_mtxHeld);
+        for (auto it = g_held.begin(); it != g_held.end(); ++it) {
+            if (it->pFile == pFile) {
+                g_held.erase(it);
+                break;
+            }
+        }
+    }
+    sf_close(pFile);
 }
 
 }  // namespace
@@ -101,7 +192,8 @@ CFileSource::~CFileSource()
 bool CFileSource::Probe(const std::string& strPath, WaveInFileInfo* pInfo, std::string* pstrError)
 {
     SF_INFO info;
-    SNDFILE* pFile = OpenForReading(strPath, &info, pstrError);
+    bool bHeld = false;
+    SNDFILE* pFile = OpenForReading(strPath, &info, pstrError, &bHeld);
     if (!pFile) return false;
     if (pInfo) {
         pInfo->nRate = info.samplerate;
@@ -109,16 +201,17 @@ bool CFileSource::Probe(const std::string& strPath, WaveInFileInfo* pInfo, std::
         pInfo->nFrames = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
         pInfo->bWide = IsWide(info.format, &pInfo->nSourceBits);
     }
-    sf_close(pFile);
+    Release(pFile, bHeld);
     return true;
 }
 
 bool CFileSource::Query(int32_t, const WaveFormat& format)
 {
     SF_INFO info;
-    SNDFILE* pFile = OpenForReading(m_strPath, &info, nullptr);
+    bool bHeld = false;
+    SNDFILE* pFile = OpenForReading(m_strPath, &info, nullptr, &bHeld);
     if (!pFile) return false;
-    sf_close(pFile);
+    Release(pFile, bHeld);
     const bool bSampleFormat = (format.tag == 1 && format.bitsPerSample == 16) ||
                                (format.tag == 3 && format.bitsPerSample == 32);
     // The file is captured at its own rate: nothing is resampled.
@@ -133,13 +226,17 @@ bool CFileSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSink* p
     if (!Query(nDevice, format)) {
         // Say what is wrong with the file if anything is; else the device's own message.
         SF_INFO info;
-        if (SNDFILE* pFile = OpenForReading(m_strPath, &info, pstrError)) sf_close(pFile);
+        bool bHeld = false;
+        Release(OpenForReading(m_strPath, &info, pstrError, &bHeld), bHeld);
         return false;
     }
     SF_INFO info;
-    SNDFILE* pFile = OpenForReading(m_strPath, &info, pstrError);
+    SNDFILE* pFile = OpenForReading(m_strPath, &info, pstrError, &m_bHeld);
     if (!pFile) return false;
     m_pFile = pFile;
+    m_bSeekable = info.seekable != 0;
+    m_nFileFrames = info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : -1;
+    m_nFramesRead = 0;
     m_nFileChannels = info.channels;
     m_bFloat = format.tag == 3;
     m_nRate = static_cast<int32_t>(format.samplesPerSec);
@@ -164,8 +261,13 @@ bool CFileSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSink* p
 bool CFileSource::Start()
 {
     if (!m_pFile || m_thread.joinable()) return false;
-    if (sf_seek(static_cast<SNDFILE*>(m_pFile), 0, SEEK_SET) < 0) return false;
+    // A stream is read once, from where its header ends.
+    if (m_nFramesRead != 0) {
+        if (!m_bSeekable || sf_seek(static_cast<SNDFILE*>(m_pFile), 0, SEEK_SET) < 0) return false;
+        m_nFramesRead = 0;
+    }
     m_bStop = false;
+    m_strReadError.clear();
     try {
         m_thread = std::thread(&CFileSource::Run, this);
     } catch (...) {
@@ -185,8 +287,9 @@ bool CFileSource::Close()
 {
     Stop();
     const bool bWasOpen = m_pFile != nullptr;
-    if (m_pFile) sf_close(static_cast<SNDFILE*>(m_pFile));
+    CloseForGood(static_cast<SNDFILE*>(m_pFile), m_bHeld);
     m_pFile = nullptr;
+    m_bHeld = false;
     m_pSink = nullptr;
     return bWasOpen;
 }
@@ -195,32 +298,69 @@ int64_t CFileSource::ReadFrames(int64_t nFrames)
 {
     SNDFILE* pFile = static_cast<SNDFILE*>(m_pFile);
     const int nChannels = m_nFileChannels;
+    sf_count_t nRead = 0;
+    if (m_bFloat || m_bWideSource) {
+        nRead = sf_readf_float(pFile, m_pFloats.get(), nFrames);
+        MendChunk(nRead);
+    } else {
+        nRead = sf_readf_short(pFile, m_pShorts.get(), nFrames);
+    }
     if (m_bFloat) {
         float* pOut = reinterpret_cast<float*>(m_pChunk.get());
-        const sf_count_t nRead = sf_readf_float(pFile, m_pFloats.get(), nFrames);
         for (sf_count_t i = 0; i < nRead; ++i) {
             pOut[2 * i] = m_pFloats[static_cast<size_t>(i * nChannels)];
             pOut[2 * i + 1] = m_pFloats[static_cast<size_t>(i * nChannels + nChannels - 1)];
         }
-        return nRead;
-    }
-    int16_t* pOut = reinterpret_cast<int16_t*>(m_pChunk.get());
-    if (m_bWideSource) {
-        // Wider samples are rounded to 16 bits here, clipped at full scale.
-        const sf_count_t nRead = sf_readf_float(pFile, m_pFloats.get(), nFrames);
+    } else if (m_bWideSource) {
+        // Wider samples are rounded to 16 bits here, clipped at full scale (all are finite
+        // numbers by now).
+        int16_t* pOut = reinterpret_cast<int16_t*>(m_pChunk.get());
         for (sf_count_t i = 0; i < nRead * 2; ++i) {
             const float f = m_pFloats[static_cast<size_t>((i / 2) * nChannels + (i % 2 ? nChannels - 1 : 0))];
             const float fScaled = std::nearbyint(f * 32768.0f);
             pOut[i] = static_cast<int16_t>(std::clamp(fScaled, -32768.0f, 32767.0f));
         }
-        return nRead;
+    } else {
+        int16_t* pOut = reinterpret_cast<int16_t*>(m_pChunk.get());
+        for (sf_count_t i = 0; i < nRead; ++i) {
+            pOut[2 * i] = m_pShorts[static_cast<size_t>(i * nChannels)];
+            pOut[2 * i + 1] = m_pShorts[static_cast<size_t>(i * nChannels + nChannels - 1)];
+        }
     }
-    const sf_count_t nRead = sf_readf_short(pFile, m_pShorts.get(), nFrames);
-    for (sf_count_t i = 0; i < nRead; ++i) {
-        pOut[2 * i] = m_pShorts[static_cast<size_t>(i * nChannels)];
-        pOut[2 * i + 1] = m_pShorts[static_cast<size_t>(i * nChannels + nChannels - 1)];
-    }
+    if (nRead == 0 || (nRead < nFrames && sf_error(pFile) != SF_ERR_NO_ERROR)) CheckEnd(nRead);
+    m_nFramesRead += nRead;
     return nRead;
+}
+
+void CFileSource::MendChunk(int64_t nFrames)
+{
+    const SampleMendResult mended = MendFloatSamples(m_pFloats.get(), nFrames * m_nFileChannels);
+    if (mended.nReplaced == 0) return;
+    const int64_t nFrame = m_nFramesRead + mended.nFirst / m_nFileChannels;
+    const int64_t nChannel = m_nFileChannels == 1 ? 0 : mended.nFirst % m_nFileChannels;
+    m_pSink->ReportMended(mended.nReplaced, nFrame * m_nFrameBytes + nChannel * (m_nFrameBytes / 2));
+}
+
+void CFileSource::CheckEnd(int64_t nRead)
+{
+    // Nothing more to read is the end of the file, unless the decoder failed or the file
+    // ends before the length its header states (a cut-off or damaged compressed file).
+    SNDFILE* pFile = static_cast<SNDFILE*>(m_pFile);
+    const int64_t nAt = m_nFramesRead + nRead;
+    std::string strWhy;
+    if (sf_error(pFile) != SF_ERR_NO_ERROR) {
+        // The decoder's words, without their "Error : " and final stop.
+        strWhy = sf_strerror(pFile);
+        if (strWhy.rfind("Error : ", 0) == 0) strWhy.erase(0, 8);
+        while (!strWhy.empty() && (strWhy.back() == '.' || strWhy.back() == '\n')) strWhy.pop_back();
+        strWhy += "; the file is damaged or cut off";
+    } else if (m_nFileFrames >= 0 && nAt < m_nFileFrames) {
+        strWhy = "the audio stops " + Clock(m_nFileFrames - nAt, m_nRate) +
+                 " before the end its header states; the file is damaged or cut off";
+    } else {
+        return;
+    }
+    m_strReadError = "Cannot read input file " + m_strPath + " at " + Clock(nAt, m_nRate) + ": " + strWhy + ".\n";
 }
 
 void CFileSource::Run()
@@ -245,6 +385,8 @@ void CFileSource::Run()
         } else if (!m_pSink->PushWait(m_pChunk.get(), nBytes)) {
             break;
         }
+        if (!m_strReadError.empty()) break;  // what was read before the damage is delivered
     }
+    if (!m_bStop && !m_strReadError.empty()) m_pSink->ReportReadError(m_strReadError);
     if (!m_bStop) m_pSink->EndOfStream();
 }

@@ -1,5 +1,7 @@
 #include "capture/PortAudioSource.h"
 
+#include "capture/SampleMend.h"
+
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <portaudio.h>
@@ -158,6 +160,7 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
     m_nRate = static_cast<int32_t>(format.samplesPerSec);
     m_nSampleBytes = format.bitsPerSample / 8;
     m_nFrameBytes = m_nSampleBytes * format.channels;
+    if (format.tag == 3) m_mended.resize(16384);  // callbacks of up to 8192 stereo frames mend without allocating
     if (m_bMono) {
         m_nScratchFrames = 4096;
         m_pScratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(m_nScratchFrames * m_nFrameBytes)]);
@@ -276,6 +279,7 @@ bool CPortAudioSource::Close()
         m_bInitialized = false;
     }
     m_pScratch.reset();
+    m_mended.clear();
     m_pSink = nullptr;
     return bOk;
 }
@@ -298,7 +302,7 @@ void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn, bo
         m_pSink->BeginCaptureThread();
     }
     const int64_t nFrames = static_cast<int64_t>(nFramesIn);
-    const uint8_t* pIn = static_cast<const uint8_t*>(pInput);
+    const uint8_t* pIn = MendedInput(static_cast<const uint8_t*>(pInput), nFrames);
 
     // Test hook: lose frames here as a sound server would, unseen by anyone but the clock,
     // or with the overflow flag on the next callback, as PortAudio reports an overrun.
@@ -327,6 +331,22 @@ void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn, bo
     const int32_t nInFrameBytes = m_bMono ? m_nSampleBytes : m_nFrameBytes;
     PushFrames(pIn, nKeepFirst);
     PushFrames(pIn ? pIn + (nKeepFirst + nSkip) * nInFrameBytes : nullptr, nFrames - nKeepFirst - nSkip);
+}
+
+const uint8_t* CPortAudioSource::MendedInput(const uint8_t* pIn, int64_t nFrames)
+{
+    if (!pIn || m_mended.empty()) return pIn;
+    const int64_t nChannels = m_bMono ? 1 : 2;
+    const int64_t nSamples = nFrames * nChannels;
+    const float* pFloats = reinterpret_cast<const float*>(pIn);
+    if (FirstNonFinite(pFloats, nSamples) < 0) return pIn;
+    if (static_cast<int64_t>(m_mended.size()) < nSamples) m_mended.resize(static_cast<size_t>(nSamples));
+    std::copy(pFloats, pFloats + nSamples, m_mended.begin());
+    const SampleMendResult mended = MendFloatSamples(m_mended.data(), nSamples);
+    m_pSink->ReportMended(mended.nReplaced, m_pSink->StreamPosition() +
+                                                (mended.nFirst / nChannels) * m_nFrameBytes +
+                                                (mended.nFirst % nChannels) * m_nSampleBytes);
+    return reinterpret_cast<const uint8_t*>(m_mended.data());
 }
 
 void CPortAudioSource::PushFrames(const uint8_t* pIn, int64_t nFrames)

@@ -58,6 +58,9 @@ private:
     static int StreamCallback(const void* pInput, void* pOutput, unsigned long nFrames,
                               const void* pTimeInfo, unsigned long nStatus, void* pUser);
     void OnCapture(const void* pInput, unsigned long nFrames, bool bOverflow);
+    // Float input holding samples that are not numbers: a copy with them replaced (NaN by
+    // silence, an infinity by full scale), reported to the sink. Otherwise pIn itself.
+    const uint8_t* MendedInput(const uint8_t* pIn, int64_t nFrames);
     // Hands frames as the device delivers them (mono or stereo) to the sink as stereo.
     void PushFrames(const uint8_t* pIn, int64_t nFrames);
     // Fills the stream parameters for this device and format; false when impossible.
@@ -77,6 +80,7 @@ private:
     bool m_bMono = false;            // the device is opened with one channel
     std::unique_ptr<uint8_t[]> m_pScratch;  // mono frames doubled
     int64_t m_nScratchFrames = 0;
+    std::vector<float> m_mended;     // float input mended; empty for 16-bit input
     int64_t m_nReceived = 0;         // frames the callback has been given
     int64_t m_nDiscarded = 0;        // frames thrown away by the test hook
     bool m_bFlagPending = false;     // test hook: the next callback reports an overflow

@@ -10,11 +10,14 @@
 
 namespace {
 
-const char kCreateError[] = "Cannot create output file %s.\nProbably in use by another program!\n";
-const char kBitsError[] = "Not an acceptable number of bits per sample.\n";
-const char kWriteError[] = "Cannot write to %s.\n";
-const char kReadError[] = "Cannot read from %s\n";
-const char kCloseError[] = "Cannot close input file %s.\n";
+// The recorder window's texts.
+const WaveFileTexts kWindowTexts = {
+    "Cannot create output file %s.\nProbably in use by another program!\n",
+    "Cannot write to %s.\n",
+    "Cannot read from %s\n",
+    "Cannot close input file %s.\n",
+    "Not an acceptable number of bits per sample.\n",
+};
 
 const int32_t kPcmHeaderBytes = 44;
 const int32_t kFloatHeaderBytes = 46;
@@ -38,12 +41,11 @@ void PutU32(uint8_t* p, uint32_t v)
 }  // namespace
 
 CWaveFile::CWaveFile()
-    : m_bNameTooLong(false), m_hFile(-1), m_nHeaderBytes(0), m_nDataBytes(0),
-      m_nDiskDataBytes(0), m_bWriteFailed(false), m_pBuffer(nullptr), m_nBufferSize(0),
+    : m_texts(kWindowTexts), m_nErrno(0), m_hFile(-1), m_nHeaderBytes(0), m_nDataBytes(0),
+      m_nDiskDataBytes(0), m_bWriteFailed(false), m_nFailErrno(0), m_pBuffer(nullptr), m_nBufferSize(0),
       m_nBufferFill(0), m_bError(0)
 {
-    m_szFileName[0] = '\0';
-    std::strcpy(m_szError, "No error");
+    m_strError = "No error";
 }
 
 CWaveFile::~CWaveFile()
@@ -55,18 +57,22 @@ CWaveFile::~CWaveFile()
 void CWaveFile::SetError(const char* format)
 {
     m_bError = 1;
-    std::snprintf(m_szError, sizeof m_szError, format, m_szFileName);
+    const char* reason = m_nErrno != 0 ? std::strerror(m_nErrno) : "the system gave no reason";
+    const int length = std::snprintf(nullptr, 0, format, m_strFileName.c_str(), reason);
+    if (length < 0) {
+        m_strError = format;
+        return;
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(&text[0], text.size(), format, m_strFileName.c_str(), reason);
+    text.resize(static_cast<size_t>(length));
+    m_strError = text;
 }
 
 void CWaveFile::SetFileName(const char* path)
 {
     ClearError();
-    if (path == nullptr) path = "";
-    const size_t length = std::strlen(path);
-    m_bNameTooLong = length >= sizeof m_szFileName;
-    const size_t kept = m_bNameTooLong ? sizeof m_szFileName - 1 : length;
-    std::memcpy(m_szFileName, path, kept);
-    m_szFileName[kept] = '\0';
+    m_strFileName = path != nullptr ? path : "";
 }
 
 void CWaveFile::Create()
@@ -77,14 +83,17 @@ void CWaveFile::Create()
     m_nDataBytes = 0;
     m_nDiskDataBytes = 0;
     m_bWriteFailed = false;
+    m_nFailErrno = 0;
     m_nBufferFill = 0;
-    if (m_bNameTooLong || m_szFileName[0] == '\0') {
-        SetError(kCreateError);
+    if (m_strFileName.empty()) {
+        m_nErrno = ENOENT;
+        SetError(m_texts.szCreate);
         return;
     }
-    m_hFile = ::open(m_szFileName, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    m_hFile = ::open(m_strFileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_hFile < 0) {
-        SetError(kCreateError);
+        m_nErrno = errno;
+        SetError(m_texts.szCreate);
         return;
     }
     // Tells the album (which edits song files) that this file is being written. Advisory:
@@ -101,7 +110,7 @@ void CWaveFile::WriteHeader(int16_t bits, int32_t rate, int16_t channels, int32_
     } else if (bits == 32 || bits == 64) {
         tag = 3;
     } else {
-        SetError(kBitsError);
+        SetError(m_texts.szBits);
         return;
     }
 
@@ -119,7 +128,7 @@ void CWaveFile::WriteHeader(int16_t bits, int32_t rate, int16_t channels, int32_
     m_format = format;
 
     if (m_hFile < 0 || m_nHeaderBytes != 0) {
-        SetError(kWriteError);
+        SetError(m_texts.szWrite);
         return;
     }
 
@@ -150,7 +159,7 @@ void CWaveFile::WriteHeader(int16_t bits, int32_t rate, int16_t channels, int32_
 
     int64_t written = 0;
     if (!WriteAll(header, headerBytes, &written)) {
-        SetError(kWriteError);
+        SetError(m_texts.szWrite);
         return;
     }
     m_nHeaderBytes = headerBytes;
@@ -179,13 +188,13 @@ int32_t CWaveFile::Write(const void* data, int32_t count)
 {
     ClearError();
     if (m_hFile < 0) {
-        SetError(kReadError);
+        SetError(m_texts.szNotOpen);
         return 0;
     }
     if (count == 0) return 0;
     if (data == nullptr || count < 0 || m_nHeaderBytes == 0 || m_bWriteFailed ||
         m_nDataBytes + count > GetMaxDataBytes()) {
-        SetError(kWriteError);
+        SetError(m_texts.szWrite);
         return 0;
     }
 
@@ -222,6 +231,7 @@ int32_t CWaveFile::Write(const void* data, int32_t count)
     // whole frames so that every reader sees the same samples; later writes are refused
     // rather than leave a hole in the recording.
     m_bWriteFailed = true;
+    m_nFailErrno = m_nErrno;
     m_nBufferFill = 0;
     const int64_t frame = m_format.blockAlign != 0 ? m_format.blockAlign : 1;
     m_nDiskDataBytes -= m_nDiskDataBytes % frame;
@@ -229,7 +239,7 @@ int32_t CWaveFile::Write(const void* data, int32_t count)
         ::lseek(m_hFile, 0, SEEK_END);
     m_nDataBytes = m_nDiskDataBytes;
     UpdateSizes(false);
-    SetError(kWriteError);
+    SetError(m_texts.szWrite);
     const int64_t mine = m_nDiskDataBytes - start;
     return mine <= 0 ? 0 : static_cast<int32_t>(mine);
 }
@@ -238,7 +248,7 @@ void CWaveFile::Close()
 {
     ClearError();
     if (m_hFile < 0) {
-        SetError(kWriteError);
+        SetError(m_texts.szWrite);
         return;
     }
     bool ok = m_nHeaderBytes != 0;
@@ -246,6 +256,7 @@ void CWaveFile::Close()
         if (!Flush()) {
             // Keep what reached the disk, in whole frames, as a failed Write() would.
             m_bWriteFailed = true;
+            m_nFailErrno = m_nErrno;
             const int64_t frame = m_format.blockAlign != 0 ? m_format.blockAlign : 1;
             m_nDiskDataBytes -= m_nDiskDataBytes % frame;
             if (::ftruncate(m_hFile, m_nHeaderBytes + m_nDiskDataBytes) == 0)
@@ -254,7 +265,10 @@ void CWaveFile::Close()
         }
     }
     m_nBufferFill = 0;
-    if (m_bWriteFailed) ok = false;
+    if (m_bWriteFailed) {
+        ok = false;
+        m_nErrno = m_nFailErrno;  // the same message as the failed write's
+    }
     if (m_nHeaderBytes != 0) {
         bool padded = true;
         if (m_nDiskDataBytes % 2 != 0) {
@@ -265,9 +279,10 @@ void CWaveFile::Close()
         if (!padded || !UpdateSizes(padded)) ok = false;
     }
     const int rc = ::close(m_hFile);  // on Linux the descriptor is released even on error
+    if (rc != 0 && m_nErrno == 0) m_nErrno = errno;
     m_hFile = -1;
-    if (!ok) SetError(kWriteError);
-    else if (rc != 0) SetError(kCloseError);
+    if (!ok) SetError(m_texts.szWrite);
+    else if (rc != 0) SetError(m_texts.szClose);
 }
 
 bool CWaveFile::WriteAll(const void* data, int64_t count, int64_t* written)
@@ -277,7 +292,10 @@ bool CWaveFile::WriteAll(const void* data, int64_t count, int64_t* written)
     while (*written < count) {
         const ssize_t n = ::write(m_hFile, p + *written, static_cast<size_t>(count - *written));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            if (m_nErrno == 0) m_nErrno = n < 0 ? errno : ENOSPC;
+            return false;
+        }
         *written += n;
     }
     return true;
@@ -290,7 +308,10 @@ bool CWaveFile::WriteAt(int64_t offset, const void* data, int64_t count)
     while (done < count) {
         const ssize_t n = ::pwrite(m_hFile, p + done, static_cast<size_t>(count - done), offset + done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            if (m_nErrno == 0) m_nErrno = n < 0 ? errno : ENOSPC;
+            return false;
+        }
         done += n;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The format of a WAV file's "fmt " chunk, little-endian on disk in this order.
 // Also the format the capture device is opened with, so the device records exactly
@@ -13,6 +14,16 @@ struct WaveFormat {
     uint16_t blockAlign = 0;      // (channels * bits) / 8: bytes per frame
     uint16_t bitsPerSample = 0;   // 16, or 32 for float samples
     uint16_t extraSize = 0;       // 0; written only for the float format
+};
+
+// The writer's messages: printf formats with the file's path as the first %s and the
+// system's reason (its strerror text) as the second, which a format may leave out.
+struct WaveFileTexts {
+    const char* szCreate;   // the file cannot be created
+    const char* szWrite;    // a write (or the completion at Close) failed
+    const char* szNotOpen;  // Write() without an open file
+    const char* szClose;    // the system refused to close the file
+    const char* szBits;     // WriteHeader() with a depth it cannot write (no path, no reason)
 };
 
 /**
@@ -46,11 +57,14 @@ public:
     CWaveFile(const CWaveFile&) = delete;
     CWaveFile& operator=(const CWaveFile&) = delete;
 
-    // Sets the path of the next file to create: at most 259 characters. A longer path is
-    // cut to fit for GetFileName(), and Create() refuses it rather than create a file of
-    // another name. A null path clears the name.
+    // Sets the path of the next file to create, whole, however long: the system judges
+    // it at Create() (up to 4095 bytes on Linux, 255 per name). A null path clears it.
     void SetFileName(const char* path);
-    const char* GetFileName() const { return m_szFileName; }
+    const char* GetFileName() const { return m_strFileName.c_str(); }
+
+    // The texts of the messages; by default the recorder window's own. The texts must
+    // outlive the writer.
+    void SetTexts(const WaveFileTexts& texts) { m_texts = texts; }
 
     // Creates (or truncates) the file named by SetFileName(). A file still open on this
     // object is closed first without its pad byte (its sizes describe what reached disk).
@@ -87,11 +101,14 @@ public:
     bool IsOpen() const { return m_hFile >= 0; }
 
     int HasError() const { return m_bError; }
-    const char* GetErrorText() const { return m_szError; }
+    const char* GetErrorText() const { return m_strError.c_str(); }
+    // The system's error number behind the last failure, 0 when it had none.
+    int GetErrorNumber() const { return m_nErrno; }
 
 private:
-    void ClearError() { m_bError = 0; }
-    void SetError(const char* format);  // format holds one %s for the file name
+    void ClearError() { m_bError = 0; m_nErrno = 0; }
+    // format: the file's path as the first %s, the reason (strerror of m_nErrno) as the second.
+    void SetError(const char* format);
     bool WriteAt(int64_t offset, const void* data, int64_t count);
     bool WriteAll(const void* data, int64_t count, int64_t* written);
     bool Flush();
@@ -99,17 +116,19 @@ private:
     void CloseHandle();
     void FreeBuffer();
 
-    char m_szFileName[260];     // path of the file, at most 259 characters
-    bool m_bNameTooLong;        // SetFileName() had to cut the path
+    std::string m_strFileName;  // path of the file
+    WaveFileTexts m_texts;      // message formats
+    int m_nErrno;               // errno of the last failed system call, 0 for none
     int m_hFile;                // file descriptor, -1 when no file is open
     WaveFormat m_format;        // format of the last header written
     int32_t m_nHeaderBytes;     // 44 (PCM) or 46 (float); 0 before the header
     int64_t m_nDataBytes;       // sample bytes taken for this file
     int64_t m_nDiskDataBytes;   // sample bytes that reached the disk
     bool m_bWriteFailed;        // the disk refused data: the file ends at m_nDiskDataBytes
+    int m_nFailErrno;           // errno of that refusal
     uint8_t* m_pBuffer;         // I/O buffer
     int32_t m_nBufferSize;      // its capacity in bytes, 0 when unbuffered
     int32_t m_nBufferFill;      // bytes waiting in it
     int32_t m_bError;           // 1 if the last operation failed
-    char m_szError[1024];       // message of the last failure, naming the file
+    std::string m_strError;     // message of the last failure, naming the file
 };

@@ -110,6 +110,19 @@ void CWaveInSink::ReportMissing(int64_t nFrames, int64_t nStreamBytes, bool bOve
     m_waveIn.QueueLoss(bOverflow ? WaveInLossKind::Overflow : WaveInLossKind::ClockGap, nStreamBytes, nFrames);
 }
 
+void CWaveInSink::ReportMended(int64_t nSamples, int64_t nFirstByte)
+{
+    if (nSamples <= 0) return;
+    if (m_waveIn.m_nMendedSamples.fetch_add(nSamples, std::memory_order_relaxed) == 0)
+        m_waveIn.m_nFirstMendedByte.store(nFirstByte, std::memory_order_relaxed);
+}
+
+void CWaveInSink::ReportReadError(const std::string& strText)
+{
+    std::lock_guard<std::mutex> lock(m_waveIn.m_mtxReadError);
+    if (m_waveIn.m_strReadError.empty()) m_waveIn.m_strReadError = strText;
+}
+
 void CWaveInSink::EndOfStream()
 {
     CWaveIn& w = m_waveIn;
@@ -153,7 +166,8 @@ CWaveIn::CWaveIn()
       m_bufferState{BufferState::Idle, BufferState::Idle}, m_nRecorded{0, 0}, m_nFillTarget(0),
       m_bEndBlockDone(false), m_bSourceEnded(false), m_bStopping(false),
       m_pLossQueue(new CLossQueue), m_nTestDiscardAfter(0), m_nTestDiscardFrames(0),
-      m_nDelivered(0), m_fRingSeconds(5.0), m_nDroppedFrames(0), m_nMissingFrames(0)
+      m_nDelivered(0), m_fRingSeconds(5.0), m_nDroppedFrames(0), m_nMissingFrames(0),
+      m_nMendedSamples(0), m_nFirstMendedByte(-1)
 {
 }
 
@@ -343,6 +357,12 @@ void CWaveIn::Start()
     m_nDroppedFrames = 0;
     m_nMissingFrames = 0;
     m_nLastInputNs = NowNs();
+    m_nMendedSamples = 0;
+    m_nFirstMendedByte = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mtxReadError);
+        m_strReadError.clear();
+    }
     if (!m_pSource->Start()) {
         std::lock_guard<std::mutex> lock(m_mtxHandout);
         m_bufferState[0] = m_bufferState[1] = BufferState::Idle;
@@ -568,6 +588,12 @@ void CWaveIn::CollectLosses()
 {
     WaveInLoss loss;
     while (m_pLossQueue->Pop(&loss)) AddLoss(loss);
+}
+
+std::string CWaveIn::GetReadError() const
+{
+    std::lock_guard<std::mutex> lock(m_mtxReadError);
+    return m_strReadError;
 }
 
 const std::vector<WaveInLoss>& CWaveIn::GetLosses()

@@ -175,6 +175,16 @@ public:
     // thread that drives the device.
     const std::vector<WaveInLoss>& GetLosses();
 
+    // Float samples of the current (or last) recording that were not numbers: replaced
+    // where they entered (NaN by silence, an infinity by full scale). Any thread.
+    int64_t GetMendedSamples() const { return m_nMendedSamples.load(std::memory_order_relaxed); }
+    // Stream position (bytes since Start()) of the first replaced sample: its frame plus its
+    // channel's offset in the frame; -1 when none. Any thread.
+    int64_t GetFirstMendedByte() const { return m_nFirstMendedByte.load(std::memory_order_relaxed); }
+    // Why the file source stopped before the end of its input (a damaged or cut-off file),
+    // naming the file and the position; empty when it read to the end. Cleared by Start().
+    std::string GetReadError() const;
+
     // Bytes handed out since Start() (GetNextBuffer, Stop and Drain together).
     int64_t GetDeliveredBytes() const { return m_nDelivered; }
     // Bytes captured and not yet handed out: in the ring and in completed buffers. Tells how
@@ -276,6 +286,10 @@ private:
     double m_fRingSeconds;
     std::atomic<int64_t> m_nDroppedFrames;
     std::atomic<int64_t> m_nMissingFrames;
+    std::atomic<int64_t> m_nMendedSamples;
+    std::atomic<int64_t> m_nFirstMendedByte;
+    mutable std::mutex m_mtxReadError;
+    std::string m_strReadError;
     std::vector<WaveInLoss> m_losses;
 };
 

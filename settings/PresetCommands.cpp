@@ -147,14 +147,10 @@ std::string FormatPresetList(const CPresetList& presets)
     std::string out;
     for (const auto& p : presets) {
         out += Quote(p->GetName());
-        out += ": gap size " + std::to_string(p->m_nGapSize) + " (" +
-               Number("%.2f", GapSizeSeconds(p->m_nGapSize)) + " s)";
-        out += ", gap level " + std::to_string(p->m_nGapLevel) + " (" +
-               Number("%.1f", GapLevelDb(p->m_nGapLevel)) + " dB)";
-        out += ", min song " + std::to_string(p->m_nMinSong) + " (" +
-               Number("%.2f", SongSeconds(p->m_nMinSong)) + " s)";
-        out += ", end gap " + std::to_string(p->m_nEndGap) + " (" +
-               Number("%.2f", SongSeconds(p->m_nEndGap)) + " s)";
+        out += ": gap size " + Number("%.3f", GapSizeSeconds(p->m_nGapSize)) + " s";
+        out += ", gap level " + Number("%.1f", GapLevelDb(p->m_nGapLevel)) + " dB";
+        out += ", min song " + Number("%.2f", SongSeconds(p->m_nMinSong)) + " s";
+        out += ", end gap " + Number("%.2f", SongSeconds(p->m_nEndGap)) + " s";
         out += std::string(", DC block ") + (p->m_bDCBlock ? "on" : "off");
         out += std::string(", Smart Gap ") + (p->m_bIgnoreClicks ? "on" : "off");
         out += ", " + std::to_string(p->m_nSamplesPerSec) + " Hz";

@@ -48,8 +48,8 @@ bool LoadPresetsForCommand(CPresetList& presets, std::string* error,
                            const std::string& directory = std::string());
 
 // One line per preset, in list order: the quoted name (control characters shown as
-// \xNN), the four gap rules in stored form and in seconds or dB, the switches, the
-// sample rate, the bit depth, the channels and the device id. Each line ends in "\n".
+// \xNN), the four gap rules as stored, in seconds or dB, the switches, the sample rate,
+// the bit depth, the channels and the device id. Each line ends in "\n".
 std::string FormatPresetList(const CPresetList& presets);
 
 // Gives the preset's gap rules, switches and bit depth to the splitter through its

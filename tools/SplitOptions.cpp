@@ -2,6 +2,7 @@
 
 #include "engine/SongSplitter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -16,7 +17,7 @@ int32_t ClampToInt32(double f)
         return std::numeric_limits<int32_t>::min();
     if (f >= static_cast<double>(std::numeric_limits<int32_t>::max()))
         return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(f);  // truncates toward zero
+    return static_cast<int32_t>(f);
 }
 
 // A finite decimal number, the whole text of the value.
@@ -58,7 +59,7 @@ bool ApplyMinSong(CSplitOptions& o, const std::string& v, std::string* pErr)
 {
     double f;
     if (!ParseNumber(v, &f)) { *pErr = "--min-song needs a number of seconds, not '" + v + "'."; return false; }
-    o.m_nMinSong = SongSecondsPosition(f);
+    o.m_nMinSong = MinSongPosition(f);
     return true;
 }
 
@@ -66,7 +67,7 @@ bool ApplyEndGap(CSplitOptions& o, const std::string& v, std::string* pErr)
 {
     double f;
     if (!ParseNumber(v, &f)) { *pErr = "--end-gap needs a number of seconds, not '" + v + "'."; return false; }
-    o.m_nEndGap = SongSecondsPosition(f);
+    o.m_nEndGap = EndGapPosition(f);
     return true;
 }
 
@@ -160,17 +161,38 @@ bool ParseSongLength(const std::string& strValue, double* pfSeconds)
     }
 }
 
-int32_t GapSizePosition(double fSeconds) { return ClampToInt32(fSeconds * -1764.0); }
+namespace {
 
-int32_t GapLevelPosition(double fDb)
+// The stored position (negative steps) of a value in the user's units. Inside [lo, hi]:
+// the nearest step, kept inside the range (the range's own ends may fall between steps).
+// Outside: the step beyond the value, away from the range, which the splitter refuses
+// with its own message.
+int32_t StepPosition(double fValue, double fLo, double fHi, double (*pfnSteps)(double))
 {
-    return ClampToInt32(std::pow(10.0, fDb * static_cast<double>(0.05f)) * -32768.0);
+    const double fSteps = pfnSteps(fValue);
+    double fStep;
+    if (fValue < fLo) {
+        fStep = std::floor(fSteps);
+    } else if (fValue > fHi) {
+        fStep = std::ceil(fSteps);
+    } else {
+        const double fFirst = std::max(std::ceil(pfnSteps(fLo)), 1.0);
+        const double fLast = std::floor(pfnSteps(fHi));
+        fStep = std::min(std::max(std::nearbyint(fSteps), fFirst), fLast);
+    }
+    return ClampToInt32(-fStep);
 }
 
-int32_t SongSecondsPosition(double fSeconds)
-{
-    return ClampToInt32(fSeconds * static_cast<double>(-176.4f));
-}
+double GapSizeSteps(double fSeconds) { return fSeconds * 1764.0; }
+double GapLevelSteps(double fDb) { return std::pow(10.0, fDb / 20.0) * 32768.0; }
+double SongSteps(double fSeconds) { return fSeconds * 176.4; }
+
+}  // namespace
+
+int32_t GapSizePosition(double fSeconds) { return StepPosition(fSeconds, 0.01, 5.0, GapSizeSteps); }
+int32_t GapLevelPosition(double fDb) { return StepPosition(fDb, -144.0, -6.0, GapLevelSteps); }
+int32_t MinSongPosition(double fSeconds) { return StepPosition(fSeconds, 1.0, 200.0, SongSteps); }
+int32_t EndGapPosition(double fSeconds) { return StepPosition(fSeconds, 1.0, 30.0, SongSteps); }
 
 const std::vector<SplitOptionRow>& SplitOptionTable()
 {
@@ -185,7 +207,12 @@ const std::vector<SplitOptionRow>& SplitOptionTable()
         {"--end-gap", "SECONDS",
          "silence after which the recording ends and a last file holding only that\n"
          "                        silence is removed (1 to 30; default 7.01)", ApplyEndGap},
-        {"--dc-block", "on|off", "remove a constant offset from the audio written (default on)", ApplyDcBlock},
+        {"--dc-block", "on|off",
+         "high-pass filter against a constant offset (DC) some sound cards add;\n"
+         "                        it also thins deep bass: 3 dB down at 60 Hz at 44.1 kHz,\n"
+         "                        65 Hz at 48 kHz, higher in proportion at higher rates;\n"
+         "                        turn it off for recordings without an offset (default on)",
+         ApplyDcBlock},
         {"--smart-gap", "on|off", "count clicks and crackle (bursts up to 8 ms) in a gap as silence\n"
                                   "                        (default on)", ApplySmartGap},
         {"--bits", "16|32",
@@ -203,13 +230,17 @@ const std::vector<SplitOptionRow>& SplitOptionTable()
         {"--labels", "FILE",
          "write the cuts as a label track (start, end, \"Song n\" in seconds, one\n"
          "                        line per song) as audio editors import it", ApplyLabels},
-        {"--overwrite", nullptr, "replace existing numbered files of BASE", ApplyOverwrite},
+        {"--overwrite", nullptr,
+         "replace existing numbered files of BASE; numbered files beyond\n"
+         "                        the new ones (from an earlier, longer split) are listed,\n"
+         "                        never deleted",
+         ApplyOverwrite},
         {"--quiet", nullptr, "print only errors and the summary", ApplyQuiet},
     };
     return rows;
 }
 
-CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv)
+CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv, bool bFiles)
 {
     std::vector<std::string> positional;
     bool bOptionsEnd = false;
@@ -248,6 +279,11 @@ CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv)
             return Outcome::Error;
         }
         if (!pRow->pfnApply(*this, strValue, &m_strError)) return Outcome::Error;
+    }
+    if (!bFiles) {
+        if (positional.empty()) return Outcome::Run;
+        m_strError = "--list-presets takes no file names.";
+        return Outcome::Error;
     }
     if (positional.size() != 2) {
         m_strError = positional.size() < 2 ? "give the input recording and the base name of the song "
@@ -289,12 +325,21 @@ std::string CSplitOptions::HelpText()
         "songs exactly as the recorder does while it records: BASE1.wav, BASE2.wav, ...\n"
         "(the number goes before the extension). INPUT is any recording libsndfile reads\n"
         "(WAV, FLAC, Ogg, AIFF, ...), mono or stereo; mono is recorded as two equal\n"
-        "channels. The song files keep the input's sample rate.\n"
+        "channels. INPUT may be a named pipe, and \"-\" is standard input (a pipe carries\n"
+        "WAV; compressed formats need a file name). The song files keep the input's\n"
+        "sample rate (1000 to 768000 Hz). Float samples that are not numbers are\n"
+        "replaced (NaN by silence, infinity by full scale) and counted.\n"
         "\n"
         "A song ends when a silence has lasted the gap size and the song is at least the\n"
         "minimum song length; the silence is shared between the two files. A silence of\n"
         "the end gap ends the split (the rest of the input is not read), and a last file\n"
         "holding only trailing silence is removed.\n"
+        "\n"
+        "Times and levels are stored as the settings window's sliders store them, in steps\n"
+        "of 1/1764 s (gap size), 1/176.4 s (minimum song, end gap) and 1/32768 of full\n"
+        "scale (gap level): a value inside the range given below is taken to the nearest\n"
+        "step inside that range (a gap level below -90.3 dB, the lowest step, becomes\n"
+        "-90.3 dB); a value outside the range is refused.\n"
         "\n"
         "Options:\n";
     for (const SplitOptionRow& row : SplitOptionTable()) {
@@ -318,12 +363,17 @@ std::string CSplitOptions::HelpText()
         "Existing numbered files are never replaced without --overwrite: the first one\n"
         "found is named and nothing is written. Each song file is listed as it is\n"
         "completed, with its length and where it starts in the input; a progress bar is\n"
-        "shown on a terminal. Ctrl-C stops early and keeps the files written so far.\n"
-        "No settings are read or written.\n"
+        "shown on a terminal. A listing that cannot be written (a closed pipe) does not\n"
+        "stop the split. Ctrl-C or SIGTERM stops early and keeps the files written so\n"
+        "far; a second signal, or a stop that has not finished within 5 seconds (a write\n"
+        "that does not return), ends the program at once, and the file being written is\n"
+        "then cut short. No settings are read or written.\n"
         "\n"
-        "Exit status: 0 when every song file was written, 1 when the input or the\n"
-        "destination failed (nothing written before is damaged) or --songs or --lengths\n"
-        "cannot be followed (nothing is written), 2 for a bad option\n"
-        "or value, 130 when stopped with Ctrl-C.\n";
+        "Exit status: 0 when every song file was written; 1 when a file failed: the\n"
+        "input (unreadable, damaged, cut off, or holding no audio), the destination, or\n"
+        "the preset file (missing or damaged), and the song files written before are\n"
+        "complete, or when --songs or --lengths cannot be followed (nothing is written);\n"
+        "2 for a bad option or value (an unknown preset name among them); 130 when\n"
+        "stopped with Ctrl-C (SIGINT), 143 with SIGTERM.\n";
     return str;
 }

@@ -24,7 +24,9 @@ public:
         Error   // print m_strError and fail with a usage status
     };
 
-    Outcome Parse(int argc, const char* const* argv);
+    // bFiles: INPUT and BASE must be given (false: no file names may be given, as with
+    // --list-presets).
+    Outcome Parse(int argc, const char* const* argv, bool bFiles = true);
     // Gives the chosen settings to the splitter. Returns false and sets *pstrError to the
     // splitter's message when a value is out of range.
     bool ApplyTo(CSongSplitter& splitter, std::string* pstrError) const;
@@ -59,10 +61,13 @@ struct SplitOptionRow {
 const std::vector<SplitOptionRow>& SplitOptionTable();
 
 // Stored forms of the gap rules from the user's units, as the settings window's sliders
-// hold them: truncated toward zero, kept inside the 32-bit range so the splitter's own
-// range check reports a value far out of range.
-int32_t GapSizePosition(double fSeconds);
-int32_t GapLevelPosition(double fDb);
-int32_t SongSecondsPosition(double fSeconds);  // Min Song and End Gap
+// hold them (steps of 1/1764 s, 1/32768 of full scale, 1/176.4 s). A value inside the
+// range the help states lands on the nearest step inside that range; a value outside
+// gives a position beyond it (inside the 32-bit range), so the splitter's own range
+// check refuses it with its message.
+int32_t GapSizePosition(double fSeconds);   // 0.01 to 5 s
+int32_t GapLevelPosition(double fDb);       // -144 to -6 dB; below -90.3 dB the lowest step
+int32_t MinSongPosition(double fSeconds);   // 1 to 200 s
+int32_t EndGapPosition(double fSeconds);    // 1 to 30 s
 // "M:SS" or "H:MM:SS" (seconds may have decimals) in seconds; false when it is not one.
 bool ParseSongLength(const std::string& strValue, double* pfSeconds);

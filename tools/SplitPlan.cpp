@@ -403,7 +403,7 @@ std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, 
                 if (nOther < nCut) nBefore = nOther;
             if (nCut - nBefore < t.GetMinSongSamples() / 2) {
                 const double fSong = std::floor(static_cast<double>(nCut - nBefore) / a.nRate);
-                t.SetMinSong(SongSecondsPosition(fSong));
+                t.SetMinSong(MinSongPosition(fSong));
                 bPossible = fSong >= 1 && !t.HasError();
                 strSettings += " --min-song " + Plain(fSong);
             }
@@ -433,7 +433,7 @@ std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings)
                                  Seconds(pGap->nSamples / 2, a.nRate).c_str(), FrameClock(pGap->nStart, a.nRate).c_str());
     CSongSplitter t = settings;
     for (int nSeconds = static_cast<int>(pGap->nSamples / (2 * a.nRate)) + 1; nSeconds <= 30; ++nSeconds) {
-        t.SetEndGap(SongSecondsPosition(nSeconds));
+        t.SetEndGap(EndGapPosition(nSeconds));
         t.PrepareForRecording();
         if (!t.HasError() && t.GetEndGapSamples() > pGap->nSamples)
             return strText + Format("--end-gap %d would split on past it.\n", nSeconds);

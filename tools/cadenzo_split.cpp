@@ -17,30 +17,97 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char* const kProgram = "cadenzo-split";
-volatile std::sig_atomic_t g_bInterrupted = 0;
-bool g_bBarShown = false;
+// Seconds a stop asked for by a signal may take (a write that blocks holds it up) before
+// the program ends at once.
+const unsigned kStopSeconds = 5;
+volatile std::sig_atomic_t g_nStopSignal = 0;  // the first SIGINT or SIGTERM, 0 before
+volatile std::sig_atomic_t g_bBarShown = 0;  // a progress bar holds the line
 
-void OnInterrupt(int) { g_bInterrupted = 1; }
+void SayAndEnd(const char* szText, int nStatus)
+{
+    // Only what a signal handler may call: the files stay as the disk has them.
+    if (g_bBarShown && ::write(STDERR_FILENO, "\n", 1) < 0) ::_exit(nStatus);
+    const ssize_t n = ::write(STDERR_FILENO, szText, std::strlen(szText));
+    (void)n;
+    ::_exit(nStatus);
+}
+
+// The first signal asks for a clean stop; a second one ends the program at once.
+void OnStopSignal(int nSignal)
+{
+    if (g_nStopSignal == 0) {
+        g_nStopSignal = nSignal;
+        ::alarm(kStopSeconds);
+        return;
+    }
+    SayAndEnd("cadenzo-split: stopped at once by a second signal; the song files listed as complete are "
+              "intact, the one being written is cut short.\n",
+              128 + nSignal);
+}
+
+// The stop asked for by the first signal did not finish in time.
+void OnStopTimeout(int)
+{
+    SayAndEnd("cadenzo-split: the stop did not finish within 5 seconds (a write does not return); stopped "
+              "at once: the song files listed as complete are intact, the one being written is cut short.\n",
+              128 + g_nStopSignal);
+}
+
+void InstallSignalHandlers()
+{
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;  // a write under way goes on; the stop comes between buffers
+    action.sa_handler = OnStopSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = OnStopTimeout;
+    ::sigaction(SIGALRM, &action, nullptr);
+    // A file grown past the size limit, or a listing into a closed pipe, is an error the
+    // program reports (a write error) or rides out (the listing), not a reason to die.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 void ClearBar()
 {
     if (g_bBarShown) {
         std::fprintf(stderr, "\r%60s\r", "");
         std::fflush(stderr);
-        g_bBarShown = false;
+        g_bBarShown = 0;
     }
 }
+
+// The song files' messages: the tool's own words, with the system's reason.
+const WaveFileTexts kSongFileTexts = {
+    "cannot create the song file %s: %s.",
+    "cannot write to the song file %s: %s; it holds what reached the disk before.",
+    "the song file %s is not open.",
+    "cannot close the song file %s: %s.",
+    "cannot write song files of this bit depth.",
+};
+
+// The sample rates the recorder works with.
+const int32_t kMinRate = 1000;
+const int32_t kMaxRate = 768000;
+
+// Where DC Block's high-pass is 3 dB down at a rate: its pole is fixed (a 60 Hz corner at
+// 44100 Hz), so the corner moves up in proportion to the rate.
+double DcBlockCornerHz(int32_t nRate) { return 60.0 * nRate / 44100.0; }
 
 int Fail(int nStatus, const std::string& strText)
 {
@@ -62,9 +129,9 @@ std::string Clock(int64_t nBytes, int64_t nBytesPerSec)
     return sz;
 }
 
-// The first existing file named stem + number + extension in the destination folder,
-// or an empty string.
-std::string FirstExistingNumbered(const std::string& strBase)
+// The numbers of the existing files named stem + number + extension in the destination
+// folder, in ascending order.
+std::vector<long long> ExistingNumbers(const std::string& strBase)
 {
     fs::path base(strBase);
     fs::path folder = base.parent_path().empty() ? fs::path(".") : base.parent_path();
@@ -73,8 +140,7 @@ std::string FirstExistingNumbered(const std::string& strBase)
     std::string strStem = nDot == std::string::npos ? strName : strName.substr(0, nDot);
     std::string strExt = nDot == std::string::npos ? "" : strName.substr(nDot);
 
-    long long nBest = -1;
-    std::string strBest;
+    std::vector<long long> numbers;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::string strFile = it->path().filename().string();
@@ -85,14 +151,41 @@ std::string FirstExistingNumbered(const std::string& strBase)
         if (strDigits.empty() || strDigits[0] == '0' || strDigits.size() > 9) continue;
         bool bDigits = true;
         for (char c : strDigits) bDigits = bDigits && c >= '0' && c <= '9';
-        if (!bDigits) continue;
-        long long n = std::atoll(strDigits.c_str());
-        if (nBest < 0 || n < nBest) {
-            nBest = n;
-            strBest = CRecordSession::NumberedName(strBase, static_cast<int>(n));
-        }
+        if (bDigits) numbers.push_back(std::atoll(strDigits.c_str()));
     }
-    return strBest;
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// The first existing numbered file of the base, or an empty string.
+std::string FirstExistingNumbered(const std::string& strBase)
+{
+    const std::vector<long long> numbers = ExistingNumbers(strBase);
+    return numbers.empty() ? std::string() : CRecordSession::NumberedName(strBase, static_cast<int>(numbers[0]));
+}
+
+// "o4.wav to o41.wav (38 files), o50.wav": runs of consecutive numbers of the base name.
+std::string NumberRuns(const std::string& strName, const std::vector<long long>& numbers)
+{
+    std::string str;
+    for (size_t i = 0; i < numbers.size();) {
+        size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
+        if (!str.empty()) str += ", ";
+        str += CRecordSession::NumberedName(strName, static_cast<int>(numbers[i]));
+        if (j > i)
+            str += " to " + CRecordSession::NumberedName(strName, static_cast<int>(numbers[j])) + " (" +
+                   std::to_string(j - i + 1) + " files)";
+        i = j + 1;
+    }
+    return str;
+}
+
+// Standard input ("-") or a pipe: an input that can be read only once.
+bool IsStreamInput(const std::string& strInput)
+{
+    struct stat st;
+    return strInput == "-" || (::stat(strInput.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode));
 }
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -132,11 +225,15 @@ bool WriteDescriptions(const CSplitOptions& options, const std::vector<SplitSong
 
 int main(int argc, char** argv)
 {
+    InstallSignalHandlers();
     // --preset and --list-presets read the preset file of the working directory.
     CPresetCommandLine presetArgs;
     if (!presetArgs.Extract(argc, argv)) return Fail(2, presetArgs.m_strError);
+    CSplitOptions options;
+    const CSplitOptions::Outcome outcome =
+        options.Parse(presetArgs.Argc(), presetArgs.Argv(), !presetArgs.m_bListPresets);
     CPresetList presets;
-    if (presetArgs.m_bListPresets || presetArgs.m_strPreset) {
+    if (outcome == CSplitOptions::Outcome::Run && (presetArgs.m_bListPresets || presetArgs.m_strPreset)) {
         std::string strPresetError;
         const bool bLoaded = LoadPresetsForCommand(presets, &strPresetError);
         if (presetArgs.m_bListPresets) {
@@ -147,8 +244,7 @@ int main(int argc, char** argv)
         if (!bLoaded) return Fail(1, strPresetError);
     }
 
-    CSplitOptions options;
-    switch (options.Parse(presetArgs.Argc(), presetArgs.Argv())) {
+    switch (outcome) {
     case CSplitOptions::Outcome::Help: {
         std::string strHelp = CSplitOptions::HelpText();
         const size_t nAt = strHelp.find("  -h, --help");
@@ -178,12 +274,29 @@ int main(int argc, char** argv)
     // The input: something libsndfile reads, with one or two channels.
     WaveInFileInfo info;
     if (!CWaveIn::ProbeFile(options.m_strInput.c_str(), &info, &strError)) return Fail(1, strError);
+    const std::string strInputName = options.m_strInput == "-" ? "standard input" : options.m_strInput;
+    const bool bStreamInput = IsStreamInput(options.m_strInput);
+    if (bStreamInput && (bPlanned || options.m_bDryRun))
+        return Fail(2, "--songs, --lengths and --dry-run read the input twice: give INPUT as a file, not a pipe.");
+    if (info.nRate < kMinRate || info.nRate > kMaxRate)
+        return Fail(1, "cannot split " + strInputName + ": its sample rate of " + std::to_string(info.nRate) +
+                           " Hz is outside the " + std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) +
+                           " Hz that can be split.");
     const int16_t nBits = options.m_nBits ? *options.m_nBits
                           : presetBits   ? *presetBits
                                          : static_cast<int16_t>(info.bWide ? 32 : 16);
     splitter.SetSamplesPerSec(info.nRate);
     splitter.SetBitsPerSample(nBits);
     splitter.SetChannels(2);
+    if (splitter.GetDcBlock() && info.nRate > 48000) {
+        // A first-order high-pass whose coefficient is fixed: its corner moves up with the rate.
+        char sz[320];
+        std::snprintf(sz, sizeof sz,
+                      "warning: at %d Hz DC Block also cuts audible bass: 3 dB down at about %.0f Hz and "
+                      "more below; give --dc-block off unless the recording has a constant offset.",
+                      static_cast<int>(info.nRate), DcBlockCornerHz(info.nRate));
+        Fail(0, sz);
+    }
     const CSongSplitter settings = splitter;  // as configured, for the analysing passes
 
     // The destination: an existing folder, and no numbered file replaced unasked.
@@ -209,6 +322,7 @@ int main(int argc, char** argv)
     }
 
     CWaveFile waveFile;
+    waveFile.SetTexts(kSongFileTexts);
     CWaveIn waveIn;
     waveIn.UseFileSource(options.m_strInput.c_str(), false);
     if (waveIn.HasError()) return Fail(1, waveIn.GetErrorText());
@@ -222,8 +336,6 @@ int main(int argc, char** argv)
     session.SetStopWaitMs(0);
     session.SetRaisePriority(false);
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     const int64_t nFrameBytes = 2 * (nBits / 8);
     const int64_t nBytesPerSec = static_cast<int64_t>(info.nRate) * nFrameBytes;
 
@@ -232,9 +344,9 @@ int main(int argc, char** argv)
     bool bAnalysed = false;
     std::string strNotes;  // --lengths: song ends that found no silence
     if (bPlanned || options.m_bDryRun) {
-        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_bInterrupted, &analysis, &strError))
+        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal, &analysis, &strError))
             return Fail(1, strError);
-        if (analysis.bStopped) return Fail(130, "stopped; nothing was written.");
+        if (analysis.bStopped) return Fail(128 + g_nStopSignal, "stopped; nothing was written.");
         bAnalysed = true;
         std::vector<int64_t> cuts;
         if (options.m_nSongs && !PlanSongCount(analysis, settings, *options.m_nSongs, &cuts, &strError))
@@ -292,7 +404,7 @@ int main(int argc, char** argv)
     };
 
     while (session.IsRecording()) {
-        if (g_bInterrupted && !bStopped) {
+        if (g_nStopSignal && !bStopped) {
             bStopped = true;
             session.OnStop();
         }
@@ -311,7 +423,7 @@ int main(int argc, char** argv)
                                  std::string(30 - nFill, ' ').c_str(), nPercent,
                                  Clock(session.GetTotalBytes(), nBytesPerSec).c_str());
                     std::fflush(stderr);
-                    g_bBarShown = true;
+                    g_bBarShown = 1;
                 }
             }
             break;
@@ -323,6 +435,7 @@ int main(int argc, char** argv)
             break;
         }
     }
+    ::alarm(0);  // stopped in time
     listClosed(true);
     ClearBar();
 
@@ -335,20 +448,61 @@ int main(int argc, char** argv)
         else ++nKept;
     }
     const int64_t nTotal = session.GetTotalBytes();
-    std::printf("%d song file%s from %s (%s of audio).\n", nKept, nKept == 1 ? "" : "s",
-                options.m_strInput.c_str(), Clock(nTotal, nBytesPerSec).c_str());
-    if (!strRemoved.empty())
+    std::printf("%d song file%s from %s (%s of audio).\n", nKept, nKept == 1 ? "" : "s", strInputName.c_str(),
+                Clock(nTotal, nBytesPerSec).c_str());
+    const bool bNoAudio = nKept == 0 && !bStopped && prompt.ErrorCount() == 0;
+    if (!strRemoved.empty() && !bNoAudio)
         std::printf("%s was removed: it held only the trailing silence.\n", strRemoved.c_str());
-    if (!bStopped && prompt.ErrorCount() == 0 && nInputBytes > 0 && nTotal < nInputBytes)
+    if (options.m_bOverwrite) {
+        // Numbered files beyond this split's are the user's, from an earlier split: they
+        // stay, and the summary says so, lest they pass for part of this one.
+        std::vector<long long> leftovers;
+        for (long long n : ExistingNumbers(strBase))
+            if (n > static_cast<long long>(files.size())) leftovers.push_back(n);
+        if (!leftovers.empty())
+            std::printf("%s %s left from an earlier split: not written now, and kept.\n",
+                        NumberRuns(base.filename().string(), leftovers).c_str(),
+                        leftovers.size() == 1 ? "is" : "are");
+    }
+    const std::string strReadError = waveIn.GetReadError();
+    if (!bStopped && prompt.ErrorCount() == 0 && strReadError.empty() && nInputBytes > 0 && nTotal < nInputBytes)
         std::printf("The end gap ended the split at %s; the last %s of the input were not split.\n",
                     Clock(nTotal, nBytesPerSec).c_str(), Clock(nInputBytes - nTotal, nBytesPerSec).c_str());
     if (bStopped) std::printf("Stopped at %s; the files so far are complete.\n", Clock(nTotal, nBytesPerSec).c_str());
     std::fputs(strNotes.c_str(), stdout);
 
-    // A split that cut too little explains itself, from a second pass over the input.
+    // Samples that were not numbers were replaced as they were read: say how many and where.
+    if (const int64_t nMended = waveIn.GetMendedSamples()) {
+        const int64_t nFirst = waveIn.GetFirstMendedByte();
+        const char* szWere = nMended == 1 ? "was" : "were";
+        const char* szNumber = nMended == 1 ? "a number" : "numbers";
+        const std::string strChannel = info.nChannels == 1                  ? ""
+                                       : nFirst % nFrameBytes < nFrameBytes / 2 ? " in the left channel"
+                                                                              : " in the right channel";
+        std::fprintf(stderr,
+                     "%s: warning: %lld sample%s of %s %s not %s and %s replaced (NaN by silence, "
+                     "infinity by full scale); the first at %s%s.\n",
+                     kProgram, static_cast<long long>(nMended), nMended == 1 ? "" : "s", strInputName.c_str(),
+                     szWere, szNumber, szWere, Clock(nFirst - nFirst % nFrameBytes, nBytesPerSec).c_str(),
+                     strChannel.c_str());
+    }
+    if (!strReadError.empty())
+        return Fail(1, strReadError.substr(0, strReadError.find_last_not_of('\n') + 1) +
+                           " The song files before that point are complete.");
+    if (bNoAudio) {
+        if (nTotal == 0) return Fail(1, strInputName + " holds no audio: no song file was written.");
+        char sz[64];
+        std::snprintf(sz, sizeof sz, "%.1f", 20.0 * std::log10(-splitter.GetGapLevel() / 32768.0));
+        return Fail(1, strInputName + " holds only silence (nothing above the gap level of " + sz +
+                           " dB): no song file was written.");
+    }
+
+    // A split that cut too little explains itself, from a second pass over the input (a
+    // pipe cannot be read again).
     const std::vector<SplitSong> songs = RecordedSongs(files, nFrameBytes);
-    if (!bPlanned && !bStopped && prompt.ErrorCount() == 0 && (LooksUndercut(songs) || nTotal < nInputBytes)) {
-        if (!bAnalysed && AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_bInterrupted,
+    if (!bPlanned && !bStopped && !bStreamInput && prompt.ErrorCount() == 0 &&
+        (LooksUndercut(songs) || nTotal < nInputBytes)) {
+        if (!bAnalysed && AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal,
                                        &analysis, &strError) && !analysis.bStopped)
             bAnalysed = true;
         if (bAnalysed)
@@ -358,5 +512,5 @@ int main(int argc, char** argv)
     const bool bDescribed = WriteDescriptions(options, songs, info.nRate);
 
     if (prompt.ErrorCount() > 0 || !bDescribed) return 1;
-    return bStopped ? 130 : 0;
+    return bStopped ? 128 + g_nStopSignal : 0;
 }

@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <limits>
+#include <tuple>
 
 using namespace capturetest;
 
@@ -41,6 +43,32 @@ void ExpectExactCapture(uint32_t nRate, uint16_t nBits, int32_t nDevice)
 TEST(AlsaFileCapture, DeliversTheInputByteForByte16Bit48k) { ExpectExactCapture(48000, 16, -1); }
 TEST(AlsaFileCapture, DeliversTheInputByteForByteFloat44k) { ExpectExactCapture(44100, 32, 0); }
 TEST(AlsaFileCapture, DeliversTheInputByteForByte16Bit11k) { ExpectExactCapture(11025, 16, -1); }
+
+TEST(AlsaFileCapture, FloatSamplesThatAreNotNumbersArriveReplacedAndCounted)
+{
+    const WaveFormat format = MakeFormat(44100, 32);
+    std::vector<uint8_t> input = RandomBytes(1 << 20, 7, true);
+    std::vector<uint8_t> expected = input;
+    const float fNan = std::numeric_limits<float>::quiet_NaN(), fInf = std::numeric_limits<float>::infinity();
+    // Sample 1001 (frame 500, right), 90000 and 90001 (frame 45000, both channels).
+    for (auto [nSample, fIn, fOut] : {std::tuple<size_t, float, float>{1001, fNan, 0.0f}, {90000, fInf, 1.0f},
+                                      {90001, -fInf, -1.0f}}) {
+        std::memcpy(&input[4 * nSample], &fIn, 4);
+        std::memcpy(&expected[4 * nSample], &fOut, 4);
+    }
+    WriteBytes(g_strRaw, input);
+    CWaveIn waveIn;
+    waveIn.SetRingSeconds(2.0 * input.size() / format.avgBytesPerSec + 1);
+    CaptureOptions options;
+    options.nStopAfter = static_cast<int64_t>(input.size());
+    const Capture capture = RunCapture(waveIn, format, options);
+    ASSERT_EQ(capture.strError, "");
+    ASSERT_GE(capture.data.size(), input.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), capture.data.begin()))
+        << CompareWithGaps(capture.data, expected, {}, format.blockAlign);
+    EXPECT_EQ(waveIn.GetMendedSamples(), 3);
+    EXPECT_EQ(waveIn.GetFirstMendedByte(), 4 * 1001);
+}
 
 TEST(AlsaFileCapture, AnOverwhelmedConsumerLosesOnlyWhatIsReportedAndWhere)
 {

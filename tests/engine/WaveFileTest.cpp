@@ -365,26 +365,30 @@ TEST_F(WaveFileTest, Create_FailsWithItsMessageWhereNoFileCanBeMade)
     EXPECT_STREQ("", w.GetFileName());
 }
 
-TEST_F(WaveFileTest, LongNames_AreCutForDisplayButNeverCreatedUnderAnotherName)
+TEST_F(WaveFileTest, LongPaths_AreCreatedWholeAndNamedWholeWhenTheSystemRefusesThem)
 {
+    // Paths far beyond 259 characters, as Linux allows (255 bytes per name).
     CWaveFile w;
-    std::string exact = m_dir + "/";
-    exact += std::string(259 - exact.size() - 4, 'a') + ".wav";
-    ASSERT_EQ(259u, exact.size());
-    w.SetFileName(exact.c_str());
+    const std::string folder = m_dir + "/" + std::string(200, 'a') + "/" + std::string(200, 'b');
+    fs::create_directories(folder);
+    const std::string deep = folder + "/" + std::string(200, 'c') + ".wav";
+    ASSERT_GT(deep.size(), 600u);
+    w.SetFileName(deep.c_str());
+    EXPECT_EQ(deep, w.GetFileName());
     w.Create();
     EXPECT_EQ(0, w.HasError()) << w.GetErrorText();
     w.WriteHeader(16, 44100, 2, 65536);
     w.Close();
-    EXPECT_TRUE(fs::exists(exact));
+    EXPECT_TRUE(fs::exists(deep));
 
+    // A name the system refuses is shown whole, never cut, and nothing else is created.
     const std::string longer = m_dir + "/" + std::string(400, 'b') + ".wav";
     w.SetFileName(longer.c_str());
-    EXPECT_EQ(longer.substr(0, 259), w.GetFileName());
+    EXPECT_EQ(longer, w.GetFileName());
     w.Create();
     EXPECT_EQ(1, w.HasError());
-    EXPECT_EQ("Cannot create output file " + longer.substr(0, 259) +
-                  ".\nProbably in use by another program!\n",
+    EXPECT_EQ(ENAMETOOLONG, w.GetErrorNumber());
+    EXPECT_EQ("Cannot create output file " + longer + ".\nProbably in use by another program!\n",
               std::string(w.GetErrorText()));
     EXPECT_FALSE(fs::exists(longer.substr(0, 259)));
 }

@@ -7,9 +7,14 @@
 #include <libcue.h>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <limits>
+#include <thread>
 
 using namespace sessiontest;
 
@@ -20,16 +25,46 @@ struct ToolRun {
     std::string strOut, strErr;
 };
 
-ToolRun RunTool(const std::vector<std::string>& args, const CTempDir& dir)
+// How the program's standard streams are set up; the default: both into files.
+struct ToolIo {
+    std::string strStdin;            // a file to read as standard input (empty: none)
+    bool bStdinPipe = false;         // standard input is a pipe that Started::fdIn writes
+    bool bStdoutClosedPipe = false;  // standard output is a pipe nobody reads
+    long nFileSizeLimit = 0;         // bytes one file may grow to (ulimit -f), 0: none
+};
+
+struct Started {
+    pid_t pid = -1;
+    int fdIn = -1;  // the writing end of standard input's pipe
+    std::string strOut, strErr;
+};
+
+Started StartTool(const std::vector<std::string>& args, const CTempDir& dir, const ToolIo& io = ToolIo())
 {
-    ToolRun run;
-    std::string strOut = dir / ".out", strErr = dir / ".err";
+    Started started;
+    started.strOut = dir / ".out";
+    started.strErr = dir / ".err";
+    int fdsIn[2] = {-1, -1}, fdsOut[2] = {-1, -1};
+    if (io.bStdinPipe) {
+        EXPECT_EQ(::pipe(fdsIn), 0);
+    }
+    if (io.bStdoutClosedPipe) {
+        EXPECT_EQ(::pipe(fdsOut), 0);
+    }
     pid_t pid = ::fork();
     if (pid == 0) {
-        int fdOut = ::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int fdErr = ::open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fdOut, 1);
+        int fdOut = ::open(started.strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fdErr = ::open(started.strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(io.bStdoutClosedPipe ? fdsOut[1] : fdOut, 1);
         ::dup2(fdErr, 2);
+        if (io.bStdinPipe) ::dup2(fdsIn[0], 0);
+        if (!io.strStdin.empty()) ::dup2(::open(io.strStdin.c_str(), O_RDONLY), 0);
+        for (int fd : {fdsIn[0], fdsIn[1], fdsOut[0], fdsOut[1]})
+            if (fd >= 0) ::close(fd);
+        if (io.nFileSizeLimit > 0) {
+            struct rlimit limit = {static_cast<rlim_t>(io.nFileSizeLimit), static_cast<rlim_t>(io.nFileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         std::vector<char*> argv;
         size_t nFirst = 0;
         if (!args.empty() && args[0] == "--setpriv") {
@@ -44,14 +79,41 @@ ToolRun RunTool(const std::vector<std::string>& args, const CTempDir& dir)
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    started.pid = pid;
+    if (io.bStdinPipe) {
+        ::close(fdsIn[0]);
+        started.fdIn = fdsIn[1];
+    }
+    if (io.bStdoutClosedPipe) {
+        ::close(fdsOut[0]);  // nobody will read
+        ::close(fdsOut[1]);
+    }
+    return started;
+}
+
+// Waits for the program; one that has not ended within two minutes is killed (status 137).
+ToolRun WaitTool(const Started& started)
+{
+    ToolRun run;
     int nStatus = 0;
-    ::waitpid(pid, &nStatus, 0);
+    for (int i = 0; i < 1200 && ::waitpid(started.pid, &nStatus, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (::waitpid(started.pid, &nStatus, WNOHANG) == 0) {
+        ADD_FAILURE() << "the program did not end";
+        ::kill(started.pid, SIGKILL);
+        ::waitpid(started.pid, &nStatus, 0);
+    }
     run.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
-    run.strOut = ReadAll(strOut);
-    run.strErr = ReadAll(strErr);
-    fs::remove(strOut);
-    fs::remove(strErr);
+    run.strOut = ReadAll(started.strOut);
+    run.strErr = ReadAll(started.strErr);
+    fs::remove(started.strOut);
+    fs::remove(started.strErr);
     return run;
+}
+
+ToolRun RunTool(const std::vector<std::string>& args, const CTempDir& dir, const ToolIo& io = ToolIo())
+{
+    return WaitTool(StartTool(args, dir, io));
 }
 
 // Settings that make exact cuts: no DC removal, no click filter, short songs.
@@ -147,10 +209,16 @@ TEST_F(SplitToolTest, ExistingNumberedFileIsNamedAndNothingIsWritten)
     EXPECT_FALSE(Exists(dir / "Song1.wav"));
     EXPECT_EQ(ReadAll(dir / "Song7.wav"), "seven");
 
+    // Numbered files beyond the new ones are the user's: kept, and listed as not written now.
+    for (const char* sz : {"Song5.wav", "Song6.wav"}) std::ofstream(dir / sz) << "old";
     run = RunTool(With(kExact, {"--overwrite", dir / "album.wav", dir / "Song.wav"}), dir);
     EXPECT_EQ(run.nStatus, 0) << run.strErr;
     EXPECT_TRUE(ReadSound(dir / "Song3.wav").bOk);
     EXPECT_EQ(ReadAll(dir / "Song7.wav"), "seven");  // never reached
+    EXPECT_NE(run.strOut.find("Song5.wav to Song7.wav (3 files), Song12.wav are left from an earlier split: "
+                              "not written now, and kept.\n"),
+              std::string::npos)
+        << run.strOut;
 
     // The input itself among the numbered files is never overwritten.
     fs::copy_file(dir / "album.wav", dir / "Take2.wav");
@@ -253,28 +321,48 @@ TEST_F(SplitToolTest, HelpExplainsEveryOption)
         EXPECT_NE(run.strOut.find(sz), std::string::npos) << sz;
 }
 
-TEST(SplitOptions, UserUnitsGiveTheSlidersStoredForms)
+TEST(SplitOptions, UserUnitsLandOnTheNearestStoredStepInsideTheRange)
 {
-    // The engine's defaults, typed in the user's units, land on the default positions.
-    EXPECT_EQ(GapSizePosition(1.0), -1764);
-    EXPECT_EQ(GapLevelPosition(-35.0), -582);
-    EXPECT_EQ(SongSecondsPosition(30.01), -5293);
-    EXPECT_EQ(SongSecondsPosition(7.01), -1236);
-    // The ends of the sliders.
-    EXPECT_EQ(GapSizePosition(2.2), -3880);
-    EXPECT_EQ(SongSecondsPosition(120.0), -21167);  // 120 x 176.39999 = 21167.9993
-    // Far out of range stays a 32-bit position the splitter can refuse.
-    EXPECT_EQ(GapSizePosition(1e30), std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(GapLevelPosition(-1e30), 0);
+    // Every value inside the documented range is accepted, the ends and the values between
+    // steps included, and lands on the nearest step; values outside are refused.
+    struct Case {
+        const char* szOption;
+        const char* szValue;
+        int32_t nPosition;  // 0: refused
+    };
+    const std::vector<Case> cases = {
+        {"--gap-size", "1", -1764},      {"--gap-size", "2.2", -3881},     {"--gap-size", "0.01", -18},
+        {"--gap-size", "5", -8820},      {"--gap-size", "5.0001", 0},      {"--gap-size", "0.0099", 0},
+        {"--gap-level", "-35", -583},    {"--gap-level", "-6", -16422},    {"--gap-level", "-91", -1},
+        {"--gap-level", "-144", -1},     {"--gap-level", "-5.9", 0},       {"--gap-level", "-145", 0},
+        {"--min-song", "1", -177},       {"--min-song", "30.01", -5294},   {"--min-song", "200", -35280},
+        {"--min-song", "0.999", 0},      {"--end-gap", "1", -177},         {"--end-gap", "30", -5292},
+        {"--end-gap", "7.01", -1237},    {"--end-gap", "30.001", 0},       {"--gap-size", "1e30", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.szOption) + " " + c.szValue);
+        CSplitOptions options;
+        const char* argv[] = {"cadenzo-split", c.szOption, c.szValue, "in.wav", "out.wav"};
+        ASSERT_EQ(options.Parse(5, argv), CSplitOptions::Outcome::Run);
+        CSongSplitter splitter;
+        std::string strError;
+        EXPECT_EQ(options.ApplyTo(splitter, &strError), c.nPosition != 0) << strError;
+        if (c.nPosition == 0) continue;
+        const std::string strOption = c.szOption;
+        const int32_t nStored = strOption == "--gap-size"    ? *options.m_nGapSize
+                                : strOption == "--gap-level" ? *options.m_nGapLevel
+                                : strOption == "--min-song"  ? *options.m_nMinSong
+                                                             : *options.m_nEndGap;
+        EXPECT_EQ(nStored, c.nPosition);
+    }
 
     CSplitOptions options;
-    const char* argv[] = {"cadenzo-split", "--gap-size=0.5", "--end-gap", "30", "--smart-gap", "off", "in.wav", "out.wav"};
-    ASSERT_EQ(options.Parse(8, argv), CSplitOptions::Outcome::Run);
+    const char* argv[] = {"cadenzo-split", "--gap-size=0.5", "--smart-gap", "off", "in.wav", "out.wav"};
+    ASSERT_EQ(options.Parse(6, argv), CSplitOptions::Outcome::Run);
     CSongSplitter splitter;
     std::string strError;
     ASSERT_TRUE(options.ApplyTo(splitter, &strError)) << strError;
     EXPECT_EQ(splitter.GetGapSize(), -882);
-    EXPECT_EQ(*options.m_nEndGap, -5291);  // 29.994 s: 30 s truncated to the slider's step
     EXPECT_EQ(splitter.GetIgnoreClicks(), 0);
     EXPECT_EQ(splitter.GetDcBlock(), 1);     // untouched: the engine's default
     EXPECT_EQ(options.m_strInput, "in.wav");
@@ -296,6 +384,20 @@ std::vector<std::string> ListedFiles(const std::string& strOut)
     for (std::string strLine; std::getline(in, strLine);)
         if (strLine.find("  starts at ") != std::string::npos) lines.push_back(strLine);
     return lines;
+}
+
+// An album whose songs are noise (every sample still well above the gap level), so that
+// its compressed file is large and a damaged stretch cannot decode to the original.
+std::vector<int16_t> NoisyAlbum(int nRate, const std::vector<Segment>& segments)
+{
+    std::vector<int16_t> samples = MakeAlbum<int16_t>(nRate, segments);
+    uint32_t nSeed = 12345;
+    for (int16_t& v : samples) {
+        if (v == 0) continue;
+        nSeed = nSeed * 1664525u + 1013904223u;
+        v = static_cast<int16_t>((v > 0 ? 1 : -1) * (1000 + static_cast<int>(nSeed >> 16) % 7000));
+    }
+    return samples;
 }
 
 }  // namespace
@@ -383,4 +485,227 @@ TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCuts
     EXPECT_NE(run.strOut.find("The end gap ended the split in 2.50 s of silence at 00:02.00, but sound follows: "
                               "--end-gap 3 would split on past it.\n"),
               std::string::npos) << run.strOut;
+}
+
+TEST_F(SplitToolTest, SamplesThatAreNotNumbersAreReplacedAndReported)
+{
+    // Songs at 0-1.5 s, 3-5 s and 6.5-9 s; one sample that is not a number in each.
+    std::vector<float> input = MakeAlbum<float>(44100, kAlbum);
+    std::vector<float> mended = input;
+    const size_t nInf = 2 * 44100, nNan = 2 * (44100 * 7 / 2) + 1, nMinusInf = 2 * (44100 * 15 / 2);
+    input[nInf] = std::numeric_limits<float>::infinity();
+    input[nNan] = std::numeric_limits<float>::quiet_NaN();
+    input[nMinusInf] = -std::numeric_limits<float>::infinity();
+    mended[nInf] = 1.0f;
+    mended[nNan] = 0.0f;
+    mended[nMinusInf] = -1.0f;
+    WriteSound(dir / "nan.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, input);
+    for (const std::string strBits : {"32", "16"}) {
+        SCOPED_TRACE(strBits);
+        const std::string strBase = dir / ("Bits" + strBits + ".wav");
+        ToolRun run = RunTool(With(kExact, {"--bits", strBits, dir / "nan.wav", strBase}), dir);
+        EXPECT_EQ(run.nStatus, 0) << run.strErr;
+        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 3 samples of " + (dir / "nan.wav") +
+                                  " were not numbers and were replaced (NaN by silence, infinity by full "
+                                  "scale); the first at 00:01.00 in the left channel.\n");
+        if (strBits == "32") {
+            std::vector<std::vector<float>> songs = ReadSongs<float>(strBase);
+            EXPECT_EQ(songs.size(), 3u);
+            EXPECT_TRUE(IsPrefix(Joined(songs), mended));
+        } else {
+            EXPECT_EQ(ReadSongs<int16_t>(strBase).size(), 3u);
+        }
+    }
+}
+
+TEST_F(SplitToolTest, DamagedOrCutOffCompressedInputFailsNamingThePlaceAndKeepsTheFilesSoFar)
+{
+    const std::vector<int16_t> input = NoisyAlbum(44100, kAlbum);
+    WriteSound(dir / "album.flac", 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, input);
+    const int64_t nSize = FileSize(dir / "album.flac");
+    ASSERT_GT(nSize, 600000);
+    fs::copy_file(dir / "album.flac", dir / "cut.flac");
+    fs::resize_file(dir / "cut.flac", static_cast<uintmax_t>(nSize / 2));
+    fs::copy_file(dir / "album.flac", dir / "zeroed.flac");
+    {
+        std::fstream f(dir / "zeroed.flac", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(nSize / 2 - 100000);
+        const std::string zeros(200000, '\0');
+        f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+    for (const char* szInput : {"cut.flac", "zeroed.flac"}) {
+        SCOPED_TRACE(szInput);
+        const std::string strBase = dir / (std::string(szInput) + ".wav");
+        ToolRun run = RunTool(With(kExact, {dir / szInput, strBase}), dir);
+        EXPECT_EQ(run.nStatus, 1) << run.strOut;
+        const std::string strStart = "cadenzo-split: Cannot read input file " + (dir / szInput) + " at 00:0";
+        const std::string strEnd = " The song files before that point are complete.\n";
+        EXPECT_EQ(run.strErr.rfind(strStart, 0), 0u) << run.strErr;
+        ASSERT_GE(run.strErr.size(), strEnd.size());
+        EXPECT_EQ(run.strErr.substr(run.strErr.size() - strEnd.size()), strEnd) << run.strErr;
+        EXPECT_EQ(run.strOut.find("end gap"), std::string::npos) << run.strOut;
+        const std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(strBase, true);
+        ASSERT_FALSE(songs.empty());
+        EXPECT_TRUE(IsPrefix(Joined(songs), input));
+    }
+}
+
+TEST_F(SplitToolTest, FailuresAndWarningsAreToldInTheToolsOwnWordsWithTheSystemsReason)
+{
+    const std::vector<int16_t> album = WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
+    WriteSound(dir / "slow.wav", 500, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::vector<int16_t>(1000, 9000));
+    WriteSound(dir / "empty.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::vector<int16_t>());
+    WriteSound(dir / "silent.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::vector<int16_t>(88200, 3));
+    WriteAlbum<int16_t>(dir / "high.wav", 96000, {{1.5, true}, {2.5, false}});
+    fs::create_directory(dir.Path() / "Folder2.wav");
+    fs::copy_file(dir / "album.wav", dir / "rate0.wav");
+    {
+        std::fstream f(dir / "rate0.wav", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(24);
+        f.write("\0\0\0\0", 4);  // the sample rate of the "fmt " chunk
+    }
+    // Folders of 100-byte names: song paths far longer than 259 characters.
+    const std::string strDeep = dir / (std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
+                                       std::string(100, 'f'));
+    fs::create_directories(strDeep);
+    CTmpfs full(dir / "full", "size=64k");
+
+    struct Case {
+        std::vector<std::string> args;
+        ToolIo io;
+        int nStatus;
+        std::string strErr;
+    };
+    const std::string strWarn96k = "cadenzo-split: warning: at 96000 Hz DC Block also cuts audible bass: 3 dB down "
+                                   "at about 131 Hz and more below; give --dc-block off unless the recording has a "
+                                   "constant offset.\n";
+    std::vector<Case> cases = {
+        {{dir / "slow.wav", dir / "Slow.wav"}, {}, 1,
+         "cadenzo-split: cannot split " + (dir / "slow.wav") +
+             ": its sample rate of 500 Hz is outside the 1000 to 768000 Hz that can be split.\n"},
+        {{dir / "rate0.wav", dir / "Rate0.wav"}, {}, 1,
+         "cadenzo-split: Cannot read input file " + (dir / "rate0.wav") +
+             ": its header is damaged or incomplete (no sample rate or no channels).\n"},
+        {{dir / "empty.wav", dir / "Empty.wav"}, {}, 1,
+         "cadenzo-split: " + (dir / "empty.wav") + " holds no audio: no song file was written.\n"},
+        {{dir / "silent.wav", dir / "Silent.wav"}, {}, 1,
+         "cadenzo-split: " + (dir / "silent.wav") +
+             " holds only silence (nothing above the gap level of -35.0 dB): no song file was written.\n"},
+        {With(kExact, {"--overwrite", dir / "album.wav", dir / "Folder.wav"}), {}, 1,
+         "cadenzo-split: cannot create the song file " + (dir / "Folder2.wav") + ": Is a directory.\n"},
+        {With(kExact, {dir / "album.wav", dir / "Limit.wav"}), ToolIo{"", false, false, 100000}, 1,
+         "cadenzo-split: cannot write to the song file " + (dir / "Limit1.wav") +
+             ": File too large; it holds what reached the disk before.\n"},
+        {With(kExact, {dir / "album.wav", strDeep + "/Deep.wav"}), {}, 0, ""},
+        {{dir / "high.wav", dir / "High.wav"}, {}, 0, strWarn96k},
+        {{"--dc-block", "off", dir / "high.wav", dir / "HighOff.wav"}, {}, 0, ""},
+        {{"--list-presets", "--bogus"}, {}, 2, "cadenzo-split: unknown option '--bogus' (see --help).\n"},
+    };
+    if (full.Mounted())
+        cases.push_back({With(kExact, {dir / "album.wav", dir / "full/Full.wav"}), {}, 1,
+                         "cadenzo-split: cannot write to the song file " + (dir / "full/Full1.wav") +
+                             ": No space left on device; it holds what reached the disk before.\n"});
+    for (const Case& c : cases) {
+        std::string strArgs;
+        for (const std::string& a : c.args) strArgs += a + " ";
+        SCOPED_TRACE(strArgs);
+        ToolRun run = RunTool(c.args, dir, c.io);
+        EXPECT_EQ(run.nStatus, c.nStatus) << run.strOut;
+        EXPECT_EQ(run.strErr.substr(0, run.strErr.find('\n') + 1), c.strErr);
+    }
+    // The long paths were written and listed whole.
+    const std::string strDeepBase = strDeep + "/Deep.wav";
+    EXPECT_TRUE(IsPrefix(Joined(ReadSongs<int16_t>(strDeepBase, true)), album));
+    EXPECT_EQ(ReadSongs<int16_t>(strDeepBase).size(), 3u);
+    // A file cut by the size limit is a valid WAV of what reached the disk.
+    EXPECT_TRUE(IsPrefix(ReadSound(dir / "Limit1.wav").samples16, album));
+    EXPECT_GT(ReadSound(dir / "Limit1.wav").samples16.size(), 0u);
+}
+
+TEST_F(SplitToolTest, NamedPipesAndStandardInputAreReadOnce)
+{
+    ::signal(SIGPIPE, SIG_IGN);  // a tool that fails early must not take the test with it
+    const std::vector<int16_t> album = WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    struct Case {
+        std::string strInput;  // as given on the command line
+        const char* szFile;
+        bool bFifo;
+    };
+    const std::vector<Case> cases = {
+        {dir / "fifo", "album.wav", true}, {"-", "album.wav", false}, {"/dev/stdin", "album.wav", false}};
+    int nCase = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.strInput + " " + c.szFile);
+        const std::string strBase = dir / ("Piped" + std::to_string(++nCase) + ".wav");
+        ToolIo io;
+        io.bStdinPipe = !c.bFifo;
+        Started started = StartTool(With(kExact, {c.strInput, strBase}), dir, io);
+        // The writer comes, writes everything and goes, as "cat x.wav > fifo &" does.
+        const std::string strBytes = ReadAll(dir / c.szFile);
+        std::thread writer([&] {
+            const int fd = c.bFifo ? ::open(c.strInput.c_str(), O_WRONLY) : started.fdIn;
+            EXPECT_EQ(::write(fd, strBytes.data(), strBytes.size()), static_cast<ssize_t>(strBytes.size()));
+            ::close(fd);
+        });
+        ToolRun run = WaitTool(started);
+        writer.join();
+        EXPECT_EQ(run.nStatus, 0) << run.strErr;
+        EXPECT_EQ(ReadSongs<int16_t>(strBase, true).size(), 3u);
+        EXPECT_TRUE(IsPrefix(Joined(ReadSongs<int16_t>(strBase)), album));
+    }
+}
+
+TEST_F(SplitToolTest, AListingIntoAClosedPipeNeverStopsTheSplit)
+{
+    const std::vector<int16_t> album = WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
+    ToolIo io;
+    io.bStdoutClosedPipe = true;
+    ToolRun run = RunTool(With(kExact, {dir / "album.wav", dir / "Song.wav"}), dir, io);
+    EXPECT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_EQ(run.strErr, "");
+    EXPECT_EQ(ReadSongs<int16_t>(dir / "Song.wav", true).size(), 3u);
+    EXPECT_TRUE(IsPrefix(Joined(ReadSongs<int16_t>(dir / "Song.wav")), album));
+}
+
+TEST_F(SplitToolTest, SignalsWhileAWriteBlocksEndTheProgramWithItsStatus)
+{
+    // Song1.wav is a named pipe nobody reads: the first write that fills it never returns.
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, {{8.0, true}});
+    struct Case {
+        std::vector<int> signals;
+        int nStatus;
+        std::string strErr;
+    };
+    const std::vector<Case> cases = {
+        {{SIGTERM}, 143,
+         "cadenzo-split: the stop did not finish within 5 seconds (a write does not return); stopped at once: "
+         "the song files listed as complete are intact, the one being written is cut short.\n"},
+        {{SIGINT, SIGINT}, 130,
+         "cadenzo-split: stopped at once by a second signal; the song files listed as complete are intact, "
+         "the one being written is cut short.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nStatus);
+        const std::string strBase = dir / ("Blocked" + std::to_string(c.nStatus) + ".wav");
+        const std::string strFifo = CRecordSession::NumberedName(strBase, 1);
+        ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+        const int fdPeek = ::open(strFifo.c_str(), O_RDONLY | O_NONBLOCK);
+        Started started = StartTool({"--overwrite", dir / "album.wav", strBase}, dir);
+        // Wait until the pipe is full: the program is then well inside its split.
+        int nQueued = 0;
+        for (int i = 0; i < 6000 && nQueued < 60000; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::ioctl(fdPeek, FIONREAD, &nQueued);
+        }
+        ASSERT_GE(nQueued, 60000);
+        for (int nSignal : c.signals) {
+            ::kill(started.pid, nSignal);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        ToolRun run = WaitTool(started);
+        ::close(fdPeek);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strErr, c.strErr);
+    }
 }

@@ -74,18 +74,16 @@ TEST(PresetCommandFile, MissingDamagedAndTempOnlyFiles)
     EXPECT_EQ(ReadAll(dir + "/Tunex1.pre"), damaged);
 }
 
-TEST(PresetCommandList, OneLinePerPresetInFileOrderWithStoredFormsAndUnits)
+TEST(PresetCommandList, OneLinePerPresetInFileOrderWithTheStoredValuesInUnits)
 {
     CPresetList list;
     list.Add("Zed", CSettingsValues());
     list.Add(std::string("Tab\there \"q\""), MakeValues(-3528, -1, -1764, -5292, 0, 0, 32, 48000, 2, 2));
     EXPECT_EQ(FormatPresetList(list),
-              "\"Zed\": gap size -1764 (1.00 s), gap level -582 (-35.0 dB), min song -5293 "
-              "(30.01 s), end gap -1236 (7.01 s), DC block on, Smart Gap on, 44100 Hz, 16 bits, "
-              "2 channels, device -1 (default)\n"
-              "\"Tab\\x09here \\x22q\\x22\": gap size -3528 (2.00 s), gap level -1 (-90.3 dB), "
-              "min song -1764 (10.00 s), end gap -5292 (30.00 s), DC block off, Smart Gap off, "
-              "48000 Hz, 32 bits, 2 channels, device 2\n");
+              "\"Zed\": gap size 1.000 s, gap level -35.0 dB, min song 30.01 s, end gap 7.01 s, "
+              "DC block on, Smart Gap on, 44100 Hz, 16 bits, 2 channels, device -1 (default)\n"
+              "\"Tab\\x09here \\x22q\\x22\": gap size 2.000 s, gap level -90.3 dB, min song 10.00 s, "
+              "end gap 30.00 s, DC block off, Smart Gap off, 48000 Hz, 32 bits, 2 channels, device 2\n");
     EXPECT_EQ(FormatPresetList(CPresetList()), "");
 }
 
