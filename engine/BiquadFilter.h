@@ -117,6 +117,58 @@ public:
     }
 #endif
 
+#if CADENZO_BIQUAD_PAIR_SSE2
+    // The recursion's state at a point of a loop, to run a stretch again from there.
+    struct Saved {
+        __m128d w0, w1, w2;
+    };
+
+    // Saves the state and starts a stretch of StepUnchecked().
+    Saved Begin()
+    {
+        m_halfway = _mm_setzero_si128();
+        m_tiny = m_bMultiply ? _mm_setzero_pd() : _mm_castsi128_pd(_mm_set1_epi32(-1));
+        return Saved{m_w0, m_w1, m_w2};
+    }
+
+    // Step() without its test and branch per frame: always multiplies by 1/a0 and only
+    // remembers whether any product lay near a float rounding boundary.
+    void StepUnchecked(__m128 in, float* magnitude)
+    {
+        m_w2 = m_w1;
+        m_w1 = m_w0;
+        const __m128d x = _mm_cvtps_pd(in);
+        const __m128d num = _mm_sub_pd(_mm_sub_pd(x, _mm_mul_pd(m_a1, m_w1)), _mm_mul_pd(m_a2, m_w2));
+        const __m128d q = _mm_mul_pd(num, m_inv);
+        // As NearFloatRounding(), with the masks gathered until Exact().
+        const __m128i offset = _mm_and_si128(_mm_sub_epi32(_mm_castpd_si128(q), _mm_set1_epi32(0x10000000 - 4)),
+                                             _mm_set1_epi32(0x1FFFFFFF));
+        m_halfway = _mm_or_si128(m_halfway, _mm_cmplt_epi32(offset, _mm_set1_epi32(9)));
+        const __m128d size = _mm_andnot_pd(_mm_set1_pd(-0.0), q);
+        m_tiny = _mm_or_pd(m_tiny, _mm_and_pd(_mm_cmplt_pd(size, _mm_set1_pd(0x1p-125)),
+                                              _mm_cmpgt_pd(size, _mm_setzero_pd())));
+        m_w0 = _mm_cvtps_pd(_mm_cvtpd_ps(q));
+        const __m128d y =
+            _mm_add_pd(_mm_add_pd(_mm_mul_pd(m_b0, m_w0), _mm_mul_pd(m_b1, m_w1)), _mm_mul_pd(m_b2, m_w2));
+        const __m128 magnitudes = _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_cvtpd_ps(y));
+        _mm_storel_pi(reinterpret_cast<__m64*>(magnitude), magnitudes);
+    }
+
+    // True when every StepUnchecked() since Begin() gave what Step() gives. Otherwise the
+    // caller restores the saved state and runs the stretch again with Step().
+    bool Exact() const
+    {
+        return ((_mm_movemask_ps(_mm_castsi128_ps(m_halfway)) & 0x5) | _mm_movemask_pd(m_tiny)) == 0;
+    }
+
+    void Restore(const Saved& saved)
+    {
+        m_w0 = saved.w0;
+        m_w1 = saved.w1;
+        m_w2 = saved.w2;
+    }
+#endif
+
     // Puts the state back into the two filters.
     void Store()
     {
@@ -158,6 +210,8 @@ private:
     // the state their float values.
     __m128d m_b0, m_b1, m_b2, m_a0, m_a1, m_a2, m_inv;
     __m128d m_w0, m_w1, m_w2;  // newest first
+    __m128i m_halfway = _mm_setzero_si128();  // StepUnchecked(): a product near a halfway point (low words)
+    __m128d m_tiny = _mm_setzero_pd();        // StepUnchecked(): a product near the smallest normal float
 #endif
     CBiquadFilter& m_left;
     CBiquadFilter& m_right;

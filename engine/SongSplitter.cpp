@@ -385,6 +385,7 @@ inline void Filter(float* x, float* mag, float* recent, int32_t m, CBiquadFilter
     __m128 dcIn = _mm_setr_ps(left.dcIn, right.dcIn, 0, 0), dcOut = _mm_setr_ps(left.dcOut, right.dcOut, 0, 0);
     __m128 peak = _mm_setr_ps(left.peak, right.peak, 0, 0), sum = _mm_setr_ps(left.sum, right.sum, 0, 0);
     __m128i clipped = _mm_setzero_si128();
+    const CBiquadPair::Saved clickStart = clicks.Begin();
     for (; j + 1 < m; j += 2) {
         __m128 v = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(x + j)));
         if (kDcBlock) {
@@ -407,8 +408,13 @@ inline void Filter(float* x, float* mag, float* recent, int32_t m, CBiquadFilter
         }
         peak = _mm_max_ps(a, peak);  // a > peak ? a : peak
         sum = _mm_add_ps(sum, _mm_mul_ps(_mm_mul_ps(kk, a), a));
-        if (kSmartGap) clicks.Step(v, mag + j);  // Smart Gap: the detector judges the click-filtered signal
+        if (kSmartGap) clicks.StepUnchecked(v, mag + j);  // Smart Gap: the detector judges the click-filtered signal
         else _mm_storel_pi(reinterpret_cast<__m64*>(mag + j), a);
+    }
+    if (kSmartGap && !clicks.Exact()) {  // rare: run the click filters again, dividing where needed
+        clicks.Restore(clickStart);
+        for (int32_t i = 0; i + 1 < m; i += 2)
+            clicks.Step(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(x + i))), mag + i);
     }
     float lanes[4];
     _mm_storeu_ps(lanes, dcIn);
