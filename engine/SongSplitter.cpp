@@ -524,6 +524,27 @@ CADENZO_LOOP_INLINE void Detect(const float* mag, int64_t i0, int32_t m, int32_t
     st.nLastCut = lastCut;
 }
 
+// Gap detection over samples i0 .. i0 + m - 1 none of which is loud, as Detect() would
+// do it sample by sample: every sample End Gap or more after the last loud one ends the
+// recording; before that, a sample Gap Size or more after it cuts when it lies Min Song
+// after the last cut, so the cuts come Min Song apart.
+CADENZO_LOOP_INLINE void QuietBlock(int64_t i0, int32_t m, int32_t bytesPerFrame, LoopState& st)
+{
+    const int64_t lastLoud = st.nLastLoud;
+    const int64_t endAt = lastLoud + st.nEndGapSamples;  // the first sample that ends
+    if (i0 + m - 1 >= endAt) st.bEnd = 1;
+    int64_t i = i0;
+    if (i < lastLoud + st.nGapSamples) i = lastLoud + st.nGapSamples;
+    if (i < st.nLastCut + st.nMinSongSamples) i = st.nLastCut + st.nMinSongSamples;
+    const int64_t stop = endAt < i0 + m ? endAt : i0 + m;
+    const int64_t step = st.nMinSongSamples > 1 ? st.nMinSongSamples : 1;
+    for (; i < stop; i += step) {
+        st.bCut = 1;
+        st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
+        st.nLastCut = i;
+    }
+}
+
 // Smart Gap's gap detection: as Detect(), with the click gate between the magnitudes and
 // the rule. A short burst after a quiet is held back until it is known to be a click,
 // which leaves the silence running, or sound (see CClickGate). x holds the samples as
@@ -534,19 +555,26 @@ CADENZO_LOOP_INLINE void DetectGated(const float* mag, const float* x, const flo
 {
     const float threshold = st.fThreshold;
     int64_t lastLoud = st.nLastLoud;
+    int32_t first = 0;
+    if (st.gate.IsOpen()) {
+        while (first < m && !(mag[first] > threshold)) ++first;
+        if (first == m) {  // no burst held back and no loud sample: the silence tests alone
+            QuietBlock(i0, m, bytesPerFrame, st);
+            st.gate.SetRecent(recent[m - 1]);
+            return;
+        }
+    }
     // With no burst held back and a hold at least a block long (the hold is shorter than
     // Gap Size and End Gap), a block whose first loud sample comes within the hold of the
     // last loud one, and whose end lies less than Gap Size and End Gap after its last loud
-    // sample (or after the last loud one before it), holds no burst, no cut and no end:
-    // only the last loud position and the gate's loudest recent magnitude move.
+    // sample, holds no burst, no cut and no end: only the last loud position and the
+    // gate's loudest recent magnitude move.
     if (st.gate.IsOpen() && st.gate.HoldSamples() >= m) {
-        int32_t first = 0;
-        while (first < m && !(mag[first] > threshold)) ++first;
         int32_t last = m - 1;
         while (last >= first && !(mag[last] > threshold)) --last;
-        const int64_t newLastLoud = first < m ? i0 + last : lastLoud;
+        const int64_t newLastLoud = i0 + last;
         const int64_t quiet = i0 + m - 1 - newLastLoud;
-        if ((first == m || i0 + first - lastLoud <= st.gate.HoldSamples()) && quiet < st.nGapSamples &&
+        if (i0 + first - lastLoud <= st.gate.HoldSamples() && quiet < st.nGapSamples &&
             quiet < st.nEndGapSamples) {
             st.nLastLoud = newLastLoud;
             st.gate.SetRecent(recent[m - 1]);
