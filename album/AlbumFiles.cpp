@@ -63,8 +63,9 @@ bool SyncFolder(const std::string& strFolder)
     return bOk;
 }
 
-// Writes a small file and syncs it.
-bool WriteSynced(const std::string& strPath, const std::string& strText)
+// Writes a small file whole, synced to the disk when bSync is set. On failure errno
+// tells why.
+bool WriteWhole(const std::string& strPath, const std::string& strText, bool bSync)
 {
     int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     bool bOk = fd >= 0;
@@ -75,7 +76,7 @@ bool WriteSynced(const std::string& strPath, const std::string& strText)
         bOk = n > 0;
         if (bOk) nDone += static_cast<size_t>(n);
     }
-    if (bOk) bOk = ::fsync(fd) == 0;
+    if (bOk && bSync) bOk = ::fsync(fd) == 0;
     int nErr = errno;
     if (fd >= 0 && ::close(fd) != 0 && bOk) {
         bOk = false;
@@ -251,23 +252,7 @@ bool Transaction::NewText(const std::string& strFinal, const std::string& strTex
 {
     std::string strTemp = NewFile(strFinal);
     bool bOk = m_fnStep("write " + strFinal);
-    if (bOk) {
-        int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        bOk = fd >= 0;
-        size_t nDone = 0;
-        while (bOk && nDone < strText.size()) {
-            ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
-            if (n < 0 && errno == EINTR) continue;
-            bOk = n > 0;
-            if (bOk) nDone += static_cast<size_t>(n);
-        }
-        int nErr = errno;
-        if (fd >= 0 && ::close(fd) != 0 && bOk) {
-            bOk = false;
-            nErr = errno;
-        }
-        errno = nErr;
-    }
+    if (bOk) bOk = WriteWhole(strTemp, strText, false);
     if (!bOk) {
         m_strError = "Cannot write the new " + strFinal + ": " + std::strerror(errno) + ".";
         return false;
@@ -343,7 +328,7 @@ bool Transaction::Commit()
     for (const Move& move : plan) strJournal += move.strFrom + "\t" + move.strTo + "\n";
     const std::string strJournalPath = JournalPath(m_strBase);
     bool bOk = m_fnStep("write the journal " + strJournalPath) &&
-               WriteSynced(strJournalPath, strJournal) && SyncFolder(m_strFolder);
+               WriteWhole(strJournalPath, strJournal, true) && SyncFolder(m_strFolder);
     if (!bOk) {
         m_strError = "Cannot write " + strJournalPath + ": " + std::strerror(errno) + ".";
         ::unlink(strJournalPath.c_str());

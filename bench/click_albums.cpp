@@ -145,13 +145,13 @@ private:
     int64_t m_t = 0;
 };
 
-struct ClickSpec {
+struct ClickCase {
     const char* name;
     double perSecond, loDb, hiDb;
 };
 
 // Songs of every kind, each at least 35 s, joined by 2 s gaps of hiss holding clicks.
-Album Synthetic(uint32_t seed, const ClickSpec& clicks)
+Album Synthetic(uint32_t seed, const ClickCase& clicks)
 {
     Gen g(seed);
     Album a;
@@ -299,7 +299,7 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    const ClickSpec specs[] = {
+    const ClickCase cases[] = {
         {"no clicks (hiss only)", 0, 0, 0},
         {"two 3-sample clicks at -12 dB", -1, 0, 0},
         {"clicks -24 dB, 2/s", 2, -24, -24},
@@ -311,13 +311,13 @@ int main(int argc, char** argv)
     };
     uint32_t seed = 1;
     const char* only = std::getenv("CLICK_ALBUMS_ONLY");
-    for (const ClickSpec& spec : specs) {
-        if (only && std::string(spec.name).find(only) == std::string::npos) {
+    for (const ClickCase& album : cases) {
+        if (only && std::string(album.name).find(only) == std::string::npos) {
             ++seed;
             continue;
         }
-        const Score s = Split(Synthetic(seed++, spec));
-        std::printf("%-34s %4d gaps  %4d found  %4d false cuts\n", spec.name, s.gaps, s.found, s.falseCuts);
+        const Score s = Split(Synthetic(seed++, album));
+        std::printf("%-34s %4d gaps  %4d found  %4d false cuts\n", album.name, s.gaps, s.found, s.falseCuts);
     }
     return 0;
 }

@@ -482,6 +482,23 @@ CADENZO_LOOP_INLINE void Filter(float* x, float* mag, float* recent, int32_t m, 
     st.nClipped[1] += right.clipped;
 }
 
+// The gap rule at a quiet sample i: End Gap or more after the last loud sample ends the
+// recording; Gap Size or more, Min Song after the last cut, cuts at i's frame.
+CADENZO_LOOP_INLINE void ApplyGapRule(int64_t i, int64_t lastLoud, int64_t& lastCut, int32_t bytesPerFrame,
+                                      LoopState& st)
+{
+    const int64_t silent = i - lastLoud;
+    if (silent >= st.nEndGapSamples) {
+        st.bEnd = 1;
+        return;
+    }
+    if (silent >= st.nGapSamples && i - lastCut >= st.nMinSongSamples) {
+        st.bCut = 1;
+        st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
+        lastCut = i;
+    }
+}
+
 // Gap detection over the magnitudes of samples i0 .. i0 + m - 1 (positions from the start
 // of the buffer): a loud sample moves the last loud position; a quiet one that lies End
 // Gap after it ends the recording, else one that lies Gap Size after it cuts when the
@@ -509,16 +526,7 @@ CADENZO_LOOP_INLINE void Detect(const float* mag, int64_t i0, int32_t m, int32_t
             lastLoud = i;
             continue;
         }
-        const int64_t silent = i - lastLoud;
-        if (silent >= st.nEndGapSamples) {
-            st.bEnd = 1;
-            continue;
-        }
-        if (silent >= st.nGapSamples && i - lastCut >= st.nMinSongSamples) {
-            st.bCut = 1;
-            st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
-            lastCut = i;
-        }
+        ApplyGapRule(i, lastLoud, lastCut, bytesPerFrame, st);
     }
     st.nLastLoud = lastLoud;
     st.nLastCut = lastCut;
@@ -586,16 +594,7 @@ CADENZO_LOOP_INLINE void DetectGated(const float* mag, const float* x, const flo
     for (int32_t j = 0; j < m; ++j) {
         const int64_t i = i0 + j;
         if (!gate.StepAfter(i, mag[j] > threshold, std::fabs(x[j]), recent[j], lastLoud)) continue;
-        const int64_t silent = i - lastLoud;
-        if (silent >= st.nEndGapSamples) {
-            st.bEnd = 1;
-            continue;
-        }
-        if (silent >= st.nGapSamples && i - lastCut >= st.nMinSongSamples) {
-            st.bCut = 1;
-            st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
-            lastCut = i;
-        }
+        ApplyGapRule(i, lastLoud, lastCut, bytesPerFrame, st);
     }
     st.gate = gate;
     st.nLastLoud = lastLoud;
