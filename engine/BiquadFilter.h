@@ -127,7 +127,8 @@ public:
     Saved Begin()
     {
         m_halfway = _mm_setzero_si128();
-        m_tiny = m_bMultiply ? _mm_setzero_pd() : _mm_castsi128_pd(_mm_set1_epi32(-1));
+        m_smallest = _mm_set1_pd(1.0);
+        m_largest = _mm_setzero_pd();
         return Saved{m_w0, m_w1, m_w2};
     }
 
@@ -144,10 +145,22 @@ public:
         const __m128i offset = _mm_and_si128(_mm_sub_epi32(_mm_castpd_si128(q), _mm_set1_epi32(0x10000000 - 4)),
                                              _mm_set1_epi32(0x1FFFFFFF));
         m_halfway = _mm_or_si128(m_halfway, _mm_cmplt_epi32(offset, _mm_set1_epi32(9)));
+        // The smallest nonzero and the largest magnitude of the products, judged in Exact():
+        // one below a magnitude's bits is the next smaller double, and for zero it is all
+        // ones, not a number, which the minimum passes over.
         const __m128d size = _mm_andnot_pd(_mm_set1_pd(-0.0), q);
-        m_tiny = _mm_or_pd(m_tiny, _mm_and_pd(_mm_cmplt_pd(size, _mm_set1_pd(0x1p-125)),
-                                              _mm_cmpgt_pd(size, _mm_setzero_pd())));
-        m_w0 = _mm_cvtps_pd(_mm_cvtpd_ps(q));
+        m_smallest = _mm_min_pd(_mm_castsi128_pd(_mm_sub_epi64(_mm_castpd_si128(size), _mm_set1_epi64x(1))), m_smallest);
+        m_largest = _mm_max_pd(size, m_largest);
+        // q rounded to float, in two integer operations on its bits instead of the two
+        // conversions, whose latency dominates the recursion: half of the last kept place
+        // added to the 29 dropped bits, then the dropped bits cleared. A carry runs on into
+        // the exponent as rounding needs. This rounds a tie away from zero where the
+        // conversion rounds it to even, but ties are among the products marked above, and
+        // so are results that are subnormal or infinite as floats. A product that is not a
+        // number comes out as the same not-a-number as through the conversions: its low 29
+        // bits are zero, as in every such double made from floats here.
+        m_w0 = _mm_and_pd(_mm_castsi128_pd(_mm_add_epi64(_mm_castpd_si128(q), _mm_set1_epi64x(0x10000000))),
+                          _mm_castsi128_pd(_mm_set1_epi64x(~static_cast<long long>(0x1FFFFFFF))));
         const __m128d y =
             _mm_add_pd(_mm_add_pd(_mm_mul_pd(m_b0, m_w0), _mm_mul_pd(m_b1, m_w1)), _mm_mul_pd(m_b2, m_w2));
         const __m128 magnitudes = _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_cvtpd_ps(y));
@@ -158,7 +171,9 @@ public:
     // caller restores the saved state and runs the stretch again with Step().
     bool Exact() const
     {
-        return ((_mm_movemask_ps(_mm_castsi128_ps(m_halfway)) & 0x5) | _mm_movemask_pd(m_tiny)) == 0;
+        const __m128d outside = _mm_or_pd(_mm_cmplt_pd(m_smallest, _mm_set1_pd(0x1p-125)),
+                                          _mm_cmpnlt_pd(m_largest, _mm_set1_pd(0x1p127)));
+        return m_bMultiply && ((_mm_movemask_ps(_mm_castsi128_ps(m_halfway)) & 0x5) | _mm_movemask_pd(outside)) == 0;
     }
 
     void Restore(const Saved& saved)
@@ -211,7 +226,8 @@ private:
     __m128d m_b0, m_b1, m_b2, m_a0, m_a1, m_a2, m_inv;
     __m128d m_w0, m_w1, m_w2;  // newest first
     __m128i m_halfway = _mm_setzero_si128();  // StepUnchecked(): a product near a halfway point (low words)
-    __m128d m_tiny = _mm_setzero_pd();        // StepUnchecked(): a product near the smallest normal float
+    __m128d m_smallest = _mm_set1_pd(1.0);    // StepUnchecked(): smallest nonzero product magnitude, a hair less
+    __m128d m_largest = _mm_setzero_pd();     // StepUnchecked(): largest product magnitude
 #endif
     CBiquadFilter& m_left;
     CBiquadFilter& m_right;

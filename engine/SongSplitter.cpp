@@ -482,6 +482,31 @@ CADENZO_LOOP_INLINE void Filter(float* x, float* mag, float* recent, int32_t m, 
     st.nClipped[1] += right.clipped;
 }
 
+// The first position in [j, m) whose magnitude is above the threshold, or m.
+CADENZO_LOOP_INLINE int32_t FirstLoud(const float* mag, int32_t j, int32_t m, float threshold)
+{
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128 t = _mm_set1_ps(threshold);
+    for (; j + 4 <= m; j += 4)  // four at a time; the loop below finds which one
+        if (_mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(mag + j), t)) != 0) break;
+#endif
+    while (j < m && !(mag[j] > threshold)) ++j;
+    return j;
+}
+
+// The last position in [first, m) whose magnitude is above the threshold, or first - 1.
+CADENZO_LOOP_INLINE int32_t LastLoud(const float* mag, int32_t first, int32_t m, float threshold)
+{
+    int32_t j = m;  // positions j and on are quiet
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128 t = _mm_set1_ps(threshold);
+    for (; j - 4 >= first; j -= 4)
+        if (_mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(mag + j - 4), t)) != 0) break;
+#endif
+    while (j > first && !(mag[j - 1] > threshold)) --j;
+    return j - 1;
+}
+
 // The gap rule at a quiet sample i: End Gap or more after the last loud sample ends the
 // recording; Gap Size or more, Min Song after the last cut, cuts at i's frame.
 CADENZO_LOOP_INLINE void ApplyGapRule(int64_t i, int64_t lastLoud, int64_t& lastCut, int32_t bytesPerFrame,
@@ -511,12 +536,8 @@ CADENZO_LOOP_INLINE void Detect(const float* mag, int64_t i0, int32_t m, int32_t
     // sample, no sample in it can cut or end: only the last loud position moves.
     const int64_t quiet = i0 + m - 1 - lastLoud;
     if (quiet < st.nGapSamples && quiet < st.nEndGapSamples) {
-        for (int32_t j = m - 1; j >= 0; --j) {
-            if (mag[j] > threshold) {
-                st.nLastLoud = i0 + j;
-                break;
-            }
-        }
+        const int32_t last = LastLoud(mag, 0, m, threshold);
+        if (last >= 0) st.nLastLoud = i0 + last;
         return;
     }
     int64_t lastCut = st.nLastCut;
@@ -565,7 +586,7 @@ CADENZO_LOOP_INLINE void DetectGated(const float* mag, const float* x, const flo
     int64_t lastLoud = st.nLastLoud;
     int32_t first = 0;
     if (st.gate.IsOpen()) {
-        while (first < m && !(mag[first] > threshold)) ++first;
+        first = FirstLoud(mag, 0, m, threshold);
         if (first == m) {  // no burst held back and no loud sample: the silence tests alone
             QuietBlock(i0, m, bytesPerFrame, st);
             st.gate.SetRecent(recent[m - 1]);
@@ -578,8 +599,7 @@ CADENZO_LOOP_INLINE void DetectGated(const float* mag, const float* x, const flo
     // sample, holds no burst, no cut and no end: only the last loud position and the
     // gate's loudest recent magnitude move.
     if (st.gate.IsOpen() && st.gate.HoldSamples() >= m) {
-        int32_t last = m - 1;
-        while (last >= first && !(mag[last] > threshold)) --last;
+        const int32_t last = LastLoud(mag, first, m, threshold);
         const int64_t newLastLoud = i0 + last;
         const int64_t quiet = i0 + m - 1 - newLastLoud;
         if (i0 + first - lastLoud <= st.gate.HoldSamples() && quiet < st.nGapSamples &&
