@@ -524,35 +524,6 @@ CADENZO_LOOP_INLINE void ApplyGapRule(int64_t i, int64_t lastLoud, int64_t& last
     }
 }
 
-// Gap detection over the magnitudes of samples i0 .. i0 + m - 1 (positions from the start
-// of the buffer): a loud sample moves the last loud position; a quiet one that lies End
-// Gap after it ends the recording, else one that lies Gap Size after it cuts when the
-// song has reached Min Song.
-CADENZO_LOOP_INLINE void Detect(const float* mag, int64_t i0, int32_t m, int32_t bytesPerFrame, LoopState& st)
-{
-    const float threshold = st.fThreshold;
-    int64_t lastLoud = st.nLastLoud;
-    // While the block ends less than both Gap Size and End Gap after the last loud
-    // sample, no sample in it can cut or end: only the last loud position moves.
-    const int64_t quiet = i0 + m - 1 - lastLoud;
-    if (quiet < st.nGapSamples && quiet < st.nEndGapSamples) {
-        const int32_t last = LastLoud(mag, 0, m, threshold);
-        if (last >= 0) st.nLastLoud = i0 + last;
-        return;
-    }
-    int64_t lastCut = st.nLastCut;
-    for (int32_t j = 0; j < m; ++j) {
-        const int64_t i = i0 + j;
-        if (mag[j] > threshold) {
-            lastLoud = i;
-            continue;
-        }
-        ApplyGapRule(i, lastLoud, lastCut, bytesPerFrame, st);
-    }
-    st.nLastLoud = lastLoud;
-    st.nLastCut = lastCut;
-}
-
 // Gap detection over samples i0 .. i0 + m - 1 none of which is loud, as Detect() would
 // do it sample by sample: every sample End Gap or more after the last loud one ends the
 // recording; before that, a sample Gap Size or more after it cuts when it lies Min Song
@@ -572,6 +543,39 @@ CADENZO_LOOP_INLINE void QuietBlock(int64_t i0, int32_t m, int32_t bytesPerFrame
         st.nCutOffset = static_cast<int32_t>((i / 2) * bytesPerFrame);
         st.nLastCut = i;
     }
+}
+
+// Gap detection over the magnitudes of samples i0 .. i0 + m - 1 (positions from the start
+// of the buffer): a loud sample moves the last loud position; a quiet one that lies End
+// Gap after it ends the recording, else one that lies Gap Size after it cuts when the
+// song has reached Min Song.
+CADENZO_LOOP_INLINE void Detect(const float* mag, int64_t i0, int32_t m, int32_t bytesPerFrame, LoopState& st)
+{
+    const float threshold = st.fThreshold;
+    int64_t lastLoud = st.nLastLoud;
+    // While the block ends less than both Gap Size and End Gap after the last loud
+    // sample, no sample in it can cut or end: only the last loud position moves.
+    const int64_t quiet = i0 + m - 1 - lastLoud;
+    if (quiet < st.nGapSamples && quiet < st.nEndGapSamples) {
+        const int32_t last = LastLoud(mag, 0, m, threshold);
+        if (last >= 0) st.nLastLoud = i0 + last;
+        return;
+    }
+    if (FirstLoud(mag, 0, m, threshold) == m) {  // no loud sample: the silence tests alone
+        QuietBlock(i0, m, bytesPerFrame, st);
+        return;
+    }
+    int64_t lastCut = st.nLastCut;
+    for (int32_t j = 0; j < m; ++j) {
+        const int64_t i = i0 + j;
+        if (mag[j] > threshold) {
+            lastLoud = i;
+            continue;
+        }
+        ApplyGapRule(i, lastLoud, lastCut, bytesPerFrame, st);
+    }
+    st.nLastLoud = lastLoud;
+    st.nLastCut = lastCut;
 }
 
 // Smart Gap's gap detection: as Detect(), with the click gate between the magnitudes and
