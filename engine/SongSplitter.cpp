@@ -1,5 +1,6 @@
 #include "engine/SongSplitter.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,10 +11,11 @@
 
 // The block loop is built twice on x86: for any SSE2 processor, and with the same
 // operations in AVX's three-operand encoding, which needs fewer register copies and
-// spills. Each operation gives the same IEEE result in either encoding (no fused
-// multiply-add: AVX alone has none, and the engine is built with -ffp-contract=off), so
-// the bits out do not depend on which one runs. The helpers of the loop are inlined
-// into both.
+// spills, for processors that also have fused multiply-add. Each operation gives the same
+// IEEE result in either encoding, and the engine is built with -ffp-contract=off, so the
+// compiler fuses nothing; the click filter fuses a multiplication and an addition only
+// where the product is exact, where one rounding is the same as two (CBiquadPair). So the
+// bits out do not depend on which loop runs. The helpers of the loop are inlined into both.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && (defined(__SSE2__) || defined(_M_X64))
 #define CADENZO_LOOP_AVX 1
 #define CADENZO_LOOP_INLINE __attribute__((always_inline)) inline
@@ -380,8 +382,9 @@ struct Channel {
 // The per-sample work of a block before gap detection, the two channels side by side
 // with their state in locals: DC block and clamp (or the clip count), statistics and,
 // with Smart Gap, the click filters. x holds the samples and gets them as the file and
-// the meters see them; mag gets the magnitudes the gap detector judges.
-template <bool kDcBlock, bool kSmartGap>
+// the meters see them; mag gets the magnitudes the gap detector judges. kFinite: the
+// samples are whole 16-bit values, so the DC block's output is always a finite number.
+template <bool kDcBlock, bool kSmartGap, bool kFused, bool kFinite>
 CADENZO_LOOP_INLINE void Filter(float* x, float* mag, float* recent, int32_t m, CBiquadFilter* clickFilter, LoopState& st)
 {
     float loudest = st.gate.Recent();  // Smart Gap: the click gate's decaying loudest magnitude
@@ -404,9 +407,12 @@ CADENZO_LOOP_INLINE void Filter(float* x, float* mag, float* recent, int32_t m, 
         if (kDcBlock) {
             dcOut = _mm_mul_ps(_mm_add_ps(_mm_sub_ps(v, dcIn), dcOut), rr);
             dcIn = v;
-            const __m128 over = _mm_or_ps(_mm_cmpgt_ps(dcOut, high), _mm_cmplt_ps(dcOut, low));
-            clipped = _mm_sub_epi32(clipped, _mm_castps_si128(over));
             v = _mm_min_ps(high, _mm_max_ps(low, dcOut));  // NaN stays NaN, as in Clamp()
+            // Clipped where the clamp changed the sample; a not-a-number would count there,
+            // so with samples that can hold one the two limits are compared instead.
+            const __m128 over = kFinite ? _mm_cmpneq_ps(v, dcOut)
+                                        : _mm_or_ps(_mm_cmpgt_ps(dcOut, high), _mm_cmplt_ps(dcOut, low));
+            clipped = _mm_sub_epi32(clipped, _mm_castps_si128(over));
             _mm_storel_pi(reinterpret_cast<__m64*>(x + j), v);
         } else {
             const __m128 over = _mm_or_ps(_mm_cmpge_ps(v, high), _mm_cmple_ps(v, low));
@@ -421,7 +427,7 @@ CADENZO_LOOP_INLINE void Filter(float* x, float* mag, float* recent, int32_t m, 
         }
         peak = _mm_max_ps(a, peak);  // a > peak ? a : peak
         sum = _mm_add_ps(sum, _mm_mul_ps(_mm_mul_ps(kk, a), a));
-        if (kSmartGap) clicks.StepUnchecked(v, mag + j);  // Smart Gap: the detector judges the click-filtered signal
+        if (kSmartGap) clicks.StepUnchecked<kFused>(v, mag + j);  // Smart Gap: the detector judges the click-filtered signal
         else _mm_storel_pi(reinterpret_cast<__m64*>(mag + j), a);
     }
     if (kSmartGap && !clicks.Exact()) {  // rare: run the click filters again, dividing where needed
@@ -628,7 +634,7 @@ CADENZO_LOOP_INLINE void DetectGated(const float* mag, const float* x, const flo
 // One pass over n interleaved samples, a block at a time: read, DC block and clamp and
 // write back (or count clipping), statistics, Smart Gap, gap detection. Instantiated per
 // format and switch setting so the loop carries no per-sample tests of the settings.
-template <typename Sample, bool kDcBlock, bool kSmartGap>
+template <typename Sample, bool kDcBlock, bool kSmartGap, bool kFused>
 CADENZO_LOOP_INLINE void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, LoopState& st)
 {
     const int32_t bytesPerFrame = 2 * static_cast<int32_t>(sizeof(Sample));
@@ -639,7 +645,7 @@ CADENZO_LOOP_INLINE void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilte
         const int32_t m = n - i0 < kBlock ? n - i0 : kBlock;
         unsigned char* block = bytes + static_cast<size_t>(i0) * sizeof(Sample);
         ReadBlock<Sample>(block, x, m);
-        Filter<kDcBlock, kSmartGap>(x, mag, recent, m, clickFilter, st);
+        Filter<kDcBlock, kSmartGap, kFused, sizeof(Sample) == 2>(x, mag, recent, m, clickFilter, st);
         if (kDcBlock) WriteBlock<Sample>(block, x, m);
         st.fSample = x[m - 1];
         st.fMagnitude = mag[m - 1];
@@ -651,22 +657,25 @@ CADENZO_LOOP_INLINE void RunBuffer(unsigned char* bytes, int32_t n, CBiquadFilte
 template <typename Sample, bool kDcBlock, bool kSmartGap>
 void RunBufferSse2(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter, LoopState& st)
 {
-    RunBuffer<Sample, kDcBlock, kSmartGap>(bytes, n, clickFilter, st);
+    RunBuffer<Sample, kDcBlock, kSmartGap, false>(bytes, n, clickFilter, st);
 }
 
 #ifdef CADENZO_LOOP_AVX
 template <typename Sample, bool kDcBlock, bool kSmartGap>
-__attribute__((target("avx"))) void RunBufferAvx(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter,
-                                                 LoopState& st)
+__attribute__((target("avx,fma"))) void RunBufferAvx(unsigned char* bytes, int32_t n, CBiquadFilter* clickFilter,
+                                                     LoopState& st)
 {
-    RunBuffer<Sample, kDcBlock, kSmartGap>(bytes, n, clickFilter, st);
+    RunBuffer<Sample, kDcBlock, kSmartGap, true>(bytes, n, clickFilter, st);
 }
 
-// True when the processor and the operating system support AVX.
+std::atomic<bool> g_bPlainLoop{false};  // CSongSplitter::UsePlainLoop()
+
+// True when the processor and the operating system support AVX and fused multiply-add,
+// and the plain loop is not asked for.
 bool HasAvx()
 {
-    static const bool has = __builtin_cpu_supports("avx");
-    return has;
+    static const bool has = __builtin_cpu_supports("avx") && __builtin_cpu_supports("fma");
+    return has && !g_bPlainLoop.load(std::memory_order_relaxed);
 }
 #endif
 
@@ -696,6 +705,15 @@ void RunBufferFor(bool dcBlock, bool smartGap, unsigned char* bytes, int32_t n,
 }
 
 }  // namespace
+
+void CSongSplitter::UsePlainLoop(bool plain)
+{
+#ifdef CADENZO_LOOP_AVX
+    g_bPlainLoop.store(plain, std::memory_order_relaxed);
+#else
+    (void)plain;
+#endif
+}
 
 void CSongSplitter::ProcessBuffer(void* samples, int32_t byteCount, int32_t* cutFound,
                                   int32_t* cutOffset, int32_t* endReached)

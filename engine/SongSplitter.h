@@ -78,6 +78,11 @@ public:
     void ProcessBuffer(void* samples, int32_t byteCount, int32_t* cutFound, int32_t* cutOffset,
                        int32_t* endReached);
 
+    // ProcessBuffer() picks the fastest of its loops the processor can run; they give the
+    // same bits. With plain on, every splitter runs the loop any x86-64 processor can run,
+    // so tests can compare the loops on one machine.
+    static void UsePlainLoop(bool plain);
+
     // True when a file of byteCount sample bytes holds less than End Gap of audio, that
     // is, nothing but the trailing silence of a recording that ended by itself.
     bool IsShorterThanEndGap(int64_t byteCount) const;

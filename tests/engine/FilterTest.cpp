@@ -122,7 +122,8 @@ std::vector<float> DcBlocked(std::vector<float> samples)
 // every output and the state left behind must be the float Process() gives, for signals
 // of every size from the smallest normal floats to beyond the float range (infinities,
 // then not-a-numbers), at the rates whose designs the splitter uses. Both ways the
-// splitter runs the pair: Step() per frame, and a block of StepUnchecked() that is run
+// splitter runs the pair: Step() per frame, and a block of StepUnchecked() (with separate
+// or, where the processor has them, fused multiplications and additions) that is run
 // again with Step() when Exact() says so, with subnormal results flushed to zero as the
 // splitter has them.
 TEST(ClickFilter, PairOfFilters_GivesTheSameFloatsAsProcess)
@@ -139,12 +140,20 @@ TEST(ClickFilter, PairOfFilters_GivesTheSameFloatsAsProcess)
         std::memcpy(&b, &v, sizeof b);
         return b;
     };
+    enum Way { kChecked, kUnchecked, kUncheckedFused };
 #if CADENZO_BIQUAD_PAIR_SSE2
     const unsigned savedMode = _mm_getcsr();
-    for (const bool unchecked : {false, true}) {
+    for (const Way way : {kChecked, kUnchecked, kUncheckedFused}) {
+#if CADENZO_BIQUAD_PAIR_FUSED
+        if (way == kUncheckedFused && !__builtin_cpu_supports("fma")) continue;
+#else
+        if (way == kUncheckedFused) continue;
+#endif
+        const bool unchecked = way != kChecked;
         _mm_setcsr(unchecked ? savedMode | 0x8040 : savedMode);  // flush to zero, denormals are zero
 #else
-    for (const bool unchecked : {false}) {
+    for (const Way way : {kChecked}) {
+        const bool unchecked = false;
 #endif
         for (const int rate : {44100, 11025, 48000}) {
             CBiquadFilter pairLeft, pairRight, left, right;
@@ -167,8 +176,16 @@ TEST(ClickFilter, PairOfFilters_GivesTheSameFloatsAsProcess)
 #if CADENZO_BIQUAD_PAIR_SSE2
                 if (unchecked) {
                     const CBiquadPair::Saved start = pair.Begin();
-                    for (int f = 0; f < kFrames; ++f)
-                        pair.StepUnchecked(_mm_setr_ps(in[2 * f], in[2 * f + 1], 0, 0), &out[2 * f]);
+                    for (int f = 0; f < kFrames; ++f) {
+                        const __m128 frame = _mm_setr_ps(in[2 * f], in[2 * f + 1], 0, 0);
+#if CADENZO_BIQUAD_PAIR_FUSED
+                        if (way == kUncheckedFused) {
+                            pair.StepUnchecked<true>(frame, &out[2 * f]);
+                            continue;
+                        }
+#endif
+                        pair.StepUnchecked(frame, &out[2 * f]);
+                    }
                     stepped = pair.Exact();
                     if (!stepped) pair.Restore(start);
                 }
@@ -178,7 +195,7 @@ TEST(ClickFilter, PairOfFilters_GivesTheSameFloatsAsProcess)
                 for (int f = 0; f < kFrames; ++f) {
                     const float expected[2] = {std::fabs(left.Process(in[2 * f])), std::fabs(right.Process(in[2 * f + 1]))};
                     if (bits(out[2 * f]) != bits(expected[0]) || bits(out[2 * f + 1]) != bits(expected[1]))
-                        FAIL() << (unchecked ? "unchecked, " : "") << "rate " << rate << ", block " << b << ", frame "
+                        FAIL() << "way " << way << ", rate " << rate << ", block " << b << ", frame "
                                << f << ": " << out[2 * f] << " " << out[2 * f + 1] << " instead of " << expected[0]
                                << " " << expected[1];
                 }
