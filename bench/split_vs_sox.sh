@@ -57,7 +57,7 @@ mem_defaults=$(peak)
 mem_off=$(peak --dc-block off --smart-gap off)
 
 engine=$("$build/bench/bench_splitter" --benchmark_filter='bits:16/dcblock:(0/smartgap:0|1/smartgap:1)/leadout:0' \
-  --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=json 2>/dev/null)
+  --benchmark_repetitions=10 --benchmark_format=json 2>/dev/null)
 
 python3 - "$work/split.json" "$mem_defaults" "$mem_off" "$engine" <<'EOF'
 import json, sys
@@ -78,9 +78,18 @@ print("  processor time (user + system): " + ", ".join(
 for name in ("cadenzo-split (defaults)", "cadenzo-split (filters off)"):
     print(f"  sox / {name:28s} {cpu(sox) / cpu(runs[name]):5.2f} in processor time")
 print(f"  peak memory: defaults {int(sys.argv[2]) / 1024:.1f} MiB, filters off {int(sys.argv[3]) / 1024:.1f} MiB (goal <= 16)")
-engine = {b["run_name"]: b for b in json.loads(sys.argv[4])["benchmarks"] if b.get("aggregate_name") == "median"}
-print("engine alone, one core, 16-bit music (bench_splitter, median of 3):")
-for name, b in sorted(engine.items()):
+# A virtual machine's neighbours slow some repetitions down by a sixth and more for minutes
+# at a time: the median tells what they left, the fastest what the code does on a core
+# of its own.
+engine = {}
+for b in json.loads(sys.argv[4])["benchmarks"]:
+    if b.get("run_type") == "iteration":
+        engine.setdefault(b["run_name"], []).append(b["x_realtime"])
+print("engine alone, one core, 16-bit music (bench_splitter, 10 repetitions: median and fastest):")
+for name, speeds in sorted(engine.items()):
     both = "dcblock:1/smartgap:1" in name
-    print(f"  {'both filters' if both else 'both off':12s} {b['x_realtime']:7.0f}x real time (goal >= {2500 if both else 8000})")
+    speeds.sort()
+    median = (speeds[(len(speeds) - 1) // 2] + speeds[len(speeds) // 2]) / 2
+    print(f"  {'both filters' if both else 'both off':12s} {median:7.0f}x real time, fastest {speeds[-1]:5.0f}x"
+          f" (goal >= {2500 if both else 8000})")
 EOF
