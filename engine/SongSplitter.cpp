@@ -435,19 +435,16 @@ CADENZO_LOOP_INLINE void Filter(float* x, float* mag, float* recent, int32_t m, 
         for (int32_t i = 0; i + 1 < m; i += 2)
             clicks.Step(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(x + i))), mag + i);
     }
-    float lanes[4];
-    _mm_storeu_ps(lanes, dcIn);
-    left.dcIn = lanes[0];
-    right.dcIn = lanes[1];
-    _mm_storeu_ps(lanes, dcOut);
-    left.dcOut = lanes[0];
-    right.dcOut = lanes[1];
-    _mm_storeu_ps(lanes, peak);
-    left.peak = lanes[0];
-    right.peak = lanes[1];
-    _mm_storeu_ps(lanes, sum);
-    left.sum = lanes[0];
-    right.sum = lanes[1];
+    auto unpack = [](__m128 v, float& l, float& r) {  // lanes 0 and 1 back to the channels
+        float lanes[4];
+        _mm_storeu_ps(lanes, v);
+        l = lanes[0];
+        r = lanes[1];
+    };
+    unpack(dcIn, left.dcIn, right.dcIn);
+    unpack(dcOut, left.dcOut, right.dcOut);
+    unpack(peak, left.peak, right.peak);
+    unpack(sum, left.sum, right.sum);
     int32_t counts[4];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(counts), clipped);
     left.clipped = counts[0];

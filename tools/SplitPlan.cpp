@@ -83,6 +83,19 @@ CSongSplitter Prepared(const CSongSplitter& settings)
     return s;
 }
 
+// Writes a whole text file; on failure says which file (`what`, the path) and why.
+bool WriteText(const std::string& strPath, const std::string& strText, const char* what, std::string* pstrError)
+{
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    out << strText;
+    out.close();
+    if (!out) {
+        *pstrError = std::string("cannot write ") + what + " " + strPath + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string FrameClock(int64_t nFrames, int32_t nRate)
@@ -468,14 +481,7 @@ bool WriteCueSheet(const std::string& strPath, const std::string& strInput, cons
                           static_cast<long long>(nCueFrames / (75 * 60)), static_cast<long long>(nCueFrames / 75 % 60),
                           static_cast<long long>(nCueFrames % 75));
     }
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
-    out << strText;
-    out.close();
-    if (!out) {
-        *pstrError = "cannot write the cue sheet " + strPath + ": " + std::strerror(errno) + ".";
-        return false;
-    }
-    return true;
+    return WriteText(strPath, strText, "the cue sheet", pstrError);
 }
 
 bool WriteLabels(const std::string& strPath, const std::vector<SplitSong>& songs, int32_t nRate, std::string* pstrError)
@@ -484,12 +490,5 @@ bool WriteLabels(const std::string& strPath, const std::vector<SplitSong>& songs
     for (size_t i = 0; i < songs.size(); ++i)
         strText += Format("%.6f\t%.6f\tSong %d\n", static_cast<double>(songs[i].nStart) / nRate,
                           static_cast<double>(songs[i].nEnd) / nRate, static_cast<int>(i + 1));
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
-    out << strText;
-    out.close();
-    if (!out) {
-        *pstrError = "cannot write the label file " + strPath + ": " + std::strerror(errno) + ".";
-        return false;
-    }
-    return true;
+    return WriteText(strPath, strText, "the label file", pstrError);
 }

@@ -182,13 +182,15 @@ TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)
                 strFailed = strStep;
                 return false;
             });
-            std::string strEdit = szEdit;
-            bool bOk = strEdit == "move"    ? album.MoveCut(1, 1500)
+            const std::string strEdit = szEdit;
+            auto edit = [&] {
+                return strEdit == "move"    ? album.MoveCut(1, 1500)
                        : strEdit == "join"  ? album.Join(1)
                        : strEdit == "split" ? album.Split(2, 1200)
                        : strEdit == "title" ? album.SetTitle(1, "One")
                                             : album.Undo();
-            if (bOk) {
+            };
+            if (edit()) {
                 EXPECT_GT(nFailAt, 2) << "an edit has more steps than that";
                 break;
             }
@@ -201,12 +203,7 @@ TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)
             }
             // The album still works after the failure.
             album.SetFaultHook({});
-            EXPECT_TRUE(strEdit == "move"    ? album.MoveCut(1, 1500)
-                        : strEdit == "join"  ? album.Join(1)
-                        : strEdit == "split" ? album.Split(2, 1200)
-                        : strEdit == "title" ? album.SetTitle(1, "One")
-                                             : album.Undo())
-                << album.GetErrorText();
+            EXPECT_TRUE(edit()) << album.GetErrorText();
         }
     }
 }

@@ -18,19 +18,25 @@ using namespace capturetest;
 
 namespace {
 
-// The file device runs hundreds of times faster than real time; a ring that holds the
-// whole input guarantees that none of it is dropped, whatever the consumer's pace.
+// Captures the whole of input through the file device, which runs hundreds of times
+// faster than real time; a ring that holds all of it guarantees that none of it is
+// dropped, whatever the consumer's pace.
+Capture CaptureAll(CWaveIn& waveIn, const WaveFormat& format, const std::vector<uint8_t>& input)
+{
+    WriteBytes(g_strRaw, input);
+    waveIn.SetRingSeconds(2.0 * input.size() / format.avgBytesPerSec + 1);
+    CaptureOptions options;
+    options.nStopAfter = static_cast<int64_t>(input.size());
+    return RunCapture(waveIn, format, options);
+}
+
 void ExpectExactCapture(uint32_t nRate, uint16_t nBits, int32_t nDevice)
 {
     const WaveFormat format = MakeFormat(nRate, nBits);
     const std::vector<uint8_t> input = RandomBytes(3 << 20, nRate, nBits == 32);
-    WriteBytes(g_strRaw, input);
     CWaveIn waveIn;
     waveIn.SetDevice(nDevice);
-    waveIn.SetRingSeconds(2.0 * input.size() / format.avgBytesPerSec + 1);
-    CaptureOptions options;
-    options.nStopAfter = static_cast<int64_t>(input.size());
-    const Capture capture = RunCapture(waveIn, format, options);
+    const Capture capture = CaptureAll(waveIn, format, input);
     ASSERT_EQ(capture.strError, "");
     ASSERT_GE(capture.data.size(), input.size());
     EXPECT_TRUE(std::equal(input.begin(), input.end(), capture.data.begin()))
@@ -56,12 +62,8 @@ TEST(AlsaFileCapture, FloatSamplesThatAreNotNumbersArriveReplacedAndCounted)
         std::memcpy(&input[4 * nSample], &fIn, 4);
         std::memcpy(&expected[4 * nSample], &fOut, 4);
     }
-    WriteBytes(g_strRaw, input);
     CWaveIn waveIn;
-    waveIn.SetRingSeconds(2.0 * input.size() / format.avgBytesPerSec + 1);
-    CaptureOptions options;
-    options.nStopAfter = static_cast<int64_t>(input.size());
-    const Capture capture = RunCapture(waveIn, format, options);
+    const Capture capture = CaptureAll(waveIn, format, input);
     ASSERT_EQ(capture.strError, "");
     ASSERT_GE(capture.data.size(), input.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), capture.data.begin()))
