@@ -94,11 +94,23 @@ struct CAlbumReader::Impl {
     SNDFILE* File(size_t i)
     {
         if (files[i] == nullptr) {
+            // The file must be the one the layout was made from: an edit of another
+            // program since would otherwise mix two versions of the album.
+            const std::string& strPath = layout.songs[i].strPath;
+            struct stat st;
+            int fd = AlbumFiles::OpenSongFile(strPath, &st, &strError);
+            if (fd < 0) return nullptr;
+            if (i < layout.stamps.size() && !layout.stamps[i].empty() &&
+                AlbumFiles::Stamp(st) != layout.stamps[i]) {
+                ::close(fd);
+                strError = Printf("%s has changed since the album was opened: open it again.",
+                                  strPath.c_str());
+                return nullptr;
+            }
             SF_INFO info{};
-            files[i] = sf_open(layout.songs[i].strPath.c_str(), SFM_READ, &info);
+            files[i] = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
             if (files[i] == nullptr)
-                strError = Printf("Cannot read %s: %s.", layout.songs[i].strPath.c_str(),
-                                  sf_strerror(nullptr));
+                strError = Printf("Cannot read %s: %s.", strPath.c_str(), sf_strerror(nullptr));
         }
         return files[i];
     }
@@ -186,21 +198,18 @@ struct CAlbum::Impl {
     std::function<bool(const std::string&)> fnFault;
     std::vector<Edit> history;
     size_t nDone = 0;  // edits in history that are applied
-    std::vector<std::string> stamps;  // each song file's identity when last seen
+    std::unique_ptr<AlbumFiles::FolderLock> pHeld;  // see Open(bHoldLock)
 
-    static std::string Stamp(const std::string& strPath)
-    {
-        struct stat st;
-        if (::stat(strPath.c_str(), &st) != 0) return {};
-        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
-               std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-               std::to_string(st.st_mtim.tv_nsec);
-    }
     void TakeStamps()
     {
-        stamps.clear();
-        for (const CAlbumSong& song : layout.songs) stamps.push_back(Stamp(song.strPath));
+        layout.stamps.clear();
+        for (const CAlbumSong& song : layout.songs)
+            layout.stamps.push_back(AlbumFiles::PathStamp(song.strPath));
     }
+    // Takes the folder's lock (unless Open() holds it), finishes or undoes an edit another
+    // program left cut short, and checks that no recording runs and that the files are
+    // those last read. The lock is held while *pLock lives.
+    bool BeginEdit(std::unique_ptr<AlbumFiles::FolderLock>* pLock);
     bool CheckUnchanged();
 
     bool Step(const std::string& strStep)
@@ -235,8 +244,8 @@ struct CAlbum::Impl {
 bool CAlbum::Impl::CheckUnchanged()
 {
     for (size_t i = 0; i < layout.songs.size(); ++i) {
-        const std::string strStamp = Stamp(layout.songs[i].strPath);
-        if (i < stamps.size() && strStamp == stamps[i]) continue;
+        const std::string strStamp = AlbumFiles::PathStamp(layout.songs[i].strPath);
+        if (i < layout.stamps.size() && strStamp == layout.stamps[i]) continue;
         strError = Printf(strStamp.empty() ? "Cannot find %s: it was moved or deleted since the "
                                              "album was opened."
                                            : "%s has changed since the album was opened: open it "
@@ -246,7 +255,8 @@ bool CAlbum::Impl::CheckUnchanged()
     }
     const std::string strNext = AlbumFiles::SongPath(
         layout.strBasePath, static_cast<int32_t>(layout.songs.size() + 1));
-    if (!Stamp(strNext).empty()) {
+    struct stat st;
+    if (::lstat(strNext.c_str(), &st) == 0) {
         strError = Printf("%s has appeared since the album was opened: open it again.",
                           strNext.c_str());
         return false;
@@ -270,6 +280,18 @@ bool CAlbum::Impl::CheckRecording()
         }
     }
     return CheckUnchanged();
+}
+
+bool CAlbum::Impl::BeginEdit(std::unique_ptr<AlbumFiles::FolderLock>* pLock)
+{
+    if (!pHeld) pLock->reset(new AlbumFiles::FolderLock(layout.strBasePath, true));
+    if (*pLock && (*pLock)->WasInterrupted()) {
+        strError = Printf("Stopped while waiting for another program to finish with the folder of "
+                          "%s.%s", layout.strBasePath.c_str(), kLeftAsItWas);
+        return false;
+    }
+    if (!AlbumFiles::Recover(layout.strBasePath, &strError)) return false;
+    return CheckRecording();
 }
 
 // Brings the files from the current layout to songs starting at `starts` (the last one
@@ -303,6 +325,19 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
                                [this](const std::string& s) { return Step(s); });
     CAlbumReader reader(layout);
     std::vector<uint8_t> buffer(static_cast<size_t>(kCopyFrames * layout.format.BytesPerFrame()));
+
+    // A WAV file cannot hold more than about 4 GiB: say so before writing anything.
+    const int64_t nMaxFrames = CWaveFile().GetMaxDataBytes() / layout.format.BytesPerFrame();
+    for (size_t i = 0; i < nNew; ++i) {
+        if (newEnd(i) - starts[i] <= nMaxFrames) continue;
+        strError = Printf("The new %s would be %.1f GiB, but a WAV file holds at most 4 GiB: join "
+                          "fewer songs, or export them instead.%s",
+                          AlbumFiles::SongPath(layout.strBasePath, static_cast<int32_t>(i + 1)).c_str(),
+                          static_cast<double>((newEnd(i) - starts[i]) * layout.format.BytesPerFrame()) /
+                              (1024.0 * 1024.0 * 1024.0),
+                          kLeftAsItWas);
+        return false;
+    }
 
     // Write the songs that are new.
     std::vector<CAlbumSong> songs(nNew);
@@ -374,7 +409,7 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
         else
             tx.PlaceNew(songs[i].strPath);
     }
-    tx.PlaceNew(CueSheet::PathFor(layout.strBasePath));
+    tx.PlaceNew(CueSheet::PathFor(layout.strBasePath), true);
     if (!tx.Commit()) {
         strError = tx.GetErrorText() + kLeftAsItWas;
         return false;
@@ -387,7 +422,8 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
 
 bool CAlbum::Impl::SaveCue()
 {
-    if (!CheckUnchanged()) return false;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!BeginEdit(&lock)) return false;
     AlbumFiles::Transaction tx(layout.strBasePath,
                                [this](const std::string& s) { return Step(s); });
     const std::string strCuePath = CueSheet::PathFor(layout.strBasePath);
@@ -395,7 +431,7 @@ bool CAlbum::Impl::SaveCue()
         strError = tx.GetErrorText();
         return false;
     }
-    tx.PlaceNew(strCuePath);
+    tx.PlaceNew(strCuePath, true);
     if (!tx.Commit()) {
         strError = tx.GetErrorText();
         return false;
@@ -431,21 +467,35 @@ bool CAlbum::Impl::Apply(const Edit& edit, bool bForward)
 CAlbum::CAlbum() : m_pImpl(new Impl) {}
 CAlbum::~CAlbum() = default;
 
-bool CAlbum::Open(const std::string& strBasePath)
+bool CAlbum::Open(const std::string& strBasePath, bool bHoldLock)
 {
     Impl& d = *m_pImpl;
     d.strError.clear();
-    AlbumFiles::Recover(strBasePath);
+    d.pHeld.reset();
+    // Read under the folder's lock, so that an edit of another program is either wholly
+    // before or wholly after; exclusive only to finish or undo an edit a crash cut short.
+    auto pLock = std::make_unique<AlbumFiles::FolderLock>(strBasePath, bHoldLock);
+    struct stat st;
+    if (!bHoldLock && ::lstat(AlbumFiles::JournalPath(strBasePath).c_str(), &st) == 0) {
+        pLock.reset();
+        pLock = std::make_unique<AlbumFiles::FolderLock>(strBasePath, true);
+    }
+    if (pLock->WasInterrupted()) {
+        d.strError = "Stopped while waiting for another program to finish with the folder of " +
+                     strBasePath + ".";
+        return false;
+    }
+    if (!AlbumFiles::Recover(strBasePath, &d.strError)) return false;
     CAlbumLayout layout;
     if (!AlbumFiles::OpenSongs(strBasePath, &layout, &d.strError)) return false;
     std::string strCueError;
     CueSheet::Read(CueSheet::PathFor(strBasePath), &layout, &strCueError);
     d.layout = layout;
-    d.TakeStamps();
     d.bOpen = true;
     d.history.clear();
     d.nDone = 0;
     ++d.nGeneration;
+    if (bHoldLock) d.pHeld = std::move(pLock);
     return true;
 }
 
@@ -487,7 +537,8 @@ bool CAlbum::MoveCut(int32_t k, int64_t nFrame)
     }
     const int64_t nOld = GetSongStart(k + 1);
     if (nFrame == nOld) return true;
-    if (!d.CheckRecording()) return false;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!d.BeginEdit(&lock)) return false;
     Edit edit{EditKind::Move, k, nOld, nFrame, {}, {}};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
@@ -506,7 +557,8 @@ bool CAlbum::Join(int32_t k)
                             nSongs);
         return false;
     }
-    if (!d.CheckRecording()) return false;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!d.BeginEdit(&lock)) return false;
     Edit edit{EditKind::Join, k, GetSongStart(k + 1), 0,
               d.layout.songs[static_cast<size_t>(k)].strTitle,
               d.layout.songs[static_cast<size_t>(k - 1)].strTitle};
@@ -530,7 +582,8 @@ bool CAlbum::Split(int32_t k, int64_t nFrame)
         d.strError = Printf("Song %d can only be split inside it.", k);
         return false;
     }
-    if (!d.CheckRecording()) return false;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!d.BeginEdit(&lock)) return false;
     Edit edit{EditKind::Split, k, 0, nFrame, {}, {}};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
@@ -550,7 +603,8 @@ bool CAlbum::Undo()
         d.strError = "There is nothing to undo.";
         return false;
     }
-    if (!d.CheckRecording()) return false;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!d.BeginEdit(&lock)) return false;
     Edit& edit = d.history[d.nDone - 1];
     // The second half of a split keeps the title it was given, for a redo.
     if (edit.kind == EditKind::Split)
@@ -568,7 +622,8 @@ bool CAlbum::Redo()
         d.strError = "There is nothing to redo.";
         return false;
     }
-    if (!d.CheckRecording()) return false;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!d.BeginEdit(&lock)) return false;
     Edit& edit = d.history[d.nDone];
     if (edit.kind == EditKind::Join) {
         edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;

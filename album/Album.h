@@ -45,6 +45,9 @@ struct CAlbumLayout {
     CAlbumFormat format;
     std::vector<CAlbumSong> songs;   // songs[i] is song i + 1
     CAlbumInfo info;
+    // stamps[i]: song i + 1's file as it was read (AlbumFiles::Stamp); a reader refuses a
+    // file whose stamp differs (another program changed it). Unchecked when missing.
+    std::vector<std::string> stamps;
     int64_t TotalFrames() const;
     // First frame of song k (1-based) in the recording; TotalFrames() for k = count + 1.
     int64_t SongStart(int32_t k) const;
@@ -67,7 +70,10 @@ struct CAlbumLayout {
  *
  * Edits are refused while a recording writes to the album: the recorder's WAV writer
  * holds an exclusive lock (flock) on the file it is writing, and an edit checks every song
- * file for it, from this process or any other. A window that knows more (a recording to
+ * file for it, from this process or any other. Each edit takes the folder's lock first
+ * (see AlbumFiles::FolderLock) and only then checks that the song files are those it read
+ * (an edit of another program in between refuses it: "open it again"); it reads them with
+ * the same check and never replaces a file that appears meanwhile. A window that knows more (a recording to
  * this base that is between files) says so through SetRecordingCheck().
  *
  * Undo and Redo step through every edit since Open(). Titles and album data are not part
@@ -92,8 +98,13 @@ public:
     // "Music/Side A2.wav", ... up to the first number missing) and reads BASE.cue when
     // there is one. Refuses (false) when there is no BASE1.wav, when a higher-numbered
     // file exists past a missing number, when a file cannot be read, or when the files'
-    // formats differ. Clears the undo history.
-    bool Open(const std::string& strBasePath);
+    // formats differ, or when an edit of it was cut short and cannot be undone (the text
+    // names the journal and its files). Reads under the folder's lock, after finishing or
+    // undoing an edit that a crash cut short. bHoldLock keeps the folder locked for edits
+    // until the album goes, so that no other program changes the songs between this read
+    // and the edits that follow (a command-line edit); it waits while another program
+    // edits or exports from the folder. Clears the undo history.
+    bool Open(const std::string& strBasePath, bool bHoldLock = false);
     bool IsOpen() const;
 
     const std::string& GetBasePath() const;

@@ -8,6 +8,7 @@
 #include <taglib/xiphcomment.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,12 +64,15 @@ struct CExportJob::Impl {
     void Run(CAlbumLayout layout, CExportOptions options, std::function<void()> fnProgress);
     bool WriteSong(CAlbumReader& reader, const CAlbumLayout& layout, const CExportOptions& options,
                    int32_t nSong, int64_t nFirst, int64_t nEnd, const std::string& strTemp,
-                   std::function<void(int64_t)> fnFrames, std::string* pError, int64_t* pClamped);
+                   const std::string& strFinal, std::function<void(int64_t)> fnFrames,
+                   std::string* pError, int64_t* pClamped);
+    bool CheckSongs(const CAlbumLayout& layout, std::string* pError);
 };
 
 bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layout,
                                  const CExportOptions& options, int32_t nSong, int64_t nFirst,
                                  int64_t nEnd, const std::string& strTemp,
+                                 const std::string& strFinal,
                                  std::function<void(int64_t)> fnFrames, std::string* pError,
                                  int64_t* pClamped)
 {
@@ -103,7 +107,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
             nErrno = errno;
         }
         if (writer.HasError()) {
-            *pError = std::string("Cannot write ") + strTemp + ": " + std::strerror(nErrno ? nErrno : EIO) + ".";
+            *pError = std::string("Cannot write ") + strFinal + ": " + std::strerror(nErrno ? nErrno : EIO) + ".";
             return false;
         }
         return true;
@@ -118,7 +122,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
                                     : nOutBits == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
     SNDFILE* pOut = sf_open(strTemp.c_str(), SFM_WRITE, &info);
     if (pOut == nullptr) {
-        *pError = std::string("Cannot write ") + strTemp + ": " + sf_strerror(nullptr) + ".";
+        *pError = std::string("Cannot write ") + strFinal + ": " + sf_strerror(nullptr) + ".";
         return false;
     }
     const CAlbumSong& song = layout.songs[static_cast<size_t>(nSong - 1)];
@@ -150,14 +154,14 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
             out[i] = static_cast<int>(static_cast<uint32_t>(static_cast<int32_t>(v)) << nShift);
         }
         if (sf_writef_int(pOut, out.data(), nWant) != nWant) {
-            *pError = std::string("Cannot write ") + strTemp + ": " + sf_strerror(pOut) + ".";
+            *pError = std::string("Cannot write ") + strFinal + ": " + sf_strerror(pOut) + ".";
             bOk = false;
         }
         nAt += nWant;
         fnFrames(nWant);
     }
     if (sf_close(pOut) != 0 && bOk) {
-        *pError = std::string("Cannot write ") + strTemp + ".";
+        *pError = std::string("Cannot write ") + strFinal + ".";
         bOk = false;
     }
     if (!bOk || bCancel) return bOk;
@@ -166,13 +170,36 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
     TagLib::FLAC::File file(strTemp.c_str());
     TagLib::Ogg::XiphComment* pTags = file.isValid() ? file.xiphComment(true) : nullptr;
     if (pTags == nullptr) {
-        *pError = "Cannot tag " + strTemp + ".";
+        *pError = "Cannot tag " + strFinal + ".";
         return false;
     }
     pTags->addField("TRACKTOTAL", TagLib::String(std::to_string(layout.songs.size())), true);
     if (!file.save()) {
-        *pError = "Cannot tag " + strTemp + ".";
+        *pError = "Cannot tag " + strFinal + ".";
         return false;
+    }
+    return true;
+}
+
+// Every song file is the one the layout was read from and none is being recorded. The
+// caller holds the folder's lock shared, so no edit can change them until it is done.
+bool CExportJob::Impl::CheckSongs(const CAlbumLayout& layout, std::string* pError)
+{
+    for (size_t i = 0; i < layout.songs.size(); ++i) {
+        const std::string& strPath = layout.songs[i].strPath;
+        struct stat st;
+        int fd = AlbumFiles::OpenSongFile(strPath, &st, pError);
+        if (fd < 0) return false;
+        ::close(fd);
+        if (i < layout.stamps.size() && !layout.stamps[i].empty() &&
+            AlbumFiles::Stamp(st) != layout.stamps[i]) {
+            *pError = strPath + " has changed since the album was opened: open it again.";
+            return false;
+        }
+        if (AlbumFiles::IsLockedForRecording(strPath)) {
+            *pError = strPath + " is being recorded: it cannot be exported until the recording stops.";
+            return false;
+        }
     }
     return true;
 }
@@ -180,8 +207,19 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
 void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
                            std::function<void()> fnProgress)
 {
-    CAlbumReader reader(layout);
     CExportReport result;
+    // Shared: other exports may read beside this one, edits wait until it is done.
+    AlbumFiles::FolderLock lock(layout.strBasePath, false, &bCancel);
+    std::string strCheck;
+    if (!bCancel && !CheckSongs(layout, &strCheck)) {
+        std::lock_guard<std::mutex> guard(mutex);
+        result.strError = strCheck;
+        report = result;
+        bRunning = false;
+        if (fnProgress) fnProgress();
+        return;
+    }
+    CAlbumReader reader(layout);
     const int32_t nSongs = static_cast<int32_t>(layout.songs.size());
     const int64_t nTotal = layout.TotalFrames();
     int64_t nLead = 0, nTrail = 0;
@@ -210,22 +248,31 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         }
     };
 
-    for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
+    // Each song's file and the hidden name it is written under first. Parts an earlier
+    // export of these songs left when it was killed go first.
+    std::vector<std::string> finals, temps;
+    for (int32_t k = 1; k <= nSongs; ++k) {
         const CAlbumSong& song = layout.songs[static_cast<size_t>(k - 1)];
         std::string strStem = AlbumFiles::FileName(song.strPath);
         strStem = strStem.substr(0, strStem.find_last_of('.'));
-        const std::string strFinal =
-            (fs::path(options.strFolder) / FileName(k, song.strTitle, strStem, options.format)).string();
-        const std::string strTemp =
-            (fs::path(options.strFolder) / ("." + fs::path(strFinal).filename().string() + kTempSuffix))
-                .string();
+        finals.push_back(
+            (fs::path(options.strFolder) / FileName(k, song.strTitle, strStem, options.format)).string());
+        temps.push_back((fs::path(options.strFolder) /
+                         ("." + fs::path(finals.back()).filename().string() + kTempSuffix))
+                            .string());
+        ::unlink(temps.back().c_str());
+    }
+
+    for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
+        const std::string& strFinal = finals[static_cast<size_t>(k - 1)];
+        const std::string& strTemp = temps[static_cast<size_t>(k - 1)];
         int64_t nFirst = layout.SongStart(k), nEnd = layout.SongStart(k + 1);
         if (k == 1) nFirst += nLead;
         if (k == nSongs) nEnd -= nTrail;
         int64_t nClamped = 0;
         std::string strError;
-        bool bOk = WriteSong(reader, layout, options, k, nFirst, nEnd, strTemp, onFrames, &strError,
-                             &nClamped);
+        bool bOk = WriteSong(reader, layout, options, k, nFirst, nEnd, strTemp, strFinal, onFrames,
+                             &strError, &nClamped);
         if (bOk && !bCancel) {
             int fd = ::open(strTemp.c_str(), O_RDONLY | O_CLOEXEC);
             bOk = fd >= 0 && ::fsync(fd) == 0;

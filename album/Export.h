@@ -37,10 +37,13 @@ struct CExportReport {
  * their width and their exact samples; float recordings become 24-bit, samples beyond full
  * scale clamped and counted. WAV copies keep the recording's format and bytes.
  *
- * Runs on a thread of its own. Each file is written under a hidden temporary name, synced,
- * and renamed to its final name only when complete, so a cancel or a failure never leaves
- * a half-written file under a final name (files finished before stay). An existing file of
- * the same name is replaced.
+ * Runs on a thread of its own. It holds the album folder's lock shared while it reads (an
+ * edit waits until it is done) and first checks that every song file is the one the
+ * layout was read from and that none is being recorded; otherwise it writes nothing. Each
+ * file is written under a hidden temporary name, synced, and renamed to its final name
+ * only when complete, so a cancel or a failure never leaves a half-written file under a
+ * final name (files finished before stay); hidden parts an earlier, killed export of these
+ * songs left are removed. An existing file of the same name is replaced.
  *
  * Start() and Wait() belong to the owning thread; Cancel() and the getters may be called
  * from any thread, the progress function included. fnProgress is called on the export's

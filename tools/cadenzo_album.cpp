@@ -31,8 +31,38 @@ const char kUsage[] =
     "       cadenzo-album export BASE.wav DIR [--flac|--wav] [--artist A] [--album B]\n"
     "                                         [--year Y] [--trim]\n";
 
-volatile std::sig_atomic_t g_bInterrupted = 0;
-void OnInterrupt(int) { g_bInterrupted = 1; }
+volatile std::sig_atomic_t g_nStopSignal = 0;  // the first SIGINT or SIGTERM, 0 before
+
+// The first signal asks for a clean stop (an edit goes back at its next step, an export
+// removes the file it writes); a second one ends the program at once.
+void OnStopSignal(int nSignal)
+{
+    if (g_nStopSignal == 0) {
+        g_nStopSignal = nSignal;
+        return;
+    }
+    const char szText[] = "cadenzo-album: stopped at once by a second signal.\n";
+    ssize_t n = ::write(STDERR_FILENO, szText, sizeof szText - 1);
+    (void)n;
+    ::_exit(128 + nSignal);
+}
+
+void InstallSignalHandlers()
+{
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a wait for another program's lock ends too
+    action.sa_handler = OnStopSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int Stopped(const std::string& strWhat)
+{
+    std::fprintf(stderr, "%s: stopped by a signal; %s\n", kProgram, strWhat.c_str());
+    return 128 + g_nStopSignal;
+}
 
 int BadArgument(const std::string& strText)
 {
@@ -114,7 +144,7 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
     if (!job.Start(album.GetLayout(), options)) return Fail(job.GetReport().strError);
     const bool bBar = ::isatty(STDERR_FILENO);
     while (job.IsRunning()) {
-        if (g_bInterrupted) job.Cancel();
+        if (g_nStopSignal) job.Cancel();
         if (bBar) std::fprintf(stderr, "\rExporting %3d%%", static_cast<int>(job.GetProgress() * 100.0));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -126,6 +156,7 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
         std::printf("%lld samples beyond full scale were clamped.\n",
                     static_cast<long long>(report.nClamped));
     if (!report.strError.empty()) return Fail(report.strError);
+    if (report.bCancelled && g_nStopSignal) return Stopped("the files above are complete.");
     if (report.bCancelled) return Fail("The export was cancelled; the files above are complete.");
     return 0;
 }
@@ -155,10 +186,14 @@ int main(int argc, char** argv)
     if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(args[4], &fSeconds))
         return BadArgument("SECONDS must be a number: " + args[4] + ".");
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    InstallSignalHandlers();
     CAlbum album;
-    if (!album.Open(args[2])) return Fail(album.GetErrorText());
+    // An edit keeps the folder locked from reading the songs to the end, so that an edit of
+    // another program waits instead of working from what this one read.
+    const bool bEdit = strVerb != "list" && strVerb != "export";
+    if (!album.Open(args[2], bEdit))
+        return g_nStopSignal ? Stopped("nothing was changed.") : Fail(album.GetErrorText());
+    album.SetFaultHook([](const std::string&) { return g_nStopSignal == 0; });
     const int32_t nRate = album.GetFormat().nRate;
     const int64_t nFrames = std::llround(fSeconds * nRate);
     bool bOk = true;
@@ -180,5 +215,6 @@ int main(int argc, char** argv)
     } else {
         return Export(album, args);
     }
+    if (!bOk && g_nStopSignal) return Stopped("every file was left as it was.");
     return bOk ? 0 : Fail(album.GetErrorText());
 }

@@ -7,6 +7,7 @@
 #include "capture/WaveFile.h"
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -326,11 +327,70 @@ TEST(AlbumEdits, ARecordingOrAnotherProgramChangingTheSongs_RefusesEdits)
     EXPECT_EQ(album.GetErrorText(), dir / "Live2.wav" + " has changed since the album was opened: open it again.");
 }
 
+TEST(AlbumEdits, CutsAndSplitsOutsideTheirSongs_AreRefusedToTheLastFrame)
+{
+    std::mt19937 rng(8);
+    TempFolder dir;
+    MakeAlbum(dir / "E.wav", {100, 200, 300}, 16, rng);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(dir / "E.wav"));
+    // Cut 2 lies at 300 between songs 2 (100..300) and 3 (300..600).
+    struct Case {
+        bool bSplit;
+        int64_t nFrame;
+        bool bOk;
+    } const cases[] = {{false, 100, false}, {false, 101, true}, {false, 599, true},
+                       {false, 600, false}, {true, 100, false}, {true, 101, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.nFrame));
+        CAlbum edit;
+        ASSERT_TRUE(edit.Open(dir / "E.wav"));
+        EXPECT_EQ(c.bSplit ? edit.Split(2, c.nFrame) : edit.MoveCut(2, c.nFrame), c.bOk);
+        if (!c.bOk) {
+            EXPECT_EQ(edit.GetErrorText(), c.bSplit ? "Song 2 can only be split inside it."
+                                                    : "Cut 2 can only move inside songs 2 and 3.");
+        } else {
+            EXPECT_TRUE(edit.Undo()) << edit.GetErrorText();
+        }
+    }
+}
+
+TEST(AlbumEdits, AJoinPastWhatAWavFileHolds_IsRefusedBeforeWriting)
+{
+    TempFolder dir;
+    // Two songs of 2.3 GB each, sparse: a header that says so and a file that long.
+    for (int k = 1; k <= 2; ++k) {
+        const std::string strPath = dir / ("H" + std::to_string(k) + ".wav");
+        WriteSong(strPath, std::vector<uint8_t>(4, 0), 16);
+        const uint32_t nData = 2300000000u;
+        std::fstream file(strPath, std::ios::in | std::ios::out | std::ios::binary);
+        const uint32_t nRiff = nData + 36;
+        file.seekp(4);
+        file.write(reinterpret_cast<const char*>(&nRiff), 4);
+        file.seekp(40);
+        file.write(reinterpret_cast<const char*>(&nData), 4);
+        file.close();
+        fs::resize_file(strPath, 44 + nData);
+    }
+    CAlbum album;
+    ASSERT_TRUE(album.Open(dir / "H.wav")) << album.GetErrorText();
+    ASSERT_EQ(album.GetSongs()[0].nFrames, 575000000);
+    EXPECT_FALSE(album.Join(1));
+    EXPECT_EQ(album.GetErrorText(), "The new " + (dir / "H1.wav") +
+                                        " would be 4.3 GiB, but a WAV file holds at most 4 GiB: join fewer "
+                                        "songs, or export them instead. Every file was left as it was.");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"H1.wav", "H2.wav"}));
+}
+
 TEST(AlbumOpen, MissingUnreadableOrMismatchedSongs_AreRefusedNamingTheFile)
 {
     struct Case {
         const char* szWhat;
-        std::vector<int> bits;  // per song; 0 = not a sound file, -1 = no file
+        std::vector<int> bits;  // per song; 0 = not a sound file, -1 = no file, -2 = a named
+                                // pipe, -3 = a symlink to nothing
         std::string strText;    // with @ for the folder
     };
     const Case cases[] = {
@@ -341,6 +401,9 @@ TEST(AlbumOpen, MissingUnreadableOrMismatchedSongs_AreRefusedNamingTheFile)
          "@/S2.wav has another format (44100 Hz, 2 channels, 24-bit) than @/S1.wav (44100 Hz, 2 "
          "channels, 16-bit): the songs of one album share one format."},
         {"unreadable", {16, 0}, "Cannot read @/S2.wav: "},
+        {"pipe", {16, -2}, "Cannot read @/S2.wav: it is not a regular file (a song is a WAV file)."},
+        {"dangling", {16, -3, 16},
+         "Cannot read @/S2.wav: it is a symbolic link to a file that does not exist."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.szWhat);
@@ -350,6 +413,8 @@ TEST(AlbumOpen, MissingUnreadableOrMismatchedSongs_AreRefusedNamingTheFile)
             std::string strPath = dir / ("S" + std::to_string(i + 1) + ".wav");
             if (c.bits[i] == 0) std::ofstream(strPath) << "not a sound file at all, not at all";
             if (c.bits[i] > 0) WriteSong(strPath, RandomFrames(rng, 10, c.bits[i], 2), c.bits[i]);
+            if (c.bits[i] == -2) ::mkfifo(strPath.c_str(), 0600);
+            if (c.bits[i] == -3) fs::create_symlink(dir / "gone.wav", strPath);
         }
         std::string strText = c.strText;
         for (size_t n; (n = strText.find('@')) != std::string::npos;)

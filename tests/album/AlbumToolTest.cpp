@@ -2,9 +2,15 @@
 
 #include "AlbumTestSupport.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 using namespace albumtest;
 
@@ -74,4 +80,56 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         after.insert(after.end(), bytes.begin(), bytes.end());
     }
     EXPECT_TRUE(after == all);
+}
+
+TEST(AlbumTool, ASignalWhileWaitingForTheFolder_StopsCleanlyWithItsStatus)
+{
+    std::mt19937 rng(22);
+    TempFolder dir;
+    MakeAlbum(dir / "W.wav", {1000, 2000}, 16, rng);
+    const auto before = FolderBytes(dir.path);
+    // Another program edits in the folder: this test holds its lock.
+    int fdFolder = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(fdFolder, LOCK_EX), 0);
+    struct Case {
+        const char* szVerb;
+        int nSignal;
+        int nStatus;
+    } const cases[] = {{"join", SIGTERM, 143}, {"list", SIGINT, 130}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szVerb);
+        const std::string strLog = dir.path.parent_path() / (dir.path.filename().string() + ".log");
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            int fd = ::open(strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(fd, STDERR_FILENO);
+            ::dup2(fd, STDOUT_FILENO);
+            const std::string strBase = dir / "W.wav";
+            const char* szK = std::string(c.szVerb) == "join" ? "1" : nullptr;
+            ::execl(CADENZO_ALBUM_PATH, CADENZO_ALBUM_PATH, c.szVerb, strBase.c_str(), szK, nullptr);
+            ::_exit(99);
+        }
+        // Until the tool waits for the folder.
+        const std::string strPid = " " + std::to_string(pid) + " ";
+        bool bWaiting = false;
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             !bWaiting && std::chrono::steady_clock::now() < until;) {
+            std::ifstream in("/proc/locks");
+            for (std::string strLine; std::getline(in, strLine);)
+                bWaiting = bWaiting || (strLine.find("-> FLOCK") != std::string::npos &&
+                                        strLine.find(strPid) != std::string::npos);
+            std::this_thread::yield();
+        }
+        EXPECT_TRUE(bWaiting);
+        ::kill(pid, c.nSignal);
+        int nStatus = 0;
+        ::waitpid(pid, &nStatus, 0);
+        EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == c.nStatus) << nStatus;
+        std::ifstream in(strLog);
+        std::string strOutput((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(strOutput, "cadenzo-album: stopped by a signal; nothing was changed.\n");
+        fs::remove(strLog);
+    }
+    ::close(fdFolder);
+    EXPECT_EQ(FolderBytes(dir.path), before);
 }

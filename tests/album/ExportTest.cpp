@@ -79,6 +79,9 @@ TEST(AlbumExport, FloatBeyondFullScale_Becomes24BitClampedAndCounted)
     TempFolder dir;
     const std::string strBase = dir / "Loud.wav";
     std::vector<uint8_t> bytes = RandomFrames(rng, 5000, 32, 2, 1.5f);
+    // Full scale exactly, both ways, and the steps either side: the clamp's last step.
+    const float edges[] = {1.0f, -1.0f, std::nextafter(1.0f, 0.0f), std::nextafter(-1.0f, 0.0f)};
+    std::memcpy(bytes.data(), edges, sizeof edges);
     WriteSong(dir / "Loud1.wav", bytes, 32);
     std::vector<float> source(bytes.size() / 4);
     std::memcpy(source.data(), bytes.data(), bytes.size());
@@ -104,6 +107,21 @@ TEST(AlbumExport, FloatBeyondFullScale_Becomes24BitClampedAndCounted)
         double v = std::clamp(std::nearbyint(source[i] * 8388608.0), -8388608.0, 8388607.0);
         ASSERT_EQ(decoded[i] >> 8, static_cast<int>(v)) << "sample " << i << " of " << source[i];
     }
+}
+
+TEST(AlbumExport, FileNames_CutLongTitlesBetweenCharacters)
+{
+    const std::string strLong(199, 'a');
+    struct Case {
+        std::string strTitle, strName;
+    } const cases[] = {
+        {strLong + "\xc3\xa9" + "bc", "01 " + strLong + ".flac"},  // 'é' across byte 200
+        {strLong + "b\xc3\xa9", "01 " + strLong + "b.flac"},
+        {"Why? A/B: \"C\" <D>|", "01 Why_ A_B_ _C_ _D__.flac"},
+        {"", "01 Side A1.flac"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CExportJob::FileName(1, c.strTitle, "Side A1", CExportFormat::Flac), c.strName);
 }
 
 TEST(AlbumExport, TrimmedWav_KeepsHalfASecondOfTheOuterSilences)
