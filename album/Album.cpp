@@ -40,6 +40,9 @@ std::string Printf(const char* format, ...)
 
 const char kLeftAsItWas[] = " Every file was left as it was.";
 
+// "1 song", "3 songs".
+std::string Songs(int32_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
+
 // The edits the history holds. Titles follow the songs (see CAlbum).
 enum class EditKind { Move, Join, Split };
 struct Edit {
@@ -110,7 +113,8 @@ struct CAlbumReader::Impl {
             SF_INFO info{};
             files[i] = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
             if (files[i] == nullptr)
-                strError = Printf("Cannot read %s: %s.", strPath.c_str(), sf_strerror(nullptr));
+                strError = Printf("Cannot read %s: %s.", strPath.c_str(),
+                                  AlbumFiles::Reason(sf_strerror(nullptr)).c_str());
         }
         return files[i];
     }
@@ -133,7 +137,7 @@ struct CAlbumReader::Impl {
             if (pFile == nullptr) return nDone;
             if (sf_seek(pFile, nOffset, SEEK_SET) != nOffset) {
                 strError = Printf("Cannot read %s: %s.", layout.songs[i].strPath.c_str(),
-                                  sf_strerror(pFile));
+                                  AlbumFiles::Reason(sf_strerror(pFile)).c_str());
                 return nDone;
             }
             int64_t nGot = fnRead(pFile, nWant, nDone);
@@ -256,7 +260,9 @@ bool CAlbum::Impl::CheckUnchanged()
     const std::string strNext = AlbumFiles::SongPath(
         layout.strBasePath, static_cast<int32_t>(layout.songs.size() + 1));
     struct stat st;
-    if (::lstat(strNext.c_str(), &st) == 0) {
+    const bool bLeftover =
+        std::find(layout.leftovers.begin(), layout.leftovers.end(), strNext) != layout.leftovers.end();
+    if (!bLeftover && ::lstat(strNext.c_str(), &st) == 0) {
         strError = Printf("%s has appeared since the album was opened: open it again.",
                           strNext.c_str());
         return false;
@@ -326,6 +332,17 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
     CAlbumReader reader(layout);
     std::vector<uint8_t> buffer(static_cast<size_t>(kCopyFrames * layout.format.BytesPerFrame()));
 
+    // Files an earlier take left after the songs are not this album's to replace.
+    for (size_t i = nOld; i < nNew; ++i) {
+        const std::string strName = AlbumFiles::SongPath(layout.strBasePath, static_cast<int32_t>(i + 1));
+        if (std::find(layout.leftovers.begin(), layout.leftovers.end(), strName) == layout.leftovers.end())
+            continue;
+        strError = Printf("Song %d would take the name %s, which holds a song of an earlier "
+                          "recording under this name: move that file away first.%s",
+                          static_cast<int>(i + 1), strName.c_str(), kLeftAsItWas);
+        return false;
+    }
+
     // A WAV file cannot hold more than about 4 GiB: say so before writing anything.
     const int64_t nMaxFrames = CWaveFile().GetMaxDataBytes() / layout.format.BytesPerFrame();
     for (size_t i = 0; i < nNew; ++i) {
@@ -356,8 +373,7 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
         }
         errno = 0;
         writer.Create();
-        // The writer takes paths of up to 259 characters and says nothing more.
-        int nErrno = strTemp.size() > 259 ? ENAMETOOLONG : errno;
+        int nErrno = errno;
         if (!writer.HasError())
             writer.WriteHeader(static_cast<int16_t>(layout.format.nBits), layout.format.nRate,
                                static_cast<int16_t>(layout.format.nChannels), kWriteBuffer);
@@ -527,7 +543,7 @@ bool CAlbum::MoveCut(int32_t k, int64_t nFrame)
     d.strError.clear();
     const int32_t nSongs = GetSongCount();
     if (!d.bOpen || k < 1 || k >= nSongs) {
-        d.strError = Printf("There is no cut %d: the album has %d songs.", k, nSongs);
+        d.strError = Printf("There is no cut %d: the album has %s.", k, Songs(nSongs).c_str());
         return false;
     }
     const int64_t nLow = GetSongStart(k), nHigh = GetSongStart(k + 2);
@@ -553,8 +569,8 @@ bool CAlbum::Join(int32_t k)
     d.strError.clear();
     const int32_t nSongs = GetSongCount();
     if (!d.bOpen || k < 1 || k >= nSongs) {
-        d.strError = Printf("Cannot join song %d with the next: the album has %d songs.", k,
-                            nSongs);
+        d.strError = Printf("Cannot join song %d with the next: the album has %s.", k,
+                            Songs(nSongs).c_str());
         return false;
     }
     std::unique_ptr<AlbumFiles::FolderLock> lock;
@@ -575,7 +591,7 @@ bool CAlbum::Split(int32_t k, int64_t nFrame)
     d.strError.clear();
     const int32_t nSongs = GetSongCount();
     if (!d.bOpen || k < 1 || k > nSongs) {
-        d.strError = Printf("There is no song %d: the album has %d songs.", k, nSongs);
+        d.strError = Printf("There is no song %d: the album has %s.", k, Songs(nSongs).c_str());
         return false;
     }
     if (nFrame <= GetSongStart(k) || nFrame >= GetSongStart(k + 1)) {
@@ -639,7 +655,7 @@ bool CAlbum::SetTitle(int32_t k, const std::string& strTitle)
     Impl& d = *m_pImpl;
     d.strError.clear();
     if (!d.bOpen || k < 1 || k > GetSongCount()) {
-        d.strError = Printf("There is no song %d: the album has %d songs.", k, GetSongCount());
+        d.strError = Printf("There is no song %d: the album has %s.", k, Songs(GetSongCount()).c_str());
         return false;
     }
     std::string strOld = d.layout.songs[static_cast<size_t>(k - 1)].strTitle;

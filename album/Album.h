@@ -48,6 +48,12 @@ struct CAlbumLayout {
     // stamps[i]: song i + 1's file as it was read (AlbumFiles::Stamp); a reader refuses a
     // file whose stamp differs (another program changed it). Unchecked when missing.
     std::vector<std::string> stamps;
+    // The take the songs are of (TakeMark); empty for recordings made without a mark.
+    std::string strTake;
+    // Files numbered after the last song that an earlier take under the same base name
+    // left ("Music/Side A5.wav"): not songs of this album, never edited, exported or
+    // deleted by it.
+    std::vector<std::string> leftovers;
     int64_t TotalFrames() const;
     // First frame of song k (1-based) in the recording; TotalFrames() for k = count + 1.
     int64_t SongStart(int32_t k) const;

@@ -1,5 +1,7 @@
 #include "album/AlbumFiles.h"
 
+#include "capture/TakeMark.h"
+
 #include <sndfile.h>
 
 #include <fcntl.h>
@@ -209,6 +211,13 @@ std::string FileName(const std::string& strPath)
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
+std::string Reason(const char* szText)
+{
+    std::string str = szText != nullptr ? szText : "";
+    while (!str.empty() && (str.back() == '.' || str.back() == ' ' || str.back() == '\n')) str.pop_back();
+    return str;
+}
+
 std::string FormatText(const CAlbumFormat& format)
 {
     char sz[128];
@@ -253,10 +262,23 @@ bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::strin
     CAlbumLayout layout;
     layout.strBasePath = strBasePath;
     std::string strFirst = SongPath(strBasePath, 1);
+    // The take's start: a song file last changed before it is an earlier take's.
+    struct stat mark;
+    const bool bMark = ::stat(TakeMark::PathFor(strBasePath).c_str(), &mark) == 0;
+    if (bMark) layout.strTake = TakeMark::Read(strBasePath);
+    auto before = [&](const struct stat& st) {
+        return st.st_ctim.tv_sec < mark.st_mtim.tv_sec ||
+               (st.st_ctim.tv_sec == mark.st_mtim.tv_sec && st.st_ctim.tv_nsec < mark.st_mtim.tv_nsec);
+    };
     for (int32_t n = 1;; ++n) {
         std::string strPath = SongPath(strBasePath, n);
         struct stat st;
         if (::lstat(strPath.c_str(), &st) != 0) break;
+        if (n > 1 && bMark && before(st)) {
+            for (int32_t m = n; ::lstat(SongPath(strBasePath, m).c_str(), &st) == 0; ++m)
+                layout.leftovers.push_back(SongPath(strBasePath, m));
+            break;
+        }
         if (S_ISLNK(st.st_mode) && ::stat(strPath.c_str(), &st) != 0) {
             *pError = "Cannot read " + strPath + ": it is a symbolic link to a file that does not exist.";
             return false;
@@ -266,9 +288,7 @@ bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::strin
         SF_INFO info{};
         SNDFILE* pFile = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
         if (pFile == nullptr) {
-            *pError = "Cannot read " + strPath + ": " + sf_strerror(nullptr);
-            while (!pError->empty() && pError->back() == '.') pError->pop_back();
-            *pError += ".";
+            *pError = "Cannot read " + strPath + ": " + Reason(sf_strerror(nullptr)) + ".";
             return false;
         }
         sf_close(pFile);
@@ -297,7 +317,7 @@ bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::strin
     // A file numbered past the first missing number means a song file has gone.
     std::string strPrefix, strExt;
     SplitBase(FileName(strBasePath), &strPrefix, &strExt);
-    const int32_t nCount = static_cast<int32_t>(layout.songs.size());
+    const int32_t nCount = static_cast<int32_t>(layout.songs.size() + layout.leftovers.size());
     int64_t nBeyond = 0;
     std::error_code ec;
     for (fs::directory_iterator it(FolderOf(strBasePath), ec), end; !ec && it != end;
@@ -313,8 +333,18 @@ bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::strin
             !std::all_of(strDigits.begin(), strDigits.end(), ::isdigit))
             continue;
         int64_t n = std::stoll(strDigits);
-        if (n > nCount && (nBeyond == 0 || n < nBeyond)) nBeyond = n;
+        if (n <= nCount) continue;
+        // Past a gap an edit of this take left (a join), an earlier take's files remain.
+        struct stat st;
+        if (bMark && ::stat(it->path().c_str(), &st) == 0 && before(st)) {
+            layout.leftovers.push_back(SongPath(strBasePath, static_cast<int32_t>(n)));
+            continue;
+        }
+        if (nBeyond == 0 || n < nBeyond) nBeyond = n;
     }
+    std::sort(layout.leftovers.begin(), layout.leftovers.end(), [&](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
     if (nBeyond > 0) {
         *pError = SongPath(strBasePath, nCount + 1) + " is missing, but " +
                   SongPath(strBasePath, static_cast<int32_t>(nBeyond)) +

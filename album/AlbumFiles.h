@@ -18,6 +18,9 @@ namespace AlbumFiles {
 std::string SongPath(const std::string& strBasePath, int32_t nNumber);
 // "Music/Side A3.wav" -> "Side A3.wav".
 std::string FileName(const std::string& strPath);
+// A library's error text to end a sentence with: its own trailing full stops taken off
+// ("System error : Read-only file system." -> "System error : Read-only file system").
+std::string Reason(const char* szText);
 // "44100 Hz, 2 channels, 16-bit".
 std::string FormatText(const CAlbumFormat& format);
 

@@ -4,11 +4,13 @@
 
 #include <libcue.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace CueSheet {
 
@@ -21,6 +23,105 @@ std::string Text(const char* sz) { return sz == nullptr ? std::string() : std::s
 // Each song's length in frames, kept in a remark players pass over, so that titles are
 // not given to the songs of a later recording made under the same base name.
 const char kFramesRem[] = "REM CADENZO_FRAMES";
+// The take the titles were given to (TakeMark), so that a new take under the same base
+// name starts without them.
+const char kTakeRem[] = "REM CADENZO_TAKE";
+
+// Exact titles and songs past the 99 tracks a cue sheet can hold, in remarks other
+// players pass over: "REM CADENZO_TITLE <title>" under a track whose TITLE line cannot
+// hold its title exactly (one ending in a backslash), and "REM CADENZO_SONG <number>
+// <frames> <file> <title>" for each song past 99, every text percent-encoded.
+const char kTitleRem[] = "REM CADENZO_TITLE";
+const char kSongRem[] = "REM CADENZO_SONG";
+const int kMaxTracks = 99;
+
+std::string Encode(const std::string& str)
+{
+    std::string strOut;
+    for (unsigned char c : str) {
+        if (std::isalnum(c) || c == '.' || c == '_' || c == '-') {
+            strOut += static_cast<char>(c);
+        } else {
+            char sz[4];
+            std::snprintf(sz, sizeof sz, "%%%02X", c);
+            strOut += sz;
+        }
+    }
+    return strOut.empty() ? "%" : strOut;  // "%" alone: the empty text
+}
+
+std::string Decode(const std::string& str)
+{
+    std::string strOut;
+    for (size_t i = 0; i < str.size(); ++i) {
+        if (str[i] == '%' && i + 2 < str.size() &&
+            std::isxdigit(static_cast<unsigned char>(str[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(str[i + 2]))) {
+            strOut += static_cast<char>(std::stoi(str.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else if (str[i] != '%') {
+            strOut += str[i];
+        }
+    }
+    return strOut;
+}
+
+// What the cue sheet's remarks say beyond libcue: per file name, the exact title; and
+// the songs past 99 (file name, frames, title).
+struct Remarks {
+    std::map<std::string, std::string> titles;
+    struct Song {
+        std::string strFile;
+        int64_t nFrames;
+        std::string strTitle;
+    };
+    std::vector<Song> songs;
+};
+
+Remarks RemarksOf(const std::string& strText)
+{
+    Remarks remarks;
+    std::istringstream in(strText);
+    std::string strFile;
+    for (std::string strLine; std::getline(in, strLine);) {
+        size_t n = strLine.find_first_not_of(" \t");
+        if (n == std::string::npos) continue;
+        std::istringstream words(strLine.substr(n));
+        std::string strRem, strKey;
+        words >> strRem >> strKey;
+        if (strRem == "FILE") {
+            size_t nOpen = strLine.find('"', n), nClose = strLine.rfind('"');
+            strFile = nOpen != std::string::npos && nClose > nOpen ? strLine.substr(nOpen + 1, nClose - nOpen - 1)
+                                                                   : std::string();
+        } else if (strRem == "REM" && strKey == kTitleRem + 4 && !strFile.empty()) {
+            std::string strTitle;
+            words >> strTitle;
+            remarks.titles[strFile] = Decode(strTitle);
+        } else if (strRem == "REM" && strKey == kSongRem + 4) {
+            Remarks::Song song;
+            int nNumber = 0;
+            std::string strName, strTitle;
+            if (words >> nNumber >> song.nFrames >> strName >> strTitle) {
+                song.strFile = Decode(strName);
+                song.strTitle = Decode(strTitle);
+                remarks.songs.push_back(song);
+            }
+        }
+    }
+    return remarks;
+}
+
+// The take a cue sheet's text names; empty when none.
+std::string TakeOf(const std::string& strText)
+{
+    std::istringstream in(strText);
+    for (std::string strLine; std::getline(in, strLine);) {
+        if (strLine.compare(0, sizeof kTakeRem - 1, kTakeRem) != 0) continue;
+        size_t nOpen = strLine.find('"'), nClose = strLine.rfind('"');
+        if (nOpen != std::string::npos && nClose > nOpen) return strLine.substr(nOpen + 1, nClose - nOpen - 1);
+    }
+    return {};
+}
 
 // File name -> the length its remark gives, from the cue sheet's text.
 std::map<std::string, int64_t> FramesOf(const std::string& strText)
@@ -66,20 +167,31 @@ std::string PathFor(const std::string& strBasePath)
 std::string Write(const CAlbumLayout& layout)
 {
     std::ostringstream out;
+    if (!layout.strTake.empty()) out << kTakeRem << " " << Quoted(layout.strTake) << "\n";
     if (!layout.info.strYear.empty()) out << "REM DATE " << Quoted(layout.info.strYear) << "\n";
     if (!layout.info.strArtist.empty()) out << "PERFORMER " << Quoted(layout.info.strArtist) << "\n";
     if (!layout.info.strAlbum.empty()) out << "TITLE " << Quoted(layout.info.strAlbum) << "\n";
-    for (size_t i = 0; i < layout.songs.size(); ++i) {
+    for (size_t i = 0; i < layout.songs.size() && i < kMaxTracks; ++i) {
         char szTrack[32];
         std::snprintf(szTrack, sizeof szTrack, "%02d", static_cast<int>(i + 1));
+        const std::string& strTitle = layout.songs[i].strTitle;
         out << "FILE " << Quoted(AlbumFiles::FileName(layout.songs[i].strPath)) << " WAVE\n";
         out << "  TRACK " << szTrack << " AUDIO\n";
-        if (!layout.songs[i].strTitle.empty())
-            out << "    TITLE " << Quoted(layout.songs[i].strTitle) << "\n";
+        // A quoted text cannot end in a backslash (it would escape the closing quote):
+        // other players get the title without it, this album the remark.
+        std::string strShown = strTitle;
+        while (!strShown.empty() && strShown.back() == '\\') strShown.pop_back();
+        if (!strShown.empty()) out << "    TITLE " << Quoted(strShown) << "\n";
         if (!layout.info.strArtist.empty())
             out << "    PERFORMER " << Quoted(layout.info.strArtist) << "\n";
         out << "    " << kFramesRem << " " << layout.songs[i].nFrames << "\n";
+        if (strShown != strTitle) out << "    " << kTitleRem << " " << Encode(strTitle) << "\n";
         out << "    INDEX 01 00:00:00\n";
+    }
+    for (size_t i = kMaxTracks; i < layout.songs.size(); ++i) {
+        out << kSongRem << " " << i + 1 << " " << layout.songs[i].nFrames << " "
+            << Encode(AlbumFiles::FileName(layout.songs[i].strPath)) << " "
+            << Encode(layout.songs[i].strTitle) << "\n";
     }
     return out.str();
 }
@@ -93,6 +205,10 @@ bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError
     }
     std::stringstream text;
     text << in.rdbuf();
+    if (!pLayout->strTake.empty() && TakeOf(text.str()) != pLayout->strTake) {
+        *pError = "The cue sheet " + strPath + " is of an earlier take.";
+        return false;
+    }
     Cd* pCd = cue_parse_string(text.str().c_str());
     if (pCd == nullptr) {
         *pError = "Cannot read the cue sheet " + strPath + ".";
@@ -127,6 +243,18 @@ bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError
             pLayout->songs[static_cast<size_t>(t - 1)].strTitle = strTitle;
     }
     cd_delete(pCd);
+    // What the remarks hold exactly: titles with a trailing backslash, songs past 99.
+    const Remarks remarks = RemarksOf(text.str());
+    for (CAlbumSong& song : pLayout->songs) {
+        const std::string strFile = AlbumFiles::FileName(song.strPath);
+        auto it = remarks.titles.find(strFile);
+        auto itFrames = frames.find(strFile);
+        if (it != remarks.titles.end() && (itFrames == frames.end() || itFrames->second == song.nFrames))
+            song.strTitle = it->second;
+        for (const Remarks::Song& extra : remarks.songs)
+            if (extra.strFile == AlbumFiles::FileName(song.strPath) && extra.nFrames == song.nFrames)
+                song.strTitle = extra.strTitle;
+    }
     return true;
 }
 

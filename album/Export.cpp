@@ -8,11 +8,13 @@
 #include <taglib/xiphcomment.h>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -51,6 +53,70 @@ int64_t SilentFrames(CAlbumReader& reader, int64_t nFirst, int64_t nEnd, float f
     return nSilent;
 }
 
+// The file each song is exported to.
+std::vector<std::string> FinalNames(const CAlbumLayout& layout, const CExportOptions& options)
+{
+    std::vector<std::string> finals;
+    for (size_t i = 0; i < layout.songs.size(); ++i) {
+        const CAlbumSong& song = layout.songs[i];
+        std::string strStem = AlbumFiles::FileName(song.strPath);
+        strStem = strStem.substr(0, strStem.find_last_of('.'));
+        finals.push_back((fs::path(options.strFolder) /
+                          CExportJob::FileName(static_cast<int32_t>(i + 1), song.strTitle, strStem,
+                                               options.format))
+                             .string());
+    }
+    return finals;
+}
+
+// True when strPath is a song file of a recording: one of the album's own, or "BASEn.wav"
+// beside BASE1.wav and either BASE2.wav or BASE.cue (an earlier export's "01 Side A1.wav"
+// has neither).
+bool IsRecordingSong(const std::string& strPath, const CAlbumLayout& layout)
+{
+    struct stat st, song;
+    if (::stat(strPath.c_str(), &st) != 0) return false;
+    for (const CAlbumSong& s : layout.songs)
+        if (::stat(s.strPath.c_str(), &song) == 0 && song.st_dev == st.st_dev && song.st_ino == st.st_ino)
+            return true;
+    const size_t nDot = strPath.size() >= 4 ? strPath.size() - 4 : 0;
+    if (strPath.size() < 5 || strPath.compare(nDot, 4, ".wav") != 0) return false;
+    size_t nDigits = nDot;
+    while (nDigits > 0 && std::isdigit(static_cast<unsigned char>(strPath[nDigits - 1]))) --nDigits;
+    if (nDigits == nDot || strPath[nDigits] == '0' || (nDigits > 0 && strPath[nDigits - 1] == '/'))
+        return false;
+    const std::string strPrefix = strPath.substr(0, nDigits);
+    return ::stat((strPrefix + "1.wav").c_str(), &st) == 0 &&
+           (::stat((strPrefix + "2.wav").c_str(), &st) == 0 || ::stat((strPrefix + ".cue").c_str(), &st) == 0);
+}
+
+bool IsUtf8(const std::string& str)
+{
+    for (size_t i = 0; i < str.size();) {
+        const unsigned char c = static_cast<unsigned char>(str[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (n == 0 || (n == 2 && c < 0xC2) || i + n > str.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(str[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string Latin1ToUtf8(const std::string& str)
+{
+    std::string strOut;
+    for (unsigned char c : str) {
+        if (c < 0x80) {
+            strOut += static_cast<char>(c);
+        } else {
+            strOut += static_cast<char>(0xC0 | (c >> 6));
+            strOut += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return strOut;
+}
+
 }  // namespace
 
 struct CExportJob::Impl {
@@ -65,7 +131,7 @@ struct CExportJob::Impl {
     bool WriteSong(CAlbumReader& reader, const CAlbumLayout& layout, const CExportOptions& options,
                    int32_t nSong, int64_t nFirst, int64_t nEnd, const std::string& strTemp,
                    const std::string& strFinal, std::function<void(int64_t)> fnFrames,
-                   std::string* pError, int64_t* pClamped);
+                   std::string* pError, int64_t* pClamped, int32_t* pConverted);
     bool CheckSongs(const CAlbumLayout& layout, std::string* pError);
 };
 
@@ -74,7 +140,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
                                  int64_t nEnd, const std::string& strTemp,
                                  const std::string& strFinal,
                                  std::function<void(int64_t)> fnFrames, std::string* pError,
-                                 int64_t* pClamped)
+                                 int64_t* pClamped, int32_t* pConverted)
 {
     const CAlbumFormat& format = layout.format;
     const int64_t nChannels = format.nChannels;
@@ -84,7 +150,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
         writer.SetFileName(strTemp.c_str());
         errno = 0;
         writer.Create();
-        int nErrno = strTemp.size() > 259 ? ENAMETOOLONG : errno;  // the writer's limit
+        int nErrno = errno;
         if (!writer.HasError())
             writer.WriteHeader(static_cast<int16_t>(format.nBits), format.nRate,
                                static_cast<int16_t>(nChannels), 1024 * 1024);
@@ -122,15 +188,26 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
                                     : nOutBits == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
     SNDFILE* pOut = sf_open(strTemp.c_str(), SFM_WRITE, &info);
     if (pOut == nullptr) {
-        *pError = std::string("Cannot write ") + strFinal + ": " + sf_strerror(nullptr) + ".";
+        *pError = std::string("Cannot write ") + strFinal + ": " + AlbumFiles::Reason(sf_strerror(nullptr)) + ".";
         return false;
     }
     const CAlbumSong& song = layout.songs[static_cast<size_t>(nSong - 1)];
     const std::string strNumber = std::to_string(nSong);
-    if (!song.strTitle.empty()) sf_set_string(pOut, SF_STR_TITLE, song.strTitle.c_str());
-    if (!options.info.strArtist.empty()) sf_set_string(pOut, SF_STR_ARTIST, options.info.strArtist.c_str());
-    if (!options.info.strAlbum.empty()) sf_set_string(pOut, SF_STR_ALBUM, options.info.strAlbum.c_str());
-    if (!options.info.strYear.empty()) sf_set_string(pOut, SF_STR_DATE, options.info.strYear.c_str());
+    // Vorbis comments are UTF-8: a text that is not (a name typed in Latin-1, as such
+    // names usually are) is converted from Latin-1 and counted, never dropped.
+    auto setTag = [&](int nTag, const std::string& strText) {
+        if (strText.empty()) return;
+        std::string strUtf8 = strText;
+        if (!IsUtf8(strText)) {
+            strUtf8 = Latin1ToUtf8(strText);
+            ++*pConverted;
+        }
+        sf_set_string(pOut, nTag, strUtf8.c_str());
+    };
+    setTag(SF_STR_TITLE, song.strTitle);
+    setTag(SF_STR_ARTIST, options.info.strArtist);
+    setTag(SF_STR_ALBUM, options.info.strAlbum);
+    setTag(SF_STR_DATE, options.info.strYear);
     sf_set_string(pOut, SF_STR_TRACKNUMBER, strNumber.c_str());
 
     const double fScale = std::ldexp(1.0, nOutBits - 1);  // full scale in output units
@@ -154,7 +231,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
             out[i] = static_cast<int>(static_cast<uint32_t>(static_cast<int32_t>(v)) << nShift);
         }
         if (sf_writef_int(pOut, out.data(), nWant) != nWant) {
-            *pError = std::string("Cannot write ") + strFinal + ": " + sf_strerror(pOut) + ".";
+            *pError = std::string("Cannot write ") + strFinal + ": " + AlbumFiles::Reason(sf_strerror(pOut)) + ".";
             bOk = false;
         }
         nAt += nWant;
@@ -249,18 +326,29 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     };
 
     // Each song's file and the hidden name it is written under first. Parts an earlier
-    // export of these songs left when it was killed go first.
-    std::vector<std::string> finals, temps;
-    for (int32_t k = 1; k <= nSongs; ++k) {
-        const CAlbumSong& song = layout.songs[static_cast<size_t>(k - 1)];
-        std::string strStem = AlbumFiles::FileName(song.strPath);
-        strStem = strStem.substr(0, strStem.find_last_of('.'));
-        finals.push_back(
-            (fs::path(options.strFolder) / FileName(k, song.strTitle, strStem, options.format)).string());
+    // export of these songs left when it was killed go first. Files in the way are
+    // replaced only when asked, and a recording's songs never.
+    const std::vector<std::string> finals = FinalNames(layout, options);
+    std::vector<std::string> temps;
+    for (const std::string& strFinal : finals) {
         temps.push_back((fs::path(options.strFolder) /
-                         ("." + fs::path(finals.back()).filename().string() + kTempSuffix))
+                         ("." + fs::path(strFinal).filename().string() + kTempSuffix))
                             .string());
         ::unlink(temps.back().c_str());
+        struct stat st;
+        if (!result.strError.empty() || ::lstat(strFinal.c_str(), &st) != 0) continue;
+        if (IsRecordingSong(strFinal, layout))
+            result.strError = strFinal + " is a song of a recording: an export never writes over it. "
+                                         "Export to another folder.";
+        else if (!options.bOverwrite)
+            result.strError = strFinal + " exists already. Nothing was exported.";
+    }
+    if (!result.strError.empty()) {
+        std::lock_guard<std::mutex> guard(mutex);
+        report = result;
+        bRunning = false;
+        if (fnProgress) fnProgress();
+        return;
     }
 
     for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
@@ -271,18 +359,25 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         if (k == nSongs) nEnd -= nTrail;
         int64_t nClamped = 0;
         std::string strError;
+        int32_t nConverted = 0;
         bool bOk = WriteSong(reader, layout, options, k, nFirst, nEnd, strTemp, strFinal, onFrames,
-                             &strError, &nClamped);
+                             &strError, &nClamped, &nConverted);
         if (bOk && !bCancel) {
             int fd = ::open(strTemp.c_str(), O_RDONLY | O_CLOEXEC);
             bOk = fd >= 0 && ::fsync(fd) == 0;
             if (fd >= 0) ::close(fd);
-            if (bOk) bOk = ::rename(strTemp.c_str(), strFinal.c_str()) == 0;
+            if (bOk) {
+                bOk = options.bOverwrite && !IsRecordingSong(strFinal, layout)
+                          ? ::rename(strTemp.c_str(), strFinal.c_str()) == 0
+                          : ::renameat2(AT_FDCWD, strTemp.c_str(), AT_FDCWD, strFinal.c_str(),
+                                        RENAME_NOREPLACE) == 0;
+            }
             if (!bOk) strError = "Cannot write " + strFinal + ": " + std::strerror(errno) + ".";
         }
         if (!bOk || bCancel) ::unlink(strTemp.c_str());
         std::lock_guard<std::mutex> lock(mutex);
         result.nClamped += nClamped;
+        result.nLatin1Tags += nConverted;
         if (bOk && !bCancel) result.files.push_back(strFinal);
         if (!bOk) result.strError = strError;
         report = result;
@@ -345,6 +440,16 @@ CExportReport CExportJob::GetReport() const
 {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     return m_pImpl->report;
+}
+
+std::vector<std::string> CExportJob::ExistingFiles(const CAlbumLayout& layout,
+                                                   const CExportOptions& options)
+{
+    std::vector<std::string> existing;
+    struct stat st;
+    for (const std::string& strFinal : FinalNames(layout, options))
+        if (::lstat(strFinal.c_str(), &st) == 0) existing.push_back(strFinal);
+    return existing;
 }
 
 std::string CExportJob::FileName(int32_t nNumber, const std::string& strTitle,

@@ -15,6 +15,7 @@ struct CExportOptions {
     std::string strFolder;                // created when missing
     CExportFormat format = CExportFormat::Flac;
     CAlbumInfo info;                      // album, artist, year for the tags
+    bool bOverwrite = false;  // replace files of the same names (never a song of a recording)
     bool bTrim = false;  // shorten the first song's leading and the last song's trailing
                          // silence to half a second
     double fTrimLevelDb = -50.0;  // dB re full scale at or below which a sample is silent
@@ -25,6 +26,7 @@ struct CExportReport {
     std::vector<std::string> files;  // full paths of the files written, in song order
     int64_t nClamped = 0;    // float samples beyond full scale, clamped to 24-bit full scale
     int64_t nTrimmedFrames = 0;  // frames left out by the trim option
+    int32_t nLatin1Tags = 0;  // FLAC tags whose text was not UTF-8, converted as Latin-1
     bool bCancelled = false;
     std::string strError;    // empty on success; names the file that failed
 };
@@ -43,7 +45,9 @@ struct CExportReport {
  * file is written under a hidden temporary name, synced, and renamed to its final name
  * only when complete, so a cancel or a failure never leaves a half-written file under a
  * final name (files finished before stay); hidden parts an earlier, killed export of these
- * songs left are removed. An existing file of the same name is replaced.
+ * songs left are removed. A file that exists under a name the export gives is replaced
+ * only with bOverwrite, and a song file of any recording in the folder (BASEn.wav beside
+ * BASE1.wav) never is: the export then writes nothing.
  *
  * Start() and Wait() belong to the owning thread; Cancel() and the getters may be called
  * from any thread, the progress function included. fnProgress is called on the export's
@@ -65,6 +69,11 @@ public:
     bool IsRunning() const;
     double GetProgress() const;  // 0.0 .. 1.0 over all songs
     CExportReport GetReport() const;  // complete once IsRunning() is false
+
+    // The files an export of the layout with these options would write that exist already
+    // (for asking before replacing them).
+    static std::vector<std::string> ExistingFiles(const CAlbumLayout& layout,
+                                                  const CExportOptions& options);
 
     // The file name a song gets: "NN Title.ext" with unsafe characters replaced.
     static std::string FileName(int32_t nNumber, const std::string& strTitle,

@@ -1,6 +1,7 @@
 #include "app/ExportDlg.h"
 
 #include "app/Appearance.h"
+#include "capture/Prompt.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -153,6 +154,18 @@ void CExportDlg::OnExport()
     options.bTrim = m_pTrim->isChecked();
     CAlbumLayout layout = m_layout;
     layout.info = options.info;
+    const std::vector<std::string> existing = CExportJob::ExistingFiles(layout, options);
+    if (!existing.empty() && m_pPrompt != nullptr) {
+        std::string strText = existing.size() == 1 ? "This file exists already:\n"
+                                                   : std::to_string(existing.size()) + " files exist already:\n";
+        for (size_t i = 0; i < existing.size() && i < 5; ++i) strText += existing[i] + "\n";
+        if (existing.size() > 5) strText += "...\n";
+        strText += "\nDo you want to replace them?";
+        if (m_pPrompt->MessageBox(strText, "Export", PromptButtons::YesNo, PromptIcon::Question) !=
+            PromptAnswer::Yes)
+            return;
+        options.bOverwrite = true;
+    }
     m_pJob = std::make_unique<CExportJob>();
     m_pProgress->setValue(0);
     if (!m_pJob->Start(layout, options)) {
@@ -191,6 +204,8 @@ void CExportDlg::OnTick()
         text = tr("%1 written to %2.").arg(Count(report.files.size(), "file", "files"), m_pFolder->text());
     if (report.nClamped > 0)
         text += " " + Count(report.nClamped, "sample", "samples") + tr(" beyond full scale clamped.");
+    if (report.nLatin1Tags > 0)
+        text += " " + Count(report.nLatin1Tags, "tag", "tags") + tr(" not in UTF-8 read as Latin-1.");
     if (report.bCancelled || !report.strError.empty()) m_pProgress->setValue(0);
     m_pReport->setText(text);
     Lock(false);

@@ -17,6 +17,7 @@
 
 #include <memory>
 
+class IPrompt;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -27,9 +28,14 @@ class QTimer;
 
 class CExportDlg : public QDialog {
     Q_OBJECT
+    IPrompt* m_pPrompt = nullptr;
 public:
     CExportDlg(const CAlbumLayout& layout, QWidget* pParent = nullptr);
     ~CExportDlg() override;
+
+    // Asks through pPrompt before Export replaces files that exist in the folder; without
+    // one, files in the way make the export refuse (the window says which).
+    void SetPrompt(IPrompt* pPrompt) { m_pPrompt = pPrompt; }
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;

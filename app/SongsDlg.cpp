@@ -172,6 +172,12 @@ void CSongsDlg::BuildControls()
         else ZoomTo(0);
     });
     pLayout->addWidget(m_pTable, 2);
+    // Files an earlier take under the same base name left after this one's songs.
+    m_pLeftovers = new QLabel(this);
+    m_pLeftovers->setObjectName("leftovers");
+    m_pLeftovers->setWordWrap(true);
+    m_pLeftovers->hide();
+    pLayout->addWidget(m_pLeftovers);
 
     m_pStatus = new QLabel(this);
     m_pStatus->setObjectName("status");
@@ -225,6 +231,11 @@ bool CSongsDlg::Open(const std::string& strBasePath)
     m_pOverview->SetPickedCut(0);
     m_pCloseUp->SetPickedCut(0);
     ShowAlbum();
+    QStringList leftovers;
+    for (const std::string& strPath : m_album.GetLayout().leftovers) leftovers << FileTitle(strPath);
+    m_pLeftovers->setText(tr("Not part of this album, left from an earlier recording under this name: %1")
+                              .arg(leftovers.join(", ")));
+    m_pLeftovers->setVisible(!leftovers.isEmpty());
     m_pOverview->SetRange(0, m_album.GetTotalFrames());
     m_pCloseUp->SetRange(0, static_cast<int64_t>(kCloseUpSeconds * m_album.GetFormat().nRate));
     StartOverview();
@@ -536,6 +547,7 @@ void CSongsDlg::OnExport()
     if (!m_album.IsOpen()) return;
     OnInfoEdited();
     CExportDlg dlg(m_album.GetLayout(), this);
+    dlg.SetPrompt(m_pPrompt);
     dlg.setPalette(palette());
     m_runDialog(dlg);
     // The export window may have changed the album data: keep it with the songs.

@@ -131,6 +131,7 @@ private:
     QLineEdit* m_pArtistEdit = nullptr;
     QLineEdit* m_pYearEdit = nullptr;
     QLabel* m_pStatus = nullptr;
+    QLabel* m_pLeftovers = nullptr;  // an earlier take's files beside this one's, if any
     QPushButton* m_pPlay = nullptr;
     QPushButton* m_pSnap = nullptr;
     QPushButton* m_pJoin = nullptr;

@@ -1,6 +1,7 @@
 #include "capture/RecordSession.h"
 
 #include "capture/LevelRecord.h"
+#include "capture/TakeMark.h"
 #include "capture/WaveFile.h"
 #include "capture/WaveIn.h"
 #include "engine/SongSplitter.h"
@@ -162,6 +163,10 @@ void CRecordSession::OnRecord()
         }
         break;
     }
+
+    // A new take under this base name: files of an earlier one left beyond the songs of
+    // this one are then told apart (the album lists them as leftovers).
+    TakeMark::Write(m_strPathBase);
 
     // The first numbered file and its header.
     std::string strFirstPath = NumberedName(m_strPathBase, 1);

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -22,14 +23,15 @@ namespace {
 
 const char* const kProgram = "cadenzo-album";
 const char kUsage[] =
-    "Usage: cadenzo-album list BASE.wav\n"
+    "Usage: cadenzo-album --help\n"
+    "       cadenzo-album list BASE.wav\n"
     "       cadenzo-album move BASE.wav K SECONDS     move cut K (between songs K and K+1)\n"
     "                                                 by SECONDS, + later, - earlier\n"
     "       cadenzo-album join BASE.wav K             join song K with song K+1\n"
     "       cadenzo-album split BASE.wav K SECONDS    split song K that far into it\n"
     "       cadenzo-album title BASE.wav K TEXT       give song K a title\n"
     "       cadenzo-album export BASE.wav DIR [--flac|--wav] [--artist A] [--album B]\n"
-    "                                         [--year Y] [--trim]\n";
+    "                                         [--year Y] [--trim] [--overwrite]\n";
 
 volatile std::sig_atomic_t g_nStopSignal = 0;  // the first SIGINT or SIGTERM, 0 before
 
@@ -87,23 +89,35 @@ std::string Clock(int64_t nFrames, int32_t nRate)
     return sz;
 }
 
+// A song or cut number: plain digits. 0 and numbers past the album are the album's to
+// refuse ("there is no cut 0"), with the status of any edit that cannot be made.
 bool ParseNumber(const std::string& str, int32_t* pValue)
 {
-    char* pEnd = nullptr;
-    long n = std::strtol(str.c_str(), &pEnd, 10);
-    if (str.empty() || *pEnd != '\0' || n < 1 || n > 1000000) return false;
-    *pValue = static_cast<int32_t>(n);
+    if (str.empty() || str.size() > 7 ||
+        !std::all_of(str.begin(), str.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    *pValue = std::stoi(str);
     return true;
 }
 
+// Seconds as a decimal number: "12", "-1.5", "+.25"; no exponents, hex or words.
 bool ParseSeconds(const std::string& str, double* pValue)
 {
-    char* pEnd = nullptr;
-    double f = std::strtod(str.c_str(), &pEnd);
-    if (str.empty() || *pEnd != '\0' || !std::isfinite(f) || std::fabs(f) > 1e7) return false;
+    size_t n = str.empty() || (str[0] != '+' && str[0] != '-') ? 0 : 1;
+    size_t nDigits = 0, nDots = 0;
+    for (size_t i = n; i < str.size(); ++i) {
+        if (str[i] >= '0' && str[i] <= '9') ++nDigits;
+        else if (str[i] == '.') ++nDots;
+        else return false;
+    }
+    if (nDigits == 0 || nDots > 1) return false;
+    double f = std::strtod(str.c_str(), nullptr);
+    if (!std::isfinite(f) || std::fabs(f) > 1e7) return false;
     *pValue = f;
     return true;
 }
+
+std::string Songs(int32_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
 
 void List(const CAlbum& album)
 {
@@ -117,6 +131,11 @@ void List(const CAlbum& album)
         const CAlbumSong& song = album.GetSongs()[static_cast<size_t>(k - 1)];
         std::printf("%4d  %s  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
                     Clock(song.nFrames, nRate).c_str(), song.strTitle.c_str());
+    }
+    const std::vector<std::string>& leftovers = album.GetLayout().leftovers;
+    if (!leftovers.empty()) {
+        std::printf("Left from an earlier recording under this name, not part of the album:\n");
+        for (const std::string& strPath : leftovers) std::printf("      %s\n", strPath.c_str());
     }
 }
 
@@ -135,11 +154,15 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
         if (str == "--flac") options.format = CExportFormat::Flac;
         else if (str == "--wav") options.format = CExportFormat::Wav;
         else if (str == "--trim") options.bTrim = true;
+        else if (str == "--overwrite") options.bOverwrite = true;
         else if (str == "--artist") { if (!value(&options.info.strArtist)) return BadArgument("--artist needs a value."); }
         else if (str == "--album") { if (!value(&options.info.strAlbum)) return BadArgument("--album needs a value."); }
         else if (str == "--year") { if (!value(&options.info.strYear)) return BadArgument("--year needs a value."); }
         else return BadArgument("Unknown option " + str + ".");
     }
+    const std::vector<std::string> existing = CExportJob::ExistingFiles(album.GetLayout(), options);
+    if (!existing.empty() && !options.bOverwrite)
+        return Fail(existing[0] + " exists already (--overwrite replaces it). Nothing was exported.");
     CExportJob job;
     if (!job.Start(album.GetLayout(), options)) return Fail(job.GetReport().strError);
     const bool bBar = ::isatty(STDERR_FILENO);
@@ -155,6 +178,9 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
     if (report.nClamped > 0)
         std::printf("%lld samples beyond full scale were clamped.\n",
                     static_cast<long long>(report.nClamped));
+    if (report.nLatin1Tags > 0)
+        std::printf("%d tag%s not in UTF-8 %s read as Latin-1 and converted.\n", report.nLatin1Tags,
+                    report.nLatin1Tags == 1 ? "" : "s", report.nLatin1Tags == 1 ? "was" : "were");
     if (!report.strError.empty()) return Fail(report.strError);
     if (report.bCancelled && g_nStopSignal) return Stopped("the files above are complete.");
     if (report.bCancelled) return Fail("The export was cancelled; the files above are complete.");
@@ -166,6 +192,10 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv, argv + argc);
+    if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
+        std::printf("%s", kUsage);
+        return 0;
+    }
     if (args.size() < 3) return BadArgument(args.size() < 2 ? "A command is needed." : "BASE.wav is needed.");
     const std::string& strVerb = args[1];
     struct Verb {
@@ -179,12 +209,13 @@ int main(int argc, char** argv)
     if (pVerb == nullptr) return BadArgument("Unknown command " + strVerb + ".");
     if (strVerb == "export" ? args.size() < 4 : args.size() != pVerb->nArgs + 2)
         return BadArgument("Wrong number of arguments for " + strVerb + ".");
+    if (args[2].empty()) return BadArgument("BASE.wav is empty: name the base file of a recording.");
     int32_t k = 0;
     double fSeconds = 0.0;
     if (pVerb->nArgs >= 2 && strVerb != "export" && !ParseNumber(args[3], &k))
         return BadArgument("K must be a song or cut number from 1: " + args[3] + ".");
     if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(args[4], &fSeconds))
-        return BadArgument("SECONDS must be a number: " + args[4] + ".");
+        return BadArgument("SECONDS must be a decimal number of seconds: " + args[4] + ".");
 
     InstallSignalHandlers();
     CAlbum album;
@@ -204,12 +235,12 @@ int main(int argc, char** argv)
         if (bOk) std::printf("Cut %d is at %s.\n", k, Clock(album.GetSongStart(k + 1), nRate).c_str());
     } else if (strVerb == "join") {
         bOk = album.Join(k);
-        if (bOk) std::printf("Songs %d and %d are song %d; the album has %d songs.\n", k, k + 1, k,
-                             album.GetSongCount());
+        if (bOk) std::printf("Songs %d and %d are song %d; the album has %s.\n", k, k + 1, k,
+                             Songs(album.GetSongCount()).c_str());
     } else if (strVerb == "split") {
         bOk = album.Split(k, k <= album.GetSongCount() ? album.GetSongStart(k) + nFrames : 0);
-        if (bOk) std::printf("Song %d starts at %s; the album has %d songs.\n", k + 1,
-                             Clock(album.GetSongStart(k + 1), nRate).c_str(), album.GetSongCount());
+        if (bOk) std::printf("Song %d starts at %s; the album has %s.\n", k + 1,
+                             Clock(album.GetSongStart(k + 1), nRate).c_str(), Songs(album.GetSongCount()).c_str());
     } else if (strVerb == "title") {
         bOk = album.SetTitle(k, args[4]);
     } else {

@@ -157,6 +157,31 @@ TEST(AlbumEdits, TitlesFollowTheirSongs_ThroughJoinSplitAndUndo)
     EXPECT_EQ(again.GetSongs()[2].strTitle, "T3");
 }
 
+TEST(AlbumEdits, TitlesPastTrack99AndEndingInABackslash_ReadBackTheSame)
+{
+    std::mt19937 rng(10);
+    TempFolder dir;
+    MakeAlbum(dir / "Long.wav", std::vector<int64_t>(101, 10), 16, rng);
+    const std::map<int32_t, std::string> titles = {
+        {2, "Ends in \\"}, {3, "\\"}, {99, "Last track"}, {100, "Hundred % 100"}, {101, "Caf\xc3\xa9 A B"}};
+    {
+        CAlbum album;
+        ASSERT_TRUE(album.Open(dir / "Long.wav"));
+        for (const auto& title : titles) ASSERT_TRUE(album.SetTitle(title.first, title.second));
+        ASSERT_TRUE(album.Join(1));  // titles follow their songs, numbers move down
+    }
+    CAlbum again;
+    ASSERT_TRUE(again.Open(dir / "Long.wav"));
+    ASSERT_EQ(again.GetSongCount(), 100);
+    for (const auto& title : titles)
+        EXPECT_EQ(again.GetSongs()[static_cast<size_t>(title.first - 2)].strTitle, title.second) << title.first;
+    // Other players get a cue sheet of at most 99 tracks.
+    std::ifstream in(dir / "Long.cue");
+    std::string strCue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(strCue.find("TRACK 99 AUDIO"), std::string::npos);
+    EXPECT_EQ(strCue.find("TRACK 100"), std::string::npos);
+}
+
 TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)
 {
     // Each edit is failed at each of its steps in turn, then done for real.
@@ -305,6 +330,9 @@ TEST(AlbumEdits, ARecordingOrAnotherProgramChangingTheSongs_RefusesEdits)
         CAlbum during;
         ASSERT_TRUE(during.Open(strBase));
         EXPECT_FALSE(during.Join(1));
+        EXPECT_EQ(during.GetErrorText(), dir / "Live3.wav" +
+                                             " is being recorded: its songs cannot be edited until the recording stops.");
+        EXPECT_FALSE(during.SetTitle(1, "Not now"));
         EXPECT_EQ(during.GetErrorText(), dir / "Live3.wav" +
                                              " is being recorded: its songs cannot be edited until the recording stops.");
         recorder.Close();

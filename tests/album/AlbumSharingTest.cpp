@@ -5,9 +5,11 @@
 #include "AlbumTestSupport.h"
 
 #include "album/Export.h"
+#include "capture/TakeMark.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -184,4 +186,54 @@ TEST(AlbumSharing, AnExport_ReadsOneAlbumWhateverEditsRunBeside)
     EXPECT_EQ(live.GetReport().strError, dir / "X3.wav" + " is being recorded: it cannot be exported until the recording stops.");
     EXPECT_TRUE(FolderBytes(dir.path / "after").empty());
     recorder.Close();
+}
+
+TEST(AlbumSharing, ANewTakeUnderTheSameName_LeavesTheEarlierTakesFilesAndTitlesApart)
+{
+    std::mt19937 rng(34);
+    TempFolder dir;
+    const std::string strBase = dir / "Side A.wav";
+    MakeAlbum(strBase, {1000, 2000, 3000, 4000}, 16, rng);
+    {
+        CAlbum old;
+        ASSERT_TRUE(old.Open(strBase));
+        for (int32_t k = 1; k <= 4; ++k) ASSERT_TRUE(old.SetTitle(k, "Old " + std::to_string(k)));
+    }
+    // The recorder starts a new take of one song: the mark, then its first file. The mark
+    // is written again until the file system's clock has moved past the old files.
+    struct stat st, mark;
+    ASSERT_EQ(::stat((dir / "Side A4.wav").c_str(), &st), 0);
+    do {
+        ASSERT_TRUE(TakeMark::Write(strBase));
+        ASSERT_EQ(::stat(TakeMark::PathFor(strBase).c_str(), &mark), 0);
+    } while (mark.st_mtim.tv_sec == st.st_ctim.tv_sec && mark.st_mtim.tv_nsec <= st.st_ctim.tv_nsec);
+    const std::vector<uint8_t> take = RandomFrames(rng, 500, 16, 2);
+    WriteSong(dir / "Side A1.wav", take, 16);
+
+    CAlbum album;
+    ASSERT_TRUE(album.Open(strBase)) << album.GetErrorText();
+    ASSERT_EQ(album.GetSongCount(), 1);
+    EXPECT_EQ(album.GetSongs()[0].strTitle, "");
+    EXPECT_EQ(album.GetLayout().leftovers,
+              (std::vector<std::string>{dir / "Side A2.wav", dir / "Side A3.wav", dir / "Side A4.wav"}));
+    const auto before = FolderBytes(dir.path);
+    EXPECT_FALSE(album.Split(1, 250));
+    EXPECT_EQ(album.GetErrorText(), "Song 2 would take the name " + (dir / "Side A2.wav") +
+                                        ", which holds a song of an earlier recording under this name: move "
+                                        "that file away first. Every file was left as it was.");
+    EXPECT_EQ(FolderBytes(dir.path), before);
+
+    // Titles given now belong to this take; the export holds this take only.
+    ASSERT_TRUE(album.SetTitle(1, "New"));
+    CAlbum again;
+    ASSERT_TRUE(again.Open(strBase));
+    EXPECT_EQ(again.GetSongs()[0].strTitle, "New");
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    options.format = CExportFormat::Wav;
+    CExportJob job;
+    ASSERT_TRUE(job.Start(again.GetLayout(), options));
+    job.Wait();
+    EXPECT_EQ(job.GetReport().files, std::vector<std::string>{dir / "out/01 New.wav"});
+    EXPECT_TRUE(SampleBytes(dir / "out/01 New.wav") == take);
 }

@@ -61,11 +61,23 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
          "   3  00:04.25  00:01.75  \n"},
         {"export " + strBase + " '" + (dir / "out") + "' --wav --artist A --album 'B: C' --year 1979", 0,
          dir / "out/01 Second Song.wav\n"},
+        {"export " + strBase + " '" + (dir / "out") + "' --wav", 1,
+         "cadenzo-album: " + dir / "out/01 Second Song.wav" +
+             " exists already (--overwrite replaces it). Nothing was exported.\n"},
+        {"export " + strBase + " '" + (dir / "out") + "' --wav --overwrite", 0, dir / "out/01 Second Song.wav\n"},
         {"split " + strBase + " x 1", 2, "cadenzo-album: K must be a song or cut number from 1: x.\n"},
         {"rename " + strBase, 2, "cadenzo-album: Unknown command rename.\nUsage:"},
         {"list '" + (dir / "None.wav") + "'", 1,
          "cadenzo-album: There are no songs of " + (dir / "None.wav") + ": " + (dir / "None1.wav") +
              " does not exist.\n"},
+        {"--help", 0, "Usage: cadenzo-album --help\n"},
+        {"list ''", 2, "cadenzo-album: BASE.wav is empty: name the base file of a recording.\nUsage:"},
+        {"move " + strBase + " 0 1", 1, "cadenzo-album: There is no cut 0: the album has 3 songs.\n"},
+        {"move " + strBase + " 7 1", 1, "cadenzo-album: There is no cut 7: the album has 3 songs.\n"},
+        {"move " + strBase + " 2 0x10", 2, "cadenzo-album: SECONDS must be a decimal number of seconds: 0x10.\n"},
+        {"split " + strBase + " 1 1e-1", 2, "cadenzo-album: SECONDS must be a decimal number of seconds: 1e-1.\n"},
+        {"join " + strBase + " 1", 0, "Songs 1 and 2 are song 1; the album has 2 songs.\n"},
+        {"join " + strBase + " 1", 0, "Songs 1 and 2 are song 1; the album has 1 song.\n"},
     };
     for (const Step& step : steps) {
         ToolRun run = RunTool(step.strArgs);

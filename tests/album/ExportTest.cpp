@@ -36,6 +36,7 @@ TEST(AlbumExport, SixteenBitFlac_DecodesToTheSameSamplesWithTags)
     ASSERT_TRUE(album.Open(strBase));
     ASSERT_TRUE(album.SetTitle(1, "Intro: \"Why?\" / <Now>"));
     ASSERT_TRUE(album.SetTitle(2, "Café"));
+    ASSERT_TRUE(album.SetTitle(3, "Caf\xe9 au lait"));  // Latin-1: converted, never dropped
 
     CExportOptions options;
     options.strFolder = dir / "out";
@@ -43,7 +44,8 @@ TEST(AlbumExport, SixteenBitFlac_DecodesToTheSameSamplesWithTags)
     CExportReport report = RunExport(album, options);
     ASSERT_EQ(report.files, (std::vector<std::string>{dir / "out/01 Intro_ 'Why_' _ _Now_.flac",
                                                       dir / "out/02 Café.flac",
-                                                      dir / "out/03 Side A3.flac"}));
+                                                      dir / "out/03 Caf\xe9 au lait.flac"}));
+    EXPECT_EQ(report.nLatin1Tags, 1);
     EXPECT_EQ(FolderBytes(dir.path / "out").size(), 3u);
 
     std::vector<uint8_t> decoded;
@@ -63,7 +65,7 @@ TEST(AlbumExport, SixteenBitFlac_DecodesToTheSameSamplesWithTags)
         auto tag = [&](const char* sz) {
             return tags.contains(sz) ? tags[sz].toString().to8Bit(true) : std::string("(none)");
         };
-        EXPECT_EQ(tag("TITLE"), album.GetSongs()[i].strTitle.empty() ? "(none)" : album.GetSongs()[i].strTitle);
+        EXPECT_EQ(tag("TITLE"), i == 2 ? "Café au lait" : album.GetSongs()[i].strTitle);
         EXPECT_EQ(tag("ARTIST"), "The Artist");
         EXPECT_EQ(tag("ALBUM"), "The Album");
         EXPECT_EQ(tag("DATE"), "1979");
@@ -124,6 +126,53 @@ TEST(AlbumExport, FileNames_CutLongTitlesBetweenCharacters)
         EXPECT_EQ(CExportJob::FileName(1, c.strTitle, "Side A1", CExportFormat::Flac), c.strName);
 }
 
+TEST(AlbumExport, FilesInTheWay_AreReplacedOnlyWhenAskedAndSongsOfARecordingNever)
+{
+    std::mt19937 rng(15);
+    TempFolder dir;
+    const std::string strBase = dir / "01 Intro.wav";
+    MakeAlbum(strBase, {1000, 2000}, 16, rng);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(strBase));
+    ASSERT_TRUE(album.SetTitle(1, "Intro1"));  // exported as "01 Intro1.wav": song 1 itself
+    std::ofstream(dir / "02 01 Intro2.wav") << "an older copy";
+    TempFolder out;
+    struct Case {
+        std::string strFolder;
+        bool bOverwrite;
+        std::string strError;
+    } const cases[] = {
+        {dir.path.string(), true,
+         dir / "01 Intro1.wav" + " is a song of a recording: an export never writes over it. Export to another folder."},
+        {dir.path.string(), false,
+         dir / "01 Intro1.wav" + " is a song of a recording: an export never writes over it. Export to another folder."},
+        {out.path.string(), false, ""},
+        {out.path.string(), false, out / "01 Intro1.wav" + " exists already. Nothing was exported."},
+        {out.path.string(), true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.strFolder + (c.bOverwrite ? " overwrite" : ""));
+        const auto before = FolderBytes(dir.path);
+        CExportOptions options;
+        options.strFolder = c.strFolder;
+        options.format = CExportFormat::Wav;
+        options.bOverwrite = c.bOverwrite;
+        CExportJob job;
+        ASSERT_TRUE(job.Start(album.GetLayout(), options));
+        job.Wait();
+        EXPECT_EQ(job.GetReport().strError, c.strError);
+        EXPECT_EQ(job.GetReport().files.size(), c.strError.empty() ? 2u : 0u);
+        if (!c.strError.empty()) {
+            EXPECT_EQ(FolderBytes(dir.path), before);
+        }
+    }
+    CExportOptions here;
+    here.strFolder = dir.path.string();
+    here.format = CExportFormat::Wav;
+    EXPECT_EQ(CExportJob::ExistingFiles(album.GetLayout(), here),
+              (std::vector<std::string>{dir / "01 Intro1.wav", dir / "02 01 Intro2.wav"}));
+}
+
 TEST(AlbumExport, TrimmedWav_KeepsHalfASecondOfTheOuterSilences)
 {
     std::mt19937 rng(13);
@@ -161,6 +210,9 @@ TEST(AlbumExport, Cancelled_LeavesNoHalfWrittenFile)
     MakeAlbum(dir / "C.wav", {300000, 1000}, 16, rng);
     CAlbum album;
     ASSERT_TRUE(album.Open(dir / "C.wav"));
+    // Parts an earlier export left when it was killed go too.
+    fs::create_directory(dir / "out");
+    std::ofstream(dir / "out/.02 C2.flac.cadenzo-part") << "killed";
     for (CExportFormat format : {CExportFormat::Flac, CExportFormat::Wav}) {
         CExportJob job;
         CExportOptions options;

@@ -193,6 +193,22 @@ private slots:
         QCOMPARE(nRuns, 2);
         for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
             QVERIFY2(name == "01 Intro.flac", qPrintable(name));
+
+        // A file in the way is replaced only when the user says so.
+        prompt.answers.push_back(PromptAnswer::No);
+        dlg.SetDialogRunner([&](QDialog& d) {
+            auto& exp = static_cast<CExportDlg&>(d);
+            exp.show();
+            exp.GetFolderEdit()->selectAll();
+            QTest::keyClicks(exp.GetFolderEdit(), folder);
+            QTest::mouseClick(exp.GetExportButton(), Qt::LeftButton);
+            return int(QDialog::Accepted);
+        });
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        QCOMPARE(prompt.boxes.back().caption, std::string("Export"));
+        QCOMPARE(prompt.boxes.back().text, "This file exists already:\n" + place.Path("out/01 Intro.flac") +
+                                               "\n\nDo you want to replace them?");
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"01 Intro.flac"}));
     }
 };
 
