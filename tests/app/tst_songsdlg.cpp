@@ -19,6 +19,8 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <fstream>
+
 namespace {
 
 constexpr int kWait = 60000;  // bound of every wait for a background job
@@ -195,6 +197,8 @@ private slots:
             QVERIFY2(name == "01 Intro.flac", qPrintable(name));
 
         // A file in the way is replaced only when the user says so.
+        QVERIFY(QDir().mkpath(folder));
+        std::ofstream(place.Path("out/01 Intro.flac")) << "kept";
         prompt.answers.push_back(PromptAnswer::No);
         dlg.SetDialogRunner([&](QDialog& d) {
             auto& exp = static_cast<CExportDlg&>(d);
@@ -205,10 +209,15 @@ private slots:
             return int(QDialog::Accepted);
         });
         QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        QCOMPARE(prompt.boxes.size(), size_t(1));
         QCOMPARE(prompt.boxes.back().caption, std::string("Export"));
         QCOMPARE(prompt.boxes.back().text, "This file exists already:\n" + place.Path("out/01 Intro.flac") +
                                                "\n\nDo you want to replace them?");
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"01 Intro.flac"}));
+        std::ifstream in(place.Path("out/01 Intro.flac"));
+        std::string strKept;
+        in >> strKept;
+        QCOMPARE(strKept, std::string("kept"));
     }
 };
 
