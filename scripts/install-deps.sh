@@ -20,6 +20,8 @@ packages=(
   # the Debian package and its checks: dpkg-shlibdeps (dpkg-dev, file), the metadata and
   # desktop entry validators, man for the manual pages
   dpkg-dev file appstream desktop-file-utils man-db
+  # freely licensed real music for tests and benchmarks (scripts/real-music.sh)
+  singularity-music
 )
 missing=()
 for p in "${packages[@]}"; do
