@@ -39,6 +39,9 @@ int OpenSongFile(const std::string& strPath, struct stat* pStat, std::string* pE
 // stamp. False with a text naming the file that is missing, unreadable or of another
 // format. The caller holds the folder's lock.
 bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::string* pError);
+// Fills the layout with exactly the given song files of a base file, in order.
+bool OpenFiles(const std::string& strBasePath, const std::vector<std::string>& paths,
+               CAlbumLayout* pLayout, std::string* pError);
 
 // The journal of an edit: which hidden files it wrote, the renames it makes while it is
 // put in place, and the set-aside copies left to delete once it is done. Names in it are

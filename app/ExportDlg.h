@@ -24,6 +24,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 class CExportDlg : public QDialog {
@@ -36,6 +37,10 @@ public:
     // Asks through pPrompt before Export replaces files that exist in the folder; without
     // one, files in the way make the export refuse (the window says which).
     void SetPrompt(IPrompt* pPrompt) { m_pPrompt = pPrompt; }
+    // The user's settings: the folder and Trim of the last export are taken from them
+    // (the recording's folder and no trim the first time) and kept there at each Export.
+    // pStore must outlive the window; nullptr remembers nothing.
+    void SetStore(QSettings* pStore);
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;
@@ -52,6 +57,7 @@ public:
     QPushButton* GetExportButton() const { return m_pExport; }
     QPushButton* GetCancelButton() const { return m_pCancel; }
     QRadioButton* GetWavButton() const { return m_pWav; }
+    QCheckBox* GetTrimBox() const { return m_pTrim; }
 
 public slots:
     void reject() override;  // Escape and the close box: cancels a running export first
@@ -63,6 +69,7 @@ private:
     void OnTick();
     void Lock(bool bRunning);
     void OnBrowse();
+    void SetReport(const QString& text, bool bProblem = false);  // bProblem: shown as an error
 
     CAlbumLayout m_layout;
     std::unique_ptr<CExportJob> m_pJob;
@@ -80,4 +87,6 @@ private:
     QPushButton* m_pCancel = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bRunning = false;
+    bool m_bTrim = false;       // the running export trims
+    QSettings* m_pStore = nullptr;
 };

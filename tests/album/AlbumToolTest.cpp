@@ -70,7 +70,7 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         {"list '" + (dir / "None.wav") + "'", 1,
          "cadenzo-album: There are no songs of " + (dir / "None.wav") + ": " + (dir / "None1.wav") +
              " does not exist.\n"},
-        {"--help", 0, "Usage: cadenzo-album --help\n"},
+        {"--help", 0, "Usage: cadenzo-album list BASE.wav\n"},
         {"list ''", 2, "cadenzo-album: BASE.wav is empty: name the base file of a recording.\nUsage:"},
         {"move " + strBase + " 0 1", 1, "cadenzo-album: There is no cut 0: the album has 3 songs.\n"},
         {"move " + strBase + " 7 1", 1, "cadenzo-album: There is no cut 7: the album has 3 songs.\n"},
