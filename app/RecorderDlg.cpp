@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -34,6 +35,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -943,8 +945,13 @@ void CRecorderDlg::OfferSongs(const std::string& strBasePath, size_t nSongs)
                                           .arg(places.join(QStringLiteral("; ")));
     }
     pText->setText(text);
-    m_pSongsOffer->setFixedWidth(frameGeometry().width());
-    m_pSongsOffer->adjustSize();
+    // As wide as the window, and as tall as the text needs when it wraps.
+    const int nWidth = frameGeometry().width();
+    m_pSongsOffer->setFixedWidth(nWidth);
+    QLayout* pLayout = m_pSongsOffer->layout();
+    pLayout->activate();
+    m_pSongsOffer->setFixedHeight(
+        std::max(pLayout->totalHeightForWidth(nWidth), pLayout->totalMinimumSize().height()));
     m_pSongsOffer->move(frameGeometry().left(), frameGeometry().bottom() + 1);
     m_pSongsOffer->show();
 }
