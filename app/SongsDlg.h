@@ -71,6 +71,7 @@ public:
     void OnUndo();
     void OnRedo();
     void OnExport();
+    void OnPasteTrackList();
     void OnPickCut(int nCut);
 
     // --- what tests read ---

@@ -6,6 +6,7 @@
 
 #include "album/Album.h"
 #include "album/Export.h"
+#include "album/TrackList.h"
 
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,8 +31,11 @@ const char kUsage[] =
     "       cadenzo-album join BASE.wav K             join song K with song K+1\n"
     "       cadenzo-album split BASE.wav K SECONDS    split song K that far into it\n"
     "       cadenzo-album title BASE.wav K TEXT       give song K a title\n"
-    "       cadenzo-album export BASE.wav DIR [--flac|--wav] [--artist A] [--album B]\n"
-    "                                         [--year Y] [--trim]\n";
+    "       cadenzo-album tracklist BASE.wav FILE     titles from a track list, one a line\n"
+    "       cadenzo-album export BASE.wav DIR [--flac|--wav|--mp3 [V0|320]|--ogg|--opus]\n"
+    "                                         [--artist A] [--album B] [--year Y] [--trim]\n"
+    "                                         [--no-replaygain] [--cover FILE]\n"
+    "                                         [--subfolder artist/album|artist-album]\n";
 
 volatile std::sig_atomic_t g_bInterrupted = 0;
 void OnInterrupt(int) { g_bInterrupted = 1; }
@@ -90,6 +96,21 @@ void List(const CAlbum& album)
     }
 }
 
+// Titles in order from a track list file; nothing is changed when the counts differ.
+int SetTrackList(CAlbum& album, const std::string& strFile)
+{
+    std::ifstream in(strFile, std::ios::binary);
+    if (!in) return Fail("Cannot read " + strFile + ".");
+    const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const CTrackList list = TrackList::Parse(strText);
+    for (const std::string& strRefused : list.refused) std::fprintf(stderr, "%s: %s\n", kProgram, strRefused.c_str());
+    std::string strError;
+    if (!TrackList::SetTitles(album, list, &strError)) return Fail(strError);
+    for (int32_t k = 1; k <= album.GetSongCount(); ++k)
+        std::printf("%4d  %s\n", k, album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
+    return 0;
+}
+
 int Export(const CAlbum& album, const std::vector<std::string>& args)
 {
     CExportOptions options;
@@ -105,6 +126,22 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
         if (str == "--flac") options.format = CExportFormat::Flac;
         else if (str == "--wav") options.format = CExportFormat::Wav;
         else if (str == "--trim") options.bTrim = true;
+        else if (str == "--mp3") {
+            options.format = CExportFormat::Mp3;
+            if (i + 1 < args.size() && (args[i + 1] == "V0" || args[i + 1] == "320"))
+                options.format = args[++i] == "320" ? CExportFormat::Mp3Cbr320 : CExportFormat::Mp3;
+        }
+        else if (str == "--ogg") options.format = CExportFormat::Ogg;
+        else if (str == "--opus") options.format = CExportFormat::Opus;
+        else if (str == "--no-replaygain") options.bReplayGain = false;
+        else if (str == "--cover") { if (!value(&options.strCover)) return BadArgument("--cover needs a file."); }
+        else if (str == "--subfolder") {
+            std::string strKind;
+            if (!value(&strKind) || (strKind != "artist/album" && strKind != "artist-album"))
+                return BadArgument("--subfolder takes artist/album or artist-album.");
+            options.subfolder = strKind == "artist/album" ? CExportSubfolder::ArtistAlbum
+                                                          : CExportSubfolder::ArtistDashAlbum;
+        }
         else if (str == "--artist") { if (!value(&options.info.strArtist)) return BadArgument("--artist needs a value."); }
         else if (str == "--album") { if (!value(&options.info.strAlbum)) return BadArgument("--album needs a value."); }
         else if (str == "--year") { if (!value(&options.info.strYear)) return BadArgument("--year needs a value."); }
@@ -122,6 +159,15 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
     if (bBar) std::fprintf(stderr, "\r%20s\r", "");
     CExportReport report = job.GetReport();
     for (const std::string& strFile : report.files) std::printf("%s\n", strFile.c_str());
+    if (report.bReplayGain && !report.files.empty()) {
+        const CGain& album = report.gain.album;
+        if (album.bMeasured)
+            std::printf("Album gain %s, peak %s (%.2f LUFS).\n", Loudness::GainText(album.fGainDb).c_str(),
+                        Loudness::PeakText(album.fPeak).c_str(), album.fLoudness);
+        else
+            std::printf("The album is too quiet to measure its loudness; peak %s.\n",
+                        Loudness::PeakText(album.fPeak).c_str());
+    }
     if (report.nClamped > 0)
         std::printf("%lld samples beyond full scale were clamped.\n",
                     static_cast<long long>(report.nClamped));
@@ -141,7 +187,8 @@ int main(int argc, char** argv)
         const char* szName;
         size_t nArgs;  // after the verb, BASE.wav included
     };
-    const Verb verbs[] = {{"list", 1}, {"move", 3}, {"join", 2}, {"split", 3}, {"title", 3}, {"export", 2}};
+    const Verb verbs[] = {{"list", 1}, {"move", 3}, {"join", 2}, {"split", 3}, {"title", 3}, {"export", 2},
+                          {"tracklist", 2}};
     const Verb* pVerb = nullptr;
     for (const Verb& verb : verbs)
         if (strVerb == verb.szName) pVerb = &verb;
@@ -150,7 +197,7 @@ int main(int argc, char** argv)
         return BadArgument("Wrong number of arguments for " + strVerb + ".");
     int32_t k = 0;
     double fSeconds = 0.0;
-    if (pVerb->nArgs >= 2 && strVerb != "export" && !ParseNumber(args[3], &k))
+    if (pVerb->nArgs >= 2 && strVerb != "export" && strVerb != "tracklist" && !ParseNumber(args[3], &k))
         return BadArgument("K must be a song or cut number from 1: " + args[3] + ".");
     if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(args[4], &fSeconds))
         return BadArgument("SECONDS must be a number: " + args[4] + ".");
@@ -177,6 +224,8 @@ int main(int argc, char** argv)
                              Clock(album.GetSongStart(k + 1), nRate).c_str(), album.GetSongCount());
     } else if (strVerb == "title") {
         bOk = album.SetTitle(k, args[4]);
+    } else if (strVerb == "tracklist") {
+        return SetTrackList(album, args[3]);
     } else {
         return Export(album, args);
     }
