@@ -25,6 +25,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 class CExportDlg : public QDialog {
@@ -32,6 +33,11 @@ class CExportDlg : public QDialog {
 public:
     CExportDlg(const CAlbumLayout& layout, QWidget* pParent = nullptr);
     ~CExportDlg() override;
+
+    // The user's settings: the folder and Trim of the last export are taken from them
+    // (the recording's folder and no trim the first time) and kept there at each Export.
+    // pStore must outlive the window; nullptr remembers nothing.
+    void SetStore(QSettings* pStore);
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;
@@ -54,6 +60,7 @@ public:
     QPushButton* GetCoverButton() const { return m_pCoverButton; }
     QLabel* GetCoverPreview() const { return m_pCoverPreview; }
     QComboBox* GetSubfolderBox() const { return m_pSubfolder; }
+    QCheckBox* GetTrimBox() const { return m_pTrim; }
 
 public slots:
     void reject() override;  // Escape and the close box: cancels a running export first
@@ -68,6 +75,7 @@ private:
     void OnCoverButton();
     void ShowCover();
     CExportFormat GetFormat() const;
+    void SetReport(const QString& text, bool bProblem = false);  // bProblem: shown as an error
 
     CAlbumLayout m_layout;
     std::unique_ptr<CExportJob> m_pJob;
@@ -94,4 +102,6 @@ private:
     QPushButton* m_pCancel = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bRunning = false;
+    bool m_bTrim = false;       // the running export trims
+    QSettings* m_pStore = nullptr;
 };
