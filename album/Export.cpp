@@ -180,12 +180,14 @@ struct CExportJob::Impl {
 CSongTags CExportJob::Impl::SongTags(const CAlbumLayout& layout, const CExportOptions& options,
                                      int32_t nSong) const
 {
+    // Tags are UTF-8: a text that is not is read as Latin-1 (see WriteSong).
+    auto utf8 = [](const std::string& str) { return IsUtf8(str) ? str : Latin1ToUtf8(str); };
     CSongTags tags;
-    tags.strTitle = layout.songs[static_cast<size_t>(nSong - 1)].strTitle;
-    tags.strArtist = options.info.strArtist;
-    tags.strAlbumArtist = options.info.strArtist;
-    tags.strAlbum = options.info.strAlbum;
-    tags.strDate = options.info.strYear;
+    tags.strTitle = utf8(layout.songs[static_cast<size_t>(nSong - 1)].strTitle);
+    tags.strArtist = utf8(options.info.strArtist);
+    tags.strAlbumArtist = utf8(options.info.strArtist);
+    tags.strAlbum = utf8(options.info.strAlbum);
+    tags.strDate = utf8(options.info.strYear);
     tags.nTrack = nSong;
     tags.nTracks = static_cast<int32_t>(layout.songs.size());
     tags.bReplayGain = bGain;
