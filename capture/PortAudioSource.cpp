@@ -4,12 +4,15 @@
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cmath>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -26,9 +29,17 @@ struct CPortAudioSource::Link {
 
 namespace {
 
-// Each period brings a tenth of a second; the stream asks for two periods of latency.
-constexpr double kPeriodSeconds = 0.1;
-constexpr double kLatencySeconds = 0.2;
+// Each period brings a twentieth of a second, so the meters follow the music closely.
+// Behind the periods the sound server keeps up to three seconds of input for the stream
+// (the stream's buffer, which ALSA's pulse device makes of the latency asked for): a
+// machine busy with other work for a second or two then delays the audio but loses none
+// of it. With a buffer of two short periods, any stall of the capture thread longer than
+// those lost audio on a loaded desktop.
+constexpr double kPeriodSeconds = 0.05;
+constexpr double kBufferSeconds = 3.0;
+// A device that grants less than this is used all the same (the clock check reports what
+// its stalls lose), but the user is told once why audio may go missing.
+constexpr double kShortBufferSeconds = 1.0;
 // How long Stop() waits for PortAudio before it leaves the stream to stop by itself.
 constexpr auto kStopWait = std::chrono::seconds(1);
 
@@ -128,7 +139,7 @@ bool CPortAudioSource::MakeParameters(int nIndex, const WaveFormat& format, void
     params.device = nIndex;
     params.channelCount = nChannels;
     params.sampleFormat = sampleFormat;
-    params.suggestedLatency = std::max(pInfo->defaultHighInputLatency, kLatencySeconds);
+    params.suggestedLatency = std::max(pInfo->defaultHighInputLatency, kBufferSeconds);
     params.hostApiSpecificStreamInfo = nullptr;
     return true;
 }
@@ -177,6 +188,9 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
     m_pLink->pOwner = this;
     const unsigned long nPeriod =
         std::max(64ul, static_cast<unsigned long>(format.samplesPerSec * kPeriodSeconds));
+    // PortAudio's ALSA layer splits the buffer into this many periods: as many as make
+    // periods of the length asked for (it uses four, a quarter of the buffer, otherwise).
+    PaAlsa_SetNumPeriods(static_cast<int>(std::lround(kBufferSeconds / kPeriodSeconds)));
     PaStream* pStream = nullptr;
     const PaError err = Pa_OpenStream(&pStream, &params, nullptr, format.samplesPerSec, nPeriod,
                                       paNoFlag, reinterpret_cast<PaStreamCallback*>(&StreamCallback),
@@ -186,6 +200,17 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
         return false;
     }
     m_pStream = pStream;
+    const PaStreamInfo* pStreamInfo = Pa_GetStreamInfo(pStream);
+    m_fBufferSeconds = pStreamInfo ? pStreamInfo->inputLatency : 0.0;
+    static std::once_flag toldShort;
+    if (m_fBufferSeconds < kShortBufferSeconds) {
+        std::call_once(toldShort, [this] {
+            std::fprintf(stderr,
+                         "cadenzo: the sound card keeps only %.2f s of input for the recorder (%.0f s asked): "
+                         "if this machine is busy for longer, audio is lost (and reported).\n",
+                         m_fBufferSeconds, kBufferSeconds);
+        });
+    }
     return true;
 }
 

@@ -16,10 +16,13 @@
  * input device. A device with a single input channel is opened in mono and each frame is
  * doubled to two channels.
  *
- * The stream asks for periods of a tenth of a second and a latency of two: the ring behind
- * it holds seconds, so nothing is gained by short periods, and a sound server that runs
- * every stream at the shortest period any of them asks for cannot keep up with a few
- * milliseconds on a loaded machine (it then replaces blocks with zeros, in every stream).
+ * The stream asks for periods of a twentieth of a second and a buffer of seconds: the
+ * server holds the input while the machine is busy elsewhere, and the ring behind the
+ * callback holds seconds more, so nothing is gained by short periods, and a sound server
+ * that runs every stream at the shortest period any of them asks for cannot keep up with
+ * a few milliseconds on a loaded machine (it then replaces blocks with zeros, in every
+ * stream). What the server grants is kept (GetBufferSeconds); a short one is told once on
+ * the standard error.
  *
  * Stop() never waits long: a sound server that has stopped calling back can hold
  * PortAudio's stop for a minute or for ever. The callback is cut off from the sink first;
@@ -51,6 +54,9 @@ public:
     // PortAudio index for a device id, or -1 when there is no such device.
     static int ResolveDevice(int32_t nDevice);
 
+    // Seconds of input the open stream's buffer holds, as the sound server granted them.
+    double GetBufferSeconds() const { return m_fBufferSeconds; }
+
     // What the callback reaches its source through (defined with the source's code).
     struct Link;
 
@@ -75,6 +81,7 @@ private:
     CWaveInSink* m_pSink = nullptr;
     CCaptureClock m_clock;
     int32_t m_nRate = 0;
+    double m_fBufferSeconds = 0;     // granted by the sound server for the open stream
     int32_t m_nFrameBytes = 0;       // bytes of one two-channel frame as delivered
     int32_t m_nSampleBytes = 0;
     bool m_bMono = false;            // the device is opened with one channel
