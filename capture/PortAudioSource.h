@@ -64,10 +64,12 @@ private:
     static int StreamCallback(const void* pInput, void* pOutput, unsigned long nFrames,
                               const void* pTimeInfo, unsigned long nStatus, void* pUser);
     void OnCapture(const void* pInput, unsigned long nFrames, bool bOverflow);
-    // Float input holding samples that are not numbers: a copy with them replaced (NaN by
-    // silence, an infinity by full scale), reported to the sink. Otherwise pIn itself.
+    // Float input (at most m_nPieceFrames frames) holding samples that are not numbers or
+    // lie beyond 1000 times full scale: a copy with them replaced (NaN by silence, the others
+    // by full scale), reported to the sink. Otherwise pIn itself.
     const uint8_t* MendedInput(const uint8_t* pIn, int64_t nFrames);
-    // Hands frames as the device delivers them (mono or stereo) to the sink as stereo.
+    // Hands frames as the device delivers them (mono or stereo) to the sink as stereo,
+    // mended, in pieces of at most m_nPieceFrames.
     void PushFrames(const uint8_t* pIn, int64_t nFrames);
     // Fills the stream parameters for this device and format; false when impossible.
     static bool MakeParameters(int nIndex, const WaveFormat& format, void* pParams,
@@ -85,8 +87,8 @@ private:
     int32_t m_nFrameBytes = 0;       // bytes of one two-channel frame as delivered
     int32_t m_nSampleBytes = 0;
     bool m_bMono = false;            // the device is opened with one channel
+    int64_t m_nPieceFrames = 0;      // frames PortAudio hands each callback; the buffers below hold as many
     std::unique_ptr<uint8_t[]> m_pScratch;  // mono frames doubled
-    int64_t m_nScratchFrames = 0;
     std::vector<float> m_mended;     // float input mended; empty for 16-bit input
     int64_t m_nReceived = 0;         // frames the callback has been given
     int64_t m_nDiscarded = 0;        // frames thrown away by the test hook

@@ -471,7 +471,8 @@ int main(int argc, char** argv)
     if (bStopped) std::printf("Stopped at %s; the files so far are complete.\n", Clock(nTotal, nBytesPerSec).c_str());
     std::fputs(strNotes.c_str(), stdout);
 
-    // Samples that were not numbers were replaced as they were read: say how many and where.
+    // Samples that were not numbers or too large were replaced as they were read: say how many
+    // and where.
     if (const int64_t nMended = waveIn.GetMendedSamples()) {
         const int64_t nFirst = waveIn.GetFirstMendedByte();
         const char* szWere = nMended == 1 ? "was" : "were";
@@ -480,8 +481,8 @@ int main(int argc, char** argv)
                                        : nFirst % nFrameBytes < nFrameBytes / 2 ? " in the left channel"
                                                                               : " in the right channel";
         std::fprintf(stderr,
-                     "%s: warning: %lld sample%s of %s %s not %s and %s replaced (NaN by silence, "
-                     "infinity by full scale); the first at %s%s.\n",
+                     "%s: warning: %lld sample%s of %s %s not %s or lay beyond 1000 times full scale and "
+                     "%s replaced (NaN by silence, the others by full scale); the first at %s%s.\n",
                      kProgram, static_cast<long long>(nMended), nMended == 1 ? "" : "s", strInputName.c_str(),
                      szWere, szNumber, szWere, Clock(nFirst - nFirst % nFrameBytes, nBytesPerSec).c_str(),
                      strChannel.c_str());

@@ -93,6 +93,27 @@ TEST(AlsaFileCapture, AnOverwhelmedConsumerLosesOnlyWhatIsReportedAndWhere)
     EXPECT_GE(gaps[0].nStreamBytes, waveIn.GetRingBytes());  // nothing dropped before the ring was full
 }
 
+TEST(AlsaFileCapture, AnOverflowTheSoundCardFlagsIsReportedWhereTheFramesWentMissing)
+{
+    // 960 frames thrown away after the first second, and PortAudio's overflow flag handed to
+    // the next callback: one overflow loss, within a period after the missing frames.
+    const WaveFormat format = MakeFormat(48000, 16);
+    const std::vector<uint8_t> input = RandomBytes(3 * 192000, 5);
+    WriteBytes(g_strRaw, input);
+    CWaveIn waveIn;
+    waveIn.SetRingSeconds(5);
+    waveIn.SetTestDiscard(48000, 960, true);
+    CaptureOptions options;
+    options.nStopAfter = 2 * 192000;
+    const Capture capture = RunCapture(waveIn, format, options);
+    ASSERT_EQ(capture.strError, "");
+    EXPECT_EQ(CompareWithGaps(capture.data, input, {Gap{192000, 960}}, 4), "");
+    const std::vector<Gap> reported = GapsOf(capture.losses, WaveInLossKind::Overflow);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_GE(reported[0].nFrames, 1);
+    EXPECT_NEAR(static_cast<double>(reported[0].nStreamBytes), 192000.0, 0.05 * 192000);
+}
+
 }  // namespace
 
 // --- a whole recording through the session ---

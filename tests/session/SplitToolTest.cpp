@@ -489,31 +489,53 @@ TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCuts
 
 TEST_F(SplitToolTest, SamplesThatAreNotNumbersAreReplacedAndReported)
 {
-    // Songs at 0-1.5 s, 3-5 s and 6.5-9 s; one sample that is not a number in each.
+    // Songs at 0-1.5 s, 3-5 s and 6.5-9 s; one sample that is not a number in each, and
+    // finite ones too large for the filters: 1e36 (the click filter's state went NaN, the
+    // split ended early) and a pair of +-3e38 (DC Block's state overflowed). Up to 1000 times
+    // full scale passes.
     std::vector<float> input = MakeAlbum<float>(44100, kAlbum);
-    std::vector<float> mended = input;
     const size_t nInf = 2 * 44100, nNan = 2 * (44100 * 7 / 2) + 1, nMinusInf = 2 * (44100 * 15 / 2);
+    const size_t nHuge = 2 * 44100 * 4, nPair = 2 * 44100 * 7, nLoudest = 2 * 44100 * 8;
+    input[nLoudest] = 1000.0f;
+    std::vector<float> mended = input;
     input[nInf] = std::numeric_limits<float>::infinity();
     input[nNan] = std::numeric_limits<float>::quiet_NaN();
     input[nMinusInf] = -std::numeric_limits<float>::infinity();
+    input[nHuge] = 1e36f;
+    input[nPair] = 3e38f;
+    input[nPair + 2] = -3e38f;
     mended[nInf] = 1.0f;
     mended[nNan] = 0.0f;
     mended[nMinusInf] = -1.0f;
+    mended[nHuge] = 1.0f;
+    mended[nPair] = 1.0f;
+    mended[nPair + 2] = -1.0f;
     WriteSound(dir / "nan.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, input);
-    for (const std::string strBits : {"32", "16"}) {
+    // The exact settings at both depths, then DC Block and Smart Gap on (their state is
+    // what the huge samples overflowed).
+    for (const std::string strBits : {"32", "16", "filters"}) {
         SCOPED_TRACE(strBits);
         const std::string strBase = dir / ("Bits" + strBits + ".wav");
-        ToolRun run = RunTool(With(kExact, {"--bits", strBits, dir / "nan.wav", strBase}), dir);
+        const std::vector<std::string> settings =
+            strBits == "filters" ? std::vector<std::string>(kExact.begin(), kExact.begin() + 6) : kExact;
+        ToolRun run = RunTool(With(settings, {"--bits", strBits == "16" ? "16" : "32", dir / "nan.wav", strBase}), dir);
         EXPECT_EQ(run.nStatus, 0) << run.strErr;
-        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 3 samples of " + (dir / "nan.wav") +
-                                  " were not numbers and were replaced (NaN by silence, infinity by full "
-                                  "scale); the first at 00:01.00 in the left channel.\n");
+        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 6 samples of " + (dir / "nan.wav") +
+                                  " were not numbers or lay beyond 1000 times full scale and were replaced "
+                                  "(NaN by silence, the others by full scale); the first at 00:01.00 in the "
+                                  "left channel.\n");
         if (strBits == "32") {
             std::vector<std::vector<float>> songs = ReadSongs<float>(strBase);
             EXPECT_EQ(songs.size(), 3u);
             EXPECT_TRUE(IsPrefix(Joined(songs), mended));
-        } else {
+        } else if (strBits == "16") {
             EXPECT_EQ(ReadSongs<int16_t>(strBase).size(), 3u);
+        } else {
+            const std::vector<std::vector<float>> songs = ReadSongs<float>(strBase);
+            EXPECT_EQ(songs.size(), 3u);
+            const std::vector<float> joined = Joined(songs);
+            EXPECT_GE(joined.size(), 2u * 44100 * 9);
+            EXPECT_LT(std::count(joined.begin(), joined.end(), -1.0f), 10);
         }
     }
 }
