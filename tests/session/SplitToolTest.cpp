@@ -463,6 +463,74 @@ TEST_F(SplitToolTest, DryRunListsTheCutsOfARealRunAndDescribesThemInACueSheetAnd
     cd_delete(pCd);
 }
 
+TEST_F(SplitToolTest, CueSheetsAndLabelsNameTheRealInputAndNeverTakeItsPlace)
+{
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
+    fs::create_directories(dir / "w");
+    fs::create_directories(dir / "cueout");
+    const std::string out = dir / "out.wav";
+    // Refused before anything is written: the input, a song file, an empty name.
+    struct Refused {
+        std::vector<std::string> args;
+        std::string strErr;
+    };
+    const std::vector<Refused> refused = {
+        {{"--labels", dir / "album.wav", dir / "album.wav", out},
+         "cadenzo-split: --labels names the input " + (dir / "album.wav") + ": the label file would overwrite it.\n"},
+        {{"--cue", dir / "w/../out2.wav", dir / "album.wav", out},
+         "cadenzo-split: --cue names the song file " + (dir / "out2.wav") + ": the cue sheet would overwrite it.\n"},
+        {{"--cue", "", dir / "album.wav", out}, "cadenzo-split: --cue needs the name of the cue sheet to write.\n"},
+    };
+    for (const Refused& c : refused) {
+        ToolRun run = RunTool(With(kExact, c.args), dir);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strErr, c.strErr);
+        EXPECT_FALSE(Exists(dir / "out1.wav"));
+    }
+    EXPECT_EQ(ReadSound(dir / "album.wav").samples16, MakeAlbum<int16_t>(44100, kAlbum));
+
+    // FILE names the input as seen from the cue sheet's folder, whole and readable.
+    const std::string strLong = dir / (std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(200, 'c'));
+    fs::create_directories(strLong);
+    fs::copy_file(dir / "album.wav", strLong + "/album.wav");
+    fs::copy_file(dir / "album.wav", dir / "it\"s.wav");
+    struct Named {
+        std::string strInput, strCue, strFile;  // strFile: what the cue sheet's reader sees; "" refused
+    };
+    const std::vector<Named> named = {
+        {dir / "album.wav", dir / "w/../cueout/c.cue", "../album.wav"},
+        {strLong + "/album.wav", dir / "long.cue", strLong.substr(dir.Path().string().size() + 1) + "/album.wav"},
+        {dir / "it\"s.wav", dir / "q.cue", ""},
+    };
+    for (const Named& c : named) {
+        SCOPED_TRACE(c.strCue);
+        ToolRun run = RunTool(With(kExact, {"--dry-run", "--cue", c.strCue, c.strInput, out}), dir);
+        if (c.strFile.empty()) {
+            EXPECT_EQ(run.nStatus, 1);
+            EXPECT_EQ(run.strErr, "cadenzo-split: cannot write the cue sheet " + c.strCue +
+                                      ": the input's name as seen from its folder (it\"s.wav) holds a double quote, "
+                                      "which a cue sheet cannot hold.\n");
+            continue;
+        }
+        ASSERT_EQ(run.nStatus, 0) << run.strErr;
+        Cd* pCd = cue_parse_string(ReadAll(c.strCue).c_str());
+        ASSERT_NE(pCd, nullptr) << ReadAll(c.strCue);
+        EXPECT_EQ(track_get_filename(cd_get_track(pCd, 1)), c.strFile);
+        cd_delete(pCd);
+    }
+
+    // A dry run reads the input once, so a pipe will do.
+    ToolIo io;
+    io.bStdinPipe = true;
+    Started started = StartTool(With(kExact, {"--dry-run", "-", out}), dir, io);
+    const std::string strBytes = ReadAll(dir / "album.wav");
+    EXPECT_EQ(::write(started.fdIn, strBytes.data(), strBytes.size()), static_cast<ssize_t>(strBytes.size()));
+    ::close(started.fdIn);
+    ToolRun run = WaitTool(started);
+    EXPECT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("3 song files would be written from -"), std::string::npos) << run.strOut;
+}
+
 TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCutsIt)
 {
     WriteAlbum<int16_t>(dir / "album.wav", 44100, {{2.0, true}, {1.5, false}, {2.0, true}, {0.8, false}, {3.0, true}});
@@ -706,10 +774,13 @@ TEST_F(SplitToolTest, SignalsWhileAWriteBlocksEndTheProgramWithItsStatus)
         {{SIGINT, SIGINT}, 130,
          "cadenzo-split: stopped at once by a second signal; the song files listed as complete are intact, "
          "the one being written is cut short.\n"},
+        {{SIGINT, SIGTERM}, 143,
+         "cadenzo-split: stopped at once by a second signal; the song files listed as complete are intact, "
+         "the one being written is cut short.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nStatus);
-        const std::string strBase = dir / ("Blocked" + std::to_string(c.nStatus) + ".wav");
+        const std::string strBase = dir / ("Blocked" + std::to_string(c.nStatus) + std::to_string(c.signals.back()) + ".wav");
         const std::string strFifo = CRecordSession::NumberedName(strBase, 1);
         ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
         const int fdPeek = ::open(strFifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -730,4 +801,25 @@ TEST_F(SplitToolTest, SignalsWhileAWriteBlocksEndTheProgramWithItsStatus)
         EXPECT_EQ(run.nStatus, c.nStatus);
         EXPECT_EQ(run.strErr, c.strErr);
     }
+}
+
+TEST_F(SplitToolTest, APipeInputThatPausesIsWaitedForAndAStopWhileItIsIdleSaysAReadHoldsIt)
+{
+    // A second of audio, then the pipe stays open and silent: no input stall is told (a pipe
+    // may pause as long as it likes), and a stop held up by the read says so.
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, {{8.0, true}});
+    const std::string strBytes = ReadAll(dir / "album.wav");
+    ToolIo io;
+    io.bStdinPipe = true;
+    Started started = StartTool({"-", dir / "Idle.wav"}, dir, io);
+    ASSERT_EQ(::write(started.fdIn, strBytes.data(), 44 + 176400), 44 + 176400);
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    ::kill(started.pid, SIGTERM);
+    ToolRun run = WaitTool(started);
+    ::close(started.fdIn);
+    EXPECT_EQ(run.nStatus, 143);
+    EXPECT_EQ(run.strErr,
+              "cadenzo-split: the stop did not finish within 5 seconds (a read of the input or a write does not "
+              "return); stopped at once: the song files listed as complete are intact, the one being written is "
+              "cut short.\n");
 }
