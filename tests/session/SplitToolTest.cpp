@@ -567,12 +567,14 @@ TEST_F(SplitToolTest, SamplesThatAreNotNumbersAreReplacedAndReported)
     input[nLoudest] = 1000.0f;
     std::vector<float> mended = input;
     input[nInf] = std::numeric_limits<float>::infinity();
+    input[nInf + 3] = std::numeric_limits<float>::quiet_NaN();  // the first is still named
     input[nNan] = std::numeric_limits<float>::quiet_NaN();
     input[nMinusInf] = -std::numeric_limits<float>::infinity();
     input[nHuge] = 1e36f;
     input[nPair] = 3e38f;
     input[nPair + 2] = -3e38f;
     mended[nInf] = 1.0f;
+    mended[nInf + 3] = 0.0f;
     mended[nNan] = 0.0f;
     mended[nMinusInf] = -1.0f;
     mended[nHuge] = 1.0f;
@@ -588,7 +590,7 @@ TEST_F(SplitToolTest, SamplesThatAreNotNumbersAreReplacedAndReported)
             strBits == "filters" ? std::vector<std::string>(kExact.begin(), kExact.begin() + 6) : kExact;
         ToolRun run = RunTool(With(settings, {"--bits", strBits == "16" ? "16" : "32", dir / "nan.wav", strBase}), dir);
         EXPECT_EQ(run.nStatus, 0) << run.strErr;
-        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 6 samples of " + (dir / "nan.wav") +
+        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 7 samples of " + (dir / "nan.wav") +
                                   " were not numbers or lay beyond 1000 times full scale and were replaced "
                                   "(NaN by silence, the others by full scale); the first at 00:01.00 in the "
                                   "left channel.\n");
@@ -822,4 +824,29 @@ TEST_F(SplitToolTest, APipeInputThatPausesIsWaitedForAndAStopWhileItIsIdleSaysAR
               "cadenzo-split: the stop did not finish within 5 seconds (a read of the input or a write does not "
               "return); stopped at once: the song files listed as complete are intact, the one being written is "
               "cut short.\n");
+}
+
+TEST_F(SplitToolTest, LengthsAndSongCountsCutInTheSilenceNeitherInTheMusicNorInAFade)
+{
+    // --lengths 0:17 with the silence at 20-22 s: within the 5 s looked at either side of
+    // the expected end, so the cut goes where the gap rule puts it, 1 s into the silence.
+    WriteAlbum<int16_t>(dir / "late.wav", 44100, {{20.0, true}, {2.0, false}, {20.0, true}});
+    ToolRun run = RunTool(With(kExact, {"--lengths", "0:17", dir / "late.wav", dir / "Len.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Len.wav");
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_NEAR(static_cast<double>(songs[0].size() / 2), 21.0 * 44100, 2);
+
+    // --songs 3 --min-song 5: the two silences suffice; the fade at -30 dB before the first
+    // (nearly quiet, and longer with the silence after it) gets no cut.
+    std::vector<int16_t> album = MakeAlbum<int16_t>(44100, {{10.0, true}, {2.0, false}, {10.0, true}, {2.0, false},
+                                                            {10.0, true}});
+    for (size_t i = 2 * 44100 * 17 / 2; i < 2 * 44100 * 10; ++i) album[i] = static_cast<int16_t>(album[i] / 8);
+    WriteSound(dir / "fade.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, album);
+    run = RunTool(With(kExact, {"--songs", "3", "--min-song", "5", dir / "fade.wav", dir / "Count.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    songs = ReadSongs<int16_t>(dir / "Count.wav");
+    ASSERT_EQ(songs.size(), 3u);
+    EXPECT_NEAR(static_cast<double>(songs[0].size() / 2), 11.0 * 44100, 2);
+    EXPECT_NEAR(static_cast<double>(songs[1].size() / 2), 12.0 * 44100, 2);
 }
