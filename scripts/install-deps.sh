@@ -17,6 +17,8 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-all
   # the desktop sound server of Debian 12, for the capture tests (never pipewire-alsa)
   pipewire pipewire-pulse wireplumber dbus
+  # freely licensed real music for tests and benchmarks (scripts/real-music.sh)
+  singularity-music
 )
 missing=()
 for p in "${packages[@]}"; do
