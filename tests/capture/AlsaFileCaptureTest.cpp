@@ -62,8 +62,17 @@ TEST(AlsaFileCapture, FloatSamplesThatAreNotNumbersArriveReplacedAndCounted)
         std::memcpy(&input[4 * nSample], &fIn, 4);
         std::memcpy(&expected[4 * nSample], &fOut, 4);
     }
+    // The device reads ahead of the capture by up to its buffer (seconds): past the end of
+    // the file it would deliver stale bytes, so the file goes on with sound for longer.
+    std::vector<uint8_t> file = input;
+    const std::vector<uint8_t> more = RandomBytes(5 * format.avgBytesPerSec, 8, true);
+    file.insert(file.end(), more.begin(), more.end());
+    WriteBytes(g_strRaw, file);
     CWaveIn waveIn;
-    const Capture capture = CaptureAll(waveIn, format, input);
+    waveIn.SetRingSeconds(20);
+    CaptureOptions options;
+    options.nStopAfter = static_cast<int64_t>(input.size());
+    const Capture capture = RunCapture(waveIn, format, options);
     ASSERT_EQ(capture.strError, "");
     ASSERT_GE(capture.data.size(), input.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), capture.data.begin()))
@@ -98,7 +107,7 @@ TEST(AlsaFileCapture, AnOverflowTheSoundCardFlagsIsReportedWhereTheFramesWentMis
     // 960 frames thrown away after the first second, and PortAudio's overflow flag handed to
     // the next callback: one overflow loss, within a period after the missing frames.
     const WaveFormat format = MakeFormat(48000, 16);
-    const std::vector<uint8_t> input = RandomBytes(3 * 192000, 5);
+    const std::vector<uint8_t> input = RandomBytes(6 * 192000, 5);
     WriteBytes(g_strRaw, input);
     CWaveIn waveIn;
     waveIn.SetRingSeconds(5);
