@@ -1,6 +1,7 @@
 #pragma once
-// The export window: asks for the folder, the format and the album data, then writes
-// one file per song in the background with a progress bar, and can be cancelled.
+// The export window: asks for the folder, the format, the album data, the cover and whether
+// to tag ReplayGain, then writes one file per song in the background with a progress bar,
+// and can be cancelled.
 //
 //   CExportDlg dlg(album.GetLayout(), parent);
 //   dlg.exec();            // Export starts the job; Cancel stops it, or closes the window
@@ -18,11 +19,13 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 class CExportDlg : public QDialog {
@@ -30,6 +33,11 @@ class CExportDlg : public QDialog {
 public:
     CExportDlg(const CAlbumLayout& layout, QWidget* pParent = nullptr);
     ~CExportDlg() override;
+
+    // The user's settings: the folder and Trim of the last export are taken from them
+    // (the recording's folder and no trim the first time) and kept there at each Export.
+    // pStore must outlive the window; nullptr remembers nothing.
+    void SetStore(QSettings* pStore);
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;
@@ -46,6 +54,13 @@ public:
     QPushButton* GetExportButton() const { return m_pExport; }
     QPushButton* GetCancelButton() const { return m_pCancel; }
     QRadioButton* GetWavButton() const { return m_pWav; }
+    QRadioButton* GetFormatButton(CExportFormat format) const;
+    QCheckBox* GetReplayGainBox() const { return m_pReplayGain; }
+    QLineEdit* GetCoverEdit() const { return m_pCover; }
+    QPushButton* GetCoverButton() const { return m_pCoverButton; }
+    QLabel* GetCoverPreview() const { return m_pCoverPreview; }
+    QComboBox* GetSubfolderBox() const { return m_pSubfolder; }
+    QCheckBox* GetTrimBox() const { return m_pTrim; }
 
 public slots:
     void reject() override;  // Escape and the close box: cancels a running export first
@@ -57,6 +72,10 @@ private:
     void OnTick();
     void Lock(bool bRunning);
     void OnBrowse();
+    void OnCoverButton();
+    void ShowCover();
+    CExportFormat GetFormat() const;
+    void SetReport(const QString& text, bool bProblem = false);  // bProblem: shown as an error
 
     CAlbumLayout m_layout;
     std::unique_ptr<CExportJob> m_pJob;
@@ -68,10 +87,21 @@ private:
     QLineEdit* m_pArtist = nullptr;
     QLineEdit* m_pYear = nullptr;
     QCheckBox* m_pTrim = nullptr;
+    QRadioButton* m_pMp3 = nullptr;
+    QRadioButton* m_pMp3Cbr = nullptr;
+    QRadioButton* m_pOgg = nullptr;
+    QRadioButton* m_pOpus = nullptr;
+    QCheckBox* m_pReplayGain = nullptr;
+    QLineEdit* m_pCover = nullptr;
+    QPushButton* m_pCoverButton = nullptr;
+    QLabel* m_pCoverPreview = nullptr;
+    QComboBox* m_pSubfolder = nullptr;
     QProgressBar* m_pProgress = nullptr;
     QLabel* m_pReport = nullptr;
     QPushButton* m_pExport = nullptr;
     QPushButton* m_pCancel = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bRunning = false;
+    bool m_bTrim = false;       // the running export trims
+    QSettings* m_pStore = nullptr;
 };

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-base-dev-tools libgl-dev portaudio19-dev libasound2-dev libsndfile1-dev
-  libtag1-dev libcue-dev
+  libtag1-dev libcue-dev libebur128-dev libsoxr-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev python3 hyperfine time
   # headless windows, screenshots, fonts
@@ -17,6 +17,9 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-all
   # the desktop sound server of Debian 12, for the capture tests (never pipewire-alsa)
   pipewire pipewire-pulse wireplumber dbus
+  # the Debian package and its checks: dpkg-shlibdeps (dpkg-dev, file), the metadata and
+  # desktop entry validators, man for the manual pages
+  dpkg-dev file appstream desktop-file-utils man-db
   # freely licensed real music for tests and benchmarks (scripts/real-music.sh)
   singularity-music
 )

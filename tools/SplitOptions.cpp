@@ -263,6 +263,7 @@ CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv, b
         }
         if (strArg == "--") { bOptionsEnd = true; continue; }
         if (strArg == "--help" || strArg == "-h") return Outcome::Help;
+        if (strArg == "--version") return Outcome::Version;
 
         std::string strName = strArg, strValue;
         bool bInlineValue = false;
@@ -363,6 +364,7 @@ std::string CSplitOptions::HelpText()
     }
     str +=
         "  -h, --help            show this help\n"
+        "  --version             show the version number\n"
         "\n"
         "With --songs or --lengths the input is read twice: once to choose the cuts,\n"
         "once to write the files (so INPUT must be a file, not a pipe); the whole input\n"
