@@ -227,9 +227,7 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
 bool CPortAudioSource::Start()
 {
     if (!m_pStream) return false;
-    // Frames held up in the stream's buffer come late but come: only a shortfall that lasts
-    // longer than the buffer could hold them is audio gone for good.
-    m_clock.Start(m_nRate, 0.05, std::max(1.0, m_fBufferSeconds + 1.0));
+    m_clock.Start(m_nRate);
     m_nReceived = 0;
     m_nDiscarded = 0;
     m_bFlagPending = false;
