@@ -2,6 +2,7 @@
 
 #include "capture/AutoResetEvent.h"
 #include "capture/WaveIn.h"
+#include "engine/EndGapListener.h"
 #include "tools/SplitOptions.h"
 
 #include <algorithm>
@@ -107,7 +108,8 @@ std::string FrameClock(int64_t nFrames, int32_t nRate)
 }
 
 bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
-                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
+                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                  double fListenSeconds)
 {
     SplitAnalysis& a = *pAnalysis;
     CSongSplitter splitter = Prepared(settings);
@@ -155,11 +157,15 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
 
     std::vector<uint8_t> buffer(static_cast<size_t>(nBufferBytes));
     int64_t nBytes = 0;
-    auto process = [&](int32_t nLen) {
-        int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
-        splitter.ProcessBuffer(buffer.data(), nLen, &bCut, &nCutOffset, &bEnd);
-        a.quiet.Feed(buffer.data(), nLen);
-        a.nearlyQuiet.Feed(buffer.data(), nLen);
+    // Every buffer reaches the sink once, in order, processed; after the end gap the
+    // listener may hold some back for a while, as the session does.
+    CEndGapListener listener;
+    listener.Start(&splitter, fListenSeconds);
+    auto sink = [&](const CEndGapListener::Piece& piece) {
+        const int32_t bCut = piece.bCut, nCutOffset = piece.nCutOffset, bEnd = piece.bEnd, nLen = piece.nBytes;
+        const uint8_t* pData = piece.pData;
+        a.quiet.Feed(pData, nLen);
+        a.nearlyQuiet.Feed(pData, nLen);
         if (!a.bEndReached) {
             if (bCut) {
                 a.splitterCuts.push_back((nBytes + nCutOffset) / nFrameBytes);
@@ -167,7 +173,7 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
             }
             if (!a.bLastFileLoud) {
                 const int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
-                a.bLastFileLoud = HasLoudSample(buffer.data() + nFrom, nLen - nFrom, a.nBits, nGapLevel);
+                a.bLastFileLoud = HasLoudSample(pData + nFrom, nLen - nFrom, a.nBits, nGapLevel);
             }
             if (bEnd) {
                 a.bEndReached = true;
@@ -175,7 +181,9 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
             }
         }
         nBytes += nLen;
+        return true;
     };
+    auto process = [&](int32_t nLen) { listener.Feed(buffer.data(), nLen, sink); };
     for (;;) {
         if (pbInterrupted != nullptr && *pbInterrupted) {
             a.bStopped = true;
@@ -187,6 +195,8 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
         process(nLen);
         if (nLen != nBufferBytes) break;
     }
+    // The input ended while listening: nothing came back, the end gap ends the split.
+    listener.Finish(sink);
     for (int32_t nLen = waveIn.Stop(buffer.data()); nLen > 0 && !a.bStopped; nLen = waveIn.Drain(buffer.data()))
         process(nLen);
     waveIn.Close();
@@ -434,7 +444,7 @@ std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, 
     return strText + "\n";
 }
 
-std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings)
+std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings, double fListenSeconds)
 {
     if (!a.bEndReached || a.quiet.LastLoudFrame() < a.nSplitFrames) return "";
     // The silence the split ended in.
@@ -444,6 +454,15 @@ std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings)
     if (pGap == nullptr) return "";
     std::string strText = Format("The end gap ended the split in %s of silence at %s, but sound follows: ",
                                  Seconds(pGap->nSamples / 2, a.nRate).c_str(), FrameClock(pGap->nStart, a.nRate).c_str());
+    if (fListenSeconds > 0) {
+        // The end gap and the listening together were shorter than the silence.
+        const CSongSplitter s = Prepared(settings);
+        const int64_t nOver = pGap->nSamples - s.GetEndGapSamples();
+        const int nListen = static_cast<int>(nOver / (2 * a.nRate)) + 1;
+        if (nListen <= 120) return strText + Format("--listen %d would split on past it.\n", nListen);
+        return strText + "it is longer than the end gap and the longest listening together; --songs or --lengths "
+                         "split on past it.\n";
+    }
     CSongSplitter t = settings;
     for (int nSeconds = static_cast<int>(pGap->nSamples / (2 * a.nRate)) + 1; nSeconds <= 30; ++nSeconds) {
         t.SetEndGap(EndGapPosition(nSeconds));

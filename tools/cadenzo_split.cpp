@@ -384,6 +384,7 @@ int main(int argc, char** argv)
     session.SetOverwriteWaitMs(0);
     session.SetStopWaitMs(0);
     session.SetRaisePriority(false);
+    session.SetListenSeconds(options.m_fListen);
 
     const int64_t nFrameBytes = 2 * (nBits / 8);
     const int64_t nBytesPerSec = static_cast<int64_t>(info.nRate) * nFrameBytes;
@@ -393,7 +394,8 @@ int main(int argc, char** argv)
     bool bAnalysed = false;
     std::string strNotes;  // --lengths: song ends that found no silence
     if (bPlanned || options.m_bDryRun) {
-        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal, &analysis, &strError))
+        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal, &analysis, &strError,
+                                       options.m_fListen))
             return Fail(1, strError);
         if (analysis.bStopped) return Fail(128 + g_nStopSignal, "stopped; nothing was written.");
         bAnalysed = true;
@@ -424,7 +426,7 @@ int main(int argc, char** argv)
                             FrameClock(nFrames, info.nRate).c_str(),
                             FrameClock(analysis.nInputFrames - nFrames, info.nRate).c_str());
             std::fputs(strNotes.c_str(), stdout);
-            if (!bPlanned) std::fputs((ExplainEndGap(analysis, settings) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
+            if (!bPlanned) std::fputs((ExplainEndGap(analysis, settings, options.m_fListen) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
             std::fflush(stdout);
             return WriteDescriptions(options, songs, info.nRate) ? 0 : 1;
         }
@@ -553,10 +555,10 @@ int main(int argc, char** argv)
     if (!bPlanned && !bStopped && !bStreamInput && prompt.ErrorCount() == 0 &&
         (LooksUndercut(songs) || nTotal < nInputBytes)) {
         if (!bAnalysed && AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal,
-                                       &analysis, &strError) && !analysis.bStopped)
+                                       &analysis, &strError, options.m_fListen) && !analysis.bStopped)
             bAnalysed = true;
         if (bAnalysed)
-            std::fputs((ExplainEndGap(analysis, settings) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
+            std::fputs((ExplainEndGap(analysis, settings, options.m_fListen) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
     }
     std::fflush(stdout);
     const bool bDescribed = WriteDescriptions(options, songs, info.nRate);
