@@ -23,6 +23,11 @@ CQuietStretches::CQuietStretches(const Config& config)
       m_nEdge(std::max<int64_t>(SamplesOf(kEdgeSeconds, config.nRate), 1)),
       m_fFullScale(config.nBitsPerSample == 16 ? 32768.0f : 1.0f)
 {
+    // The longest block (up to 1024 samples) no longer than the shortest stretch kept nor
+    // the quiet a burst needs before it; none below 32: sample by sample then.
+    const int64_t nLimit = std::min<int64_t>(std::min(m_nMinSamples, m_nGuard), 1024);
+    for (int64_t n = 1024; n >= 32 && m_nBlockSamples == 0; n /= 2)
+        if (n <= nLimit) m_nBlockSamples = n;
 }
 
 void CQuietStretches::Reset()
@@ -216,10 +221,10 @@ void CQuietStretches::RunQuiet(const unsigned char* pBytes, int64_t kFrom, int64
 template <typename Sample>
 void CQuietStretches::Run(const unsigned char* pBytes, int32_t n)
 {
-    constexpr int64_t kBlock = 64;
     const float fThreshold = m_config.fThreshold;
+    const int64_t kBlock = m_nBlockSamples;
     int64_t k = 0;
-    if (!m_bPlain && kBlock <= m_nMinSamples && kBlock <= m_nGuard) {
+    if (!m_bPlain && kBlock > 0) {
         for (; k + kBlock <= n; k += kBlock) {
             const unsigned char* p = pBytes + static_cast<size_t>(k) * sizeof(Sample);
             float fMax = 0;

@@ -131,6 +131,7 @@ private:
     int64_t m_nGuard;         // quiet needed around a burst, interleaved samples
     int64_t m_nEdge;          // edge block of fLoudestInside, interleaved samples (at least 1)
     float m_fFullScale;       // 32768 or 1
+    int64_t m_nBlockSamples = 0;  // samples judged at a time (0: one by one)
 
     int64_t m_nPos = 0;           // interleaved samples fed
     int64_t m_nLastLoud = -1;     // loud sample before the current stretch; -1 at the stream start
