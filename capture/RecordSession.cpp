@@ -378,6 +378,7 @@ bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
     uint8_t* pBuffer = m_pTransferBuffer.get();
     int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
     m_splitter.ProcessBuffer(pBuffer, nLen, &bCut, &nCutOffset, &bEnd);
+    if (m_bufferObserver) m_bufferObserver(pBuffer, nLen, bCut, nCutOffset, bEnd);
     if (m_bPlannedCuts) {
         bCut = bEnd = 0;
         if (m_nNextPlannedCut < m_plannedCuts.size() && m_plannedCuts[m_nNextPlannedCut] < m_nStreamBytes + nLen) {

@@ -106,15 +106,13 @@ std::string FrameClock(int64_t nFrames, int32_t nRate)
                   static_cast<long long>(nCentis / 100 % 60), static_cast<long long>(nCentis % 100));
 }
 
-bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
-                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
+void BeginAnalysis(const CSongSplitter& settings, SplitAnalysis* pAnalysis)
 {
     SplitAnalysis& a = *pAnalysis;
-    CSongSplitter splitter = Prepared(settings);
+    const CSongSplitter splitter = Prepared(settings);
     a.nRate = splitter.GetSamplesPerSec();
     a.nBits = splitter.GetBitsPerSample() == 16 ? 16 : 32;
-    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
-    const int32_t nGapLevel = splitter.GetGapLevel();
+    a.nGapLevel = splitter.GetGapLevel();
 
     QuietStretchesConfig config;
     config.nRate = a.nRate;
@@ -126,7 +124,40 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
     config.fThreshold = std::min(static_cast<float>(config.fThreshold * std::pow(10.0, kNearlyQuietDb / 20.0)),
                                  fFullScale * 0.5f);
     a.nearlyQuiet = CQuietStretches(config);
+}
 
+void AnalyseBuffer(const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset, int32_t bEnd,
+                   SplitAnalysis* pAnalysis)
+{
+    SplitAnalysis& a = *pAnalysis;
+    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
+    a.quiet.Feed(pData, nLen);
+    a.nearlyQuiet.Feed(pData, nLen);
+    if (!a.bEndReached) {
+        if (bCut) {
+            a.splitterCuts.push_back((a.nBytesFed + nCutOffset) / nFrameBytes);
+            a.bLastFileLoud = false;
+        }
+        if (!a.bLastFileLoud) {
+            const int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
+            a.bLastFileLoud = HasLoudSample(pData + nFrom, nLen - nFrom, a.nBits, a.nGapLevel);
+        }
+        if (bEnd) {
+            a.bEndReached = true;
+            a.nSplitFrames = (a.nBytesFed + nLen) / nFrameBytes;
+        }
+    }
+    a.nBytesFed += nLen;
+}
+
+namespace {
+
+// Reads the input from its start as the recording session does and analyses what follows
+// the a.nBytesFed bytes already analysed, splitting it with splitter; then ends the analysis.
+bool AnalyseRest(const std::string& strInput, CSongSplitter& splitter, int32_t nBufferBytes,
+                 const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis& a, std::string* pstrError)
+{
+    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
     WaveFormat format;
     format.tag = a.nBits == 16 ? 1 : 3;
     format.channels = 2;
@@ -154,27 +185,17 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
     if (failed()) return false;
 
     std::vector<uint8_t> buffer(static_cast<size_t>(nBufferBytes));
-    int64_t nBytes = 0;
+    int64_t nSkip = a.nBytesFed;  // analysed already: read past
     auto process = [&](int32_t nLen) {
-        int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
-        splitter.ProcessBuffer(buffer.data(), nLen, &bCut, &nCutOffset, &bEnd);
-        a.quiet.Feed(buffer.data(), nLen);
-        a.nearlyQuiet.Feed(buffer.data(), nLen);
-        if (!a.bEndReached) {
-            if (bCut) {
-                a.splitterCuts.push_back((nBytes + nCutOffset) / nFrameBytes);
-                a.bLastFileLoud = false;
-            }
-            if (!a.bLastFileLoud) {
-                const int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
-                a.bLastFileLoud = HasLoudSample(buffer.data() + nFrom, nLen - nFrom, a.nBits, nGapLevel);
-            }
-            if (bEnd) {
-                a.bEndReached = true;
-                a.nSplitFrames = (nBytes + nLen) / nFrameBytes;
-            }
+        int32_t nFrom = 0;
+        if (nSkip > 0) {
+            nFrom = static_cast<int32_t>(std::min<int64_t>(nSkip, nLen));
+            nSkip -= nFrom;
+            if (nFrom == nLen) return;
         }
-        nBytes += nLen;
+        int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
+        splitter.ProcessBuffer(buffer.data() + nFrom, nLen - nFrom, &bCut, &nCutOffset, &bEnd);
+        AnalyseBuffer(buffer.data() + nFrom, nLen - nFrom, bCut, nCutOffset, bEnd, &a);
     };
     for (;;) {
         if (pbInterrupted != nullptr && *pbInterrupted) {
@@ -192,8 +213,31 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
     waveIn.Close();
     a.quiet.Finish();
     a.nearlyQuiet.Finish();
-    a.nInputFrames = nBytes / nFrameBytes;
+    a.nInputFrames = a.nBytesFed / nFrameBytes;
     if (!a.bEndReached) a.nSplitFrames = a.nInputFrames;
+    return true;
+}
+
+}  // namespace
+
+bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
+{
+    CSongSplitter splitter = Prepared(settings);
+    BeginAnalysis(settings, pAnalysis);
+    return AnalyseRest(strInput, splitter, nBufferBytes, pbInterrupted, *pAnalysis, pstrError);
+}
+
+bool FinishAnalysis(const std::string& strInput, CSongSplitter& splitter, int32_t nBufferBytes,
+                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
+{
+    SplitAnalysis& a = *pAnalysis;
+    // A split that did not end at its end gap has read, and so analysed, the whole input.
+    if (a.bEndReached) return AnalyseRest(strInput, splitter, nBufferBytes, pbInterrupted, a, pstrError);
+    a.quiet.Finish();
+    a.nearlyQuiet.Finish();
+    a.nInputFrames = a.nBytesFed / (a.nBits == 16 ? 4 : 8);
+    a.nSplitFrames = a.nInputFrames;
     return true;
 }
 
