@@ -50,7 +50,7 @@ bool CRecorderApp::InitInstance()
 {
     setApplicationName(QString::fromUtf8(kSettingsApplication));
     setOrganizationName(QString::fromUtf8(kSettingsOrganization));
-    setDesktopFileName(QStringLiteral("cadenzo"));
+    setDesktopFileName(QStringLiteral("io.github.cadenzo.Cadenzo"));
     InitResources();
 
     QSettings store;  // ~/.config/Novu/Cadenzio.conf

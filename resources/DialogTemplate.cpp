@@ -2,6 +2,8 @@
 
 #include "resources/ResourceIds.h"
 
+#include "CadenzoVersion.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -17,7 +19,7 @@ const CDialogTemplate g_about = {
     IDD_ABOUTBOX, "About Cadenzo", 217, 183, "MS Sans Serif", 8, DS_SYSMENU,
     {
         {-1, K::IconStatic, "", 12, 10, 20, 20, CS_NONE, IDI_PROGRAM},
-        {-1, K::Label, "Cadenzo Version 1.3", 40, 10, 119, 8, CS_NO_PREFIX | CS_GROUP, 0},
+        {-1, K::Label, "Cadenzo Version " CADENZO_VERSION, 40, 10, 119, 8, CS_NO_PREFIX | CS_GROUP, 0},
         {-1, K::Label, "\xC2\xA9 2026 Cadenzo developers", 40, 21, 119, 8, CS_GROUP, 0},
         {1, K::PushButton, "OK", 178, 7, 32, 14, CS_DEFAULT | CS_TABSTOP | CS_GROUP, 0},
         {1009, K::BitmapStatic, "", 21, 50, 175, 112, CS_NONE, IDB_ABOUT},

@@ -17,6 +17,9 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-all
   # the desktop sound server of Debian 12, for the capture tests (never pipewire-alsa)
   pipewire pipewire-pulse wireplumber dbus
+  # the Debian package and its checks: dpkg-shlibdeps (dpkg-dev, file), the metadata and
+  # desktop entry validators, man for the manual pages
+  dpkg-dev file appstream desktop-file-utils man-db
   # freely licensed real music for tests and benchmarks (scripts/real-music.sh)
   singularity-music
 )

@@ -252,6 +252,7 @@ CSplitOptions::Outcome CSplitOptions::Parse(int argc, const char* const* argv, b
         }
         if (strArg == "--") { bOptionsEnd = true; continue; }
         if (strArg == "--help" || strArg == "-h") return Outcome::Help;
+        if (strArg == "--version") return Outcome::Version;
 
         std::string strName = strArg, strValue;
         bool bInlineValue = false;
@@ -351,6 +352,7 @@ std::string CSplitOptions::HelpText()
     }
     str +=
         "  -h, --help            show this help\n"
+        "  --version             show the version number\n"
         "\n"
         "With --songs or --lengths the input is read twice: once to choose the cuts,\n"
         "once to write the files; the whole input is cut (the end gap does not stop it)\n"

@@ -21,6 +21,7 @@ public:
     enum class Outcome {
         Run,    // split INPUT into numbered files of BASE
         Help,   // print the help text and succeed
+        Version,  // print the program's name and version and succeed
         Error   // print m_strError and fail with a usage status
     };
 

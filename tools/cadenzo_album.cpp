@@ -7,6 +7,8 @@
 #include "album/Album.h"
 #include "album/Export.h"
 
+#include "CadenzoVersion.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -29,7 +31,32 @@ const char kUsage[] =
     "       cadenzo-album split BASE.wav K SECONDS    split song K that far into it\n"
     "       cadenzo-album title BASE.wav K TEXT       give song K a title\n"
     "       cadenzo-album export BASE.wav DIR [--flac|--wav] [--artist A] [--album B]\n"
-    "                                         [--year Y] [--trim]\n";
+    "                                         [--year Y] [--trim]\n"
+    "       cadenzo-album --help | --version\n";
+
+// --help: the usage, what the commands work on, the options of export, the exit status.
+const char kHelp[] =
+    "\n"
+    "Works on the songs of one recording, named by its base file as the recorder names\n"
+    "them: BASE.wav stands for BASE1.wav, BASE2.wav, ... in its folder. Songs and cuts\n"
+    "count from 1; cut K lies between songs K and K+1. An edit keeps every sample:\n"
+    "only where one song ends and the next begins changes, and later files are\n"
+    "renumbered. Titles and the album data are kept in the cue sheet BASE.cue beside\n"
+    "the songs.\n"
+    "\n"
+    "Options:\n"
+    "  --flac                export tagged FLAC files \"01 Title.flac\", ... (the default)\n"
+    "  --wav                 export WAV copies of the songs as they are\n"
+    "  --artist A            the artist, for the tags of the exported files\n"
+    "  --album B             the album title, for the tags\n"
+    "  --year Y              the year, for the tags\n"
+    "  --trim                shorten the silence before the first song and after the\n"
+    "                        last to half a second\n"
+    "  -h, --help            show this help\n"
+    "  --version             show the version number\n"
+    "\n"
+    "Exit status: 0 on success; 1 when the album cannot be read or an edit or the\n"
+    "export fails; 2 for a wrong command or argument.\n";
 
 volatile std::sig_atomic_t g_bInterrupted = 0;
 void OnInterrupt(int) { g_bInterrupted = 1; }
@@ -135,6 +162,14 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv, argv + argc);
+    if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+        std::printf("%s%s", kUsage, kHelp);
+        return 0;
+    }
+    if (args.size() == 2 && args[1] == "--version") {
+        std::printf("%s %s\n", kProgram, CADENZO_VERSION);
+        return 0;
+    }
     if (args.size() < 3) return BadArgument(args.size() < 2 ? "A command is needed." : "BASE.wav is needed.");
     const std::string& strVerb = args[1];
     struct Verb {

@@ -11,6 +11,8 @@
 #include "tools/SplitOptions.h"
 #include "tools/SplitPlan.h"
 
+#include "CadenzoVersion.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,6 +254,9 @@ int main(int argc, char** argv)
         std::fputs(strHelp.c_str(), stdout);
         return 0;
     }
+    case CSplitOptions::Outcome::Version:
+        std::printf("%s %s\n", kProgram, CADENZO_VERSION);
+        return 0;
     case CSplitOptions::Outcome::Error:
         return Fail(2, options.m_strError);
     case CSplitOptions::Outcome::Run:

@@ -8,8 +8,8 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" >/dev/null
 fail() { echo "FAIL: $*"; exit 1; }
 [ -x "$prefix/bin/cadenzo" ] || fail "bin/cadenzo missing"
-entry=$prefix/share/applications/cadenzo.desktop
-[ -f "$entry" ] || fail "share/applications/cadenzo.desktop missing"
+entry=$prefix/share/applications/io.github.cadenzo.Cadenzo.desktop
+[ -f "$entry" ] || fail "share/applications/io.github.cadenzo.Cadenzo.desktop missing"
 grep -qx 'Type=Application' "$entry" || fail "desktop entry: Type"
 grep -qx 'Exec=cadenzo' "$entry" || fail "desktop entry: Exec"
 grep -qx 'Icon=cadenzo' "$entry" || fail "desktop entry: Icon"

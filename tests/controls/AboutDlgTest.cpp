@@ -1,6 +1,7 @@
 // The About box is black on light grey whatever colours its opener uses.
 #include "controls/AboutDlg.h"
 #include "resources/Artwork.h"
+#include "CadenzoVersion.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -79,7 +80,7 @@ private slots:
         // The OK button too: grey face, black text, nothing of the opener's purple.
         auto* ok = about.findChild<QPushButton*>("ctl1");
         CheckBlackOnGrey(ok, false, QPoint(ok->width() / 2, 4));
-        QVERIFY(texts.contains("Cadenzo Version 1.3"));
+        QVERIFY(texts.contains("Cadenzo Version " CADENZO_VERSION));
     }
 
     void Ok_ClosesTheBox()
