@@ -449,6 +449,21 @@ bool CAlbum::Open(const std::string& strBasePath)
     return true;
 }
 
+bool CAlbum::OpenRecorded(const std::string& strBasePath, const std::vector<std::string>& paths)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    CAlbumLayout layout;
+    if (!AlbumFiles::OpenFiles(strBasePath, paths, &layout, &d.strError)) return false;
+    d.layout = layout;
+    d.TakeStamps();
+    d.bOpen = true;
+    d.history.clear();
+    d.nDone = 0;
+    ++d.nGeneration;
+    return true;
+}
+
 bool CAlbum::IsOpen() const { return m_pImpl->bOpen; }
 const std::string& CAlbum::GetBasePath() const { return m_pImpl->layout.strBasePath; }
 const CAlbumFormat& CAlbum::GetFormat() const { return m_pImpl->layout.format; }
@@ -616,8 +631,7 @@ bool CAlbum::SetInfo(const CAlbumInfo& info)
     return true;
 }
 
-int64_t CAlbum::FindSnap(int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh,
-                         double fLevelDb)
+int64_t CAlbum::FindSnap(int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh)
 {
-    return Snap::Find(m_pImpl->layout, nFrame, fSeconds, nLow, nHigh, fLevelDb);
+    return Snap::Find(m_pImpl->layout, nFrame, fSeconds, nLow, nHigh);
 }

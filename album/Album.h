@@ -94,6 +94,10 @@ public:
     // file exists past a missing number, when a file cannot be read, or when the files'
     // formats differ. Clears the undo history.
     bool Open(const std::string& strBasePath);
+    // Opens the songs a running recording to strBasePath has finished so far: exactly the
+    // files given, in order, without titles (a new take has none yet). For looking only:
+    // the recording check (SetRecordingCheck) refuses every edit while the recording runs.
+    bool OpenRecorded(const std::string& strBasePath, const std::vector<std::string>& paths);
     bool IsOpen() const;
 
     const std::string& GetBasePath() const;
@@ -127,16 +131,17 @@ public:
     bool SetTitle(int32_t k, const std::string& strTitle);
     bool SetInfo(const CAlbumInfo& info);
 
-    // The frame to which Snap would move a cut at nFrame: the middle of the most convincing
-    // silence within fSeconds either side (longest, then quietest, then earliest, as the
-    // recorder ranks gaps; short clicks inside it are passed over), kept inside
-    // [nLow, nHigh] when those are given (>= 0). Silence is what stays at or below
-    // fLevelDb (the recorder's Gap Level; a window passes the one in use); when there is
-    // none at that level, louder levels up to -20 dB are tried, for gaps with hiss. Returns
-    // nFrame itself when no silence is found. Reads at most 2 * fSeconds of audio: fast
-    // enough for the window thread.
+    // The frame to which Snap would move a cut at nFrame: the middle of the quietest
+    // stretch within fSeconds either side, kept inside [nLow, nHigh] when those are given
+    // (>= 0). Quiet is judged against the recording's own noise floor round the cut (the
+    // quietest level there, clicks left out): a stretch whose level stays within a few dB
+    // of it is quiet, so hiss and crackle count as silence and a fade above them as
+    // music. The longest such stretch wins, then the quieter, then the nearer; a cut is
+    // never moved to a place louder than where it is. Returns nFrame itself when there is
+    // no quiet stretch. Reads at most 4 * fSeconds of audio: fast enough for the window
+    // thread.
     int64_t FindSnap(int64_t nFrame, double fSeconds = 3.0, int64_t nLow = -1,
-                     int64_t nHigh = -1, double fLevelDb = -35.0);
+                     int64_t nHigh = -1);
 
     // Called before every edit; returning true refuses the edit because a recording to
     // this album is running ("<base> is being recorded..."). Empty by default.

@@ -359,6 +359,31 @@ bool Transaction::Commit()
     return true;
 }
 
+bool OpenFiles(const std::string& strBasePath, const std::vector<std::string>& paths,
+               CAlbumLayout* pLayout, std::string* pError)
+{
+    CAlbumLayout layout;
+    layout.strBasePath = strBasePath;
+    for (const std::string& strPath : paths) {
+        SF_INFO info{};
+        SNDFILE* pFile = sf_open(strPath.c_str(), SFM_READ, &info);
+        if (pFile == nullptr) {
+            *pError = "Cannot read " + strPath + ": " + sf_strerror(nullptr) + ".";
+            return false;
+        }
+        sf_close(pFile);
+        CAlbumFormat format;
+        if (!FormatOf(info, &format) || (!layout.songs.empty() && format != layout.format)) {
+            *pError = "Cannot read " + strPath + ": it is not a WAV file of the recording's format.";
+            return false;
+        }
+        layout.format = format;
+        layout.songs.push_back({strPath, static_cast<int64_t>(info.frames), {}});
+    }
+    *pLayout = layout;
+    return true;
+}
+
 std::string JournalPath(const std::string& strBasePath)
 {
     return HiddenBeside(strBasePath, ".cadenzo-journal");

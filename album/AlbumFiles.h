@@ -21,6 +21,9 @@ std::string FormatText(const CAlbumFormat& format);
 // Fills the layout with the songs of a base file (see CAlbum::Open). False with a text
 // naming the file that is missing, unreadable or of another format.
 bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::string* pError);
+// Fills the layout with exactly the given song files of a base file, in order.
+bool OpenFiles(const std::string& strBasePath, const std::vector<std::string>& paths,
+               CAlbumLayout* pLayout, std::string* pError);
 
 // The journal of an edit being put in place: the renames it makes, one "from<TAB>to" per
 // line. It exists only while an edit is being put in place.

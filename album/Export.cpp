@@ -1,6 +1,7 @@
 #include "album/Export.h"
 
 #include "album/AlbumFiles.h"
+#include "album/Levels.h"
 #include "capture/WaveFile.h"
 
 #include <sndfile.h>
@@ -27,27 +28,59 @@ namespace {
 const int64_t kChunkFrames = 64 * 1024;
 const char kTempSuffix[] = ".cadenzo-part";
 
-// The number of leading (bFromEnd false) or trailing frames of [nFirst, nEnd) in which no
-// sample passes fLevel; -1 when the range cannot be read.
-int64_t SilentFrames(CAlbumReader& reader, int64_t nFirst, int64_t nEnd, float fLevel,
-                     bool bFromEnd, const std::atomic<bool>& bCancel)
+// A lead-in or lead-out louder than this is music that starts or ends at once: nothing
+// of it is trimmed.
+constexpr float kTrimFloorMaxDb = -40.0f;
+// The noise floor of a lead-in or lead-out is measured in its first (last) tenth of a second.
+constexpr double kTrimFloorSeconds = 0.1;
+
+// The frames of [nFirst, nEnd) from its start (bFromEnd false) or its end before the sound
+// begins: the blocks whose click-free level stays within Levels::kAboveFloorDb of the noise
+// floor measured at that end. None when the floor there is louder than kTrimFloorMaxDb.
+// -1 when the range cannot be read.
+int64_t QuietFrames(CAlbumReader& reader, int64_t nFirst, int64_t nEnd, bool bFromEnd,
+                    const std::atomic<bool>& bCancel)
 {
     const int64_t nChannels = reader.GetLayout().format.nChannels;
-    std::vector<float> buffer(static_cast<size_t>(kChunkFrames * nChannels));
-    int64_t nSilent = 0;
-    while (nSilent < nEnd - nFirst && !bCancel) {
-        int64_t nWant = std::min(kChunkFrames, nEnd - nFirst - nSilent);
-        int64_t nAt = bFromEnd ? nEnd - nSilent - nWant : nFirst + nSilent;
-        if (reader.ReadFloat(nAt, nWant, buffer.data()) != nWant) return -1;
-        for (int64_t f = 0; f < nWant; ++f) {
-            int64_t nFrame = bFromEnd ? nWant - 1 - f : f;
-            for (int64_t c = 0; c < nChannels; ++c)
-                if (std::fabs(buffer[static_cast<size_t>(nFrame * nChannels + c)]) > fLevel)
-                    return nSilent + f;
+    const int64_t nBlock = Levels::BlockFrames(reader.GetLayout().format.nRate);
+    const int64_t nChunk = std::max<int64_t>(1, kChunkFrames / nBlock) * nBlock;
+    const size_t nFloorBlocks = static_cast<size_t>(
+        std::max<int64_t>(1, static_cast<int64_t>(kTrimFloorSeconds / Levels::kBlockSeconds + 0.5)));
+    const size_t nAhead = Levels::kMedianBlocks / 2;  // blocks a click-free level waits for
+    std::vector<float> buffer(static_cast<size_t>(nChunk * nChannels));
+    std::vector<float> raw;  // levels of the blocks in the order they are scanned
+    float fQuiet = 0.0f;
+    size_t nNext = 0;        // next block to judge
+    int64_t nRead = 0;
+    const int64_t nLength = nEnd - nFirst;
+    while (!bCancel) {
+        const bool bAll = nRead >= nLength;
+        if (!bAll) {
+            const int64_t nWant = std::min(nChunk, nLength - nRead);
+            const int64_t nAt = bFromEnd ? nEnd - nRead - nWant : nFirst + nRead;
+            if (reader.ReadFloat(nAt, nWant, buffer.data()) != nWant) return -1;
+            // Blocks are counted from the end being scanned.
+            for (int64_t f = 0; f < nWant; f += nBlock) {
+                const int64_t n = std::min(nBlock, nWant - f);
+                const int64_t nFrom = bFromEnd ? nWant - f - n : f;
+                raw.push_back(Levels::BlockLevel(buffer.data() + nFrom * nChannels, n, nChannels));
+            }
+            nRead += nWant;
         }
-        nSilent += nWant;
+        const size_t nReady = bAll ? raw.size() : (raw.size() > nAhead ? raw.size() - nAhead : 0);
+        if (nNext == 0) {
+            if (nReady < std::min(nFloorBlocks, raw.size())) continue;
+            float fFloor = Levels::kSilentDb + 200.0f;
+            for (size_t i = 0; i < std::min(nFloorBlocks, raw.size()); ++i)
+                fFloor = std::min(fFloor, Levels::ClickFree(raw, i));
+            if (fFloor > kTrimFloorMaxDb) return 0;
+            fQuiet = fFloor + Levels::kAboveFloorDb;
+        }
+        for (; nNext < nReady; ++nNext)
+            if (Levels::ClickFree(raw, nNext) > fQuiet) return std::min(nLength, static_cast<int64_t>(nNext) * nBlock);
+        if (bAll) return nLength;
     }
-    return nSilent;
+    return 0;
 }
 
 }  // namespace
@@ -186,15 +219,16 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     const int64_t nTotal = layout.TotalFrames();
     int64_t nLead = 0, nTrail = 0;
     if (options.bTrim) {
-        // Leading silence of the first song and trailing silence of the last, down to half
-        // a second each.
-        const float fLevel = static_cast<float>(std::pow(10.0, options.fTrimLevelDb / 20.0));
+        // The quiet before the first song's sound and after the last song's, down to half a
+        // second each.
         const int64_t nKeep = layout.format.nRate / 2;
-        int64_t nSilent = SilentFrames(reader, 0, layout.SongStart(2), fLevel, false, bCancel);
-        if (nSilent > nKeep) nLead = nSilent - nKeep;
-        nSilent = SilentFrames(reader, layout.SongStart(nSongs), nTotal, fLevel, true, bCancel);
-        if (nSilent > nKeep) nTrail = nSilent - nKeep;
-        if (nSongs == 1 && nLead + nTrail >= nTotal) nTrail = 0;  // all silence: keep it
+        int64_t nQuiet = QuietFrames(reader, 0, layout.SongStart(2), false, bCancel);
+        if (nQuiet > nKeep) nLead = nQuiet - nKeep;
+        nQuiet = QuietFrames(reader, layout.SongStart(nSongs), nTotal, true, bCancel);
+        if (nQuiet > nKeep) nTrail = nQuiet - nKeep;
+        if (nSongs == 1 && nLead + nTrail >= nTotal) nTrail = 0;  // all quiet: half a second of it
+        result.nTrimmedLead = nLead;
+        result.nTrimmedTrail = nTrail;
         result.nTrimmedFrames = nLead + nTrail;
     }
     const int64_t nToWrite = std::max<int64_t>(1, nTotal - nLead - nTrail);

@@ -15,16 +15,20 @@ struct CExportOptions {
     std::string strFolder;                // created when missing
     CExportFormat format = CExportFormat::Flac;
     CAlbumInfo info;                      // album, artist, year for the tags
-    bool bTrim = false;  // shorten the first song's leading and the last song's trailing
-                         // silence to half a second
-    double fTrimLevelDb = -50.0;  // dB re full scale at or below which a sample is silent
+    // Shorten the quiet before the first song's sound and after the last song's to half a
+    // second. Quiet is what stays within a few dB of the noise floor measured in that
+    // lead-in or lead-out itself, clicks left out: record hiss and crackle, or digital
+    // silence; anything clearly above that floor is kept, however soft.
+    bool bTrim = false;
 };
 
 // What an export did.
 struct CExportReport {
     std::vector<std::string> files;  // full paths of the files written, in song order
     int64_t nClamped = 0;    // float samples beyond full scale, clamped to 24-bit full scale
-    int64_t nTrimmedFrames = 0;  // frames left out by the trim option
+    int64_t nTrimmedFrames = 0;  // frames left out by the trim option, both ends
+    int64_t nTrimmedLead = 0;    // of them before the first song's sound
+    int64_t nTrimmedTrail = 0;   // and after the last song's
     bool bCancelled = false;
     std::string strError;    // empty on success; names the file that failed
 };

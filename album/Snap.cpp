@@ -1,6 +1,6 @@
 #include "album/Snap.h"
 
-#include "engine/QuietStretches.h"
+#include "album/Levels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,63 +8,118 @@
 
 namespace Snap {
 
-int64_t Find(const CAlbumLayout& layout, int64_t nFrame, double fSeconds, int64_t nLow,
-             int64_t nHigh, double fLevelDb)
+namespace {
+
+// Sound must stand this far above the quietest level round a cut before there is a quiet
+// stretch to look for at all: in a steady noise or a steady passage there is none.
+constexpr float kContrastDb = 10.0f;
+// A sample stands out from a stretch's level by its peak: hiss peaks about 16 dB above its
+// median magnitude, so a sample louder than that belongs to the sound on either side.
+constexpr float kPeakAboveDb = 16.0f;
+// Where a cut would go is "louder" than where it is only when its level is higher by more
+// than the waver of a steady hiss from one block to the next.
+constexpr float kLouderDb = 1.0f;
+
+struct Stretch {
+    int64_t nStart, nEnd;  // frames of the analysed range, nEnd excluded
+    double fLevel;         // mean click-free level, dB
+};
+
+}  // namespace
+
+int64_t Find(const CAlbumLayout& layout, int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh)
 {
     const int64_t nTotal = layout.TotalFrames();
     const int64_t nRate = layout.format.nRate;
     const int64_t nChannels = layout.format.nChannels;
     if (nTotal <= 0 || nRate <= 0 || nChannels <= 0 || !(fSeconds > 0.0)) return nFrame;
     const int64_t nReach = static_cast<int64_t>(std::min(fSeconds, 600.0) * static_cast<double>(nRate));
-    int64_t nFrom = std::max<int64_t>(0, nFrame - nReach);
-    int64_t nTo = std::min(nTotal, nFrame + nReach);
-    if (nLow >= 0) nFrom = std::max(nFrom, nLow);
-    if (nHigh >= 0) nTo = std::min(nTo, nHigh + 1);
-    if (nTo - nFrom < 2) return nFrame;
+    // The cut may go anywhere in [nFrom, nTo); the stretches are measured over a range
+    // twice as wide, so that one that begins or ends beyond the reach gets its own middle.
+    int64_t nLowest = 0, nEnd = nTotal;
+    if (nLow >= 0) nLowest = std::max(nLowest, nLow);
+    if (nHigh >= 0) nEnd = std::min(nEnd, nHigh + 1);
+    const int64_t nFrom = std::max(nLowest, nFrame - nReach);
+    const int64_t nTo = std::min(nEnd, nFrame + nReach + 1);
+    if (nTo - nFrom < 2 || nFrame < nFrom || nFrame >= nTo) return nFrame;
+    const int64_t nFirst = std::max(nLowest, nFrom - nReach);
+    const int64_t nLast = std::min(nEnd, nTo + nReach);
 
-    // The window as two channels of floats, as the quiet-stretch finder takes them. A
-    // recording of one or of more than two channels gives each frame's loudest sample to
-    // both: any channel that is loud makes the frame loud.
-    const int64_t nFrames = nTo - nFrom;
-    std::vector<float> samples(static_cast<size_t>(nFrames * nChannels));
+    std::vector<float> samples(static_cast<size_t>((nLast - nFirst) * nChannels));
     CAlbumReader reader(layout);
-    const int64_t nGot = reader.ReadFloat(nFrom, nFrames, samples.data());
-    if (nGot <= 1) return nFrame;
-    std::vector<float> stereo(static_cast<size_t>(nGot * 2));
-    for (int64_t f = 0; f < nGot; ++f) {
-        float fLoudest = 0.0f;
+    const int64_t nGot = reader.ReadFloat(nFirst, nLast - nFirst, samples.data());
+    if (nGot < nTo - nFirst) return nFrame;
+    const int64_t nBlock = Levels::BlockFrames(nRate);
+    const std::vector<float> levels = Levels::Of(samples.data(), nGot, nChannels, nBlock);
+    if (levels.empty()) return nFrame;
+    auto levelAt = [&](int64_t nAt) {  // nAt a frame of the album within the range read
+        return levels[static_cast<size_t>(std::min<int64_t>((nAt - nFirst) / nBlock, levels.size() - 1))];
+    };
+
+    // The noise floor here is the quietest click-free level round the cut: hiss and
+    // crackle where the record has them, digital silence where it has that.
+    const float fFloor = *std::min_element(levels.begin(), levels.end());
+    const float fLoudest = *std::max_element(levels.begin(), levels.end());
+    if (fLoudest - fFloor < kContrastDb) return nFrame;
+    const float fQuiet = fFloor + Levels::kAboveFloorDb;
+    const float fPeak = static_cast<float>(std::pow(10.0, (fQuiet + kPeakAboveDb) / 20.0));
+
+    // Whether frame f (of the range read) holds a sample that stands out of the stretch.
+    auto isLoud = [&](int64_t f) {
         for (int64_t c = 0; c < nChannels; ++c) {
-            float v = samples[static_cast<size_t>(f * nChannels + c)];
-            if (std::fabs(v) > std::fabs(fLoudest) || std::isnan(v)) fLoudest = v;
+            const float v = samples[static_cast<size_t>(f * nChannels + c)];
+            if (!(std::fabs(v) <= fPeak)) return true;
         }
-        stereo[static_cast<size_t>(2 * f)] = nChannels == 2 ? samples[static_cast<size_t>(2 * f)] : fLoudest;
-        stereo[static_cast<size_t>(2 * f + 1)] =
-            nChannels == 2 ? samples[static_cast<size_t>(2 * f + 1)] : fLoudest;
+        return false;
+    };
+
+    // The runs of blocks at the floor, their ends found to the frame in the blocks
+    // either side of where the level rises.
+    std::vector<Stretch> stretches;
+    const int64_t nBlocks = static_cast<int64_t>(levels.size());
+    for (int64_t b = 0; b < nBlocks;) {
+        if (levels[static_cast<size_t>(b)] > fQuiet) {
+            ++b;
+            continue;
+        }
+        int64_t e = b;
+        double fSum = 0.0;
+        while (e < nBlocks && levels[static_cast<size_t>(e)] <= fQuiet) fSum += levels[static_cast<size_t>(e++)];
+        Stretch s{b * nBlock, std::min(e * nBlock, nGot), fSum / static_cast<double>(e - b)};
+        if (b > 0) {
+            for (int64_t f = std::min(nGot, (b + 1) * nBlock) - 1; f >= (b - 1) * nBlock; --f)
+                if (isLoud(f)) {
+                    s.nStart = f + 1;
+                    break;
+                }
+        }
+        if (e < nBlocks) {
+            for (int64_t f = (e - 1) * nBlock; f < std::min(nGot, (e + 1) * nBlock); ++f)
+                if (isLoud(f)) {
+                    s.nEnd = f;
+                    break;
+                }
+        }
+        if (s.nEnd > s.nStart) stretches.push_back(s);
+        b = e;
     }
 
-    // A silence at the level asked for; failing that, the quietest stretch that stands out
-    // at a level up to -20 dB (a gap with hiss or crackle).
-    for (double fDb = fLevelDb; fDb <= -20.0 + 1e-9; fDb += 5.0) {
-        QuietStretchesConfig config;
-        config.nRate = static_cast<int32_t>(nRate);
-        config.nBitsPerSample = 32;
-        config.fThreshold = static_cast<float>(std::pow(10.0, fDb / 20.0));
-        config.fMinSeconds = 0.02;
-        config.bPassBursts = true;
-        CQuietStretches finder(config);
-        const int32_t nBytesMax = 1 << 20;
-        const int64_t nBytes = static_cast<int64_t>(stereo.size() * sizeof(float));
-        for (int64_t n = 0; n < nBytes; n += nBytesMax)
-            finder.Feed(reinterpret_cast<const unsigned char*>(stereo.data()) + n,
-                        static_cast<int32_t>(std::min<int64_t>(nBytesMax, nBytes - n)));
-        finder.Finish();
-        QuietStretch best;
-        if (finder.MostConvincingWithin(0, nGot, &best)) {
-            int64_t nCut = nFrom + CQuietStretches::CutFrame(best, 0);
-            if (nLow >= 0) nCut = std::max(nCut, nLow);
-            if (nHigh >= 0) nCut = std::min(nCut, nHigh);
-            return nCut;
-        }
+    // Longest first, then quietest, then nearest; the first whose middle (kept within
+    // reach) is no louder than where the cut is now.
+    const int64_t nAt = nFrame - nFirst;
+    auto middle = [&](const Stretch& s) {
+        return std::clamp(nFirst + (s.nStart + s.nEnd) / 2, nFrom, nTo - 1);
+    };
+    std::sort(stretches.begin(), stretches.end(), [&](const Stretch& a, const Stretch& b) {
+        if (a.nEnd - a.nStart != b.nEnd - b.nStart) return a.nEnd - a.nStart > b.nEnd - b.nStart;
+        if (a.fLevel != b.fLevel) return a.fLevel < b.fLevel;
+        return std::llabs((a.nStart + a.nEnd) / 2 - nAt) < std::llabs((b.nStart + b.nEnd) / 2 - nAt);
+    });
+    const float fHere = levelAt(nFrame);
+    for (const Stretch& s : stretches) {
+        if (nFirst + s.nEnd <= nFrom || nFirst + s.nStart >= nTo) continue;  // out of reach
+        const int64_t nCut = middle(s);
+        if (levelAt(nCut) <= fHere + kLouderDb) return nCut;
     }
     return nFrame;
 }

@@ -7,6 +7,6 @@ namespace Snap {
 
 // See CAlbum::FindSnap.
 int64_t Find(const CAlbumLayout& layout, int64_t nFrame, double fSeconds, int64_t nLow,
-             int64_t nHigh, double fLevelDb);
+             int64_t nHigh);
 
 }  // namespace Snap

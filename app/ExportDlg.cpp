@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -27,6 +28,10 @@ QString BaseFolder(const std::string& path)
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? QString(".") : FromUtf8(path.substr(0, slash));
 }
+
+// Where the user's settings keep the last export's choices.
+const char kFolderKey[] = "Songs/Export Folder";
+const char kTrimKey[] = "Songs/Export Trim";
 
 // "1 song", "6 songs".
 QString Count(int64_t n, const char* one, const char* many)
@@ -68,7 +73,9 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     pForm->addRow(tr("A&lbum:"), m_pAlbum);
     pForm->addRow(tr("A&rtist:"), m_pArtist);
     pForm->addRow(tr("&Year:"), m_pYear);
-    m_pTrim = new QCheckBox(tr("Trim the silence before the first song and after the last to half a second"), this);
+    m_pTrim = new QCheckBox(tr("Tri&m the quiet before the first song and after the last to half a second"), this);
+    m_pTrim->setToolTip(tr("Quiet is what stays within 6 dB of the noise floor measured at that end (record hiss "
+                           "and crackle, or digital silence), clicks left out; anything clearly above it is kept."));
     pForm->addRow(QString(), m_pTrim);
     pLayout->addLayout(pForm);
 
@@ -77,7 +84,7 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     m_pProgress->setValue(0);
     m_pProgress->setTextVisible(false);
     pLayout->addWidget(m_pProgress);
-    m_pReport = new QLabel(Count(layout.songs.size(), "song", "songs") + tr(" to export."), this);
+    m_pReport = new QLabel(this);
     m_pReport->setWordWrap(true);
     m_pReport->setTextInteractionFlags(Qt::TextSelectableByMouse);
     pLayout->addWidget(m_pReport);
@@ -97,8 +104,8 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     const QPalette base = QApplication::palette();
     const QPalette fields = CAppearance::ComboPalette(base);
     for (QLineEdit* pEdit : {m_pFolder, m_pAlbum, m_pArtist, m_pYear}) pEdit->setPalette(fields);
-    m_pReport->setPalette(CAppearance::StatusPalette(base));
     m_pReport->setAutoFillBackground(true);
+    SetReport(Count(layout.songs.size(), "song", "songs") + tr(" to export."));
 
     m_pTimer = new QTimer(this);
     m_pTimer->setInterval(50);
@@ -107,6 +114,23 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
 }
 
 CExportDlg::~CExportDlg() = default;  // the job cancels and waits
+
+void CExportDlg::SetStore(QSettings* pStore)
+{
+    m_pStore = pStore;
+    if (!m_pStore) return;
+    const QString folder = m_pStore->value(kFolderKey).toString();
+    if (!folder.isEmpty()) m_pFolder->setText(folder);
+    m_pTrim->setChecked(m_pStore->value(kTrimKey, false).toBool());
+}
+
+void CExportDlg::SetReport(const QString& text, bool bProblem)
+{
+    // Problems in red as the main window's status fields show them, news in green.
+    const QPalette base = QApplication::palette();
+    m_pReport->setPalette(bProblem ? CAppearance::StatusPalette(base) : CAppearance::ComboPalette(base));
+    m_pReport->setText(text);
+}
 
 CAlbumInfo CExportDlg::GetInfo() const
 {
@@ -142,7 +166,7 @@ void CExportDlg::OnExport()
     if (IsExporting()) return;
     const QString folder = m_pFolder->text().trimmed();
     if (folder.isEmpty()) {
-        m_pReport->setText(tr("Choose a folder to export to."));
+        SetReport(tr("Choose a folder to export to."), true);
         m_pFolder->setFocus();
         return;
     }
@@ -151,15 +175,20 @@ void CExportDlg::OnExport()
     options.format = m_pWav->isChecked() ? CExportFormat::Wav : CExportFormat::Flac;
     options.info = GetInfo();
     options.bTrim = m_pTrim->isChecked();
+    m_bTrim = options.bTrim;
+    if (m_pStore) {
+        m_pStore->setValue(kFolderKey, folder);
+        m_pStore->setValue(kTrimKey, options.bTrim);
+    }
     CAlbumLayout layout = m_layout;
     layout.info = options.info;
     m_pJob = std::make_unique<CExportJob>();
     m_pProgress->setValue(0);
     if (!m_pJob->Start(layout, options)) {
-        m_pReport->setText(FromUtf8(m_pJob->GetReport().strError));
+        SetReport(FromUtf8(m_pJob->GetReport().strError), true);
         return;
     }
-    m_pReport->setText(tr("Exporting..."));
+    SetReport(tr("Exporting..."));
     Lock(true);
     m_pTimer->start();
 }
@@ -168,7 +197,7 @@ void CExportDlg::OnCancel()
 {
     if (IsExporting()) {
         m_pJob->Cancel();
-        m_pReport->setText(tr("Cancelling..."));
+        SetReport(tr("Cancelling..."));
         return;
     }
     QDialog::reject();
@@ -189,10 +218,16 @@ void CExportDlg::OnTick()
         text = FromUtf8(report.strError);
     else
         text = tr("%1 written to %2.").arg(Count(report.files.size(), "file", "files"), m_pFolder->text());
+    if (m_bTrim && report.strError.empty() && !report.bCancelled) {
+        const double fRate = m_layout.format.nRate > 0 ? m_layout.format.nRate : 1;
+        text += " " + tr("Trimmed %1 s before the first song and %2 s after the last.")
+                          .arg(static_cast<double>(report.nTrimmedLead) / fRate, 0, 'f', 1)
+                          .arg(static_cast<double>(report.nTrimmedTrail) / fRate, 0, 'f', 1);
+    }
     if (report.nClamped > 0)
         text += " " + Count(report.nClamped, "sample", "samples") + tr(" beyond full scale clamped.");
     if (report.bCancelled || !report.strError.empty()) m_pProgress->setValue(0);
-    m_pReport->setText(text);
+    SetReport(text, !report.strError.empty());
     Lock(false);
 }
 

@@ -23,6 +23,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 class CExportDlg : public QDialog {
@@ -30,6 +31,11 @@ class CExportDlg : public QDialog {
 public:
     CExportDlg(const CAlbumLayout& layout, QWidget* pParent = nullptr);
     ~CExportDlg() override;
+
+    // The user's settings: the folder and Trim of the last export are taken from them
+    // (the recording's folder and no trim the first time) and kept there at each Export.
+    // pStore must outlive the window; nullptr remembers nothing.
+    void SetStore(QSettings* pStore);
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;
@@ -46,6 +52,7 @@ public:
     QPushButton* GetExportButton() const { return m_pExport; }
     QPushButton* GetCancelButton() const { return m_pCancel; }
     QRadioButton* GetWavButton() const { return m_pWav; }
+    QCheckBox* GetTrimBox() const { return m_pTrim; }
 
 public slots:
     void reject() override;  // Escape and the close box: cancels a running export first
@@ -57,6 +64,7 @@ private:
     void OnTick();
     void Lock(bool bRunning);
     void OnBrowse();
+    void SetReport(const QString& text, bool bProblem = false);  // bProblem: shown as an error
 
     CAlbumLayout m_layout;
     std::unique_ptr<CExportJob> m_pJob;
@@ -74,4 +82,6 @@ private:
     QPushButton* m_pCancel = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bRunning = false;
+    bool m_bTrim = false;       // the running export trims
+    QSettings* m_pStore = nullptr;
 };

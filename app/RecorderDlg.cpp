@@ -592,6 +592,7 @@ void CRecorderDlg::customEvent(QEvent* pEvent)
     if (pEvent->type() == CRecordProgressEvent::kType) {
         const auto* pProgress = static_cast<CRecordProgressEvent*>(pEvent);
         m_pSession->OnRecordProgress(pProgress->m_nBytes, pProgress->m_bCut);
+        FollowRecordingInSongs();
     } else if (pEvent->type() == CRecordDoneEvent::kType) {
         const bool bWasRecording = m_pSession->IsRecording();
         m_pSession->OnRecordDone();
@@ -813,28 +814,47 @@ void CRecorderDlg::OpenSongs(const std::string& base)
 {
     if (m_pSongsOffer) m_pSongsOffer->hide();
     if (base.empty()) return;
-    if (m_pSession->IsRecording()) {
-        // The same words the album library uses when it refuses an edit.
-        m_pPrompt->MessageBox(base + " is being recorded: its songs cannot be edited until the recording stops.",
-                              "Songs", PromptButtons::Ok, PromptIcon::Stop);
-        return;
-    }
     if (!m_pSongsDlg) {
         // A child of the main window, so the main window's modality leaves it usable.
         m_pSongsDlg = new CSongsDlg(m_pPrompt, this);
         m_pSongsDlg->setAttribute(Qt::WA_DeleteOnClose);
         m_pSongsDlg->setWindowIcon(m_hIcon);
+        m_pSongsDlg->SetStore(m_pStore);
+        m_pSongsDlg->PlaceBeside(this);
     }
     // Gap Level from its stored form: dB = 20 log10(-position / 32768).
     m_pSongsDlg->SetGapLevel(20.0 * std::log10(-static_cast<double>(m_values.m_nGapLevel) / 32768.0));
     m_pSongsDlg->SetRecordingCheck([this, base] { return m_pSession->IsRecording() && GetBaseFilePath() == base; });
-    if (!m_pSongsDlg->Open(base)) {
+    // While the recording runs, the songs it has finished, to look at.
+    const bool bOk = m_pSession->IsRecording() ? m_pSongsDlg->ShowRecording(base, FinishedSongs())
+                                               : m_pSongsDlg->Open(base);
+    if (!bOk) {
         m_pSongsDlg->close();
         return;
     }
     m_pSongsDlg->show();
     m_pSongsDlg->raise();
     m_pSongsDlg->activateWindow();
+}
+
+std::vector<std::string> CRecorderDlg::FinishedSongs() const
+{
+    std::vector<std::string> paths;
+    for (const RecordSongFile& file : m_pSession->GetSongFiles())
+        if (file.bClosed && !file.bDeleted) paths.push_back(file.strPath);
+    return paths;
+}
+
+// The Songs window follows a recording to the base it shows: from the start of a new
+// take, and each time a song ends.
+void CRecorderDlg::FollowRecordingInSongs()
+{
+    if (!m_pSongsDlg || !m_pSession->IsRecording() || m_pSongsDlg->GetBasePath() != GetBaseFilePath()) return;
+    const std::vector<std::string> finished = FinishedSongs();
+    if (m_pSongsDlg->IsShowingRecording() &&
+        static_cast<size_t>(m_pSongsDlg->GetAlbum().GetSongCount()) == finished.size())
+        return;
+    m_pSongsDlg->ShowRecording(GetBaseFilePath(), finished);
 }
 
 // A small window under the main window that offers the Songs window for a finished
@@ -847,6 +867,7 @@ void CRecorderDlg::OfferSongs(const std::string& strBasePath, size_t nSongs)
     if (!m_pSongsOffer) {
         auto* pOffer = new QFrame(this, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
         pOffer->setObjectName("songsOffer");
+        pOffer->setWindowTitle(QStringLiteral("Cadenzo"));
         pOffer->setAttribute(Qt::WA_ShowWithoutActivating);
         pOffer->setFrameStyle(QFrame::Box | QFrame::Plain);
         pOffer->setPalette(m_palBackground);
@@ -946,6 +967,8 @@ void CRecorderDlg::OnOK()
         m_pSession->OnStop();
         m_pSession->OnRecordDone();
     }
+    // A title being typed in the Songs window is kept, while its album is still open.
+    if (m_pSongsDlg) m_pSongsDlg->close();
     // 2, 3. Presets, then settings.
     m_presetFile.SavePresets(m_presets, *m_pPrompt);
     SaveSettings(*m_pStore, MakeSettingsHost());

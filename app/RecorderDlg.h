@@ -235,6 +235,8 @@ private:
     CSettingsHost MakeSettingsHost();
     void OfferSongs(const std::string& strBasePath, size_t nSongs);
     void OpenSongs(const std::string& strBasePath);
+    std::vector<std::string> FinishedSongs() const;  // full paths of the finished song files
+    void FollowRecordingInSongs();
 
     IPrompt* m_pPrompt;
     QSettings* m_pStore;

@@ -5,6 +5,7 @@
 #include "app/ExportDlg.h"
 #include "app/WaveView.h"
 
+#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QTimer>
@@ -26,6 +29,7 @@
 namespace {
 
 const char* const kCaption = "Songs";
+const char kGeometryKey[] = "Songs/Window Geometry";  // in the user's settings
 constexpr int kWholeColumns = 4096;   // resolution of the overview of the whole recording
 constexpr double kCloseUpSeconds = 6.0;
 constexpr double kPlaySeconds = 2.0;  // played either side of the cursor
@@ -65,6 +69,12 @@ CSongsDlg::CSongsDlg(IPrompt* pPrompt, QWidget* pParent) : QDialog(pParent), m_p
 CSongsDlg::~CSongsDlg()
 {
     m_output.Stop();
+    CommitTyping();
+    // The fields and the table are deleted after the album: what they say on the way
+    // out (an editor losing its focus) must not reach it.
+    for (QObject* pSender : std::initializer_list<QObject*>{m_pTable, m_pAlbumEdit, m_pArtistEdit, m_pYearEdit,
+                                                           m_pOverview, m_pCloseUp})
+        pSender->disconnect(this);
 }
 
 void CSongsDlg::BuildControls()
@@ -94,7 +104,17 @@ void CSongsDlg::BuildControls()
     });
     pLayout->addWidget(m_pOverview, 2);
 
+    m_pRecordingLine = new QLabel(
+        tr("Being recorded: the songs finished so far, updated as each one ends. Editing opens when the "
+           "recording stops."),
+        this);
+    m_pRecordingLine->setObjectName("recordingLine");
+    m_pRecordingLine->setWordWrap(true);
+    m_pRecordingLine->hide();
+    pLayout->addWidget(m_pRecordingLine);
+
     m_pCloseUpLabel = new QLabel(tr("Click a cut above to look at it closely."), this);
+    m_pCloseUpLabel->setObjectName("closeUpLabel");
     pLayout->addWidget(m_pCloseUpLabel);
     m_pCloseUp = new CWaveView(this);
     m_pCloseUp->setObjectName("closeUp");
@@ -200,6 +220,33 @@ void CSongsDlg::ApplyLook()
     m_pTable->horizontalHeader()->setPalette(base);
 }
 
+void CSongsDlg::PlaceBeside(const QWidget* pMain)
+{
+    if (m_pStore && restoreGeometry(m_pStore->value(kGeometryKey).toByteArray())) return;
+    if (!pMain || !pMain->screen()) return;
+    const QRect place = Beside(pMain->screen()->availableGeometry(), pMain->frameGeometry(),
+                               pMain->frameGeometry().size() - pMain->geometry().size(), size(),
+                               minimumSizeHint());
+    if (place.isEmpty()) return;  // no room: where the system puts it
+    resize(place.size());
+    move(place.topLeft());
+}
+
+QRect CSongsDlg::Beside(const QRect& screen, const QRect& main, const QSize& frame, const QSize& want,
+                        const QSize& least)
+{
+    // On the side with more room, as wide as that room allows (down to the smallest
+    // width), its top level with the main window's as far as the screen allows.
+    const int nRight = screen.right() - main.right() - frame.width();
+    const int nLeft = main.left() - screen.left() - frame.width();
+    const int nWidth = std::min(want.width(), std::max(nRight, nLeft));
+    const int nHeight = std::min(want.height(), screen.height() - frame.height());
+    if (nWidth < least.width() || nHeight < least.height()) return QRect();
+    const int nX = nRight >= nLeft ? main.right() + 1 : main.left() - nWidth - frame.width();
+    const int nY = std::clamp(main.top(), screen.top(), screen.bottom() + 1 - nHeight - frame.height());
+    return QRect(nX, nY, nWidth, nHeight);
+}
+
 QPushButton* CSongsDlg::GetButton(const char* name) const
 {
     return findChild<QPushButton*>(name);
@@ -211,25 +258,56 @@ QPushButton* CSongsDlg::GetButton(const char* name) const
 bool CSongsDlg::Open(const std::string& strBasePath)
 {
     m_output.Stop();
+    if (m_album.IsOpen() && !m_bRecording) CommitTyping();
     if (!m_album.Open(strBasePath)) {
         ShowError();
         return false;
     }
+    m_bRecording = false;
+    ShowOpened(strBasePath);
+    return true;
+}
+
+bool CSongsDlg::ShowRecording(const std::string& strBasePath, const std::vector<std::string>& finished)
+{
+    m_output.Stop();
+    if (m_album.IsOpen() && !m_bRecording) CommitTyping();
+    const int nPicked = m_bRecording && strBasePath == m_strBasePath ? m_pOverview->GetPickedCut() : 0;
+    if (!m_album.OpenRecorded(strBasePath, finished)) {
+        SetStatus(FromUtf8(m_album.GetErrorText()), true);
+        return false;
+    }
+    m_bRecording = true;
+    ShowOpened(strBasePath);
+    if (nPicked > 0) OnPickCut(nPicked);
+    return true;
+}
+
+// The window after the album was opened: for editing, or to look at while it is recorded.
+void CSongsDlg::ShowOpened(const std::string& strBasePath)
+{
     m_strBasePath = strBasePath;
     setWindowTitle(QString("%1 - %2").arg(kCaption, FileTitle(strBasePath)));
     m_album.SetRecordingCheck(m_fnIsRecording);
+    m_pRecordingLine->setVisible(m_bRecording);
+    m_pCloseUp->SetEditable(!m_bRecording);
+    m_pTable->setEditTriggers(m_bRecording ? QAbstractItemView::NoEditTriggers
+                                           : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                                                 QAbstractItemView::AnyKeyPressed);
+    for (QLineEdit* pEdit : {m_pAlbumEdit, m_pArtistEdit, m_pYearEdit}) pEdit->setReadOnly(m_bRecording);
     m_pWhole.reset();
     m_pNear.reset();
     m_wholeColumns.clear();
     m_bWholeShown = false;
     m_pOverview->SetPickedCut(0);
     m_pCloseUp->SetPickedCut(0);
+    m_pCloseUpLabel->setText(tr("Click a cut above to look at it closely."));
     ShowAlbum();
     m_pOverview->SetRange(0, m_album.GetTotalFrames());
     m_pCloseUp->SetRange(0, static_cast<int64_t>(kCloseUpSeconds * m_album.GetFormat().nRate));
-    StartOverview();
+    SetStatus(QString());
+    if (m_album.GetTotalFrames() > 0) StartOverview();
     if (m_album.GetSongCount() > 1) OnPickCut(1);
-    return true;
 }
 
 void CSongsDlg::Reload()
@@ -253,7 +331,7 @@ void CSongsDlg::StartOverview()
     const CAlbumLayout layout = m_album.GetLayout();
     m_pWhole = std::make_unique<COverview>();
     if (!m_pWhole->Start(layout, 0, layout.TotalFrames(), kWholeColumns)) {
-        SetStatus(FromUtf8(m_pWhole->GetErrorText()));
+        SetStatus(FromUtf8(m_pWhole->GetErrorText()), true);
         return;
     }
     SetStatus(tr("Reading the songs..."));
@@ -303,11 +381,13 @@ void CSongsDlg::ShowAlbum()
     const int nCuts = static_cast<int>(songs.size()) - 1;
     m_pOverview->SetPickedCut(std::min(nPicked, nCuts));
     m_pCloseUp->SetPickedCut(std::min(nPicked, nCuts));
-    m_pJoin->setEnabled(nCuts > 0);
-    m_pSnap->setEnabled(nCuts > 0);
+    m_pJoin->setEnabled(nCuts > 0 && !m_bRecording);
+    m_pSnap->setEnabled(nCuts > 0 && !m_bRecording);
+    m_pSplit->setEnabled(!songs.empty() && !m_bRecording);
     m_pUndo->setEnabled(m_album.CanUndo());
     m_pRedo->setEnabled(m_album.CanRedo());
-    m_pExport->setEnabled(!songs.empty());
+    m_pExport->setEnabled(!songs.empty() && !m_bRecording);
+    m_pPlay->setEnabled(!songs.empty());
 }
 
 // ---------------------------------------------------------------------------------
@@ -363,7 +443,7 @@ void CSongsDlg::OnTick()
             SetStatus(tr("Reading the songs... %1 %").arg(static_cast<int>(m_pWhole->GetProgress() * 100)));
             bBusy = true;
         } else {
-            if (m_pWhole->HasError()) SetStatus(FromUtf8(m_pWhole->GetErrorText()));
+            if (m_pWhole->HasError()) SetStatus(FromUtf8(m_pWhole->GetErrorText()), true);
             else SetStatus(QString());
             m_wholeColumns = m_pWhole->GetColumns();
             m_bWholeShown = true;
@@ -428,13 +508,13 @@ void CSongsDlg::OnPlay()
     CAlbumReader reader(m_album.GetLayout());
     const int64_t nRead = reader.ReadFloat(nFirst, nCount, samples.data());
     if (nRead <= 0) {
-        SetStatus(FromUtf8(reader.GetErrorText()));
+        SetStatus(FromUtf8(reader.GetErrorText()), true);
         return;
     }
     samples.resize(static_cast<size_t>(nRead * format.nChannels));
     m_nPlayFirst = nFirst;
     if (!m_output.Play(std::move(samples), format.nChannels, format.nRate)) {
-        SetStatus(QString::fromStdString(m_output.GetErrorText()));
+        SetStatus(QString::fromStdString(m_output.GetErrorText()), true);
         return;
     }
     SetStatus(QString());
@@ -458,8 +538,11 @@ void CSongsDlg::AfterEdit(bool bOk, int nPick)
         m_pOverview->SetPickedCut(nPick);
         m_pCloseUp->SetPickedCut(nPick);
     }
+    // A done edit makes an earlier hint stale.
+    if (bOk) SetStatus(QString());
     const int nCut = m_pCloseUp->GetPickedCut();
     if (nCut > 0) OnPickCut(nCut);
+    else m_pCloseUpLabel->setText(tr("Click a cut above to look at it closely."));
 }
 
 void CSongsDlg::OnSnap()
@@ -470,7 +553,7 @@ void CSongsDlg::OnSnap()
     const int64_t nTarget = m_album.FindSnap(nFrame, kSnapSeconds, m_album.GetSongStart(nCut) + 1,
                                              m_album.GetSongStart(nCut + 2) - 1);
     if (nTarget == nFrame) {
-        SetStatus(tr("No better silence within %1 seconds.").arg(kSnapSeconds));
+        SetStatus(tr("No quieter place within %1 seconds.").arg(kSnapSeconds));
         return;
     }
     AfterEdit(m_album.MoveCut(nCut, nTarget));
@@ -480,7 +563,7 @@ void CSongsDlg::OnJoin()
 {
     const int nCut = m_pCloseUp->GetPickedCut();
     if (nCut <= 0) {
-        SetStatus(tr("Click the cut to remove first."));
+        SetStatus(tr("Click the cut to remove first."), true);
         return;
     }
     AfterEdit(m_album.Join(nCut), 0);
@@ -492,7 +575,7 @@ void CSongsDlg::OnSplit()
     const CAlbumLayout layout = m_album.GetLayout();
     const int32_t k = layout.SongAt(nFrame);
     if (k <= 0 || nFrame == layout.SongStart(k)) {
-        SetStatus(tr("Put the cursor inside a song to split it there."));
+        SetStatus(tr("Put the cursor inside a song to split it there."), true);
         return;
     }
     // The new cut is picked, so Join right after takes it away again.
@@ -517,6 +600,7 @@ void CSongsDlg::OnTitleEdited(int nRow, int nColumn)
     const QTableWidgetItem* pItem = m_pTable->item(nRow, nColumn);
     if (!pItem) return;
     if (!m_album.SetTitle(nRow + 1, ToUtf8(pItem->text()))) ShowError();
+    else SetStatus(QString());
     ShowAlbum();
 }
 
@@ -537,6 +621,7 @@ void CSongsDlg::OnExport()
     OnInfoEdited();
     CExportDlg dlg(m_album.GetLayout(), this);
     dlg.setPalette(palette());
+    dlg.SetStore(m_pStore);
     m_runDialog(dlg);
     // The export window may have changed the album data: keep it with the songs.
     const CAlbumInfo info = dlg.GetInfo();
@@ -546,14 +631,30 @@ void CSongsDlg::OnExport()
     OnInfoEdited();
 }
 
-void CSongsDlg::SetStatus(const QString& text)
+void CSongsDlg::SetStatus(const QString& text, bool bProblem)
 {
+    // Problems in red as the main window's status fields show them, news in green.
+    m_pStatus->setPalette(bProblem ? CAppearance::StatusPalette(QApplication::palette())
+                                   : CAppearance::ComboPalette(QApplication::palette()));
     m_pStatus->setText(text);
+}
+
+void CSongsDlg::CommitTyping()
+{
+    // The editor of a title being typed hands its text to the table as Enter would.
+    const QModelIndex index = m_pTable->currentIndex();
+    if (QWidget* pEditor = index.isValid() ? m_pTable->indexWidget(index) : nullptr) {
+        QAbstractItemDelegate* pDelegate = m_pTable->itemDelegateForIndex(index);
+        emit pDelegate->commitData(pEditor);
+        emit pDelegate->closeEditor(pEditor, QAbstractItemDelegate::NoHint);
+    }
+    if (m_album.IsOpen() && !m_bRecording) OnInfoEdited();
 }
 
 void CSongsDlg::closeEvent(QCloseEvent* pEvent)
 {
     m_output.Stop();
-    OnInfoEdited();
+    CommitTyping();
+    if (m_pStore) m_pStore->setValue(kGeometryKey, saveGeometry());
     QDialog::closeEvent(pEvent);
 }

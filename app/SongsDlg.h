@@ -29,16 +29,19 @@
 #include "capture/SoundOutput.h"
 
 #include <QDialog>
+#include <QRect>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CWaveView;
 class IPrompt;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSettings;
 class QTableWidget;
 class QTimer;
 
@@ -54,7 +57,28 @@ public:
     bool Open(const std::string& strBasePath);
     // Opens the same base file again (after a recording to it ended).
     void Reload();
+    // Shows the songs a recording to strBasePath has finished so far (full paths, in
+    // order), to look at and listen to but not to edit, with a line saying so. Called
+    // again as each song ends; Open() or Reload() once the recording stops.
+    bool ShowRecording(const std::string& strBasePath, const std::vector<std::string>& finished);
+    bool IsShowingRecording() const { return m_bRecording; }
+    // Keeps what is being typed: the title in the table's editor and the album fields go
+    // to the album (and its cue sheet) as Enter would take them. Every close does it.
+    void CommitTyping();
     const std::string& GetBasePath() const { return m_strBasePath; }
+
+    // The user's settings, where the window keeps its place and size and the export its
+    // folder and Trim; pStore must outlive the window.
+    void SetStore(QSettings* pStore) { m_pStore = pStore; }
+    // Before the window is first shown: where it was last, or else beside pMain where the
+    // screen has room, so that it does not cover the recorder.
+    void PlaceBeside(const QWidget* pMain);
+    // Where PlaceBeside puts a window of size `want` (frame: what the window frame adds;
+    // least: the smallest size it may take) beside a main window whose frame is `main`,
+    // on a screen whose free area is `screen`: the window's frame position and size.
+    // Empty when neither side has room.
+    static QRect Beside(const QRect& screen, const QRect& main, const QSize& frame, const QSize& want,
+                        const QSize& least);
 
     // The Gap Level in dB, drawn in the close-up.
     void SetGapLevel(double fDb);
@@ -90,6 +114,7 @@ protected:
 
 private:
     void BuildControls();
+    void ShowOpened(const std::string& strBasePath);
     void ApplyLook();
     void ShowAlbum();          // songs, table, fields and buttons from the album
     void ShowError();          // the album's error text in a box
@@ -100,7 +125,7 @@ private:
     void OnTick();             // polls the overviews and the play head
     void OnTitleEdited(int nRow, int nColumn);
     void OnInfoEdited();
-    void SetStatus(const QString& text);
+    void SetStatus(const QString& text, bool bProblem = false);  // bProblem: shown as an error
     void OverviewPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
                        std::vector<float>& max);
     void CloseUpPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
@@ -126,6 +151,7 @@ private:
     CWaveView* m_pOverview = nullptr;
     CWaveView* m_pCloseUp = nullptr;
     QLabel* m_pCloseUpLabel = nullptr;
+    QLabel* m_pRecordingLine = nullptr;  // says that a recording runs and editing waits
     QTableWidget* m_pTable = nullptr;
     QLineEdit* m_pAlbumEdit = nullptr;
     QLineEdit* m_pArtistEdit = nullptr;
@@ -140,4 +166,6 @@ private:
     QPushButton* m_pExport = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bFilling = false;  // the table is being filled: its changes are not edits
+    bool m_bRecording = false;
+    QSettings* m_pStore = nullptr;  // showing what a running recording has finished: no edits
 };

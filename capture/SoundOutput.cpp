@@ -71,7 +71,11 @@ bool CSoundOutput::Play(std::vector<float> samples, int nChannels, int nRate)
         err = Pa_StartStream(pStream);
     }
     if (err != paNoError) {
-        m_strError = std::string("The sound output device could not be opened: ") + Pa_GetErrorText(err);
+        // A device listed but not there (no card behind the default, a server that is not
+        // running) is no device to the user; other refusals say what the system said.
+        const bool bAbsent = err == paUnanticipatedHostError || err == paDeviceUnavailable || err == paInvalidDevice;
+        m_strError = bAbsent ? std::string("No sound output device is available.")
+                             : std::string("The sound output device could not be opened: ") + Pa_GetErrorText(err) + ".";
         Stop();
         return false;
     }

@@ -3,8 +3,8 @@
 
     make_manual.py PROGRAM TEMPLATE OUTPUT VERSION DATE
 
-The help text is read in three parts: the usage block at the top (the SYNOPSIS, kept
-line for line), the paragraphs of prose (the DESCRIPTION; one that starts "Exit
+The help text is read in three parts: the usage block at the top, from "Usage: " (the
+SYNOPSIS, kept line for line), the paragraphs of prose (the DESCRIPTION; one that starts "Exit
 status:" is the EXIT STATUS), and the option rows under "Options:" (two spaces, the
 option and its value, the text from column 24, continued on indented lines). The
 template is roff with @SYNOPSIS@, @DESCRIPTION@, @OPTIONS@, @EXIT_STATUS@, @VERSION@
@@ -42,10 +42,8 @@ def option_label(label):
 def split_help(help_text):
     """(usage lines, prose paragraphs, option rows [label, text]) of a help text."""
     lines = help_text.rstrip("\n").split("\n")
-    if not lines or not lines[0].startswith("Usage: "):
-        raise SystemExit("the help does not begin with 'Usage: '")
     usage = []
-    while lines and lines[0].strip():
+    while lines and lines[0].startswith("Usage: ") or usage and lines and lines[0].strip():
         line = lines.pop(0)
         # "Usage: " and the same indent on the lines below it go; deeper indents stay.
         if line.startswith("Usage: ") or line.startswith(" " * len("Usage: ")):
@@ -68,11 +66,11 @@ def split_help(help_text):
             more = CONTINUATION.match(line)
             if row:
                 options.append([row.group(1).strip(), row.group(2) or ""])
-            elif more and options:
+                continue
+            if more and options:
                 options[-1][1] = (options[-1][1] + " " + more.group(1)).strip()
-            else:
-                raise SystemExit("cannot read this line of the options: " + line)
-            continue
+                continue
+            in_options = False  # not an option row: prose again
         current.append(line.strip())
     return usage, paragraphs, options
 

@@ -152,6 +152,12 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
     if (report.nClamped > 0)
         std::printf("%lld samples beyond full scale were clamped.\n",
                     static_cast<long long>(report.nClamped));
+    if (options.bTrim && report.strError.empty() && !report.bCancelled) {
+        const double fRate = album.GetFormat().nRate > 0 ? album.GetFormat().nRate : 1;
+        std::printf("Trimmed %.1f s before the first song and %.1f s after the last.\n",
+                    static_cast<double>(report.nTrimmedLead) / fRate,
+                    static_cast<double>(report.nTrimmedTrail) / fRate);
+    }
     if (!report.strError.empty()) return Fail(report.strError);
     if (report.bCancelled) return Fail("The export was cancelled; the files above are complete.");
     return 0;

@@ -2,10 +2,11 @@
 // a recording on disk at the pace of a sound card, in its own settings store and preset
 // folder. Used by screenshots.sh under Xvfb; not installed.
 //
-//   cadenzo_shot SOURCE.wav FOLDER [plain] [settings] [monitor]
+//   cadenzo_shot SOURCE.wav FOLDER [plain] [settings] [monitor] [songs]
 //
 // plain: the plain colour scheme. settings: open the settings window instead of
-// recording. monitor: watch the input (meters lit, nothing written) instead of recording. Otherwise Record is pressed half a second after the window shows.
+// recording. monitor: watch the input (meters lit, nothing written) instead of recording.
+// songs: open the Songs window once recording. Otherwise Record is pressed half a second after the window shows.
 #include "app/RecorderDlg.h"
 
 #include "controls/QtPrompt.h"
@@ -22,14 +23,15 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s SOURCE.wav FOLDER [plain] [settings] [monitor]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SOURCE.wav FOLDER [plain] [settings] [monitor] [songs]\n", argv[0]);
         return 2;
     }
-    bool bPlain = false, bSettings = false, bMonitor = false;
+    bool bPlain = false, bSettings = false, bMonitor = false, bSongs = false;
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "plain")) bPlain = true;
         if (!std::strcmp(argv[i], "settings")) bSettings = true;
         if (!std::strcmp(argv[i], "monitor")) bMonitor = true;
+        if (!std::strcmp(argv[i], "songs")) bSongs = true;
     }
     QApplication app(argc, argv);
     InitResources();
@@ -49,13 +51,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s", dlg.GetWaveIn().GetErrorText());
         return 1;
     }
-    QTimer::singleShot(500, &dlg, [&dlg, bSettings, bMonitor] {
+    QTimer::singleShot(500, &dlg, [&dlg, bSettings, bMonitor, bSongs] {
         if (bSettings)
             dlg.OnCustomize();
         else if (bMonitor)
             dlg.OnMonitor();
         else
             dlg.OnRecord();
+        if (bSongs) dlg.OnSongs();
     });
     dlg.exec();
     return 0;

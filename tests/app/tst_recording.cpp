@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -170,18 +172,15 @@ private slots:
         QVERIFY(dlg.GetSession().IsRecording());
         QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, 1015), QString("Cur File: Song1.wav"), kWait);
 
-        // The songs of the running recording are not opened for editing.
+        // The songs of the running recording open to be looked at, not edited.
         QTimer::singleShot(0, &dlg, [] {
             if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) QTest::keyClick(menu, Qt::Key_S);
         });
         QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(&dlg, &menuEvent);
-        QCOMPARE(w.prompt.boxes.size(), size_t(1));
-        QCOMPARE(w.prompt.boxes[0].text,
-                 w.place.Path("Song.wav") + " is being recorded: its songs cannot be edited until the recording stops.");
-        QCOMPARE(w.prompt.boxes[0].caption, std::string("Songs"));
-        QVERIFY(!dlg.GetSongsDlg());
-        w.prompt.boxes.clear();
+        QVERIFY(w.prompt.boxes.empty());
+        QVERIFY(dlg.GetSongsDlg() && dlg.GetSongsDlg()->IsShowingRecording());
+        QCOMPARE(dlg.GetSongsDlg()->GetAlbum().GetSongCount(), 0);
 
         QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1)), Qt::LeftButton);
         QVERIFY(!dlg.GetSession().IsRecording());
@@ -198,6 +197,66 @@ private slots:
         QCOMPARE(w.place.store->value("OutfileName0").toString().toStdString(), w.place.Path("Song.wav"));
         QCOMPARE(w.place.store->value("Min Song Size").toInt(), -353);
         QVERIFY(w.prompt.boxes.empty());
+    }
+
+    // The Songs window open on an earlier take follows a new one: the songs finished so
+    // far, read-only, one more as each ends; the new take, editable, once it stops. A title
+    // being typed when the main window closes is kept, with no box.
+    void SongsWindow_FollowsTheTakeAndKeepsATitleBeingTyped()
+    {
+        CFedWindow w;
+        QVERIFY(WriteWav(w.place.Path("Song1.wav"), MakeSong({{1.0, 0.5}})));
+        QVERIFY(WriteWav(w.place.Path("Song2.wav"), MakeSong({{1.0, 0.5}})));
+        CRecorderDlg& dlg = w.Open({{2.5, 0.5}, {1.5, 0.0}, {2.5, 0.5}, {1.5, 0.0}, {4.0, 0.5}});
+        QVERIFY(w.bFed);
+        dlg.show();
+        dlg.OnSongs();
+        CSongsDlg* songs = dlg.GetSongsDlg();
+        QVERIFY(songs && !songs->IsShowingRecording());
+        QCOMPARE(songs->GetAlbum().GetTotalFrames(), int64_t(2 * 44100));
+        QLabel* line = songs->findChild<QLabel*>("recordingLine");
+        QVERIFY(line && line->isHidden());
+        // Moved and sized by the user.
+        QVERIFY(QTest::qWaitForWindowExposed(songs));
+        songs->setGeometry(songs->geometry().adjusted(20, 10, -60, -30));
+        const QRect placed = songs->geometry();
+
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1000)), Qt::LeftButton);
+        QVERIFY(dlg.GetSession().IsRecording());
+        w.prompt.boxes.clear();  // Yes to replacing the earlier take
+        QTRY_VERIFY_WITH_TIMEOUT(songs->IsShowingRecording(), kWait);
+        QCOMPARE(songs->GetAlbum().GetSongCount(), 0);
+        QVERIFY(!line->isHidden());
+        QCOMPARE(line->text(), QString("Being recorded: the songs finished so far, updated as each one ends. "
+                                       "Editing opens when the recording stops."));
+        QTRY_COMPARE_WITH_TIMEOUT(songs->GetAlbum().GetSongCount(), 1, kWait);
+        QCOMPARE(songs->GetAlbum().GetSongs()[0].nFrames, WavDataBytes(w.place.Path("Song1.wav")) / 4);
+        for (const char* name : {"snap", "join", "split", "export"}) QVERIFY2(!songs->GetButton(name)->isEnabled(), name);
+        QTRY_COMPARE_WITH_TIMEOUT(songs->GetAlbum().GetSongCount(), 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);  // the input ends
+        QVERIFY(!songs->IsShowingRecording() && line->isHidden());
+        QCOMPARE(songs->GetAlbum().GetSongCount(), 3);
+        QVERIFY(songs->GetButton("export")->isEnabled());
+        QVERIFY(w.prompt.boxes.empty());
+
+        // Double-click song 2's title, type without Enter, close the main window.
+        QTableWidget* table = songs->GetTable();
+        songs->activateWindow();
+        const QPoint cell = table->visualItemRect(table->item(1, 1)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QTest::keyClicks(QApplication::focusWidget(), "Second");
+        dlg.close();
+        QVERIFY2(w.prompt.boxes.empty(), w.prompt.boxes.empty() ? "" : w.prompt.boxes[0].text.c_str());
+        QFile cue(QString::fromStdString(w.place.Path("Song.cue")));
+        QVERIFY(cue.open(QIODevice::ReadOnly));
+        QVERIFY(cue.readAll().contains("TITLE \"Second\""));
+        // The next Songs window opens where this one was.
+        CSongsDlg next(&w.prompt);
+        next.SetStore(w.place.store.get());
+        next.PlaceBeside(&dlg);
+        QCOMPARE(next.geometry(), placed);
     }
 
     void Minimised_PausesMeterAndTitleFollowsFile()

@@ -6,9 +6,11 @@
 #include "AppTestSupport.h"
 #include "ScriptedPrompt.h"
 
+#include "app/Appearance.h"
 #include "app/ExportDlg.h"
 #include "app/WaveView.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +32,12 @@ bool WriteSongs(const CAppTestPlace& place, double seconds = 0.0)
 {
     return WriteWav(place.Path("Side1.wav"), MakeSong({{2.0 + seconds, 0.5}, {1.0, 0.0}})) &&
            WriteWav(place.Path("Side2.wav"), MakeSong({{0.5, 0.0}, {2.0 + seconds, 0.5}}));
+}
+
+// The colour of problems in the status lines.
+QColor Red()
+{
+    return CAppearance::StatusPalette(QApplication::palette()).color(QPalette::WindowText);
 }
 
 QPoint At(CWaveView* view, int64_t nFrame)
@@ -58,6 +66,7 @@ private:
         if (bToTheEnd) {
             QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), kWait);
             QCOMPARE(exp.GetReportLabel()->text(), QString("2 files written to %1.").arg(folder));
+            QVERIFY(exp.GetReportLabel()->palette().color(QPalette::WindowText) != Red());
             QCOMPARE(exp.GetProgressBar()->value(), exp.GetProgressBar()->maximum());
             int last = 0;
             for (const QList<QVariant>& v : progress) {
@@ -133,6 +142,17 @@ private slots:
         QTest::mouseClick(dlg.GetButton("join"), Qt::LeftButton);
         QCOMPARE(dlg.GetTable()->rowCount(), 2);
         QCOMPARE(dlg.GetAlbum().GetSongStart(2), kCut + 440);
+        // The joined cut is no longer named above the close-up; a hint shown in red goes
+        // with the next edit that is done.
+        QCOMPARE(dlg.findChild<QLabel*>("closeUpLabel")->text(), QString("Click a cut above to look at it closely."));
+        QTest::mouseClick(dlg.GetButton("join"), Qt::LeftButton);
+        QCOMPARE(dlg.GetStatus()->text(), QString("Click the cut to remove first."));
+        QCOMPARE(dlg.GetStatus()->palette().color(QPalette::WindowText), Red());
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, At(view, kCut + 44100));
+        QTest::mouseClick(dlg.GetButton("split"), Qt::LeftButton);
+        QCOMPARE(dlg.GetStatus()->text(), QString());
+        QTest::mouseClick(dlg.GetButton("join"), Qt::LeftButton);
+        QCOMPARE(dlg.GetAlbum().GetSongCount(), 2);
 
         // While a recording to this base runs, a nudge is refused with the reason and
         // the marker goes back.
@@ -153,6 +173,25 @@ private slots:
         QVERIFY(again.Open(place.Path("Side.wav")));
         QCOMPARE(again.GetAlbum().GetSongStart(2), kCut + 440);
         QVERIFY(prompt.boxes.empty());
+    }
+
+    // Beside the main window where the screen has room: the side with more of it, as wide
+    // as it allows down to the smallest width, kept on the screen; nowhere without room.
+    void Beside_TheSideWithRoom()
+    {
+        const QSize frame(10, 30), want(900, 640), least(720, 400);
+        const QRect screen(0, 0, 1920, 1050);
+        struct Case {
+            QRect main, expected;
+        } cases[] = {
+            {QRect(100, 200, 470, 300), QRect(570, 200, 900, 640)},   // right
+            {QRect(1400, 900, 470, 300), QRect(490, 380, 900, 640)},  // left, raised to fit
+            {QRect(600, 100, 470, 300), QRect(1070, 100, 840, 640)},  // narrower, right
+            {QRect(710, 100, 470, 300), QRect(1180, 100, 730, 640)},  // narrower still
+            {QRect(725, 100, 470, 300), QRect()},                     // 720 fits neither side
+        };
+        for (const Case& c : cases)
+            QCOMPARE(CSongsDlg::Beside(screen, c.main, frame, want, least), c.expected);
     }
 
     void Export_TitleProgressAndCancel()
@@ -177,8 +216,15 @@ private slots:
 
         const QString folder = QString::fromStdString(place.Path("out"));
         int nRuns = 0;
+        dlg.SetStore(place.store.get());
+        QString remembered;
         dlg.SetDialogRunner([&](QDialog& d) {
-            RunExport(static_cast<CExportDlg&>(d), folder, nRuns++ == 0);
+            auto& exp = static_cast<CExportDlg&>(d);
+            if (nRuns == 1) {  // the second time: the folder used before, and Trim is ticked
+                remembered = exp.GetFolderEdit()->text();
+                QTest::mouseClick(exp.GetTrimBox(), Qt::LeftButton);
+            }
+            RunExport(exp, folder, nRuns++ == 0);
             return int(QDialog::Accepted);
         });
         QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
@@ -191,6 +237,11 @@ private slots:
         QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
         if (QTest::currentTestFailed()) return;
         QCOMPARE(nRuns, 2);
+        QCOMPARE(remembered, folder);
+        CExportDlg next(dlg.GetAlbum().GetLayout());
+        next.SetStore(place.store.get());
+        QCOMPARE(next.GetFolderEdit()->text(), folder);
+        QVERIFY(next.GetTrimBox()->isChecked());
         for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
             QVERIFY2(name == "01 Intro.flac", qPrintable(name));
     }
