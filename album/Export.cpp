@@ -1,12 +1,12 @@
 #include "album/Export.h"
 
 #include "album/AlbumFiles.h"
+#include "album/Encoder.h"
+#include "album/ExportTags.h"
 #include "album/Levels.h"
 #include "capture/WaveFile.h"
 
 #include <sndfile.h>
-#include <taglib/flacfile.h>
-#include <taglib/xiphcomment.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -92,12 +92,99 @@ struct CExportJob::Impl {
     std::atomic<double> fProgress{0.0};
     mutable std::mutex mutex;  // guards report
     CExportReport report;
+    CCover cover;          // set by Start, read by the export's thread
+    CReplayGain gain;      // measured before the first song is written
+    bool bGain = false;
+
+    CSongTags SongTags(const CAlbumLayout& layout, const CExportOptions& options, int32_t nSong) const;
+    bool WriteLossy(CAlbumReader& reader, const CExportOptions& options, int64_t nFirst, int64_t nEnd,
+                    const std::string& strTemp, const std::function<void(int64_t)>& fnFrames,
+                    std::string* pError, int64_t* pClamped);
+    bool WriteCover(const std::string& strFolder, std::string* pError);
 
     void Run(CAlbumLayout layout, CExportOptions options, std::function<void()> fnProgress);
     bool WriteSong(CAlbumReader& reader, const CAlbumLayout& layout, const CExportOptions& options,
                    int32_t nSong, int64_t nFirst, int64_t nEnd, const std::string& strTemp,
                    std::function<void(int64_t)> fnFrames, std::string* pError, int64_t* pClamped);
 };
+
+CSongTags CExportJob::Impl::SongTags(const CAlbumLayout& layout, const CExportOptions& options,
+                                     int32_t nSong) const
+{
+    CSongTags tags;
+    tags.strTitle = layout.songs[static_cast<size_t>(nSong - 1)].strTitle;
+    tags.strArtist = options.info.strArtist;
+    tags.strAlbumArtist = options.info.strArtist;
+    tags.strAlbum = options.info.strAlbum;
+    tags.strDate = options.info.strYear;
+    tags.nTrack = nSong;
+    tags.nTracks = static_cast<int32_t>(layout.songs.size());
+    tags.bReplayGain = bGain;
+    if (bGain) {
+        tags.track = gain.tracks[static_cast<size_t>(nSong - 1)];
+        tags.album = gain.album;
+    }
+    tags.pCover = &cover;
+    return tags;
+}
+
+bool CExportJob::Impl::WriteLossy(CAlbumReader& reader, const CExportOptions& options, int64_t nFirst,
+                                  int64_t nEnd, const std::string& strTemp,
+                                  const std::function<void(int64_t)>& fnFrames, std::string* pError,
+                                  int64_t* pClamped)
+{
+    const CAlbumFormat& format = reader.GetLayout().format;
+    CLossyEncoder encoder;
+    if (!encoder.Open(strTemp, options.format, format.nChannels, format.nRate, pError)) return false;
+    std::vector<float> in(static_cast<size_t>(kChunkFrames * format.nChannels));
+    bool bOk = true;
+    for (int64_t nAt = nFirst; bOk && nAt < nEnd && !bCancel;) {
+        const int64_t nWant = std::min(kChunkFrames, nEnd - nAt);
+        if (reader.ReadFloat(nAt, nWant, in.data()) != nWant) {
+            *pError = reader.GetErrorText();
+            return false;
+        }
+        bOk = encoder.Write(in.data(), nWant, pError);
+        nAt += nWant;
+        fnFrames(nWant);
+    }
+    std::string strCloseError;
+    if (!encoder.Close(&strCloseError) && bOk) {
+        *pError = strCloseError;
+        bOk = false;
+    }
+    *pClamped += encoder.GetClamped();
+    return bOk;
+}
+
+bool CExportJob::Impl::WriteCover(const std::string& strFolder, std::string* pError)
+{
+    const std::string strFinal = (fs::path(strFolder) / ("cover." + cover.strExtension)).string();
+    const std::string strTemp = (fs::path(strFolder) / (".cover." + cover.strExtension + kTempSuffix)).string();
+    int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool bOk = fd >= 0;
+    for (size_t nDone = 0; bOk && nDone < cover.strBytes.size();) {
+        ssize_t n = ::write(fd, cover.strBytes.data() + nDone, cover.strBytes.size() - nDone);
+        if (n < 0 && errno == EINTR) continue;
+        bOk = n > 0;
+        if (bOk) nDone += static_cast<size_t>(n);
+    }
+    if (bOk) bOk = ::fsync(fd) == 0;
+    int nErrno = errno;
+    if (fd >= 0 && ::close(fd) != 0 && bOk) {
+        bOk = false;
+        nErrno = errno;
+    }
+    if (bOk && ::rename(strTemp.c_str(), strFinal.c_str()) != 0) {
+        bOk = false;
+        nErrno = errno;
+    }
+    if (!bOk) {
+        ::unlink(strTemp.c_str());
+        *pError = "Cannot write " + strFinal + ": " + std::strerror(nErrno ? nErrno : EIO) + ".";
+    }
+    return bOk;
+}
 
 bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layout,
                                  const CExportOptions& options, int32_t nSong, int64_t nFirst,
@@ -107,6 +194,10 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
 {
     const CAlbumFormat& format = layout.format;
     const int64_t nChannels = format.nChannels;
+    if (CLossyEncoder::IsLossy(options.format)) {
+        return WriteLossy(reader, options, nFirst, nEnd, strTemp, fnFrames, pError, pClamped) &&
+               (bCancel || ExportTags::Write(strTemp, options.format, SongTags(layout, options, nSong), pError));
+    }
     if (options.format == CExportFormat::Wav) {
         // The recording's own bytes, through the recorder's writer.
         CWaveFile writer;
@@ -195,19 +286,8 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
     }
     if (!bOk || bCancel) return bOk;
 
-    // TRACKTOTAL is not among libsndfile's strings.
-    TagLib::FLAC::File file(strTemp.c_str());
-    TagLib::Ogg::XiphComment* pTags = file.isValid() ? file.xiphComment(true) : nullptr;
-    if (pTags == nullptr) {
-        *pError = "Cannot tag " + strTemp + ".";
-        return false;
-    }
-    pTags->addField("TRACKTOTAL", TagLib::String(std::to_string(layout.songs.size())), true);
-    if (!file.save()) {
-        *pError = "Cannot tag " + strTemp + ".";
-        return false;
-    }
-    return true;
+    // TRACKTOTAL, ALBUMARTIST, the gains and the cover are not among libsndfile's strings.
+    return ExportTags::Write(strTemp, CExportFormat::Flac, SongTags(layout, options, nSong), pError);
 }
 
 void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
@@ -231,7 +311,9 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         result.nTrimmedTrail = nTrail;
         result.nTrimmedFrames = nLead + nTrail;
     }
-    const int64_t nToWrite = std::max<int64_t>(1, nTotal - nLead - nTrail);
+    // With ReplayGain the songs are read twice: measured, then written. WAV copies carry no tags.
+    const bool bMeasure = options.bReplayGain && options.format != CExportFormat::Wav;
+    const int64_t nToWrite = std::max<int64_t>(1, (nTotal - nLead - nTrail) * (bMeasure ? 2 : 1));
     int64_t nWritten = 0;
     int nLastPercent = -1;
     auto onFrames = [&](int64_t n) {
@@ -243,6 +325,19 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
             if (fnProgress) fnProgress();
         }
     };
+
+    result.strFolder = options.strFolder;
+    bGain = false;
+    if (bMeasure && !bCancel) {
+        std::vector<std::pair<int64_t, int64_t>> ranges;
+        for (int32_t k = 1; k <= nSongs; ++k)
+            ranges.emplace_back(layout.SongStart(k) + (k == 1 ? nLead : 0),
+                                layout.SongStart(k + 1) - (k == nSongs ? nTrail : 0));
+        bGain = Loudness::Measure(reader, ranges, bCancel, onFrames, &gain, &result.strError);
+        result.bReplayGain = bGain;
+        result.gain = gain;
+    }
+    if (cover.IsSet() && !bCancel && result.strError.empty()) WriteCover(options.strFolder, &result.strError);
 
     for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
         const CAlbumSong& song = layout.songs[static_cast<size_t>(k - 1)];
@@ -304,17 +399,22 @@ bool CExportJob::Start(const CAlbumLayout& layout, const CExportOptions& options
         d.report.strError = "There are no songs to export.";
         return false;
     }
+    d.cover = CCover{};
+    if (!options.strCover.empty() && !ExportTags::LoadCover(options.strCover, &d.cover, &d.report.strError))
+        return false;
+    CExportOptions target = options;
+    target.strFolder = TargetFolder(options);
     std::error_code ec;
-    fs::create_directories(options.strFolder, ec);
-    if (ec || !fs::is_directory(options.strFolder)) {
-        d.report.strError = "Cannot create the folder " + options.strFolder + ": " +
+    fs::create_directories(target.strFolder, ec);
+    if (ec || !fs::is_directory(target.strFolder)) {
+        d.report.strError = "Cannot create the folder " + target.strFolder + ": " +
                             (ec ? ec.message() : std::string("a file of that name is in the way")) + ".";
         return false;
     }
     d.bCancel = false;
     d.fProgress = 0.0;
     d.bRunning = true;
-    d.thread = std::thread(&Impl::Run, &d, layout, options, std::move(fnProgress));
+    d.thread = std::thread(&Impl::Run, &d, layout, target, std::move(fnProgress));
     return true;
 }
 
@@ -334,10 +434,12 @@ CExportReport CExportJob::GetReport() const
     return m_pImpl->report;
 }
 
-std::string CExportJob::FileName(int32_t nNumber, const std::string& strTitle,
-                                 const std::string& strFallback, CExportFormat format)
+namespace {
+
+// A name with the characters file systems refuse replaced, no trailing dot or space, and
+// at most 200 bytes.
+std::string SafeName(const std::string& strName)
 {
-    std::string strName = strTitle.empty() ? strFallback : strTitle;
     std::string strSafe;
     for (unsigned char c : strName) {
         bool bBad = c < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':' || c == '*' ||
@@ -351,9 +453,44 @@ std::string CExportJob::FileName(int32_t nNumber, const std::string& strTitle,
         while (n > 0 && (static_cast<unsigned char>(strSafe[n]) & 0xC0) == 0x80) --n;
         strSafe.resize(n);
     }
+    return strSafe;
+}
+
+}  // namespace
+
+const char* CExportJob::Extension(CExportFormat format)
+{
+    switch (format) {
+    case CExportFormat::Flac: return "flac";
+    case CExportFormat::Wav: return "wav";
+    case CExportFormat::Mp3:
+    case CExportFormat::Mp3Cbr320: return "mp3";
+    case CExportFormat::Ogg: return "ogg";
+    case CExportFormat::Opus: return "opus";
+    }
+    return "wav";
+}
+
+std::string CExportJob::TargetFolder(const CExportOptions& options)
+{
+    if (options.subfolder == CExportSubfolder::None) return options.strFolder;
+    std::string strArtist = SafeName(options.info.strArtist);
+    std::string strAlbum = SafeName(options.info.strAlbum);
+    // "." and ".." are names a folder cannot take.
+    if (strArtist.empty() || strArtist.find_first_not_of('.') == std::string::npos) strArtist = "Unknown Artist";
+    if (strAlbum.empty() || strAlbum.find_first_not_of('.') == std::string::npos) strAlbum = "Unknown Album";
+    const fs::path folder(options.strFolder);
+    if (options.subfolder == CExportSubfolder::ArtistAlbum) return (folder / strArtist / strAlbum).string();
+    return (folder / (strArtist + " - " + strAlbum)).string();
+}
+
+std::string CExportJob::FileName(int32_t nNumber, const std::string& strTitle,
+                                 const std::string& strFallback, CExportFormat format)
+{
+    const std::string strSafe = SafeName(strTitle.empty() ? strFallback : strTitle);
     char szNumber[16];
     std::snprintf(szNumber, sizeof szNumber, "%02d", nNumber);
     std::string strFile = szNumber;
     if (!strSafe.empty()) strFile += " " + strSafe;
-    return strFile + (format == CExportFormat::Flac ? ".flac" : ".wav");
+    return strFile + "." + Extension(format);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Copies of an album's songs in a chosen folder as tagged FLAC or WAV files.
+// Copies of an album's songs in a chosen folder as tagged FLAC, MP3, Ogg Vorbis or Opus files,
+// or as WAV files.
 
 #include "album/Album.h"
+#include "album/Loudness.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,7 +11,21 @@
 #include <string>
 #include <vector>
 
-enum class CExportFormat { Flac, Wav };
+enum class CExportFormat {
+    Flac,
+    Wav,
+    Mp3,        // LAME VBR V0
+    Mp3Cbr320,  // 320 kbit/s
+    Ogg,        // Vorbis, quality 6
+    Opus,       // 160 kbit/s, 48 kHz
+};
+
+// Where under the chosen folder the files go.
+enum class CExportSubfolder {
+    None,
+    ArtistAlbum,      // "Artist/Album"
+    ArtistDashAlbum,  // "Artist - Album"
+};
 
 struct CExportOptions {
     std::string strFolder;                // created when missing
@@ -20,6 +36,9 @@ struct CExportOptions {
     // lead-in or lead-out itself, clicks left out: record hiss and crackle, or digital
     // silence; anything clearly above that floor is kept, however soft.
     bool bTrim = false;
+    bool bReplayGain = true;     // measure the songs and the album, tag their gains and peaks
+    std::string strCover;        // a JPEG or PNG to embed and to copy beside the songs
+    CExportSubfolder subfolder = CExportSubfolder::None;
 };
 
 // What an export did.
@@ -31,15 +50,22 @@ struct CExportReport {
     int64_t nTrimmedTrail = 0;   // and after the last song's
     bool bCancelled = false;
     std::string strError;    // empty on success; names the file that failed
+    std::string strFolder;   // where the files went, the subfolder included
+    bool bReplayGain = false;  // the gains below were measured and tagged
+    CReplayGain gain;
 };
 
 /**
  * Writes one file per song of an album layout into a folder, named "NN Title.flac" (or
  * .wav): NN the two-digit song number, Title the song's title with characters that file
- * systems refuse replaced ("01 Side A1.flac" for a song without a title). FLAC files carry
- * TITLE, ARTIST, ALBUM, TRACKNUMBER, TRACKTOTAL and DATE. 8, 16 and 24-bit recordings keep
- * their width and their exact samples; float recordings become 24-bit, samples beyond full
- * scale clamped and counted. WAV copies keep the recording's format and bytes.
+ * systems refuse replaced ("01 Side A1.flac" for a song without a title). FLAC, MP3, Ogg and
+ * Opus files carry TITLE, ARTIST, ALBUMARTIST, ALBUM, DATE, TRACKNUMBER and TRACKTOTAL in
+ * their format's own tags, with ReplayGain track and album gains and peaks (measured in a
+ * first pass over the songs, so every file is complete when it gets its name) and the cover
+ * as front picture when chosen; the cover is also copied beside them as cover.jpg or
+ * cover.png. 8, 16 and 24-bit recordings keep their width and their exact samples in FLAC;
+ * float recordings become 24-bit, samples beyond full scale clamped and counted. WAV copies
+ * keep the recording's format and bytes.
  *
  * Runs on a thread of its own. Each file is written under a hidden temporary name, synced,
  * and renamed to its final name only when complete, so a cancel or a failure never leaves
@@ -70,6 +96,9 @@ public:
     // The file name a song gets: "NN Title.ext" with unsafe characters replaced.
     static std::string FileName(int32_t nNumber, const std::string& strTitle,
                                 const std::string& strFallback, CExportFormat format);
+    static const char* Extension(CExportFormat format);  // "flac", "mp3", ...
+    // The folder the files go to: the chosen one, or its "Artist/Album" subfolder.
+    static std::string TargetFolder(const CExportOptions& options);
 
 private:
     struct Impl;

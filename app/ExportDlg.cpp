@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QImageReader>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -58,14 +61,25 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     pFolderLabel->setBuddy(m_pFolder);
     pForm->addRow(pFolderLabel, pFolderRow);
 
-    auto* pFormatRow = new QHBoxLayout;
+    auto* pFormatRow = new QGridLayout;
     m_pFlac = new QRadioButton(tr("FLAC, &tagged"), this);
     m_pWav = new QRadioButton(tr("&WAV"), this);
+    m_pMp3 = new QRadioButton(tr("MP3, VBR V&0"), this);
+    m_pMp3Cbr = new QRadioButton(tr("MP3, &320 kbit/s"), this);
+    m_pOgg = new QRadioButton(tr("O&gg Vorbis, q6"), this);
+    m_pOpus = new QRadioButton(tr("O&pus, 160 kbit/s"), this);
     m_pFlac->setChecked(true);
-    pFormatRow->addWidget(m_pFlac);
-    pFormatRow->addWidget(m_pWav);
-    pFormatRow->addStretch(1);
+    pFormatRow->addWidget(m_pFlac, 0, 0);
+    pFormatRow->addWidget(m_pMp3, 0, 1);
+    pFormatRow->addWidget(m_pOgg, 0, 2);
+    pFormatRow->addWidget(m_pWav, 1, 0);
+    pFormatRow->addWidget(m_pMp3Cbr, 1, 1);
+    pFormatRow->addWidget(m_pOpus, 1, 2);
+    pFormatRow->setColumnStretch(3, 1);
     pForm->addRow(tr("Format:"), pFormatRow);
+    m_pSubfolder = new QComboBox(this);
+    m_pSubfolder->addItems({tr("In the folder itself"), tr("In Artist/Album under it"), tr("In \"Artist - Album\" under it")});
+    pForm->addRow(tr("&Songs go:"), m_pSubfolder);
 
     m_pAlbum = new QLineEdit(FromUtf8(layout.info.strAlbum), this);
     m_pArtist = new QLineEdit(FromUtf8(layout.info.strArtist), this);
@@ -73,6 +87,26 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     pForm->addRow(tr("A&lbum:"), m_pAlbum);
     pForm->addRow(tr("A&rtist:"), m_pArtist);
     pForm->addRow(tr("&Year:"), m_pYear);
+
+    auto* pCoverRow = new QHBoxLayout;
+    m_pCover = new QLineEdit(this);
+    m_pCover->setPlaceholderText(tr("none"));
+    m_pCoverButton = new QPushButton(tr("Co&ver..."), this);
+    m_pCoverButton->setAutoDefault(false);
+    m_pCoverPreview = new QLabel(this);
+    m_pCoverPreview->setFixedSize(48, 48);
+    m_pCoverPreview->setAlignment(Qt::AlignCenter);
+    connect(m_pCoverButton, &QPushButton::clicked, this, [this] { OnCoverButton(); });
+    connect(m_pCover, &QLineEdit::textChanged, this, [this] { ShowCover(); });
+    pCoverRow->addWidget(m_pCover, 1);
+    pCoverRow->addWidget(m_pCoverButton);
+    pCoverRow->addWidget(m_pCoverPreview);
+    auto* pCoverLabel = new QLabel(tr("Cover:"), this);
+    pCoverLabel->setBuddy(m_pCover);
+    pForm->addRow(pCoverLabel, pCoverRow);
+    m_pReplayGain = new QCheckBox(tr("Tag ReplayGa&in: each song's and the album's loudness and peak"), this);
+    m_pReplayGain->setChecked(true);
+    pForm->addRow(QString(), m_pReplayGain);
     m_pTrim = new QCheckBox(tr("Tri&m the quiet before the first song and after the last to half a second"), this);
     m_pTrim->setToolTip(tr("Quiet is what stays within 6 dB of the noise floor measured at that end (record hiss "
                            "and crackle, or digital silence), clicks left out; anything clearly above it is kept."));
@@ -103,7 +137,7 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
 
     const QPalette base = QApplication::palette();
     const QPalette fields = CAppearance::ComboPalette(base);
-    for (QLineEdit* pEdit : {m_pFolder, m_pAlbum, m_pArtist, m_pYear}) pEdit->setPalette(fields);
+    for (QLineEdit* pEdit : {m_pFolder, m_pAlbum, m_pArtist, m_pYear, m_pCover}) pEdit->setPalette(fields);
     m_pReport->setAutoFillBackground(true);
     SetReport(Count(layout.songs.size(), "song", "songs") + tr(" to export."));
 
@@ -152,11 +186,50 @@ void CExportDlg::OnBrowse()
     if (!folder.isEmpty()) m_pFolder->setText(folder);
 }
 
+void CExportDlg::OnCoverButton()
+{
+    const QString file = QFileDialog::getOpenFileName(this, tr("Cover"), m_pCover->text().isEmpty() ? m_pFolder->text() : m_pCover->text(),
+                                                      tr("Pictures (*.jpg *.jpeg *.png)"));
+    if (!file.isEmpty()) m_pCover->setText(file);
+}
+
+void CExportDlg::ShowCover()
+{
+    // The export checks the file again and says why it refuses one.
+    QImageReader reader(m_pCover->text().trimmed());
+    reader.setScaledSize(QSize(48, 48));
+    const QImage image = m_pCover->text().trimmed().isEmpty() ? QImage() : reader.read();
+    m_pCoverPreview->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+}
+
+QRadioButton* CExportDlg::GetFormatButton(CExportFormat format) const
+{
+    switch (format) {
+    case CExportFormat::Flac: return m_pFlac;
+    case CExportFormat::Wav: return m_pWav;
+    case CExportFormat::Mp3: return m_pMp3;
+    case CExportFormat::Mp3Cbr320: return m_pMp3Cbr;
+    case CExportFormat::Ogg: return m_pOgg;
+    case CExportFormat::Opus: return m_pOpus;
+    }
+    return m_pFlac;
+}
+
+CExportFormat CExportDlg::GetFormat() const
+{
+    for (CExportFormat format : {CExportFormat::Wav, CExportFormat::Mp3, CExportFormat::Mp3Cbr320,
+                                 CExportFormat::Ogg, CExportFormat::Opus})
+        if (GetFormatButton(format)->isChecked()) return format;
+    return CExportFormat::Flac;
+}
+
 void CExportDlg::Lock(bool bRunning)
 {
     m_bRunning = bRunning;
     for (QWidget* pField : std::initializer_list<QWidget*>{m_pFolder, m_pBrowse, m_pFlac, m_pWav, m_pAlbum,
-                                                           m_pArtist, m_pYear, m_pTrim, m_pExport})
+                                                           m_pArtist, m_pYear, m_pTrim, m_pExport, m_pMp3,
+                                                           m_pMp3Cbr, m_pOgg, m_pOpus, m_pReplayGain, m_pCover,
+                                                           m_pCoverButton, m_pSubfolder})
         pField->setEnabled(!bRunning);
     m_pCancel->setText(bRunning ? tr("Cancel") : tr("Close"));
 }
@@ -172,7 +245,10 @@ void CExportDlg::OnExport()
     }
     CExportOptions options;
     options.strFolder = QFile::encodeName(folder).toStdString();
-    options.format = m_pWav->isChecked() ? CExportFormat::Wav : CExportFormat::Flac;
+    options.format = GetFormat();
+    options.bReplayGain = m_pReplayGain->isChecked();
+    options.strCover = QFile::encodeName(m_pCover->text().trimmed()).toStdString();
+    options.subfolder = static_cast<CExportSubfolder>(m_pSubfolder->currentIndex());
     options.info = GetInfo();
     options.bTrim = m_pTrim->isChecked();
     m_bTrim = options.bTrim;
@@ -217,7 +293,7 @@ void CExportDlg::OnTick()
     else if (!report.strError.empty())
         text = FromUtf8(report.strError);
     else
-        text = tr("%1 written to %2.").arg(Count(report.files.size(), "file", "files"), m_pFolder->text());
+        text = tr("%1 written to %2.").arg(Count(report.files.size(), "file", "files"), QFile::decodeName(report.strFolder.c_str()));
     if (m_bTrim && report.strError.empty() && !report.bCancelled) {
         const double fRate = m_layout.format.nRate > 0 ? m_layout.format.nRate : 1;
         text += " " + tr("Trimmed %1 s before the first song and %2 s after the last.")

@@ -1,6 +1,7 @@
 #pragma once
-// The export window: asks for the folder, the format and the album data, then writes
-// one file per song in the background with a progress bar, and can be cancelled.
+// The export window: asks for the folder, the format, the album data, the cover and whether
+// to tag ReplayGain, then writes one file per song in the background with a progress bar,
+// and can be cancelled.
 //
 //   CExportDlg dlg(album.GetLayout(), parent);
 //   dlg.exec();            // Export starts the job; Cancel stops it, or closes the window
@@ -18,6 +19,7 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -52,6 +54,12 @@ public:
     QPushButton* GetExportButton() const { return m_pExport; }
     QPushButton* GetCancelButton() const { return m_pCancel; }
     QRadioButton* GetWavButton() const { return m_pWav; }
+    QRadioButton* GetFormatButton(CExportFormat format) const;
+    QCheckBox* GetReplayGainBox() const { return m_pReplayGain; }
+    QLineEdit* GetCoverEdit() const { return m_pCover; }
+    QPushButton* GetCoverButton() const { return m_pCoverButton; }
+    QLabel* GetCoverPreview() const { return m_pCoverPreview; }
+    QComboBox* GetSubfolderBox() const { return m_pSubfolder; }
     QCheckBox* GetTrimBox() const { return m_pTrim; }
 
 public slots:
@@ -64,6 +72,9 @@ private:
     void OnTick();
     void Lock(bool bRunning);
     void OnBrowse();
+    void OnCoverButton();
+    void ShowCover();
+    CExportFormat GetFormat() const;
     void SetReport(const QString& text, bool bProblem = false);  // bProblem: shown as an error
 
     CAlbumLayout m_layout;
@@ -76,6 +87,15 @@ private:
     QLineEdit* m_pArtist = nullptr;
     QLineEdit* m_pYear = nullptr;
     QCheckBox* m_pTrim = nullptr;
+    QRadioButton* m_pMp3 = nullptr;
+    QRadioButton* m_pMp3Cbr = nullptr;
+    QRadioButton* m_pOgg = nullptr;
+    QRadioButton* m_pOpus = nullptr;
+    QCheckBox* m_pReplayGain = nullptr;
+    QLineEdit* m_pCover = nullptr;
+    QPushButton* m_pCoverButton = nullptr;
+    QLabel* m_pCoverPreview = nullptr;
+    QComboBox* m_pSubfolder = nullptr;
     QProgressBar* m_pProgress = nullptr;
     QLabel* m_pReport = nullptr;
     QPushButton* m_pExport = nullptr;

@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -32,7 +33,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -217,6 +220,7 @@ CSettingsHost CRecorderDlg::MakeSettingsHost()
     host.m_pPlacement = this;
     host.m_szPresetName = m_szPresetName;
     host.m_pbBackground = &m_bBackground;
+    host.m_pnListenSeconds = &m_nListenSeconds;
     return host;
 }
 
@@ -521,9 +525,11 @@ void CRecorderDlg::OnCustomize()
     StopMonitor();
     CCustomSettingsDlg dlg(m_presets, m_szPresetName, m_qcBackground, m_qcText, m_pPrompt, this);
     dlg.SetValues(m_values);
+    dlg.m_nListenSeconds = m_nListenSeconds;
     if (m_listDevices) dlg.m_pfnEnumerateDevices = m_listDevices;
     if (m_runDialog(dlg) == QDialog::Accepted) {
         ApplySettingsValues(dlg.GetValues(), false);
+        m_nListenSeconds = dlg.m_nListenSeconds;
         FillPresetList();
     }
     if (bWasMonitoring) OnMonitor();
@@ -538,6 +544,7 @@ void CRecorderDlg::OnRecord()
     if (m_pSongsOffer) m_pSongsOffer->hide();
     // Record while watching the input records at once: the monitor hands the device over.
     StopMonitor();
+    m_pSession->SetListenSeconds(m_nListenSeconds);
     m_pSession->OnRecord();
 }
 
@@ -553,12 +560,33 @@ void CRecorderDlg::OnMonitor()
         return;
     }
     SetStatusText(RecordStatusField::CurFile, "Monitor: not recording");
+    // A number to aim for while turning the gain: the highest peak of the last seconds.
+    if (!m_pMonitorPeakTimer) {
+        m_pMonitorPeakTimer = new QTimer(this);
+        m_pMonitorPeakTimer->setInterval(250);
+        connect(m_pMonitorPeakTimer, &QTimer::timeout, this, [this] {
+            double fDb = 0;
+            if (!IsMonitoring() || !m_pMonitor->GetRecentPeakDb(&fDb)) return;
+            SetStatusText(RecordStatusField::CurFile,
+                          fDb < -90.0 ? std::string("Monitor: peak below -90 dBFS")
+                                      : QString::asprintf("Monitor: peak %.1f dBFS", fDb).toStdString());
+        });
+    }
+    m_pMonitorPeakTimer->start();
 }
 
 void CRecorderDlg::StopMonitor()
 {
     if (!IsMonitoring()) return;
     m_pMonitor->Stop();
+    MonitorStopped();
+}
+
+void CRecorderDlg::MonitorStopped()
+{
+    if (m_pMonitorPeakTimer) m_pMonitorPeakTimer->stop();
+    // The columns showed the input no longer watched: dark at once.
+    m_meter.Clear();
     SetStatusText(RecordStatusField::CurFile, m_pSession->GetCurFileText());
 }
 
@@ -599,12 +627,14 @@ void CRecorderDlg::customEvent(QEvent* pEvent)
         if (bWasRecording && !m_pSession->IsRecording() && !m_bClosing) {
             const std::string base = GetBaseFilePath();
             if (m_pSongsDlg && m_pSongsDlg->GetBasePath() == base) m_pSongsDlg->Reload();
-            OfferSongs(base, m_pSession->GetSongFiles().size());
+            size_t nKept = 0;  // the files on disk: a removed closing silence is no song
+            for (const RecordSongFile& file : m_pSession->GetSongFiles()) nKept += file.bDeleted ? 0 : 1;
+            OfferSongs(base, nKept);
         }
     } else if (pEvent->type() == CMonitorEndedEvent::kType) {
         const bool bWasMonitoring = IsMonitoring();
         const std::string strError = m_pMonitor->OnMonitorEnded();
-        if (bWasMonitoring) SetStatusText(RecordStatusField::CurFile, m_pSession->GetCurFileText());
+        if (bWasMonitoring) MonitorStopped();
         if (!strError.empty()) m_pPrompt->MessageBox(strError, "ERROR", PromptButtons::Ok, PromptIcon::Stop);
     } else if (pEvent->type() == CRecordErrorEvent::kType) {
         const auto* pError = static_cast<CRecordErrorEvent*>(pEvent);
@@ -875,6 +905,7 @@ void CRecorderDlg::OfferSongs(const std::string& strBasePath, size_t nSongs)
         auto* pLayout = new QHBoxLayout(pOffer);
         auto* pText = new QLabel(pOffer);
         pText->setObjectName("songsOfferText");
+        pText->setWordWrap(true);
         auto* pOpen = new QPushButton(tr("Review the &Songs..."), pOffer);
         pOpen->setObjectName("songsOfferOpen");
         pOpen->setFocusPolicy(Qt::NoFocus);
@@ -894,10 +925,33 @@ void CRecorderDlg::OfferSongs(const std::string& strBasePath, size_t nSongs)
     }
     auto* pText = m_pSongsOffer->findChild<QLabel*>("songsOfferText");
     const QString name = QFile::decodeName(QByteArray::fromStdString(FileTitle(strBasePath)));
-    pText->setText(nSongs == 1 ? tr("%1: 1 song recorded.").arg(name)
-                               : tr("%1: %2 songs recorded.").arg(name).arg(nSongs));
-    m_pSongsOffer->setFixedWidth(frameGeometry().width());
-    m_pSongsOffer->adjustSize();
+    QString text = nSongs == 1 ? tr("%1: 1 song recorded.").arg(name) : tr("%1: %2 songs recorded.").arg(name).arg(nSongs);
+    // Where the recording listened past End Gap and went on because sound came back.
+    const std::vector<RecordResume> resumes = m_pSession->GetResumes();
+    if (!resumes.empty()) {
+        QStringList places;
+        for (size_t i = 0; i < resumes.size() && i < 3; ++i) {
+            const RecordResume& r = resumes[i];
+            places << tr("at %1:%2 in %3 after %4 s of silence")
+                          .arg(r.nFileSeconds / 60, 2, 10, QLatin1Char('0'))
+                          .arg(r.nFileSeconds % 60, 2, 10, QLatin1Char('0'))
+                          .arg(QFile::decodeName(QByteArray::fromStdString(r.strFile)))
+                          .arg(static_cast<int>(r.fSilenceSeconds));
+        }
+        if (resumes.size() > 3) places << tr("and %1 more").arg(resumes.size() - 3);
+        text += resumes.size() == 1 ? tr(" It went on past End Gap: sound came back %1.").arg(places.join(QString()))
+                                    : tr(" It went on past End Gap %1 times, as sound came back: %2.")
+                                          .arg(resumes.size())
+                                          .arg(places.join(QStringLiteral("; ")));
+    }
+    pText->setText(text);
+    // As wide as the window, and as tall as the text needs when it wraps.
+    const int nWidth = frameGeometry().width();
+    m_pSongsOffer->setFixedWidth(nWidth);
+    QLayout* pLayout = m_pSongsOffer->layout();
+    pLayout->activate();
+    m_pSongsOffer->setFixedHeight(
+        std::max(pLayout->totalHeightForWidth(nWidth), pLayout->totalMinimumSize().height()));
     m_pSongsOffer->move(frameGeometry().left(), frameGeometry().bottom() + 1);
     m_pSongsOffer->show();
 }

@@ -36,6 +36,7 @@ class IPrompt;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QTimer;
 class QMenu;
 class QPushButton;
 class QSettings;
@@ -230,6 +231,7 @@ private:
     void ApplySettingsValues(const CSettingsValues& values, bool bReportErrors);
     void ShowSplitterError();
     void StopMonitor();
+    void MonitorStopped();  // watching has ended: the peak display stops, the columns go dark
     uint32_t SystemButtonFace() const;
     uint32_t SystemText() const;
     CSettingsHost MakeSettingsHost();
@@ -252,6 +254,7 @@ private:
     int m_bLargeFonts = 0;       // 1 on a large-font screen
     int m_nNumColors = CAppearance::kTrueColour;
     int m_bBackground = 1;       // 1 for the coloured scheme
+    int32_t m_nListenSeconds = kDefaultListenSeconds;  // listening after End Gap, seconds
     int m_nSizeType = 0;         // 1 while minimised
 
     CSettingsValues m_values;    // the window's copy of the ten settings values
@@ -283,6 +286,7 @@ private:
 
     QFont m_fontLed;
     CLevelMeter m_meter;         // after the session and the bars: it reads both
+    QTimer* m_pMonitorPeakTimer = nullptr;  // shows the input's recent peak while watching
 
     QIcon m_hIconRecord, m_hIconStop, m_hIconMixer;
     QPixmap m_hBmpIdle, m_hBmpActive;

@@ -3,6 +3,7 @@
 #include "app/Appearance.h"
 #include "capture/Prompt.h"
 #include "app/ExportDlg.h"
+#include "app/TrackListDlg.h"
 #include "app/WaveView.h"
 
 #include <QAbstractItemDelegate>
@@ -154,6 +155,7 @@ void CSongsDlg::BuildControls()
     m_pUndo = addButton("undo", "&Undo", &CSongsDlg::OnUndo);
     m_pRedo = addButton("redo", "R&edo", &CSongsDlg::OnRedo);
     pButtons->addStretch(1);
+    addButton("tracklist", "&Paste Track List...", &CSongsDlg::OnPasteTrackList);
     m_pExport = addButton("export", "E&xport...", &CSongsDlg::OnExport);
     auto* pClose = new QPushButton(tr("&Close"), this);
     pClose->setAutoDefault(false);
@@ -629,6 +631,21 @@ void CSongsDlg::OnExport()
     m_pArtistEdit->setText(FromUtf8(info.strArtist));
     m_pYearEdit->setText(FromUtf8(info.strYear));
     OnInfoEdited();
+}
+
+void CSongsDlg::OnPasteTrackList()
+{
+    if (!m_album.IsOpen()) return;
+    CTrackListDlg dlg(m_album.GetSongCount(), this);
+    dlg.setPalette(palette());
+    if (m_runDialog(dlg) != QDialog::Accepted) return;
+    std::string strError;
+    if (!TrackList::SetTitles(m_album, dlg.GetList(), &strError))
+        m_pPrompt->MessageBox(strError, kCaption, PromptButtons::Ok,
+                              strError == m_album.GetErrorText() ? PromptIcon::Stop : PromptIcon::Exclamation);
+    else
+        SetStatus(tr("Titles set from the track list."));
+    ShowAlbum();
 }
 
 void CSongsDlg::SetStatus(const QString& text, bool bProblem)

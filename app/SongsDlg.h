@@ -95,6 +95,7 @@ public:
     void OnUndo();
     void OnRedo();
     void OnExport();
+    void OnPasteTrackList();
     void OnPickCut(int nCut);
 
     // --- what tests read ---

@@ -2,7 +2,9 @@
 
 #include "capture/WaveIn.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 CInputMonitor::CInputMonitor(IMonitorWindow& window, CWaveIn& waveIn)
     : m_window(window), m_waveIn(waveIn)
@@ -49,6 +51,7 @@ bool CInputMonitor::Start(const CSongSplitter& settings, int32_t nBufferSize)
     {
         std::lock_guard<std::mutex> lock(m_csLevels);
         for (RecordLevelChannel& level : m_levels) level = RecordLevelChannel();
+        m_recentPeaks.clear();
     }
     m_waveIn.Start();
     if (m_waveIn.HasError()) return failed();
@@ -74,8 +77,19 @@ void CInputMonitor::Run()
         }
         if (nBytes > 0) {
             m_splitter.ProcessBuffer(m_pBuffer.get(), nBytes, nullptr, nullptr, nullptr);
+            const double fBytesPerSec = static_cast<double>(m_splitter.GetSamplesPerSec()) *
+                                        (m_splitter.GetBitsPerSample() == 16 ? 4 : 8);
             std::lock_guard<std::mutex> lock(m_csLevels);
             StoreSplitterLevels(m_splitter, m_levels);
+            // Keep the blocks of the last few seconds (and always the newest one).
+            m_recentPeaks.emplace_back(std::max(m_splitter.GetPeak(0), m_splitter.GetPeak(1)),
+                                       fBytesPerSec > 0 ? nBytes / fBytesPerSec : 0.0);
+            double fSeconds = 0;
+            for (const auto& block : m_recentPeaks) fSeconds += block.second;
+            while (m_recentPeaks.size() > 1 && fSeconds - m_recentPeaks.front().second >= kRecentPeakSeconds) {
+                fSeconds -= m_recentPeaks.front().second;
+                m_recentPeaks.pop_front();
+            }
         }
         if (nBytes < m_nBufferSize) {
             // A recording on disk has come to its end: nothing more will come.
@@ -108,6 +122,16 @@ std::string CInputMonitor::OnMonitorEnded()
     if (!m_bRunning) return std::string();
     CloseDevice();
     return m_strFailure;
+}
+
+bool CInputMonitor::GetRecentPeakDb(double* pfDb) const
+{
+    std::lock_guard<std::mutex> lock(m_csLevels);
+    if (m_recentPeaks.empty()) return false;
+    float fPeak = 0;
+    for (const auto& block : m_recentPeaks) fPeak = std::max(fPeak, block.first);
+    *pfDb = 20.0 * std::log10(std::max(static_cast<double>(fPeak), 1e-12));
+    return true;
 }
 
 bool CInputMonitor::GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips,

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -64,6 +66,12 @@ public:
     bool GetChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips,
                           const std::atomic<bool>& bStopping);
 
+    // The highest sample of either channel over the last kRecentPeakSeconds of audio
+    // watched, in dB re full scale (0 = full scale). False before any audio has come.
+    // Window thread.
+    static constexpr double kRecentPeakSeconds = 3.0;
+    bool GetRecentPeakDb(double* pfDb) const;
+
 private:
     void Run();
     void CloseDevice();
@@ -80,6 +88,7 @@ private:
     std::string m_strError;            // window thread
     std::string m_strFailure;          // written by the monitor thread before it posts its end
 
-    std::mutex m_csLevels;
+    mutable std::mutex m_csLevels;
     RecordLevelChannel m_levels[2];
+    std::deque<std::pair<float, double>> m_recentPeaks;  // per block: peak (1.0 = full scale), seconds
 };

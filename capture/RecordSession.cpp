@@ -242,6 +242,7 @@ void CRecordSession::OnRecord()
     m_threadParams.pbStopRequested = &m_bStopRequested;
     m_threadParams.pSession = this;
     m_splitter.PrepareForRecording();
+    m_listener.Start(&m_splitter, m_bPlannedCuts ? 0.0 : m_fListenSeconds);
 
     m_waveIn.SetRaisePriority(m_bRaisePriority);
     m_waveIn.Start();
@@ -267,6 +268,7 @@ void CRecordSession::OnRecord()
         m_nNumber = 1;
         m_bWriteFailed = 0;
         m_bEndReached = 0;
+        m_bEndedListening = 0;
         m_bLastFileContinued = 0;
         m_bLastFileLoud = 0;
         m_strWriteError.clear();
@@ -371,14 +373,37 @@ bool CRecordSession::HasLoudSample(const uint8_t* pData, int32_t nBytes) const
 }
 
 // Splits one buffer and writes it: the part before a cut to the current file, the rest to
-// the next one. Posts its progress. Returns false on a write error.
+// the next one. Posts its progress. After End Gap the buffer may be held back while the
+// recording listens (progress of 0 bytes keeps the meters going), and when sound comes
+// back the held buffers are written here all at once. Returns false on a write error.
 // Called by the worker with the session lock held.
 bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
 {
-    uint8_t* pBuffer = m_pTransferBuffer.get();
-    int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
-    m_splitter.ProcessBuffer(pBuffer, nLen, &bCut, &nCutOffset, &bEnd);
-    if (m_bufferObserver) m_bufferObserver(pBuffer, nLen, bCut, nCutOffset, bEnd);
+    if (pbEnd) *pbEnd = 0;
+    const bool bOk = m_listener.Feed(m_pTransferBuffer.get(), nLen, [&](const CEndGapListener::Piece& piece) {
+        return WriteProcessed(piece, bPost, pbEnd);
+    });
+    if (bOk && m_listener.IsListening() && bPost && !m_bShutdown) m_window.PostRecordProgress(0, false);
+    return bOk;
+}
+
+bool CRecordSession::FinishListening()
+{
+    if (!m_listener.IsListening()) return true;
+    m_bEndedListening = 1;
+    m_bEndReached = 1;
+    return m_listener.Finish([&](const CEndGapListener::Piece& piece) { return WriteProcessed(piece, true, nullptr); });
+}
+
+bool CRecordSession::WriteProcessed(const CEndGapListener::Piece& piece, bool bPost, int32_t* pbEnd)
+{
+    if (m_bufferObserver) m_bufferObserver(piece.pData, piece.nBytes, piece.bCut, piece.nCutOffset, piece.bEnd);
+    // Audio past the end of the recording is not part of it.
+    if (piece.bPastEnd) return true;
+    if (m_listener.EndedAfterListening()) m_bEndedListening = 1;
+    uint8_t* pBuffer = piece.pData;
+    const int32_t nLen = piece.nBytes;
+    int32_t bCut = piece.bCut, nCutOffset = piece.nCutOffset, bEnd = piece.bEnd;
     if (m_bPlannedCuts) {
         bCut = bEnd = 0;
         if (m_nNextPlannedCut < m_plannedCuts.size() && m_plannedCuts[m_nNextPlannedCut] < m_nStreamBytes + nLen) {
@@ -386,7 +411,7 @@ bool CRecordSession::ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd)
             nCutOffset = static_cast<int32_t>(std::max<int64_t>(m_plannedCuts[m_nNextPlannedCut++] - m_nStreamBytes, 0));
         }
     }
-    if (pbEnd) *pbEnd = bEnd;
+    if (pbEnd && bEnd) *pbEnd = 1;
 
     // Does the current file hold anything above the gap level? A file that does is a
     // song, never a trailing silence, however short.
@@ -481,7 +506,8 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
             break;
         }
         if (*pParams->pbStopRequested || bEnd) {
-            bLeftByEnd = bEnd != 0 && !*pParams->pbStopRequested;
+            // An end found by listening stays the end, even with a Stop at the same time.
+            bLeftByEnd = bEnd != 0 && (!*pParams->pbStopRequested || s.m_bEndedListening);
             if (bEnd) s.m_bEndReached = 1;
             break;
         }
@@ -489,6 +515,17 @@ int CRecordSession::RecordThreadProc(RecordThreadParams* pParams)
         if (s.m_pStallHook) s.m_pStallHook();
         std::this_thread::yield();
         if (nLen != nBufferSize) break;
+    }
+
+    // Stop, the end of the input or a failure of the device while listening after End Gap:
+    // nothing came back, so the recording ends at End Gap, as it would have without listening.
+    if (!bFailed) {
+        std::lock_guard<std::mutex> lock(*pParams->pcsSession);
+        if (s.m_listener.IsListening()) {
+            if (s.FinishListening()) bLeftByEnd = true;
+            else bFailed = true;
+        }
+        s.m_listener.StopListening();
     }
 
     std::string strStopError;
@@ -574,7 +611,12 @@ void CRecordSession::OnRecordProgress(int64_t nBytes, bool bCut)
         nClips = StoreSplitterLevels(m_splitter, m_levels);
         strCurFile = m_strCurFile;
 
-        m_strCurFileText = "Cur File: " + strCurFile;
+        // After End Gap, while the recording listens for sound to come back: how much longer.
+        if (m_listener.IsListening())
+            m_strCurFileText = Format("Listening for sound: %lld s",
+                                      static_cast<long long>(std::ceil(m_listener.ListenSecondsLeft())));
+        else
+            m_strCurFileText = "Cur File: " + strCurFile;
         m_nClippedPoints += nClips;
         m_strClipped = Format("Clipped Pts: %lld", static_cast<long long>(m_nClippedPoints));
         if (bCut) m_nSongBytes = 0;
@@ -674,7 +716,8 @@ void CRecordSession::OnRecordDone()
     // silence: remove it. At the end gap a file shorter than the gap is silence by
     // construction; when the input simply ran out, only a file without a loud sample is.
     // A file that merely continues a song past the size limit stays.
-    if (!bCloseFailed && !m_bWriteFailed && !m_bStopRequested && !m_bLastFileContinued && !m_bPlannedCuts &&
+    if (!bCloseFailed && !m_bWriteFailed && (!m_bStopRequested || m_bEndedListening) && !m_bLastFileContinued &&
+        !m_bPlannedCuts &&
         (m_bEndReached || !m_bLastFileLoud) && m_splitter.IsShorterThanEndGap(m_nSongBytes)) {
         std::string strPath;
         {
@@ -683,6 +726,15 @@ void CRecordSession::OnRecordDone()
             if (!m_songFiles.empty()) m_songFiles.back().bDeleted = true;
         }
         std::remove(strPath.c_str());
+        // The Cur File field names a file on disk: the last song kept, not the removed one.
+        std::string strText = "Cur File: none";
+        {
+            std::lock_guard<std::mutex> lock(m_csSession);
+            for (const RecordSongFile& file : m_songFiles)
+                if (!file.bDeleted) strText = "Cur File: " + file.strFile;
+            m_strCurFileText = strText;
+        }
+        m_window.SetStatusText(RecordStatusField::CurFile, strText);
     }
 
     m_pTransferBuffer.reset();
@@ -843,4 +895,32 @@ std::vector<RecordSongFile> CRecordSession::GetSongFiles() const
 {
     std::lock_guard<std::mutex> lock(m_csSession);
     return m_songFiles;
+}
+
+bool CRecordSession::IsListening(double* pfSecondsLeft) const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    if (pfSecondsLeft) *pfSecondsLeft = m_listener.ListenSecondsLeft();
+    return m_bRecording && m_listener.IsListening();
+}
+
+std::vector<RecordResume> CRecordSession::GetResumes() const
+{
+    std::lock_guard<std::mutex> lock(m_csSession);
+    std::vector<RecordResume> resumes;
+    const int64_t nSampleBytes = m_nBits / 8;
+    const int64_t nBytesPerSec = static_cast<int64_t>(m_nRate) * m_nChannels * nSampleBytes;
+    if (nSampleBytes <= 0 || nBytesPerSec <= 0 || m_songFiles.empty()) return resumes;
+    for (const CEndGapListener::Resume& r : m_listener.Resumes()) {
+        const int64_t nAt = r.nSoundAt * nSampleBytes;
+        const RecordSongFile* pFile = &m_songFiles.front();
+        for (const RecordSongFile& file : m_songFiles)
+            if (file.nStartByte <= nAt) pFile = &file;
+        RecordResume resume;
+        resume.strFile = pFile->strFile;
+        resume.nFileSeconds = (nAt - pFile->nStartByte) / nBytesPerSec;
+        resume.fSilenceSeconds = static_cast<double>(r.nSoundAt - r.nSilenceStart) * nSampleBytes / nBytesPerSec;
+        resumes.push_back(resume);
+    }
+    return resumes;
 }

@@ -7,6 +7,7 @@
 #include "capture/AutoResetEvent.h"
 #include "capture/LevelRecord.h"
 #include "capture/Prompt.h"
+#include "engine/EndGapListener.h"
 
 #include <atomic>
 #include <cstdint>
@@ -109,6 +110,13 @@ struct RecordSongFile {
     bool bDeleted = false;    // removed at the end as nothing but the trailing silence
 };
 
+// Where a recording went on past End Gap because sound came back while it listened.
+struct RecordResume {
+    std::string strFile;        // the song file that holds the sound that came back
+    int64_t nFileSeconds = 0;   // where in that file, whole seconds
+    double fSilenceSeconds = 0; // how long the silence before it lasted
+};
+
 /**
  * One recording at a time, from Record to the last file.
  *
@@ -196,6 +204,16 @@ public:
     // recorded and the last file is never removed (no cuts: one file of it all).
     // ClearPlannedCuts() returns to the splitter's cuts. Only while idle; one cut per
     // buffer at most.
+    // How long the recording listens on after End Gap (seconds, 0: not at all) before it
+    // ends; sound above Gap Level in that time and it goes on as if End Gap had been
+    // longer. Only while idle; the planned cuts above never end at End Gap.
+    void SetListenSeconds(double fSeconds) { m_fListenSeconds = fSeconds > 0 ? fSeconds : 0; }
+    double GetListenSeconds() const { return m_fListenSeconds; }
+    // The places where the current or last recording went on past End Gap, in order.
+    std::vector<RecordResume> GetResumes() const;
+    // Whether the worker is listening after End Gap now, and how long it still will.
+    bool IsListening(double* pfSecondsLeft = nullptr) const;
+
     void SetPlannedCuts(std::vector<int64_t> cuts) { m_plannedCuts = std::move(cuts); m_bPlannedCuts = true; }
     void ClearPlannedCuts() { m_plannedCuts.clear(); m_bPlannedCuts = false; }
 
@@ -220,6 +238,9 @@ private:
     void CopyChannelLevels(int nChannel, int32_t* pnRms, int32_t* pnPeak, int32_t* pnClips);
     static int RecordThreadProc(RecordThreadParams* pParams);
     bool ProcessOne(int32_t nLen, bool bPost, int32_t* pbEnd);
+    bool WriteProcessed(const CEndGapListener::Piece& piece, bool bPost, int32_t* pbEnd);
+    // Worker, session lock held: listening ends with nothing heard; the end as it was.
+    bool FinishListening();
     bool WriteSamples(const uint8_t* pData, int64_t nBytes, bool* pbNewFile);
     bool NextFile(bool bContinued);
     bool HasLoudSample(const uint8_t* pData, int32_t nBytes) const;
@@ -294,4 +315,7 @@ private:
     std::vector<int64_t> m_plannedCuts;  // stream bytes; see SetPlannedCuts()
     bool m_bPlannedCuts = false;
     size_t m_nNextPlannedCut = 0;        // the worker's place in m_plannedCuts
+    double m_fListenSeconds = 0;         // see SetListenSeconds()
+    CEndGapListener m_listener;          // the worker's, under the session lock
+    int32_t m_bEndedListening = 0;       // the recording ended at End Gap after listening
 };

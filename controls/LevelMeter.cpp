@@ -135,6 +135,17 @@ void CLevelMeter::Tick() {
     }
 }
 
+void CLevelMeter::Clear() {
+    std::lock_guard<std::mutex> lock(m_mxTick);
+    for (size_t i = 0; i < m_bars.size(); ++i) {
+        m_clipHold[i] = 0;
+        m_peakHold[i] = 0;
+        m_heldPeak[i] = static_cast<unsigned int>(-kLowestHeldPeakDb);
+        if (m_bars[i])
+            for (int j = 0; j <= m_nLeds; ++j) m_bars[i]->SetLed(j, false);
+    }
+}
+
 uint64_t CLevelMeter::GetTickCount() const {
     std::lock_guard<std::mutex> lock(m_mxState);
     return m_nTicks;

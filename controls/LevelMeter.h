@@ -91,6 +91,9 @@ public:
 
     // One tick for every bar: read the levels, apply the holds, switch the LEDs.
     void Tick();
+    // Forgets the held peaks and clips and darkens every LED at once, as when the
+    // levels shown belong to an input no longer watched. Any thread.
+    void Clear();
 
     // Test hooks: ticks the thread has completed, and a wait (bounded) until the
     // thread has completed at least nTicks or sits paused; true when reached.

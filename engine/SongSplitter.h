@@ -95,6 +95,14 @@ public:
     int64_t GetEndGapSamples() const { return m_nEndGapSamples; }
     float GetGapThreshold() const { return m_fGapThreshold; }
 
+    // The silence under way at the end of the buffer processed last: interleaved samples
+    // since the last loud sample (or the start of the recording).
+    int64_t GetSilenceSamples() const { return -m_nLastLoud; }
+    // Sets End Gap in interleaved samples for the buffers that follow, until the next
+    // PrepareForRecording(). Lets a silence run on past End Gap without ending the
+    // recording, the cut tests going on as for any shorter silence.
+    void SetEndGapSamples(int64_t samples) { m_nEndGapSamples = samples; }
+
     // Statistics of the buffer processed last, per channel (0 = left, 1 = right).
     // Peak: largest magnitude, 1.0 = full scale. Mean square: 0.020006042 times the
     // mean of the squared samples relative to full scale. Clipped: samples at or beyond

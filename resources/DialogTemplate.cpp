@@ -58,7 +58,7 @@ const CDialogTemplate g_recorder = {
 
 // Settings window: no system menu, so no close box.
 const CDialogTemplate g_customSettings = {
-    IDD_CUSTOM_SETTINGS, "Cadenzo Custom Settings", 296, 175, "MS Sans Serif", 8, DS_NONE,
+    IDD_CUSTOM_SETTINGS, "Cadenzo Custom Settings", 296, 190, "MS Sans Serif", 8, DS_NONE,
     {
         {1025, K::Label, "Gap Size", 14, 9, 32, 8, CS_CENTER, 0},
         {1020, K::VerticalTrackbar, "", 14, 19, 32, 115, kTrackbar, 0},
@@ -90,6 +90,8 @@ const CDialogTemplate g_customSettings = {
         {57670, K::PushButton, "Help", 193, 7, 44, 14, CS_TABSTOP, 0},
         {1038, K::RadioButton, "16", 197, 23, 24, 10, CS_GROUP | CS_HIDDEN, 0},
         {1039, K::RadioButton, "24", 241, 23, 24, 10, CS_HIDDEN, 0},
+        {1044, K::Label, "Listen after End Gap:", 14, 174, 80, 8, CS_NONE, 0},
+        {1045, K::DropDownList, "", 96, 172, 54, 80, CS_VSCROLL | CS_TABSTOP, 0},
     }};
 
 }  // namespace

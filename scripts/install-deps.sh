@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-base-dev-tools libgl-dev portaudio19-dev libasound2-dev libsndfile1-dev
-  libtag1-dev libcue-dev
+  libtag1-dev libcue-dev libebur128-dev libsoxr-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev python3 hyperfine time
   # headless windows, screenshots, fonts

@@ -17,9 +17,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QKeyEvent>
 #include <QSlider>
+#include <QWheelEvent>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -66,6 +69,7 @@ CCustomSettingsDlg::CCustomSettingsDlg(CPresetList& presets, char* szPresetName,
                 [this, pSlider](int nValue) { OnVScroll(pSlider, nValue); });
         connect(pSlider, &QSlider::sliderReleased, this,
                 [this, pSlider] { OnVScroll(pSlider, pSlider->value()); });
+        pSlider->installEventFilter(this);
     }
     if (m_pAdd) connect(m_pAdd, &QPushButton::clicked, this, [this] { OnAddPreset(); });
     if (m_pDelete) connect(m_pDelete, &QPushButton::clicked, this, [this] { OnDeletePreset(); });
@@ -87,6 +91,10 @@ CCustomSettingsDlg::CCustomSettingsDlg(CPresetList& presets, char* szPresetName,
     if (m_pDeviceBox)
         connect(m_pDeviceBox, qOverload<int>(&QComboBox::activated), this,
                 [this](int nIndex) { OnSelChangeDevice(nIndex); });
+    if (m_pListenBox)
+        connect(m_pListenBox, qOverload<int>(&QComboBox::activated), this, [this](int nIndex) {
+            if (nIndex >= 0) m_nListenSeconds = m_pListenBox->itemData(nIndex).toInt();
+        });
     if (m_pDCBlock) connect(m_pDCBlock, &QPushButton::clicked, this, [this] { OnDCBlock(); });
     if (m_pSmartGap) connect(m_pSmartGap, &QCheckBox::clicked, this, [this] { OnSmartGap(); });
     const std::pair<QRadioButton*, int32_t> rates[] = {
@@ -137,6 +145,7 @@ void CCustomSettingsDlg::BindControls() {
     m_pBits24 = m_builder.Find<QRadioButton>(1039);
     m_pDone = m_builder.Find<QPushButton>(1);
     m_pHelp = m_builder.Find<QPushButton>(57670);
+    m_pListenBox = m_builder.Find<QComboBox>(1045);
 }
 
 void CCustomSettingsDlg::SetValues(const CSettingsValues& v) {
@@ -228,6 +237,7 @@ void CCustomSettingsDlg::OnInitDialog() {
 
     if (m_pDCBlock) m_pDCBlock->setChecked(m_bDCBlock != 0);
     if (m_pSmartGap) m_pSmartGap->setChecked(m_bIgnoreClicks != 0);
+    FillListenBox();
     SetRateButtons(m_nSamplesPerSec);
     if (m_nSamplesPerSec != 11025 && m_nSamplesPerSec != 22050 && m_nSamplesPerSec != 44100 &&
         m_nSamplesPerSec != 48000 && m_pRate44 && m_pRate44->group()) {
@@ -254,6 +264,62 @@ void CCustomSettingsDlg::SetUpSlider(QSlider* pSlider, int nMin, int nMax, int32
     // The slider holds its position inside its range; the member keeps its own
     // value until the slider is moved.
     pSlider->setValue(nValue);
+}
+
+QString CCustomSettingsDlg::SliderLabel(const QSlider* pSlider, int32_t nPosition) const {
+    if (pSlider == m_pGapSize) return GapSizeLabel(nPosition);
+    if (pSlider == m_pGapLevel) return GapLevelLabel(nPosition);
+    return SongLabel(nPosition);
+}
+
+int32_t CCustomSettingsDlg::KeyStep(const QSlider* pSlider, int32_t nPosition, int nDirection, int nSteps) const {
+    // A larger value is a more negative position: up the slider towards its minimum.
+    const int nMove = nDirection > 0 ? -1 : 1;
+    int32_t p = std::clamp<int32_t>(nPosition, pSlider->minimum(), pSlider->maximum());
+    auto inRange = [pSlider](int32_t q) { return q >= pSlider->minimum() && q <= pSlider->maximum(); };
+    for (int n = 0; n < nSteps; ++n) {
+        // Past every position that still shows the current value...
+        const QString current = SliderLabel(pSlider, p);
+        int32_t q = p;
+        while (inRange(q + nMove) && SliderLabel(pSlider, q) == current) q += nMove;
+        if (SliderLabel(pSlider, q) == current) return q;  // an end of the slider
+        // ...to the position of the next value nearest the round number: going up that is
+        // the first one showing it, going down the last.
+        const QString next = SliderLabel(pSlider, q);
+        int32_t r = q;
+        while (inRange(r + nMove) && SliderLabel(pSlider, r + nMove) == next) r += nMove;
+        // The last value the slider shows is its end.
+        if (nDirection < 0 || !inRange(r + nMove)) q = r;
+        p = q;
+    }
+    return p;
+}
+
+bool CCustomSettingsDlg::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    auto* pSlider = qobject_cast<QSlider*>(pWatched);
+    if (!pSlider || (pEvent->type() != QEvent::KeyPress && pEvent->type() != QEvent::Wheel))
+        return QDialog::eventFilter(pWatched, pEvent);
+    // Steps in a page: a tenth of the range as the user reads it.
+    const int nPage = pSlider == m_pEndGap ? 5 : 10;
+    int32_t nTarget = pSlider->value();
+    if (pEvent->type() == QEvent::Wheel) {
+        const int nDelta = static_cast<QWheelEvent*>(pEvent)->angleDelta().y();
+        if (nDelta == 0) return true;
+        nTarget = KeyStep(pSlider, nTarget, nDelta > 0 ? 1 : -1, 1);
+    } else {
+        switch (static_cast<QKeyEvent*>(pEvent)->key()) {
+            case Qt::Key_Up: case Qt::Key_Right: nTarget = KeyStep(pSlider, nTarget, 1, 1); break;
+            case Qt::Key_Down: case Qt::Key_Left: nTarget = KeyStep(pSlider, nTarget, -1, 1); break;
+            case Qt::Key_PageUp: nTarget = KeyStep(pSlider, nTarget, 1, nPage); break;
+            case Qt::Key_PageDown: nTarget = KeyStep(pSlider, nTarget, -1, nPage); break;
+            case Qt::Key_Home: nTarget = pSlider->minimum(); break;   // the top: the largest value
+            case Qt::Key_End: nTarget = pSlider->maximum(); break;
+            default: return QDialog::eventFilter(pWatched, pEvent);
+        }
+    }
+    // The value and its label follow, as a drag moves them.
+    pSlider->setValue(nTarget);
+    return true;
 }
 
 void CCustomSettingsDlg::SetSliderQuietly(QSlider* pSlider, int32_t nValue) {
@@ -306,7 +372,7 @@ void CCustomSettingsDlg::ApplyColours() {
         }
     }
     // The combo boxes' edit fields and lists: green text on black.
-    for (QComboBox* pBox : {m_pDeviceBox, m_pPresetBox}) {
+    for (QComboBox* pBox : {m_pDeviceBox, m_pPresetBox, m_pListenBox}) {
         if (!pBox) continue;
         QPalette boxPalette = system;
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
@@ -357,6 +423,21 @@ void CCustomSettingsDlg::FillDeviceBox() {
     const int nDefault = CDialogBuilder::AddString(m_pDeviceBox, QStringLiteral("System Default"), -1);
     if (m_nWaveInID == -1) m_pDeviceBox->setCurrentIndex(nDefault);
     else if (m_pDeviceBox->currentData().toInt() != m_nWaveInID) m_pDeviceBox->setCurrentIndex(-1);
+}
+
+void CCustomSettingsDlg::FillListenBox() {
+    if (!m_pListenBox) return;
+    const QSignalBlocker block(m_pListenBox);
+    m_pListenBox->clear();
+    // The usual choices, and the stored value in its place among them when it is another.
+    QList<int> seconds = {0, 10, 20, 30, 45, 60, 90, 120};
+    if (!seconds.contains(m_nListenSeconds)) {
+        seconds.append(m_nListenSeconds);
+        std::sort(seconds.begin(), seconds.end());
+    }
+    for (int n : seconds)
+        CDialogBuilder::AddString(m_pListenBox, n == 0 ? QStringLiteral("Off") : QStringLiteral("%1 secs").arg(n), n);
+    m_pListenBox->setCurrentIndex(m_pListenBox->findData(m_nListenSeconds));
 }
 
 void CCustomSettingsDlg::ReleaseDevices() {

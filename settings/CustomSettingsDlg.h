@@ -73,6 +73,9 @@ public:
     int16_t m_nBitsPerSample = 0;  // 16, or 32 for the button labelled "24"
     int16_t m_nChannels = 0;       // passed through; only a preset changes it
     int32_t m_nWaveInID = 0;       // input device id, -1 for the system default device
+    // How long a recording listens on after End Gap for sound to come back, in seconds
+    // (0: it ends at End Gap). A setting of the user's, not of a preset.
+    int32_t m_nListenSeconds = 30;
 
     // Lists the input devices into the device list when the window opens:
     // EnumerateDevices, unless the opener gives another way (tests that are not
@@ -92,6 +95,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* pEvent) override;
+    // The sliders' keys and wheel: one shown step, a page, or an end (see KeyStep).
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     void done(int nResult) override;
 
 private:
@@ -99,11 +104,17 @@ private:
     void BindControls();
     void SetUpSlider(QSlider* pSlider, int nMin, int nMax, int32_t nValue);
     void SetSliderQuietly(QSlider* pSlider, int32_t nValue);
+    QString SliderLabel(const QSlider* pSlider, int32_t nPosition) const;
+    // The position nSteps shown steps from nPosition, towards larger values (nDirection
+    // 1, up the slider) or smaller ones (-1): each step lands on the first position
+    // whose label shows the next value, so every value the label can show is reached.
+    int32_t KeyStep(const QSlider* pSlider, int32_t nPosition, int nDirection, int nSteps) const;
     void SetRateButtons(int32_t nRate);
     void SetBitsButtons(int16_t nBits);
     void ApplyColours();
     void FillPresetBox();
     void FillDeviceBox();
+    void FillListenBox();
     void FocusDefaultButton();
     void ReleaseDevices();
     std::string PresetEntryName(int nIndex) const;
@@ -163,4 +174,5 @@ private:
     QRadioButton* m_pBits24 = nullptr;      // 1039, hidden
     QPushButton* m_pDone = nullptr;         // 1
     QPushButton* m_pHelp = nullptr;         // 57670
+    QComboBox* m_pListenBox = nullptr;      // 1045, listening after End Gap
 };

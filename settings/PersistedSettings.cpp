@@ -27,6 +27,8 @@ const char kChannelsKey[] = "Channels";
 const char kWaveInIDKey[] = "WaveInID";
 const char kPresetKey[] = "Preset";
 const char kBackgroundKey[] = "Background";
+// Not part of a preset: the preset file keeps the layout every version reads.
+const char kListenKey[] = "Listen After End Gap";
 const char kFlagsKey[] = "flags";
 const char kShowCmdKey[] = "showCmd";
 const char kLeftKey[] = "left";
@@ -187,6 +189,10 @@ void LoadSettings(QSettings& store, const CSettingsHost& host)
 
     if (host.m_pbBackground)
         *host.m_pbBackground = ReadInt(store, kBackgroundKey, kDefaultBackground);
+    if (host.m_pnListenSeconds) {
+        const int32_t seconds = ReadInt(store, kListenKey, kDefaultListenSeconds);
+        *host.m_pnListenSeconds = seconds < 0 ? 0 : seconds > kMaxListenSeconds ? kMaxListenSeconds : seconds;
+    }
 
     if (host.m_pPlacement)
         LoadPlacement(store, *host.m_pPlacement);
@@ -237,6 +243,8 @@ void SaveSettings(QSettings& store, const CSettingsHost& host)
     }
     if (host.m_pbBackground)
         WriteInt(store, kBackgroundKey, *host.m_pbBackground);
+    if (host.m_pnListenSeconds)
+        WriteInt(store, kListenKey, *host.m_pnListenSeconds);
 
     if (host.m_pPlacement) {
         const CWindowPlacement placement = host.m_pPlacement->GetWindowPlacement();

@@ -81,7 +81,12 @@ struct CSettingsHost
     IWindowPlacement* m_pPlacement = nullptr;   // the main window's placement
     char* m_szPresetName = nullptr;             // 260-byte current preset name
     int32_t* m_pbBackground = nullptr;          // the Background flag, 0 or 1
+    int32_t* m_pnListenSeconds = nullptr;       // listening after End Gap, seconds (may be null)
 };
+
+// Listening after End Gap: the default, and the longest the recorder holds audio for.
+constexpr int32_t kDefaultListenSeconds = 30;
+constexpr int32_t kMaxListenSeconds = 120;
 
 /**
  * Restores the settings at start-up, before the presets are loaded: the base file

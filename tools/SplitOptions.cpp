@@ -71,6 +71,17 @@ bool ApplyEndGap(CSplitOptions& o, const std::string& v, std::string* pErr)
     return true;
 }
 
+bool ApplyListen(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    double f;
+    if (!ParseNumber(v, &f) || !(f >= 0 && f <= 120)) {
+        *pErr = "--listen needs a number of seconds from 0 to 120, not '" + v + "'.";
+        return false;
+    }
+    o.m_fListen = f;
+    return true;
+}
+
 bool ApplyDcBlock(CSplitOptions& o, const std::string& v, std::string* pErr)
 {
     int32_t b;
@@ -207,6 +218,10 @@ const std::vector<SplitOptionRow>& SplitOptionTable()
         {"--end-gap", "SECONDS",
          "silence after which the recording ends and a last file holding only that\n"
          "                        silence is removed (1 to 30; default 7.01)", ApplyEndGap},
+        {"--listen", "SECONDS",
+         "how long to listen on after the end gap: sound above the gap level in\n"
+         "                        that time and the split goes on as if the end gap were\n"
+         "                        longer (0 to 120; default 30; 0 ends at the end gap)", ApplyListen},
         {"--dc-block", "on|off",
          "high-pass filter against a constant offset (DC) some sound cards add;\n"
          "                        it also thins deep bass: 3 dB down at 60 Hz at 44.1 kHz,\n"
@@ -334,7 +349,8 @@ std::string CSplitOptions::HelpText()
         "A song ends when a silence has lasted the gap size and the song is at least the\n"
         "minimum song length; the silence is shared between the two files. A silence of\n"
         "the end gap ends the split (the rest of the input is not read), and a last file\n"
-        "holding only trailing silence is removed.\n"
+        "holding only trailing silence is removed; unless sound comes back within the\n"
+        "listening time after it (--listen), when the split goes on with nothing lost.\n"
         "\n"
         "Times and levels are stored as the settings window's sliders store them, in steps\n"
         "of 1/1764 s (gap size), 1/176.4 s (minimum song, end gap) and 1/32768 of full\n"

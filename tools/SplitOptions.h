@@ -36,6 +36,7 @@ public:
     // Gap rules in stored form (slider positions), converted from the user's units.
     std::optional<int32_t> m_nGapSize, m_nGapLevel, m_nMinSong, m_nEndGap;
     std::optional<int32_t> m_bDcBlock, m_bSmartGap;
+    double m_fListen = 30;            // --listen: seconds to listen on after the end gap
     std::optional<int16_t> m_nBits;   // 16 or 32; unset: chosen from the input
     bool m_bOverwrite = false;        // replace existing numbered files
     bool m_bQuiet = false;            // no progress bar, no per-file lines

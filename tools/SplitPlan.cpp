@@ -2,6 +2,7 @@
 
 #include "capture/AutoResetEvent.h"
 #include "capture/WaveIn.h"
+#include "engine/EndGapListener.h"
 #include "tools/SplitOptions.h"
 
 #include <algorithm>
@@ -150,14 +151,16 @@ void AnalyseBuffer(const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCu
     a.nBytesFed += nLen;
 }
 
-namespace {
-
-// Reads the input from its start as the recording session does and analyses what follows
-// the a.nBytesFed bytes already analysed, splitting it with splitter; then ends the analysis.
-bool AnalyseRest(const std::string& strInput, CSongSplitter& splitter, int32_t nBufferBytes,
-                 const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis& a, std::string* pstrError)
+bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                  double fListenSeconds)
 {
+    SplitAnalysis& a = *pAnalysis;
+    a = SplitAnalysis();
+    BeginAnalysis(settings, &a);
+    CSongSplitter splitter = Prepared(settings);
     const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
+
     WaveFormat format;
     format.tag = a.nBits == 16 ? 1 : 3;
     format.channels = 2;
@@ -185,18 +188,15 @@ bool AnalyseRest(const std::string& strInput, CSongSplitter& splitter, int32_t n
     if (failed()) return false;
 
     std::vector<uint8_t> buffer(static_cast<size_t>(nBufferBytes));
-    int64_t nSkip = a.nBytesFed;  // analysed already: read past
-    auto process = [&](int32_t nLen) {
-        int32_t nFrom = 0;
-        if (nSkip > 0) {
-            nFrom = static_cast<int32_t>(std::min<int64_t>(nSkip, nLen));
-            nSkip -= nFrom;
-            if (nFrom == nLen) return;
-        }
-        int32_t bCut = 0, nCutOffset = 0, bEnd = 0;
-        splitter.ProcessBuffer(buffer.data() + nFrom, nLen - nFrom, &bCut, &nCutOffset, &bEnd);
-        AnalyseBuffer(buffer.data() + nFrom, nLen - nFrom, bCut, nCutOffset, bEnd, &a);
+    // Every buffer reaches the sink once, in order, processed; after the end gap the
+    // listener may hold some back for a while, as the session does.
+    CEndGapListener listener;
+    listener.Start(&splitter, fListenSeconds);
+    auto sink = [&](const CEndGapListener::Piece& piece) {
+        AnalyseBuffer(piece.pData, piece.nBytes, piece.bCut, piece.nCutOffset, piece.bEnd, &a);
+        return true;
     };
+    auto process = [&](int32_t nLen) { listener.Feed(buffer.data(), nLen, sink); };
     for (;;) {
         if (pbInterrupted != nullptr && *pbInterrupted) {
             a.bStopped = true;
@@ -208,6 +208,8 @@ bool AnalyseRest(const std::string& strInput, CSongSplitter& splitter, int32_t n
         process(nLen);
         if (nLen != nBufferBytes) break;
     }
+    // The input ended while listening: nothing came back, the end gap ends the split.
+    listener.Finish(sink);
     for (int32_t nLen = waveIn.Stop(buffer.data()); nLen > 0 && !a.bStopped; nLen = waveIn.Drain(buffer.data()))
         process(nLen);
     waveIn.Close();
@@ -218,22 +220,15 @@ bool AnalyseRest(const std::string& strInput, CSongSplitter& splitter, int32_t n
     return true;
 }
 
-}  // namespace
-
-bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
-                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
-{
-    CSongSplitter splitter = Prepared(settings);
-    BeginAnalysis(settings, pAnalysis);
-    return AnalyseRest(strInput, splitter, nBufferBytes, pbInterrupted, *pAnalysis, pstrError);
-}
-
-bool FinishAnalysis(const std::string& strInput, CSongSplitter& splitter, int32_t nBufferBytes,
-                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError)
+bool FinishAnalysis(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                    double fListenSeconds)
 {
     SplitAnalysis& a = *pAnalysis;
-    // A split that did not end at its end gap has read, and so analysed, the whole input.
-    if (a.bEndReached) return AnalyseRest(strInput, splitter, nBufferBytes, pbInterrupted, a, pstrError);
+    // After an end gap the input goes on unread (or held back by listening): read it all.
+    if (a.bEndReached)
+        return AnalyseInput(strInput, settings, nBufferBytes, pbInterrupted, pAnalysis, pstrError, fListenSeconds);
+    // Otherwise the split has judged the whole input, and the analysis has seen it all.
     a.quiet.Finish();
     a.nearlyQuiet.Finish();
     a.nInputFrames = a.nBytesFed / (a.nBits == 16 ? 4 : 8);
@@ -478,7 +473,7 @@ std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, 
     return strText + "\n";
 }
 
-std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings)
+std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings, double fListenSeconds)
 {
     if (!a.bEndReached || a.quiet.LastLoudFrame() < a.nSplitFrames) return "";
     // The silence the split ended in.
@@ -488,6 +483,15 @@ std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings)
     if (pGap == nullptr) return "";
     std::string strText = Format("The end gap ended the split in %s of silence at %s, but sound follows: ",
                                  Seconds(pGap->nSamples / 2, a.nRate).c_str(), FrameClock(pGap->nStart, a.nRate).c_str());
+    if (fListenSeconds > 0) {
+        // The end gap and the listening together were shorter than the silence.
+        const CSongSplitter s = Prepared(settings);
+        const int64_t nOver = pGap->nSamples - s.GetEndGapSamples();
+        const int nListen = static_cast<int>(nOver / (2 * a.nRate)) + 1;
+        if (nListen <= 120) return strText + Format("--listen %d would split on past it.\n", nListen);
+        return strText + "it is longer than the end gap and the longest listening together; --songs or --lengths "
+                         "split on past it.\n";
+    }
     CSongSplitter t = settings;
     for (int nSeconds = static_cast<int>(pGap->nSamples / (2 * a.nRate)) + 1; nSeconds <= 30; ++nSeconds) {
         t.SetEndGap(EndGapPosition(nSeconds));

@@ -42,21 +42,21 @@ constexpr double kLengthWindowSeconds = 5.0;
 // Reads the input as the recording session does (same format, same buffers, the splitter
 // set up as given, DC Block applied) and fills *pAnalysis. Stops early when *pbInterrupted
 // becomes non-zero (bStopped). False with *pstrError when the input cannot be read.
+// fListenSeconds: listening after the end gap, as the session does it.
 bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
                   const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis,
-                  std::string* pstrError);
+                  std::string* pstrError, double fListenSeconds = 0);
 
 // The same analysis fed from a split as it runs (CRecordSession::SetBufferObserver):
 // BeginAnalysis() before it, AnalyseBuffer() with every buffer the splitter judged, in
-// order, and FinishAnalysis() after it, which goes on over the input the split left
-// unread (after its end gap) with the split's splitter, in the state the split left it,
-// and then ends the analysis. FinishAnalysis() returns false with *pstrError when the
-// input cannot be read again; bStopped when *pbInterrupted became non-zero.
+// order, and FinishAnalysis() after it. A split that ended at its end gap left input
+// unread: FinishAnalysis() then analyses the whole input again as AnalyseInput() does.
 void BeginAnalysis(const CSongSplitter& settings, SplitAnalysis* pAnalysis);
 void AnalyseBuffer(const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset, int32_t bEnd,
                    SplitAnalysis* pAnalysis);
-bool FinishAnalysis(const std::string& strInput, CSongSplitter& splitter, int32_t nBufferBytes,
-                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError);
+bool FinishAnalysis(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                    double fListenSeconds = 0);
 
 // The songs a plain split leaves, as the session would: the last file is left out when it
 // would be removed as nothing but trailing silence.
@@ -86,7 +86,8 @@ std::string ExplainSplit(const SplitAnalysis& a, const CSongSplitter& settings, 
 
 // A line saying which End Gap would have let a split go on when its end gap ended it in
 // a silence that sound follows; empty otherwise.
-std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings);
+// With listening after the end gap (fListenSeconds), the --listen that would go on.
+std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings, double fListenSeconds = 0);
 
 // The cue sheet (the input file, one TRACK per song, INDEX 01 at its start in 1/75 s
 // frames rounded down) and the label track ("start<TAB>end<TAB>Song n", seconds with six

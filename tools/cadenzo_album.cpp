@@ -6,6 +6,7 @@
 
 #include "album/Album.h"
 #include "album/Export.h"
+#include "album/TrackList.h"
 
 #include "CadenzoVersion.h"
 
@@ -16,6 +17,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,8 +33,11 @@ const char kUsage[] =
     "       cadenzo-album join BASE.wav K             join song K with song K+1\n"
     "       cadenzo-album split BASE.wav K SECONDS    split song K that far into it\n"
     "       cadenzo-album title BASE.wav K TEXT       give song K a title\n"
-    "       cadenzo-album export BASE.wav DIR [--flac|--wav] [--artist A] [--album B]\n"
-    "                                         [--year Y] [--trim]\n"
+    "       cadenzo-album tracklist BASE.wav FILE     titles from a track list, one a line\n"
+    "       cadenzo-album export BASE.wav DIR [--flac|--wav|--mp3 [V0|320]|--ogg|--opus]\n"
+    "                                         [--artist A] [--album B] [--year Y] [--trim]\n"
+    "                                         [--no-replaygain] [--cover FILE]\n"
+    "                                         [--subfolder artist/album|artist-album]\n"
     "       cadenzo-album --help | --version\n";
 
 // --help: the usage, what the commands work on, the options of export, the exit status.
@@ -42,16 +48,27 @@ const char kHelp[] =
     "count from 1; cut K lies between songs K and K+1. An edit keeps every sample:\n"
     "only where one song ends and the next begins changes, and later files are\n"
     "renumbered. Titles and the album data are kept in the cue sheet BASE.cue beside\n"
-    "the songs.\n"
+    "the songs. tracklist gives the songs the titles of a track list copied from a\n"
+    "sleeve or a web page (\"A1 Title 3:45\", \"1. Title (3:45)\", \"Title\", ...), in\n"
+    "order; it changes nothing when the counts differ.\n"
     "\n"
     "Options:\n"
     "  --flac                export tagged FLAC files \"01 Title.flac\", ... (the default)\n"
     "  --wav                 export WAV copies of the songs as they are\n"
+    "  --mp3 [V0|320]        export MP3 files, LAME VBR V0 (the default) or 320 kbit/s\n"
+    "  --ogg                 export Ogg Vorbis files at quality 6\n"
+    "  --opus                export Opus files at 160 kbit/s, 48 kHz\n"
     "  --artist A            the artist, for the tags of the exported files\n"
     "  --album B             the album title, for the tags\n"
     "  --year Y              the year, for the tags\n"
     "  --trim                shorten the silence before the first song and after the\n"
     "                        last to half a second\n"
+    "  --no-replaygain       leave out the ReplayGain tags (track and album gain and\n"
+    "                        peak, measured to EBU R128 against -18 LUFS)\n"
+    "  --cover FILE          a JPEG or PNG embedded as front cover in every file and\n"
+    "                        copied beside them as cover.jpg or cover.png\n"
+    "  --subfolder KIND      put the files in DIR/Artist/Album (artist/album) or in\n"
+    "                        DIR/Artist - Album (artist-album)\n"
     "  -h, --help            show this help\n"
     "  --version             show the version number\n"
     "\n"
@@ -117,6 +134,21 @@ void List(const CAlbum& album)
     }
 }
 
+// Titles in order from a track list file; nothing is changed when the counts differ.
+int SetTrackList(CAlbum& album, const std::string& strFile)
+{
+    std::ifstream in(strFile, std::ios::binary);
+    if (!in) return Fail("Cannot read " + strFile + ".");
+    const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const CTrackList list = TrackList::Parse(strText);
+    for (const std::string& strRefused : list.refused) std::fprintf(stderr, "%s: %s\n", kProgram, strRefused.c_str());
+    std::string strError;
+    if (!TrackList::SetTitles(album, list, &strError)) return Fail(strError);
+    for (int32_t k = 1; k <= album.GetSongCount(); ++k)
+        std::printf("%4d  %s\n", k, album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
+    return 0;
+}
+
 int Export(const CAlbum& album, const std::vector<std::string>& args)
 {
     CExportOptions options;
@@ -132,6 +164,22 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
         if (str == "--flac") options.format = CExportFormat::Flac;
         else if (str == "--wav") options.format = CExportFormat::Wav;
         else if (str == "--trim") options.bTrim = true;
+        else if (str == "--mp3") {
+            options.format = CExportFormat::Mp3;
+            if (i + 1 < args.size() && (args[i + 1] == "V0" || args[i + 1] == "320"))
+                options.format = args[++i] == "320" ? CExportFormat::Mp3Cbr320 : CExportFormat::Mp3;
+        }
+        else if (str == "--ogg") options.format = CExportFormat::Ogg;
+        else if (str == "--opus") options.format = CExportFormat::Opus;
+        else if (str == "--no-replaygain") options.bReplayGain = false;
+        else if (str == "--cover") { if (!value(&options.strCover)) return BadArgument("--cover needs a file."); }
+        else if (str == "--subfolder") {
+            std::string strKind;
+            if (!value(&strKind) || (strKind != "artist/album" && strKind != "artist-album"))
+                return BadArgument("--subfolder takes artist/album or artist-album.");
+            options.subfolder = strKind == "artist/album" ? CExportSubfolder::ArtistAlbum
+                                                          : CExportSubfolder::ArtistDashAlbum;
+        }
         else if (str == "--artist") { if (!value(&options.info.strArtist)) return BadArgument("--artist needs a value."); }
         else if (str == "--album") { if (!value(&options.info.strAlbum)) return BadArgument("--album needs a value."); }
         else if (str == "--year") { if (!value(&options.info.strYear)) return BadArgument("--year needs a value."); }
@@ -149,6 +197,15 @@ int Export(const CAlbum& album, const std::vector<std::string>& args)
     if (bBar) std::fprintf(stderr, "\r%20s\r", "");
     CExportReport report = job.GetReport();
     for (const std::string& strFile : report.files) std::printf("%s\n", strFile.c_str());
+    if (report.bReplayGain && !report.files.empty()) {
+        const CGain& album = report.gain.album;
+        if (album.bMeasured)
+            std::printf("Album gain %s, peak %s (%.2f LUFS).\n", Loudness::GainText(album.fGainDb).c_str(),
+                        Loudness::PeakText(album.fPeak).c_str(), album.fLoudness);
+        else
+            std::printf("The album is too quiet to measure its loudness; peak %s.\n",
+                        Loudness::PeakText(album.fPeak).c_str());
+    }
     if (report.nClamped > 0)
         std::printf("%lld samples beyond full scale were clamped.\n",
                     static_cast<long long>(report.nClamped));
@@ -182,7 +239,8 @@ int main(int argc, char** argv)
         const char* szName;
         size_t nArgs;  // after the verb, BASE.wav included
     };
-    const Verb verbs[] = {{"list", 1}, {"move", 3}, {"join", 2}, {"split", 3}, {"title", 3}, {"export", 2}};
+    const Verb verbs[] = {{"list", 1}, {"move", 3}, {"join", 2}, {"split", 3}, {"title", 3}, {"export", 2},
+                          {"tracklist", 2}};
     const Verb* pVerb = nullptr;
     for (const Verb& verb : verbs)
         if (strVerb == verb.szName) pVerb = &verb;
@@ -191,7 +249,7 @@ int main(int argc, char** argv)
         return BadArgument("Wrong number of arguments for " + strVerb + ".");
     int32_t k = 0;
     double fSeconds = 0.0;
-    if (pVerb->nArgs >= 2 && strVerb != "export" && !ParseNumber(args[3], &k))
+    if (pVerb->nArgs >= 2 && strVerb != "export" && strVerb != "tracklist" && !ParseNumber(args[3], &k))
         return BadArgument("K must be a song or cut number from 1: " + args[3] + ".");
     if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(args[4], &fSeconds))
         return BadArgument("SECONDS must be a number: " + args[4] + ".");
@@ -218,6 +276,8 @@ int main(int argc, char** argv)
                              Clock(album.GetSongStart(k + 1), nRate).c_str(), album.GetSongCount());
     } else if (strVerb == "title") {
         bOk = album.SetTitle(k, args[4]);
+    } else if (strVerb == "tracklist") {
+        return SetTrackList(album, args[3]);
     } else {
         return Export(album, args);
     }

@@ -340,6 +340,7 @@ int main(int argc, char** argv)
     session.SetOverwriteWaitMs(0);
     session.SetStopWaitMs(0);
     session.SetRaisePriority(false);
+    session.SetListenSeconds(options.m_fListen);
 
     const int64_t nFrameBytes = 2 * (nBits / 8);
     const int64_t nBytesPerSec = static_cast<int64_t>(info.nRate) * nFrameBytes;
@@ -349,7 +350,8 @@ int main(int argc, char** argv)
     bool bAnalysed = false;
     std::string strNotes;  // --lengths: song ends that found no silence
     if (bPlanned || options.m_bDryRun) {
-        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal, &analysis, &strError))
+        if (!AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal, &analysis, &strError,
+                                       options.m_fListen))
             return Fail(1, strError);
         if (analysis.bStopped) return Fail(128 + g_nStopSignal, "stopped; nothing was written.");
         bAnalysed = true;
@@ -380,15 +382,14 @@ int main(int argc, char** argv)
                             FrameClock(nFrames, info.nRate).c_str(),
                             FrameClock(analysis.nInputFrames - nFrames, info.nRate).c_str());
             std::fputs(strNotes.c_str(), stdout);
-            if (!bPlanned) std::fputs((ExplainEndGap(analysis, settings) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
+            if (!bPlanned) std::fputs((ExplainEndGap(analysis, settings, options.m_fListen) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
             std::fflush(stdout);
             return WriteDescriptions(options, songs, info.nRate) ? 0 : 1;
         }
     }
 
     // A split that cuts too little explains itself: the quiet stretches are found as the
-    // split runs, from the buffers as its splitter judged them (a pipe is not explained,
-    // as the input after an end gap cannot be read again).
+    // split runs, from the buffers as its splitter judged them.
     if (!bPlanned && !bStreamInput) {
         BeginAnalysis(settings, &analysis);
         session.SetBufferObserver([&analysis](const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset,
@@ -510,16 +511,16 @@ int main(int argc, char** argv)
                            " dB): no song file was written.");
     }
 
-    // A split that cut too little explains itself; after an end gap the rest of the input
-    // is read for it.
+    // A split that cut too little explains itself from what it judged; a pipe is not
+    // explained, as the input after an end gap cannot be read again.
     const std::vector<SplitSong> songs = RecordedSongs(files, nFrameBytes);
     if (!bPlanned && !bStopped && !bStreamInput && prompt.ErrorCount() == 0 &&
         (LooksUndercut(songs) || nTotal < nInputBytes)) {
-        if (!bAnalysed && FinishAnalysis(options.m_strInput, splitter, session.GetBufferSize(), &g_nStopSignal,
-                                         &analysis, &strError) && !analysis.bStopped)
+        if (!bAnalysed && FinishAnalysis(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal,
+                                         &analysis, &strError, options.m_fListen) && !analysis.bStopped)
             bAnalysed = true;
         if (bAnalysed)
-            std::fputs((ExplainEndGap(analysis, settings) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
+            std::fputs((ExplainEndGap(analysis, settings, options.m_fListen) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);
     }
     std::fflush(stdout);
     const bool bDescribed = WriteDescriptions(options, songs, info.nRate);

@@ -6,15 +6,19 @@
 //
 // pick2: show the second cut close up. move: drag the picked cut 60 pixels left.
 // play: press Play and print the status line. snap: Snap the picked cut. join: join the songs at the picked cut. titles: give the songs titles and album
-// data. export: open the export window and export to FOLDER as FLAC.
+// data. export: open the export window and export to FOLDER as FLAC. tracklist: paste a
+// track list and set the titles. cover FILE: the next export is MP3 with FILE as cover.
 #include "app/ExportDlg.h"
 #include "app/SongsDlg.h"
+#include "app/TrackListDlg.h"
 #include "app/WaveView.h"
 
 #include "controls/QtPrompt.h"
 #include "resources/Artwork.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QRadioButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -41,10 +45,11 @@ int main(int argc, char** argv)
     dlg.resize(1000, 700);
     dlg.show();
     int nDelay = 1500;
+    static QString cover;
     for (int i = 2; i < argc; ++i) {
         const QString step = argv[i];
         QString folder;
-        if (step == "export" && i + 1 < argc) folder = argv[++i];
+        if ((step == "export" || step == "cover") && i + 1 < argc) folder = argv[++i];
         QTimer::singleShot(nDelay, &dlg, [&dlg, step, folder] {
             CWaveView* view = dlg.GetCloseUp();
             if (step == "pick2") {
@@ -73,10 +78,25 @@ int main(int argc, char** argv)
                     edits[j]->setText(info[j]);
                     emit edits[j]->editingFinished();
                 }
+            } else if (step == "cover") {
+                cover = folder;
+            } else if (step == "tracklist") {
+                QApplication::clipboard()->setText("A1  Morning Light  4:12\nA2  Harbour Walk  3:58\n"
+                                                   "A3  The Long Field  5:40\nA4  Last Train Home  6:03\n");
+                dlg.SetDialogRunner([](QDialog& d) {
+                    auto& list = static_cast<CTrackListDlg&>(d);
+                    QTimer::singleShot(1500, &list, [&list] { QTest::mouseClick(list.GetSetButton(), Qt::LeftButton); });
+                    return list.exec();
+                });
+                QTest::mouseClick(dlg.GetButton("tracklist"), Qt::LeftButton);
             } else if (step == "export") {
                 dlg.SetDialogRunner([folder](QDialog& d) {
                     auto& exp = static_cast<CExportDlg&>(d);
                     exp.GetFolderEdit()->setText(folder);
+                    if (!cover.isEmpty()) {
+                        exp.GetFormatButton(CExportFormat::Mp3)->setChecked(true);
+                        exp.GetCoverEdit()->setText(cover);
+                    }
                     QTimer::singleShot(800, &exp, [&exp] { exp.OnExport(); });
                     return exp.exec();
                 });

@@ -16,6 +16,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+
+#include <cstdio>
 #include <QtTest>
 
 #include <memory>
@@ -331,11 +333,18 @@ private slots:
         QVERIFY(dlg.IsMonitoring());
         QCOMPARE(Text(dlg, 1015), QString("Monitor: not recording"));
         QTRY_VERIFY_WITH_TIMEOUT(AnyLedLit(dlg.GetLedBar(0)) && AnyLedLit(dlg.GetLedBar(1)), kWait);
+        // A number to aim for: the tone's peak, half of full scale (DC Block's filter,
+        // which the recording writes too, moves it a little).
+        const QRegularExpression peak("^Monitor: peak -(5\\.[5-9]|6\\.[0-4]) dBFS$");
+        QTRY_VERIFY_WITH_TIMEOUT(peak.match(Text(dlg, 1015)).hasMatch(), kWait);
         QVERIFY(!QFile::exists(song1));
         CheckControls(dlg, false);
 
         QTest::mouseClick(dlg.GetLedBar(1), Qt::LeftButton);
         QVERIFY(!dlg.IsMonitoring());
+        // Dark at once, not after the held peak has sunk.
+        QVERIFY(NoLedLit(dlg.GetLedBar(0)) && NoLedLit(dlg.GetLedBar(1)));
+        QTest::qWait(400);
         QTRY_VERIFY_WITH_TIMEOUT(NoLedLit(dlg.GetLedBar(0)) && NoLedLit(dlg.GetLedBar(1)), kWait);
         QVERIFY(Text(dlg, 1015) != QString("Monitor: not recording"));
 
@@ -356,6 +365,42 @@ private slots:
         const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
         QCOMPARE(files.size(), size_t(1));
         QVERIFY(files[0].nDataBytes >= 65536);
+    }
+
+    // End Gap (5 s) reached 5 s into a 7-s silence: the recording listens on, hears the
+    // next song and goes on with nothing lost; the bar afterwards counts the files on disk
+    // and says where and why it went on, and Cur File names a file that exists.
+    void EndGapListening_GoesOnAndTellsWhere()
+    {
+        CFedWindow w;
+        // Min Song 7 s: one cut in each silence.
+        w.place.store->setValue("Version 1/Min Song Size", -1235);
+        CRecorderDlg& dlg = w.Open({{2.5, 0.5}, {7.0, 0.0}, {3.0, 0.5}, {8.0, 0.0}}, false);
+        QVERIFY(w.bFed);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetControl(1000)), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetSession().IsRecording(), kWait);
+        QVERIFY(w.prompt.boxes.empty());
+        const std::vector<RecordSongFile> files = dlg.GetSession().GetSongFiles();
+        QCOMPARE(files.size(), size_t(3));
+        QVERIFY(files[2].bDeleted);  // the closing silence
+        // Both songs and the whole silence between them, once.
+        QCOMPARE(files[0].nDataBytes + files[1].nDataBytes, files[2].nStartByte);
+        QVERIFY(files[2].nStartByte > int64_t(176400 * 12.5));
+        QCOMPARE(WavDataBytes(files[1].strPath), files[1].nDataBytes);
+        QCOMPARE(Text(dlg, 1015), QString("Cur File: Song2.wav"));
+        QWidget* offer = dlg.GetSongsOffer();
+        QVERIFY(offer && offer->isVisible());
+        QCOMPARE(offer->findChild<QLabel*>("songsOfferText")->text(),
+                 QString("Song.wav: 2 songs recorded. It went on past End Gap: sound came back at 00:02 in "
+                         "Song2.wav after 7 s of silence."));
+        if (qEnvironmentVariableIsSet("CADENZO_SHOT")) {
+            // A look at the window as the user sees it (scripts take the picture now).
+            std::printf("READY\n");
+            std::fflush(stdout);
+            QTest::qWait(qEnvironmentVariableIntValue("CADENZO_SHOT"));
+        }
     }
 
     // A device that cannot be opened: the device's message, and the device stays closed.

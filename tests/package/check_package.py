@@ -22,6 +22,14 @@ def run(args, **kwargs):
     return subprocess.run(args, capture_output=True, text=True, **kwargs)
 
 
+def run_program(args):
+    """A program of the package; one that opens a window instead of answering is stopped."""
+    try:
+        return run(args, timeout=60, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    except subprocess.TimeoutExpired:
+        return subprocess.CompletedProcess(args, -1, "", "did not end within 60 s")
+
+
 def fail(text):
     failures.append(text)
     print("FAIL: " + text)
@@ -39,7 +47,7 @@ def check_programs(root, version, metainfo):
         fail("the package holds no program")
     for program in programs:
         name = os.path.basename(program)
-        shown = run([program, "--version"]).stdout
+        shown = run_program([program, "--version"]).stdout
         if shown != "%s %s\n" % (name, version):
             fail("%s --version prints %r, not %r" % (name, shown, "%s %s" % (name, version)))
         if "<binary>%s</binary>" % name not in metainfo:
@@ -48,7 +56,7 @@ def check_programs(root, version, metainfo):
         if not os.path.exists(page):
             fail("%s has no manual page: add packaging/man/%s.1.in (see the others)" % (name, name))
             continue
-        listed = set(OPTION.findall(run([program, "--help"]).stdout))
+        listed = set(OPTION.findall(run_program([program, "--help"]).stdout))
         described = set(OPTION.findall(manual_text(page)))
         for option in sorted(listed - described):
             fail("the manual page of %s lacks %s, which its --help lists" % (name, option))

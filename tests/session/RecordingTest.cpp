@@ -115,7 +115,9 @@ TEST_F(RecordingTest, SongFilesTogetherHoldTheInputExactly_LastSilenceRemoved)
     EXPECT_EQ(nBytes, static_cast<int64_t>(input.size()) * 2);
     EXPECT_EQ(rig.window.m_controls, (std::vector<bool>{true, false}));
     EXPECT_EQ(rig.window.m_pictures.back(), false);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::CurFile], "Cur File: Song4.wav");
+    // The field names the last file kept, not the removed closing silence.
+    EXPECT_EQ(rig.window.m_status[RecordStatusField::CurFile], "Cur File: Song3.wav");
+    EXPECT_EQ(rig.session.GetCurFileText(), "Cur File: Song3.wav");
     EXPECT_FALSE(rig.waveFile.IsOpen());
 }
 
@@ -174,7 +176,7 @@ TEST_F(RecordingTest, NumberingGoesPastNineInAFolderWithDots)
     std::vector<int16_t> joined = Joined(songs);
     ASSERT_TRUE(IsPrefix(joined, input));
     for (size_t i = joined.size(); i < input.size(); ++i) ASSERT_EQ(input[i], 0);
-    EXPECT_EQ(rig.window.m_status[RecordStatusField::CurFile], "Cur File: Song12.wav");
+    EXPECT_EQ(rig.window.m_status[RecordStatusField::CurFile], "Cur File: Song11.wav");
 }
 
 TEST_F(RecordingTest, FloatRecordingAt48kHzHoldsTheInputSamples)

@@ -479,12 +479,22 @@ TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCuts
     EXPECT_EQ(run.strOut.find("quiet stretch"), std::string::npos) << run.strOut;
 
     // An end gap in the middle of the recording names the End Gap that goes on past it.
-    WriteAlbum<int16_t>(dir / "sides.wav", 44100, {{2.0, true}, {2.5, false}, {2.0, true}});
-    run = RunTool(With(kExact, {dir / "sides.wav", dir / "Side.wav"}), dir);
+    const std::vector<int16_t> sides = WriteAlbum<int16_t>(dir / "sides.wav", 44100, {{2.0, true}, {2.5, false}, {2.0, true}});
+    run = RunTool(With(kExact, {"--listen", "0", dir / "sides.wav", dir / "Side.wav"}), dir);
     ASSERT_EQ(run.nStatus, 0) << run.strErr;
     EXPECT_NE(run.strOut.find("The end gap ended the split in 2.50 s of silence at 00:02.00, but sound follows: "
                               "--end-gap 3 would split on past it.\n"),
               std::string::npos) << run.strOut;
+    // Listening after the end gap (30 s unless told) hears the second side and goes on:
+    // both sides, every sample once, and nothing to explain.
+    run = RunTool(With(kExact, {"--overwrite", dir / "sides.wav", dir / "Side.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_EQ(Joined(ReadSongs<int16_t>(dir / "Side.wav")), sides);
+    EXPECT_EQ(run.strOut.find("end gap"), std::string::npos) << run.strOut;
+    // A listening too short for the silence names the one that would do.
+    run = RunTool(With(kExact, {"--listen", "0.2", "--dry-run", dir / "sides.wav", dir / "Side.wav"}), dir);
+    EXPECT_NE(run.strOut.find("but sound follows: --listen 1 would split on past it.\n"), std::string::npos)
+        << run.strOut;
 }
 
 // A split explains itself from the buffers as it judged them, reading on past an end gap:

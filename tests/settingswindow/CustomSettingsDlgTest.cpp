@@ -300,6 +300,66 @@ private slots:
         QCOMPARE(w.DeviceBox()->palette().color(QPalette::Text), QColor(50, 200, 50));
     }
 
+    // The arrow keys walk a slider through every value its label can show, one at a time
+    // and in order both ways (End Gap 15 s among them); Page Up/Down take a larger step,
+    // Home and End go to the ends; label and value follow. Real key events.
+    void Sliders_KeysStepThroughEveryShownValue_data() {
+        QTest::addColumn<int>("slider");
+        QTest::addColumn<int>("label");
+        QTest::addColumn<double>("unit");   // 0: steps of uneven size (decibels)
+        QTest::addColumn<int>("values");    // how many values the label shows over the range
+        QTest::newRow("end gap") << 1029 << 1031 << 1.0 << 26;
+        QTest::newRow("min song") << 1027 << 1030 << 1.0 << 111;
+        QTest::newRow("gap size") << 1020 << 1023 << 0.01 << 201;
+        QTest::newRow("gap level") << 1021 << 1024 << 0.0 << 0;
+    }
+    void Sliders_KeysStepThroughEveryShownValue() {
+        QFETCH(int, slider);
+        QFETCH(int, label);
+        QFETCH(double, unit);
+        QFETCH(int, values);
+        Window w(m_presets, m_szName);
+        QSlider* s = w.Get<QSlider>(slider);
+        auto shown = [&] { return w.Label(label).trimmed().split(' ').first().toDouble(); };
+        QTest::keyClick(s, Qt::Key_End);
+        QCOMPARE(s->value(), s->maximum());
+        QList<double> up{shown()};
+        for (int n = 0; s->value() != s->minimum() && n < 5000; ++n) {
+            QTest::keyClick(s, Qt::Key_Up);
+            QVERIFY2(shown() > up.last(), qPrintable(w.Label(label)));
+            if (unit > 0) QVERIFY2(qAbs(shown() - up.last() - unit) < unit / 4, qPrintable(w.Label(label)));
+            up << shown();
+        }
+        if (values > 0) QCOMPARE(up.size(), values);
+        QList<double> down{shown()};
+        while (s->value() != s->maximum() && down.size() <= up.size()) {
+            QTest::keyClick(s, Qt::Key_Down);
+            down.prepend(shown());
+        }
+        QCOMPARE(down, up);
+        // The window's value is the slider's.
+        const CSettingsValues v = w.dlg.GetValues();
+        QCOMPARE(slider == 1029 ? v.m_nEndGap : slider == 1027 ? v.m_nMinSong : slider == 1020 ? v.m_nGapSize
+                                                                                                : v.m_nGapLevel,
+                 s->value());
+        QTest::keyClick(s, Qt::Key_Home);
+        QCOMPARE(s->value(), s->minimum());
+        if (slider == 1029) {
+            // From the default 7 s: a page is 5 s, and 15 s is two steps up from 13 s.
+            Window d(m_presets, m_szName);
+            QSlider* e = d.EndGap();
+            QTest::keyClick(e, Qt::Key_PageUp);
+            QCOMPARE(d.Label(1031), QString("12 secs"));
+            QTest::keyClick(e, Qt::Key_Up);
+            QTest::keyClick(e, Qt::Key_Up);
+            QTest::keyClick(e, Qt::Key_Up);
+            QCOMPARE(d.Label(1031), QString("15 secs"));
+            QCOMPARE(d.dlg.GetValues().m_nEndGap, -2646);
+            QTest::keyClick(e, Qt::Key_PageDown);
+            QCOMPARE(d.Label(1031), QString("10 secs"));
+        }
+    }
+
     void Sliders_MinSongAndEndGapPushEachOther() {
         CSettingsValues values = Defaults();
         values.m_nEndGap = -5292;  // 30 secs

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Export: loudness and speed against independent tools, on real music.
+#
+#   bench/export_vs_ffmpeg.sh [WORK_DIR]
+#
+# 1. Loudness: exports the real-music album (scripts/real-music.sh, about an hour, 13 songs)
+#    to FLAC with ReplayGain and compares each song's loudness (-18 LUFS minus the track
+#    gain) and the album's with ffmpeg's ebur128 filter on the same WAV files. Prints every
+#    difference and fails when one exceeds 0.1 dB.
+# 2. Speed, in one hyperfine run: FLAC with ReplayGain against flac -5 plus ffmpeg's ebur128
+#    scan of the same files; MP3 320 kbit/s and Opus 160 kbit/s against ffmpeg encoding the
+#    same files with the same settings. Prints the times and the ratios.
+#
+# ffmpeg and flac are installed here for this script only (the build and tests do not need
+# them). RUNS (default 2) sets hyperfine's runs per command.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=${1:-$(mktemp -d)}
+runs=${RUNS:-2}
+build=$top/build-bench
+missing=()
+for tool in ffmpeg flac metaflac; do command -v "$tool" >/dev/null || missing+=("$tool"); done
+if [ ${#missing[@]} -gt 0 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "install ffmpeg and flac first" >&2; exit 1; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ffmpeg flac >/dev/null
+fi
+for tool in cmake ninja hyperfine python3; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+echo "building cadenzo-album in $build"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCADENZO_BUILD_TESTS=OFF \
+  -DCADENZO_BUILD_GUI=OFF -DCADENZO_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" --target cadenzo-album >/dev/null
+tool=$build/tools/cadenzo-album
+
+mkdir -p "$work/music" "$work/album"
+mapfile -t tracks < <(bash "$top/scripts/real-music.sh" "$work/music")
+n=0
+for t in "${tracks[@]}"; do
+  n=$((n + 1))
+  ln -sf "$t" "$work/album/Record$n.wav"
+done
+cat "${tracks[@]}" > /dev/null   # warm the file cache
+
+out=$work/out
+rm -rf "$out"
+"$tool" export "$work/album/Record.wav" "$out" --flac --album Bench --artist Bench >/dev/null
+
+# ffmpeg's integrated loudness, to the thousandth its metadata carries.
+ffmpeg_i() {
+  ffmpeg -hide_banner -nostats -loglevel error "$@" \
+    -af ebur128=metadata=1,ametadata=mode=print:key=lavfi.r128.I:file=- -f null - |
+    sed -n 's/^lavfi.r128.I=//p' | tail -n 1
+}
+echo
+echo "loudness, LUFS: cadenzo-album (ReplayGain) vs ffmpeg ebur128"
+worst=0
+i=0
+for f in "$out"/*.flac; do
+  gain=$(metaflac --show-tag=REPLAYGAIN_TRACK_GAIN "$f" | sed 's/.*=//; s/ dB//')
+  ours=$(python3 -c "print(f'{-18.0 - float(\"$gain\"):.3f}')")
+  theirs=$(ffmpeg_i -i "${tracks[$i]}")
+  diff=$(python3 -c "print(f'{abs($ours - ($theirs)):.3f}')")
+  worst=$(python3 -c "print(max($worst, $diff))")
+  printf '  %-40s %9s %9s  diff %s\n' "$(basename "$f")" "$ours" "$theirs" "$diff"
+  i=$((i + 1))
+done
+list=$work/concat.txt
+: > "$list"
+for t in "${tracks[@]}"; do printf "file '%s'\n" "$t" >> "$list"; done
+gain=$(metaflac --show-tag=REPLAYGAIN_ALBUM_GAIN "$(ls "$out"/*.flac | head -n 1)" | sed 's/.*=//; s/ dB//')
+ours=$(python3 -c "print(f'{-18.0 - float(\"$gain\"):.3f}')")
+theirs=$(ffmpeg_i -f concat -safe 0 -i "$list")
+diff=$(python3 -c "print(f'{abs($ours - ($theirs)):.3f}')")
+worst=$(python3 -c "print(max($worst, $diff))")
+printf '  %-40s %9s %9s  diff %s\n' "album" "$ours" "$theirs" "$diff"
+echo "largest difference: $worst dB (ReplayGain values carry two decimals)"
+python3 -c "import sys; sys.exit(0 if $worst <= 0.1 else 1)" || { echo "FAIL: beyond 0.1 dB" >&2; exit 1; }
+
+echo
+echo "speed"
+flac_ffmpeg="for t in ${tracks[*]}; do flac -5 -s -f -o $out/x.flac \$t && ffmpeg -hide_banner -nostats -loglevel error -i \$t -af ebur128 -f null -; done"
+mp3_ffmpeg="for t in ${tracks[*]}; do ffmpeg -hide_banner -nostats -loglevel error -y -i \$t -c:a libmp3lame -b:a 320k $out/x.mp3; done"
+opus_ffmpeg="for t in ${tracks[*]}; do ffmpeg -hide_banner -nostats -loglevel error -y -i \$t -ar 48000 -c:a libopus -b:a 160k $out/x.opus; done"
+ours() { echo "rm -rf $out && '$tool' export '$work/album/Record.wav' $out $1 >/dev/null"; }
+hyperfine --style basic --runs "$runs" --export-json "$work/export.json" \
+  -n "cadenzo-album FLAC + ReplayGain" "$(ours --flac)" \
+  -n "flac -5 + ffmpeg ebur128" "$flac_ffmpeg" \
+  -n "cadenzo-album MP3 320 + ReplayGain" "$(ours '--mp3 320')" \
+  -n "ffmpeg MP3 320" "$mp3_ffmpeg" \
+  -n "cadenzo-album Opus 160 + ReplayGain" "$(ours --opus)" \
+  -n "ffmpeg Opus 160" "$opus_ffmpeg"
+python3 - "$work/export.json" <<'PY'
+import json, sys
+r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
+for ours, theirs in [("cadenzo-album FLAC + ReplayGain", "flac -5 + ffmpeg ebur128"),
+                     ("cadenzo-album MP3 320 + ReplayGain", "ffmpeg MP3 320"),
+                     ("cadenzo-album Opus 160 + ReplayGain", "ffmpeg Opus 160")]:
+    print(f"{ours}: {r[ours]:.1f} s, {theirs}: {r[theirs]:.1f} s, ratio {r[ours] / r[theirs]:.2f}")
+PY
