@@ -16,8 +16,8 @@ struct WaveInFileInfo;
  * with one or two channels, converted to the device's format: 16-bit integers or 32-bit
  * floats, two channels, a mono file doubled. Samples already in the target format pass
  * unchanged; wider samples are rounded to 16 bits with clipping at full scale. Float
- * samples that are not numbers are replaced as they are read (NaN by silence, an infinity
- * by full scale) and reported to the sink. A named pipe or standard input ("-") is opened
+ * samples that are not numbers or lie beyond 1000 times full scale are replaced as they are
+ * read (NaN by silence, the others by full scale) and reported to the sink. A named pipe or standard input ("-") is opened
  * once and read once.
  *
  * A reader thread pushes the samples, either as fast as the consumer makes room (nothing
@@ -48,7 +48,7 @@ private:
     void Run();
     // Reads up to nFrames converted frames into m_pChunk; returns the frames read.
     int64_t ReadFrames(int64_t nFrames);
-    // Replaces the samples of m_pFloats that are not numbers and reports them.
+    // Replaces the samples of m_pFloats that are not numbers or too large, and reports them.
     void MendChunk(int64_t nFrames);
     // After a short read: notes in m_strReadError why the input ended early, if it did.
     void CheckEnd(int64_t nRead);

@@ -4,16 +4,20 @@
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -26,9 +30,17 @@ struct CPortAudioSource::Link {
 
 namespace {
 
-// Each period brings a tenth of a second; the stream asks for two periods of latency.
-constexpr double kPeriodSeconds = 0.1;
-constexpr double kLatencySeconds = 0.2;
+// Each period brings a twentieth of a second, so the meters follow the music closely.
+// Behind the periods the sound server keeps up to three seconds of input for the stream
+// (the stream's buffer, which ALSA's pulse device makes of the latency asked for): a
+// machine busy with other work for a second or two then delays the audio but loses none
+// of it. With a buffer of two short periods, any stall of the capture thread longer than
+// those lost audio on a loaded desktop.
+constexpr double kPeriodSeconds = 0.05;
+constexpr double kBufferSeconds = 3.0;
+// A device that grants less than this is used all the same (the clock check reports what
+// its stalls lose), but the user is told once why audio may go missing.
+constexpr double kShortBufferSeconds = 1.0;
 // How long Stop() waits for PortAudio before it leaves the stream to stop by itself.
 constexpr auto kStopWait = std::chrono::seconds(1);
 
@@ -128,7 +140,7 @@ bool CPortAudioSource::MakeParameters(int nIndex, const WaveFormat& format, void
     params.device = nIndex;
     params.channelCount = nChannels;
     params.sampleFormat = sampleFormat;
-    params.suggestedLatency = std::max(pInfo->defaultHighInputLatency, kLatencySeconds);
+    params.suggestedLatency = std::max(pInfo->defaultHighInputLatency, kBufferSeconds);
     params.hostApiSpecificStreamInfo = nullptr;
     return true;
 }
@@ -160,10 +172,21 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
     m_nRate = static_cast<int32_t>(format.samplesPerSec);
     m_nSampleBytes = format.bitsPerSample / 8;
     m_nFrameBytes = m_nSampleBytes * format.channels;
-    if (format.tag == 3) m_mended.resize(16384);  // callbacks of up to 8192 stereo frames mend without allocating
+    const unsigned long nPeriod =
+        std::max(64ul, static_cast<unsigned long>(format.samplesPerSec * kPeriodSeconds));
+    // Everything the callback needs is sized here from the frames it is given: PortAudio
+    // hands the callback exactly nPeriod frames, and a longer call would be taken in pieces
+    // of that size, so the callback never allocates.
+    m_nPieceFrames = static_cast<int64_t>(nPeriod);
+    const int64_t nInChannels = m_bMono ? 1 : 2;
+    try {
+        if (format.tag == 3) m_mended.assign(static_cast<size_t>(m_nPieceFrames * nInChannels), 0.0f);
+    } catch (const std::bad_alloc&) {
+        Close();
+        return false;
+    }
     if (m_bMono) {
-        m_nScratchFrames = 4096;
-        m_pScratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(m_nScratchFrames * m_nFrameBytes)]);
+        m_pScratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(m_nPieceFrames * m_nFrameBytes)]);
         if (!m_pScratch) {
             Close();
             return false;
@@ -175,8 +198,9 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
         return false;
     }
     m_pLink->pOwner = this;
-    const unsigned long nPeriod =
-        std::max(64ul, static_cast<unsigned long>(format.samplesPerSec * kPeriodSeconds));
+    // PortAudio's ALSA layer splits the buffer into this many periods: as many as make
+    // periods of the length asked for (it uses four, a quarter of the buffer, otherwise).
+    PaAlsa_SetNumPeriods(static_cast<int>(std::lround(kBufferSeconds / kPeriodSeconds)));
     PaStream* pStream = nullptr;
     const PaError err = Pa_OpenStream(&pStream, &params, nullptr, format.samplesPerSec, nPeriod,
                                       paNoFlag, reinterpret_cast<PaStreamCallback*>(&StreamCallback),
@@ -186,6 +210,17 @@ bool CPortAudioSource::Open(int32_t nDevice, const WaveFormat& format, CWaveInSi
         return false;
     }
     m_pStream = pStream;
+    const PaStreamInfo* pStreamInfo = Pa_GetStreamInfo(pStream);
+    m_fBufferSeconds = pStreamInfo ? pStreamInfo->inputLatency : 0.0;
+    static std::once_flag toldShort;
+    if (m_fBufferSeconds < kShortBufferSeconds) {
+        std::call_once(toldShort, [this] {
+            std::fprintf(stderr,
+                         "cadenzo: the sound card keeps only %.2f s of input for the recorder (%.0f s asked): "
+                         "if this machine is busy for longer, audio is lost (and reported).\n",
+                         m_fBufferSeconds, kBufferSeconds);
+        });
+    }
     return true;
 }
 
@@ -289,8 +324,15 @@ int CPortAudioSource::StreamCallback(const void* pInput, void*, unsigned long nF
 {
     Link* pLink = static_cast<Link*>(pUser);
     std::lock_guard<std::mutex> lock(pLink->mtx);
-    if (!pLink->pOwner) return paComplete;
-    pLink->pOwner->OnCapture(pInput, nFrames, (nStatus & paInputOverflow) != 0);
+    CPortAudioSource* pSource = pLink->pOwner;
+    if (!pSource) return paComplete;
+    // Test hook: frames thrown away by the previous call are reported as PortAudio reports
+    // an overrun, with the flag in the status.
+    if (pSource->m_bFlagPending) {
+        pSource->m_bFlagPending = false;
+        nStatus |= paInputOverflow;
+    }
+    pSource->OnCapture(pInput, nFrames, (nStatus & paInputOverflow) != 0);
     return paContinue;
 }
 
@@ -302,14 +344,10 @@ void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn, bo
         m_pSink->BeginCaptureThread();
     }
     const int64_t nFrames = static_cast<int64_t>(nFramesIn);
-    const uint8_t* pIn = MendedInput(static_cast<const uint8_t*>(pInput), nFrames);
+    const uint8_t* pIn = static_cast<const uint8_t*>(pInput);
 
     // Test hook: lose frames here as a sound server would, unseen by anyone but the clock,
-    // or with the overflow flag on the next callback, as PortAudio reports an overrun.
-    if (m_bFlagPending) {
-        m_bFlagPending = false;
-        bOverflow = true;
-    }
+    // or with the overflow flag on the next callback (see StreamCallback).
     int64_t nKeepFirst = nFrames, nSkip = 0;
     int64_t nAfter = 0, nDiscard = 0;
     bool bFlagged = false;
@@ -335,12 +373,11 @@ void CPortAudioSource::OnCapture(const void* pInput, unsigned long nFramesIn, bo
 
 const uint8_t* CPortAudioSource::MendedInput(const uint8_t* pIn, int64_t nFrames)
 {
-    if (!pIn || m_mended.empty()) return pIn;
+    if (m_mended.empty()) return pIn;
     const int64_t nChannels = m_bMono ? 1 : 2;
     const int64_t nSamples = nFrames * nChannels;
     const float* pFloats = reinterpret_cast<const float*>(pIn);
-    if (FirstNonFinite(pFloats, nSamples) < 0) return pIn;
-    if (static_cast<int64_t>(m_mended.size()) < nSamples) m_mended.resize(static_cast<size_t>(nSamples));
+    if (FirstToMend(pFloats, nSamples) < 0) return pIn;
     std::copy(pFloats, pFloats + nSamples, m_mended.begin());
     const SampleMendResult mended = MendFloatSamples(m_mended.data(), nSamples);
     m_pSink->ReportMended(mended.nReplaced, m_pSink->StreamPosition() +
@@ -364,20 +401,23 @@ void CPortAudioSource::PushFrames(const uint8_t* pIn, int64_t nFrames)
         }
         return;
     }
-    if (!m_bMono) {
-        m_pSink->Push(pIn, nFrames * m_nFrameBytes);
-        return;
-    }
+    const int32_t nInFrameBytes = m_bMono ? m_nSampleBytes : m_nFrameBytes;
     while (nFrames > 0) {
-        const int64_t nChunk = std::min(nFrames, m_nScratchFrames);
-        uint8_t* pOut = m_pScratch.get();
-        for (int64_t i = 0; i < nChunk; ++i) {
-            std::memcpy(pOut, pIn, static_cast<size_t>(m_nSampleBytes));
-            std::memcpy(pOut + m_nSampleBytes, pIn, static_cast<size_t>(m_nSampleBytes));
-            pOut += m_nFrameBytes;
-            pIn += m_nSampleBytes;
+        const int64_t nPiece = std::min(nFrames, m_nPieceFrames);
+        const uint8_t* pFrom = MendedInput(pIn, nPiece);
+        if (!m_bMono) {
+            m_pSink->Push(pFrom, nPiece * m_nFrameBytes);
+        } else {
+            uint8_t* pOut = m_pScratch.get();
+            for (int64_t i = 0; i < nPiece; ++i) {
+                std::memcpy(pOut, pFrom, static_cast<size_t>(m_nSampleBytes));
+                std::memcpy(pOut + m_nSampleBytes, pFrom, static_cast<size_t>(m_nSampleBytes));
+                pOut += m_nFrameBytes;
+                pFrom += m_nSampleBytes;
+            }
+            m_pSink->Push(m_pScratch.get(), nPiece * m_nFrameBytes);
         }
-        m_pSink->Push(m_pScratch.get(), nChunk * m_nFrameBytes);
-        nFrames -= nChunk;
+        pIn += nPiece * nInFrameBytes;
+        nFrames -= nPiece;
     }
 }

@@ -16,10 +16,13 @@
  * input device. A device with a single input channel is opened in mono and each frame is
  * doubled to two channels.
  *
- * The stream asks for periods of a tenth of a second and a latency of two: the ring behind
- * it holds seconds, so nothing is gained by short periods, and a sound server that runs
- * every stream at the shortest period any of them asks for cannot keep up with a few
- * milliseconds on a loaded machine (it then replaces blocks with zeros, in every stream).
+ * The stream asks for periods of a twentieth of a second and a buffer of seconds: the
+ * server holds the input while the machine is busy elsewhere, and the ring behind the
+ * callback holds seconds more, so nothing is gained by short periods, and a sound server
+ * that runs every stream at the shortest period any of them asks for cannot keep up with
+ * a few milliseconds on a loaded machine (it then replaces blocks with zeros, in every
+ * stream). What the server grants is kept (GetBufferSeconds); a short one is told once on
+ * the standard error.
  *
  * Stop() never waits long: a sound server that has stopped calling back can hold
  * PortAudio's stop for a minute or for ever. The callback is cut off from the sink first;
@@ -51,6 +54,9 @@ public:
     // PortAudio index for a device id, or -1 when there is no such device.
     static int ResolveDevice(int32_t nDevice);
 
+    // Seconds of input the open stream's buffer holds, as the sound server granted them.
+    double GetBufferSeconds() const { return m_fBufferSeconds; }
+
     // What the callback reaches its source through (defined with the source's code).
     struct Link;
 
@@ -58,10 +64,12 @@ private:
     static int StreamCallback(const void* pInput, void* pOutput, unsigned long nFrames,
                               const void* pTimeInfo, unsigned long nStatus, void* pUser);
     void OnCapture(const void* pInput, unsigned long nFrames, bool bOverflow);
-    // Float input holding samples that are not numbers: a copy with them replaced (NaN by
-    // silence, an infinity by full scale), reported to the sink. Otherwise pIn itself.
+    // Float input (at most m_nPieceFrames frames) holding samples that are not numbers or
+    // lie beyond 1000 times full scale: a copy with them replaced (NaN by silence, the others
+    // by full scale), reported to the sink. Otherwise pIn itself.
     const uint8_t* MendedInput(const uint8_t* pIn, int64_t nFrames);
-    // Hands frames as the device delivers them (mono or stereo) to the sink as stereo.
+    // Hands frames as the device delivers them (mono or stereo) to the sink as stereo,
+    // mended, in pieces of at most m_nPieceFrames.
     void PushFrames(const uint8_t* pIn, int64_t nFrames);
     // Fills the stream parameters for this device and format; false when impossible.
     static bool MakeParameters(int nIndex, const WaveFormat& format, void* pParams,
@@ -75,11 +83,12 @@ private:
     CWaveInSink* m_pSink = nullptr;
     CCaptureClock m_clock;
     int32_t m_nRate = 0;
+    double m_fBufferSeconds = 0;     // granted by the sound server for the open stream
     int32_t m_nFrameBytes = 0;       // bytes of one two-channel frame as delivered
     int32_t m_nSampleBytes = 0;
     bool m_bMono = false;            // the device is opened with one channel
+    int64_t m_nPieceFrames = 0;      // frames PortAudio hands each callback; the buffers below hold as many
     std::unique_ptr<uint8_t[]> m_pScratch;  // mono frames doubled
-    int64_t m_nScratchFrames = 0;
     std::vector<float> m_mended;     // float input mended; empty for 16-bit input
     int64_t m_nReceived = 0;         // frames the callback has been given
     int64_t m_nDiscarded = 0;        // frames thrown away by the test hook

@@ -1,11 +1,13 @@
 #include "capture/WaveFile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +25,23 @@ const int32_t kPcmHeaderBytes = 44;
 const int32_t kFloatHeaderBytes = 46;
 const int32_t kMaxBufferBytes = 64 * 1024 * 1024;  // larger requests get this much
 const int64_t kMaxRiffSize = 0xFFFFFFFFll;
+
+// How long Create() waits for another program to let go of the new file's lock: the album
+// takes a shared lock for a moment to see whether a song file is being recorded.
+constexpr int kLockTries = 200;
+constexpr auto kLockRetry = std::chrono::milliseconds(5);
+
+// The recording's exclusive lock on fd, waiting up to a second for a holder to let go;
+// false (errno says why) when it cannot be had.
+bool LockForRecording(int fd)
+{
+    for (int nTry = 0;; ++nTry) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK || nTry >= kLockTries) return false;
+        std::this_thread::sleep_for(kLockRetry);
+    }
+}
 
 void PutU16(uint8_t* p, uint32_t v)
 {
@@ -57,7 +76,9 @@ CWaveFile::~CWaveFile()
 void CWaveFile::SetError(const char* format)
 {
     m_bError = 1;
-    const char* reason = m_nErrno != 0 ? std::strerror(m_nErrno) : "the system gave no reason";
+    const char* reason = m_nErrno == EWOULDBLOCK ? "another program holds a lock on it"
+                         : m_nErrno != 0        ? std::strerror(m_nErrno)
+                                                : "the system gave no reason";
     const int length = std::snprintf(nullptr, 0, format, m_strFileName.c_str(), reason);
     if (length < 0) {
         m_strError = format;
@@ -97,8 +118,13 @@ void CWaveFile::Create()
         return;
     }
     // Tells the album (which edits song files) that this file is being written. Advisory:
-    // nothing else is refused, and the lock goes with the descriptor.
-    ::flock(m_hFile, LOCK_EX | LOCK_NB);
+    // nothing else is refused, and the lock goes with the descriptor. A file that cannot be
+    // locked is not recorded into: the album would take it for a finished song.
+    if (!LockForRecording(m_hFile)) {
+        m_nErrno = errno;
+        CloseHandle();
+        SetError(m_texts.szCreate);
+    }
 }
 
 void CWaveFile::WriteHeader(int16_t bits, int32_t rate, int16_t channels, int32_t ioBufferSize)

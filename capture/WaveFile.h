@@ -44,7 +44,9 @@ struct WaveFileTexts {
  * reached the disk (reporting the loss as an error).
  *
  * While a file is open the writer holds an exclusive advisory lock (flock) on it: that is how
- * the album knows that a recording is writing a song file and refuses to edit it.
+ * the album knows that a recording is writing a song file and refuses to edit it. Create()
+ * waits up to a second for another holder of the lock to let go, and fails (naming the lock
+ * as the reason) rather than write a file without it.
  *
  * Not thread-safe: one thread at a time (the window thread between recordings, the
  * recording worker during one, under the session lock).

@@ -175,8 +175,9 @@ public:
     // thread that drives the device.
     const std::vector<WaveInLoss>& GetLosses();
 
-    // Float samples of the current (or last) recording that were not numbers: replaced
-    // where they entered (NaN by silence, an infinity by full scale). Any thread.
+    // Float samples of the current (or last) recording that were not numbers or lay beyond
+    // 1000 times full scale: replaced where they entered (NaN by silence, the others by full
+    // scale). Any thread.
     int64_t GetMendedSamples() const { return m_nMendedSamples.load(std::memory_order_relaxed); }
     // Stream position (bytes since Start()) of the first replaced sample: its frame plus its
     // channel's offset in the frame; -1 when none. Any thread.

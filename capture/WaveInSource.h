@@ -28,7 +28,7 @@ public:
     // Records nFrames that the source knows it did not deliver at stream position nStreamBytes;
     // bOverflow: the sound system said so (else only the clock did).
     void ReportMissing(int64_t nFrames, int64_t nStreamBytes, bool bOverflow = false);
-    // Records nSamples float samples that were not numbers and were replaced before they
+    // Records nSamples float samples that were not numbers or too large and were replaced before they
     // were pushed; the first of them is the sample at stream position nFirstByte.
     void ReportMended(int64_t nSamples, int64_t nFirstByte);
     // The source cannot go on reading (a damaged or cut-off file): strText says why, naming

@@ -136,8 +136,19 @@ bool ApplyLengths(CSplitOptions& o, const std::string& v, std::string* pErr)
 }
 
 bool ApplyDryRun(CSplitOptions& o, const std::string&, std::string*) { o.m_bDryRun = true; return true; }
-bool ApplyCue(CSplitOptions& o, const std::string& v, std::string*) { o.m_strCue = v; return true; }
-bool ApplyLabels(CSplitOptions& o, const std::string& v, std::string*) { o.m_strLabels = v; return true; }
+bool ApplyCue(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    if (v.empty()) { *pErr = "--cue needs the name of the cue sheet to write."; return false; }
+    o.m_strCue = v;
+    return true;
+}
+
+bool ApplyLabels(CSplitOptions& o, const std::string& v, std::string* pErr)
+{
+    if (v.empty()) { *pErr = "--labels needs the name of the label file to write."; return false; }
+    o.m_strLabels = v;
+    return true;
+}
 
 bool ApplyOverwrite(CSplitOptions& o, const std::string&, std::string*) { o.m_bOverwrite = true; return true; }
 bool ApplyQuiet(CSplitOptions& o, const std::string&, std::string*) { o.m_bQuiet = true; return true; }
@@ -343,8 +354,9 @@ std::string CSplitOptions::HelpText()
         "(WAV, FLAC, Ogg, AIFF, ...), mono or stereo; mono is recorded as two equal\n"
         "channels. INPUT may be a named pipe, and \"-\" is standard input (a pipe carries\n"
         "WAV; compressed formats need a file name). The song files keep the input's\n"
-        "sample rate (1000 to 768000 Hz). Float samples that are not numbers are\n"
-        "replaced (NaN by silence, infinity by full scale) and counted.\n"
+        "sample rate (1000 to 768000 Hz). Float samples that are not numbers or lie\n"
+        "beyond 1000 times full scale are replaced (NaN by silence, the others by full\n"
+        "scale) and counted.\n"
         "\n"
         "A song ends when a silence has lasted the gap size and the song is at least the\n"
         "minimum song length; the silence is shared between the two files. A silence of\n"
@@ -371,9 +383,12 @@ std::string CSplitOptions::HelpText()
         "  --version             show the version number\n"
         "\n"
         "With --songs or --lengths the input is read twice: once to choose the cuts,\n"
-        "once to write the files; the whole input is cut (the end gap does not stop it)\n"
-        "and the files joined give back the input. --dry-run reads it once and lists\n"
-        "the files it would write. When a split makes no cut, or leaves a song much\n"
+        "once to write the files (so INPUT must be a file, not a pipe); the whole input\n"
+        "is cut (the end gap does not stop it). The files joined hold the whole input as\n"
+        "the recorder writes it: with DC Block on (the default) its DC offset is\n"
+        "filtered out of every sample; with --dc-block off and the input's own bit depth\n"
+        "they give back the input sample for sample. --dry-run reads the input once (a\n"
+        "pipe too) and lists the files it would write. When a split makes no cut, or leaves a song much\n"
         "longer than the others, it names the longest quiet stretches it did not cut and\n"
         "the setting that would cut there; when the end gap stops it in a silence that\n"
         "sound follows, it names the end gap that would go on past it.\n"

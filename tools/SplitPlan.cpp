@@ -502,6 +502,9 @@ std::string ExplainEndGap(const SplitAnalysis& a, const CSongSplitter& settings,
     return strText + "it is longer than the longest end gap; --songs or --lengths split on past it.\n";
 }
 
+// The longest file name a cue sheet's reader takes whole.
+constexpr size_t kMaxCueFileName = 1022;
+
 bool WriteCueSheet(const std::string& strPath, const std::string& strInput, const std::vector<SplitSong>& songs,
                    int32_t nRate, std::string* pstrError)
 {
@@ -510,18 +513,34 @@ bool WriteCueSheet(const std::string& strPath, const std::string& strInput, cons
                             static_cast<int>(songs.size()), strPath.c_str());
         return false;
     }
-    // The input as seen from the cue sheet's folder.
+    // The input as seen from the cue sheet's folder (both folders as they really are: a
+    // "../x" or a symbolic link in the way must not mislead the relative name).
     std::error_code ec;
-    const fs::path input = fs::absolute(strInput, ec);
-    const fs::path folder = fs::absolute(strPath, ec).parent_path();
+    const fs::path inputPath = fs::absolute(strInput, ec);
+    const fs::path input = fs::weakly_canonical(inputPath.parent_path(), ec) / inputPath.filename();
+    const fs::path folder = fs::weakly_canonical(fs::absolute(strPath, ec).parent_path(), ec);
     fs::path name = input.lexically_relative(folder);
     if (name.empty()) name = input;
+    // What a cue sheet can name: a reader (libcue among them) takes no escape for a double
+    // quote, reads a backslash before the closing quote as one, ends the name at a line
+    // break and reads at most 1022 bytes of it.
+    const std::string strName = name.string();
+    const char* szWhy = strName.find('"') != std::string::npos                  ? "holds a double quote"
+                        : strName.find_first_of("\r\n") != std::string::npos     ? "holds a line break"
+                        : strName.back() == '\\'                                 ? "ends in a backslash"
+                        : strName.size() > kMaxCueFileName                        ? "is longer than 1022 bytes"
+                                                                                  : nullptr;
+    if (szWhy) {
+        *pstrError = "cannot write the cue sheet " + strPath + ": the input's name as seen from its folder (" +
+                     strName + ") " + szWhy + ", which a cue sheet cannot hold.";
+        return false;
+    }
     std::string strExt = input.extension().string();
     for (char& c : strExt) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const char* szType = strExt == ".aif" || strExt == ".aiff" ? "AIFF" : strExt == ".mp3" ? "MP3" : "WAVE";
 
     std::string strText = "REM COMMENT \"cadenzo-split\"\n";
-    strText += Format("FILE \"%s\" %s\n", name.string().c_str(), szType);
+    strText += "FILE \"" + strName + "\" " + szType + "\n";
     for (size_t i = 0; i < songs.size(); ++i) {
         const int64_t nCueFrames = nRate > 0 ? songs[i].nStart * 75 / nRate : 0;
         strText += Format("  TRACK %02d AUDIO\n    TITLE \"Song %d\"\n    INDEX 01 %02lld:%02lld:%02lld\n",

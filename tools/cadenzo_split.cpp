@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -61,12 +62,20 @@ void OnStopSignal(int nSignal)
               128 + nSignal);
 }
 
+// Said when the stop does not finish in time: what may hold it up depends on the input.
+const char* const kStopTimeoutWrite =
+    "cadenzo-split: the stop did not finish within 5 seconds (a write does not return); stopped "
+    "at once: the song files listed as complete are intact, the one being written is cut short.\n";
+const char* const kStopTimeoutStream =
+    "cadenzo-split: the stop did not finish within 5 seconds (a read of the input or a write does not "
+    "return); stopped at once: the song files listed as complete are intact, the one being written is "
+    "cut short.\n";
+const char* volatile g_szStopTimeout = kStopTimeoutWrite;
+
 // The stop asked for by the first signal did not finish in time.
 void OnStopTimeout(int)
 {
-    SayAndEnd("cadenzo-split: the stop did not finish within 5 seconds (a write does not return); stopped "
-              "at once: the song files listed as complete are intact, the one being written is cut short.\n",
-              128 + g_nStopSignal);
+    SayAndEnd(g_szStopTimeout, 128 + g_nStopSignal);
 }
 
 void InstallSignalHandlers()
@@ -197,6 +206,28 @@ bool SameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
+// What the description file strPath (--cue, --labels) would overwrite: the input or one of
+// the song files of strBase ("the input x.wav"); empty when nothing.
+std::string DescriptionClash(const std::string& strPath, const std::string& strInput, const std::string& strBase)
+{
+    std::error_code ec;
+    const fs::path path = fs::weakly_canonical(fs::absolute(strPath, ec), ec);
+    auto same = [&](const std::string& strOther) {
+        std::error_code ecOther;
+        const fs::path other = fs::weakly_canonical(fs::absolute(strOther, ecOther), ecOther);
+        return (!ec && !ecOther && path == other) || SameFile(strPath, strOther);
+    };
+    if (strInput != "-" && same(strInput)) return "the input " + strInput;
+    const fs::path folder = fs::weakly_canonical(fs::path(strBase).parent_path(), ec);
+    const std::string strName = fs::path(strBase).filename().string();
+    for (int n = 1; n <= 10000; ++n) {
+        const std::string strSong = CRecordSession::NumberedName(strName, n);
+        if ((!ec && path == folder / strSong) || SameFile(strPath, fs::path(strBase).parent_path() / strSong))
+            return "the song file " + (fs::path(strBase).parent_path() / strSong).string();
+    }
+    return "";
+}
+
 // The songs of a finished recording, in frames: files continued past the size limit
 // join their song, a removed trailing silence is left out.
 std::vector<SplitSong> RecordedSongs(const std::vector<RecordSongFile>& files, int64_t nFrameBytes)
@@ -281,8 +312,10 @@ int main(int argc, char** argv)
     if (!CWaveIn::ProbeFile(options.m_strInput.c_str(), &info, &strError)) return Fail(1, strError);
     const std::string strInputName = options.m_strInput == "-" ? "standard input" : options.m_strInput;
     const bool bStreamInput = IsStreamInput(options.m_strInput);
-    if (bStreamInput && (bPlanned || options.m_bDryRun))
-        return Fail(2, "--songs, --lengths and --dry-run read the input twice: give INPUT as a file, not a pipe.");
+    // A pipe that delivers nothing holds up a stop as a write can.
+    if (bStreamInput) g_szStopTimeout = kStopTimeoutStream;
+    if (bStreamInput && bPlanned)
+        return Fail(2, "--songs and --lengths read the input twice: give INPUT as a file, not a pipe.");
     if (info.nRate < kMinRate || info.nRate > kMaxRate)
         return Fail(1, "cannot split " + strInputName + ": its sample rate of " + std::to_string(info.nRate) +
                            " Hz is outside the " + std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) +
@@ -315,6 +348,17 @@ int main(int argc, char** argv)
     } else if (!fs::is_directory(folder, ec)) return Fail(1, "the folder " + folder.string() + " does not exist.");
     else if (::access(folder.c_str(), W_OK) != 0)
         return Fail(1, "cannot write in the folder " + folder.string() + ".");
+    // The cue sheet and the label file never take the place of the input or of a song file.
+    if (!options.m_strCue.empty() && !options.m_strLabels.empty() && SameFile(options.m_strCue, options.m_strLabels))
+        return Fail(2, "--cue and --labels name the same file, " + options.m_strCue + ".");
+    for (const auto& [szOption, szWhat, strPath] :
+         {std::tuple<const char*, const char*, std::string>{"--cue", "the cue sheet", options.m_strCue},
+          {"--labels", "the label file", options.m_strLabels}}) {
+        if (strPath.empty()) continue;
+        const std::string strClash = DescriptionClash(strPath, options.m_strInput, strBase);
+        if (!strClash.empty())
+            return Fail(2, std::string(szOption) + " names " + strClash + ": " + szWhat + " would overwrite it.");
+    }
     std::string strExisting = options.m_bDryRun ? "" : FirstExistingNumbered(strBase);
     if (!strExisting.empty()) {
         if (!options.m_bOverwrite)
@@ -485,7 +529,8 @@ int main(int argc, char** argv)
     if (bStopped) std::printf("Stopped at %s; the files so far are complete.\n", Clock(nTotal, nBytesPerSec).c_str());
     std::fputs(strNotes.c_str(), stdout);
 
-    // Samples that were not numbers were replaced as they were read: say how many and where.
+    // Samples that were not numbers or too large were replaced as they were read: say how many
+    // and where.
     if (const int64_t nMended = waveIn.GetMendedSamples()) {
         const int64_t nFirst = waveIn.GetFirstMendedByte();
         const char* szWere = nMended == 1 ? "was" : "were";
@@ -494,8 +539,8 @@ int main(int argc, char** argv)
                                        : nFirst % nFrameBytes < nFrameBytes / 2 ? " in the left channel"
                                                                               : " in the right channel";
         std::fprintf(stderr,
-                     "%s: warning: %lld sample%s of %s %s not %s and %s replaced (NaN by silence, "
-                     "infinity by full scale); the first at %s%s.\n",
+                     "%s: warning: %lld sample%s of %s %s not %s or lay beyond 1000 times full scale and "
+                     "%s replaced (NaN by silence, the others by full scale); the first at %s%s.\n",
                      kProgram, static_cast<long long>(nMended), nMended == 1 ? "" : "s", strInputName.c_str(),
                      szWere, szNumber, szWere, Clock(nFirst - nFirst % nFrameBytes, nBytesPerSec).c_str(),
                      strChannel.c_str());

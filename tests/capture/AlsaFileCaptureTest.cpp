@@ -62,8 +62,17 @@ TEST(AlsaFileCapture, FloatSamplesThatAreNotNumbersArriveReplacedAndCounted)
         std::memcpy(&input[4 * nSample], &fIn, 4);
         std::memcpy(&expected[4 * nSample], &fOut, 4);
     }
+    // The device reads ahead of the capture by up to its buffer (seconds): past the end of
+    // the file it would deliver stale bytes, so the file goes on with sound for longer.
+    std::vector<uint8_t> file = input;
+    const std::vector<uint8_t> more = RandomBytes(5 * format.avgBytesPerSec, 8, true);
+    file.insert(file.end(), more.begin(), more.end());
+    WriteBytes(g_strRaw, file);
     CWaveIn waveIn;
-    const Capture capture = CaptureAll(waveIn, format, input);
+    waveIn.SetRingSeconds(20);
+    CaptureOptions options;
+    options.nStopAfter = static_cast<int64_t>(input.size());
+    const Capture capture = RunCapture(waveIn, format, options);
     ASSERT_EQ(capture.strError, "");
     ASSERT_GE(capture.data.size(), input.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), capture.data.begin()))
@@ -91,6 +100,27 @@ TEST(AlsaFileCapture, AnOverwhelmedConsumerLosesOnlyWhatIsReportedAndWhere)
     const std::string strDiff = CompareWithGaps(capture.data, input, gaps, format.blockAlign);
     EXPECT_EQ(strDiff, "");
     EXPECT_GE(gaps[0].nStreamBytes, waveIn.GetRingBytes());  // nothing dropped before the ring was full
+}
+
+TEST(AlsaFileCapture, AnOverflowTheSoundCardFlagsIsReportedWhereTheFramesWentMissing)
+{
+    // 960 frames thrown away after the first second, and PortAudio's overflow flag handed to
+    // the next callback: one overflow loss, within a period after the missing frames.
+    const WaveFormat format = MakeFormat(48000, 16);
+    const std::vector<uint8_t> input = RandomBytes(6 * 192000, 5);
+    WriteBytes(g_strRaw, input);
+    CWaveIn waveIn;
+    waveIn.SetRingSeconds(5);
+    waveIn.SetTestDiscard(48000, 960, true);
+    CaptureOptions options;
+    options.nStopAfter = 2 * 192000;
+    const Capture capture = RunCapture(waveIn, format, options);
+    ASSERT_EQ(capture.strError, "");
+    EXPECT_EQ(CompareWithGaps(capture.data, input, {Gap{192000, 960}}, 4), "");
+    const std::vector<Gap> reported = GapsOf(capture.losses, WaveInLossKind::Overflow);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_GE(reported[0].nFrames, 1);
+    EXPECT_NEAR(static_cast<double>(reported[0].nStreamBytes), 192000.0, 0.05 * 192000);
 }
 
 }  // namespace

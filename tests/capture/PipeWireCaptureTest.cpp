@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -71,6 +72,9 @@ TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyAreExactAndReportNothin
     const std::vector<uint8_t> album = NoiseAlbum(7, 28, 2);  // 210 s
     WriteBytes(m_strDir + "/album.raw", album);
     ASSERT_EQ(Script("play", "'" + m_strDir + "/album.raw'"), 0);
+    // The server's own recorder beside ours: under load the server may put silence into
+    // every stream (the player falls behind), which is not the recorder's loss.
+    ASSERT_EQ(Script("record", "'" + m_strDir + "/server.raw'"), 0);
     ASSERT_EQ(Script("profile"), 0);
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the record is playing
 
@@ -94,14 +98,15 @@ TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyAreExactAndReportNothin
             }
         });
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the server's recorder writes its last second
     Script("stop");
 
     // Nothing told, nothing lost.
     for (const sessiontest::ShownBox& box : rig.prompt.m_boxes) ADD_FAILURE() << box.strCaption << ": " << box.strText;
     EXPECT_TRUE(rig.waveIn.GetLosses().empty());
 
-    // The files, end to end, are one stretch of the album: find where it begins by the first
-    // sound in it (the recording may begin in a gap).
+    // The files, end to end, are one stretch of what the server delivered: find where it
+    // begins by the first sound in it (the recording may begin in a gap).
     int nKept = 0;
     const std::vector<uint8_t> recorded = KeptSongBytes(rig.session.GetSongFiles(), &nKept);
     ASSERT_GE(static_cast<int64_t>(recorded.size()), nStopBytes);
@@ -109,12 +114,18 @@ TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyAreExactAndReportNothin
     while (nSound + 4096 <= recorded.size() && recorded[nSound] == 0 && recorded[nSound + 1] == 0) nSound += 2;
     ASSERT_LT(nSound + 4096, recorded.size());
     nSound -= nSound % 4;
-    const auto it = std::search(album.begin(), album.end(), recorded.begin() + nSound, recorded.begin() + nSound + 4096);
-    ASSERT_NE(it, album.end()) << "the recording's first sound is not in the album";
-    const size_t nAt = static_cast<size_t>(it - album.begin());
+    std::ifstream serverFile(m_strDir + "/server.raw", std::ios::binary);
+    const std::vector<uint8_t> server{std::istreambuf_iterator<char>(serverFile), std::istreambuf_iterator<char>()};
+    const auto it = std::search(server.begin(), server.end(), recorded.begin() + nSound, recorded.begin() + nSound + 4096);
+    ASSERT_NE(it, server.end()) << "the recording's first sound is not in the server's capture";
+    const size_t nAt = static_cast<size_t>(it - server.begin());
     const std::vector<uint8_t> rest(recorded.begin() + nSound, recorded.end());
-    const std::vector<uint8_t> played(album.begin() + nAt, album.end());
-    EXPECT_EQ(CompareWithGaps(rest, played, {}, 4), "");
+    const std::vector<uint8_t> delivered(server.begin() + nAt, server.end());
+    ASSERT_GE(delivered.size(), rest.size());
+    EXPECT_EQ(CompareWithGaps(rest, delivered, {}, 4), "");
+    // What the server delivered is the album, but for silence it may have put in.
+    EXPECT_NE(std::search(album.begin(), album.end(), recorded.begin() + nSound, recorded.begin() + nSound + 4096),
+              album.end());
 
     // The server ran the whole graph at a large period (1024 frames and more: 21.3 ms and
     // more per cycle; the profiler's fourth column is the cycle's length in microseconds).

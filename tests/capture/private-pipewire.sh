@@ -4,6 +4,8 @@
 # is the default source. Used by the capture tests:
 #   private-pipewire.sh start DIR        start the server (the session bus it needs too)
 #   private-pipewire.sh play DIR FILE    play raw 48 kHz 16-bit stereo into the sink
+#   private-pipewire.sh record DIR FILE  record the sink's monitor as the server delivers
+#                                        it (raw 48 kHz 16-bit stereo, a second of buffer)
 #   private-pipewire.sh profile DIR      log every cycle of the graph to DIR/profiler.log
 #   private-pipewire.sh stop DIR         stop everything started in DIR
 set -u
@@ -41,6 +43,10 @@ start)
   ;;
 play)
   spawn "$d/paplay.log" paplay --raw --format=s16le --rate=48000 --channels=2 "$3"
+  ;;
+record)
+  parec --raw --format=s16le --rate=48000 --channels=2 --latency-msec=1000 -d ci.monitor >"$3" 2>"$d/parec.log" &
+  echo "$! parec" >>"$d/pids"
   ;;
 profile)
   spawn /dev/null pw-profiler -o "$d/profiler.log"

@@ -112,6 +112,14 @@ TEST(QuietStretchesTest, StretchesAreExactAndRankedLongestThenQuietest)
     EXPECT_EQ(q.ChooseCuts(3, 4000, 2 * 6000), (std::vector<int64_t>{4900 + 5999, 18500 + 5600 / 2, 28100 + 5600 / 2}));
     EXPECT_EQ(q.ChooseCuts(3, 10000, 2 * 6000).size(), 2u);
 
+    // A stretch of exactly the shortest length kept (50 ms) is kept; one frame less is not.
+    Stream edge;
+    edge.Loud(1000).Quiet(400, 0).Loud(1000).Quiet(399, 0).Loud(1000);
+    const std::vector<QuietStretch> kept = Analyse(edge, false, 4096).Stretches();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].nStart, 1000);
+    EXPECT_EQ(kept[0].nLength, 400);
+
     // The level inside a stretch leaves out where sound fades in and out.
     Stream faded;
     faded.Loud(2000).Quiet(40, 500).Quiet(4000, 20).Quiet(40, 500).Loud(2000);

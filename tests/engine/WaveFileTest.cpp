@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdint>
@@ -16,6 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -363,6 +367,39 @@ TEST_F(WaveFileTest, Create_FailsWithItsMessageWhereNoFileCanBeMade)
     }
     w.SetFileName(nullptr);
     EXPECT_STREQ("", w.GetFileName());
+}
+
+TEST_F(WaveFileTest, Create_WaitsOutABriefLockAndNeverRecordsUnlocked)
+{
+    const std::string path = Path("held.wav");
+    std::ofstream(path) << "x";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    // Another program looks at the file for a moment (as the album does): Create waits
+    // and then holds the lock for the recording.
+    ASSERT_EQ(0, ::flock(fd, LOCK_SH));
+    std::thread release([fd] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::flock(fd, LOCK_UN);
+    });
+    {
+        CWaveFile w;
+        w.SetFileName(path.c_str());
+        w.Create();
+        release.join();
+        EXPECT_EQ(0, w.HasError()) << w.GetErrorText();
+        EXPECT_NE(0, ::flock(fd, LOCK_SH | LOCK_NB));
+    }
+    // A lock that stays: nothing is recorded into the file unprotected.
+    ASSERT_EQ(0, ::flock(fd, LOCK_SH));
+    CWaveFile w;
+    w.SetFileName(path.c_str());
+    w.Create();
+    EXPECT_EQ(1, w.HasError());
+    EXPECT_EQ("Cannot create output file " + path + ".\nProbably in use by another program!\n",
+              std::string(w.GetErrorText()));
+    EXPECT_FALSE(w.IsOpen());
+    ::close(fd);
 }
 
 TEST_F(WaveFileTest, LongPaths_AreCreatedWholeAndNamedWholeWhenTheSystemRefusesThem)

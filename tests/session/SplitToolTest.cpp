@@ -463,6 +463,74 @@ TEST_F(SplitToolTest, DryRunListsTheCutsOfARealRunAndDescribesThemInACueSheetAnd
     cd_delete(pCd);
 }
 
+TEST_F(SplitToolTest, CueSheetsAndLabelsNameTheRealInputAndNeverTakeItsPlace)
+{
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
+    fs::create_directories(dir / "w");
+    fs::create_directories(dir / "cueout");
+    const std::string out = dir / "out.wav";
+    // Refused before anything is written: the input, a song file, an empty name.
+    struct Refused {
+        std::vector<std::string> args;
+        std::string strErr;
+    };
+    const std::vector<Refused> refused = {
+        {{"--labels", dir / "album.wav", dir / "album.wav", out},
+         "cadenzo-split: --labels names the input " + (dir / "album.wav") + ": the label file would overwrite it.\n"},
+        {{"--cue", dir / "w/../out2.wav", dir / "album.wav", out},
+         "cadenzo-split: --cue names the song file " + (dir / "out2.wav") + ": the cue sheet would overwrite it.\n"},
+        {{"--cue", "", dir / "album.wav", out}, "cadenzo-split: --cue needs the name of the cue sheet to write.\n"},
+    };
+    for (const Refused& c : refused) {
+        ToolRun run = RunTool(With(kExact, c.args), dir);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strErr, c.strErr);
+        EXPECT_FALSE(Exists(dir / "out1.wav"));
+    }
+    EXPECT_EQ(ReadSound(dir / "album.wav").samples16, MakeAlbum<int16_t>(44100, kAlbum));
+
+    // FILE names the input as seen from the cue sheet's folder, whole and readable.
+    const std::string strLong = dir / (std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(200, 'c'));
+    fs::create_directories(strLong);
+    fs::copy_file(dir / "album.wav", strLong + "/album.wav");
+    fs::copy_file(dir / "album.wav", dir / "it\"s.wav");
+    struct Named {
+        std::string strInput, strCue, strFile;  // strFile: what the cue sheet's reader sees; "" refused
+    };
+    const std::vector<Named> named = {
+        {dir / "album.wav", dir / "w/../cueout/c.cue", "../album.wav"},
+        {strLong + "/album.wav", dir / "long.cue", strLong.substr(dir.Path().string().size() + 1) + "/album.wav"},
+        {dir / "it\"s.wav", dir / "q.cue", ""},
+    };
+    for (const Named& c : named) {
+        SCOPED_TRACE(c.strCue);
+        ToolRun run = RunTool(With(kExact, {"--dry-run", "--cue", c.strCue, c.strInput, out}), dir);
+        if (c.strFile.empty()) {
+            EXPECT_EQ(run.nStatus, 1);
+            EXPECT_EQ(run.strErr, "cadenzo-split: cannot write the cue sheet " + c.strCue +
+                                      ": the input's name as seen from its folder (it\"s.wav) holds a double quote, "
+                                      "which a cue sheet cannot hold.\n");
+            continue;
+        }
+        ASSERT_EQ(run.nStatus, 0) << run.strErr;
+        Cd* pCd = cue_parse_string(ReadAll(c.strCue).c_str());
+        ASSERT_NE(pCd, nullptr) << ReadAll(c.strCue);
+        EXPECT_EQ(track_get_filename(cd_get_track(pCd, 1)), c.strFile);
+        cd_delete(pCd);
+    }
+
+    // A dry run reads the input once, so a pipe will do.
+    ToolIo io;
+    io.bStdinPipe = true;
+    Started started = StartTool(With(kExact, {"--dry-run", "-", out}), dir, io);
+    const std::string strBytes = ReadAll(dir / "album.wav");
+    EXPECT_EQ(::write(started.fdIn, strBytes.data(), strBytes.size()), static_cast<ssize_t>(strBytes.size()));
+    ::close(started.fdIn);
+    ToolRun run = WaitTool(started);
+    EXPECT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("3 song files would be written from -"), std::string::npos) << run.strOut;
+}
+
 TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCutsIt)
 {
     WriteAlbum<int16_t>(dir / "album.wav", 44100, {{2.0, true}, {1.5, false}, {2.0, true}, {0.8, false}, {3.0, true}});
@@ -550,31 +618,55 @@ TEST_F(SplitToolTest, ASplitExplainsItselfAsTheDryRunDoes)
 
 TEST_F(SplitToolTest, SamplesThatAreNotNumbersAreReplacedAndReported)
 {
-    // Songs at 0-1.5 s, 3-5 s and 6.5-9 s; one sample that is not a number in each.
+    // Songs at 0-1.5 s, 3-5 s and 6.5-9 s; one sample that is not a number in each, and
+    // finite ones too large for the filters: 1e36 (the click filter's state went NaN, the
+    // split ended early) and a pair of +-3e38 (DC Block's state overflowed). Up to 1000 times
+    // full scale passes.
     std::vector<float> input = MakeAlbum<float>(44100, kAlbum);
-    std::vector<float> mended = input;
     const size_t nInf = 2 * 44100, nNan = 2 * (44100 * 7 / 2) + 1, nMinusInf = 2 * (44100 * 15 / 2);
+    const size_t nHuge = 2 * 44100 * 4, nPair = 2 * 44100 * 7, nLoudest = 2 * 44100 * 8;
+    input[nLoudest] = 1000.0f;
+    std::vector<float> mended = input;
     input[nInf] = std::numeric_limits<float>::infinity();
+    input[nInf + 3] = std::numeric_limits<float>::quiet_NaN();  // the first is still named
     input[nNan] = std::numeric_limits<float>::quiet_NaN();
     input[nMinusInf] = -std::numeric_limits<float>::infinity();
+    input[nHuge] = 1e36f;
+    input[nPair] = 3e38f;
+    input[nPair + 2] = -3e38f;
     mended[nInf] = 1.0f;
+    mended[nInf + 3] = 0.0f;
     mended[nNan] = 0.0f;
     mended[nMinusInf] = -1.0f;
+    mended[nHuge] = 1.0f;
+    mended[nPair] = 1.0f;
+    mended[nPair + 2] = -1.0f;
     WriteSound(dir / "nan.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, input);
-    for (const std::string strBits : {"32", "16"}) {
+    // The exact settings at both depths, then DC Block and Smart Gap on (their state is
+    // what the huge samples overflowed).
+    for (const std::string strBits : {"32", "16", "filters"}) {
         SCOPED_TRACE(strBits);
         const std::string strBase = dir / ("Bits" + strBits + ".wav");
-        ToolRun run = RunTool(With(kExact, {"--bits", strBits, dir / "nan.wav", strBase}), dir);
+        const std::vector<std::string> settings =
+            strBits == "filters" ? std::vector<std::string>(kExact.begin(), kExact.begin() + 6) : kExact;
+        ToolRun run = RunTool(With(settings, {"--bits", strBits == "16" ? "16" : "32", dir / "nan.wav", strBase}), dir);
         EXPECT_EQ(run.nStatus, 0) << run.strErr;
-        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 3 samples of " + (dir / "nan.wav") +
-                                  " were not numbers and were replaced (NaN by silence, infinity by full "
-                                  "scale); the first at 00:01.00 in the left channel.\n");
+        EXPECT_EQ(run.strErr, "cadenzo-split: warning: 7 samples of " + (dir / "nan.wav") +
+                                  " were not numbers or lay beyond 1000 times full scale and were replaced "
+                                  "(NaN by silence, the others by full scale); the first at 00:01.00 in the "
+                                  "left channel.\n");
         if (strBits == "32") {
             std::vector<std::vector<float>> songs = ReadSongs<float>(strBase);
             EXPECT_EQ(songs.size(), 3u);
             EXPECT_TRUE(IsPrefix(Joined(songs), mended));
-        } else {
+        } else if (strBits == "16") {
             EXPECT_EQ(ReadSongs<int16_t>(strBase).size(), 3u);
+        } else {
+            const std::vector<std::vector<float>> songs = ReadSongs<float>(strBase);
+            EXPECT_EQ(songs.size(), 3u);
+            const std::vector<float> joined = Joined(songs);
+            EXPECT_GE(joined.size(), 2u * 44100 * 9);
+            EXPECT_LT(std::count(joined.begin(), joined.end(), -1.0f), 10000);  // poisoned: every later one
         }
     }
 }
@@ -745,10 +837,14 @@ TEST_F(SplitToolTest, SignalsWhileAWriteBlocksEndTheProgramWithItsStatus)
         {{SIGINT, SIGINT}, 130,
          "cadenzo-split: stopped at once by a second signal; the song files listed as complete are intact, "
          "the one being written is cut short.\n"},
+        {{SIGINT, SIGTERM}, 143,
+         "cadenzo-split: stopped at once by a second signal; the song files listed as complete are intact, "
+         "the one being written is cut short.\n"},
     };
+    int nCase = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nStatus);
-        const std::string strBase = dir / ("Blocked" + std::to_string(c.nStatus) + ".wav");
+        const std::string strBase = dir / ("Blocked" + std::to_string(++nCase) + ".wav");
         const std::string strFifo = CRecordSession::NumberedName(strBase, 1);
         ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
         const int fdPeek = ::open(strFifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -769,4 +865,50 @@ TEST_F(SplitToolTest, SignalsWhileAWriteBlocksEndTheProgramWithItsStatus)
         EXPECT_EQ(run.nStatus, c.nStatus);
         EXPECT_EQ(run.strErr, c.strErr);
     }
+}
+
+TEST_F(SplitToolTest, APipeInputThatPausesIsWaitedForAndAStopWhileItIsIdleSaysAReadHoldsIt)
+{
+    // A second of audio, then the pipe stays open and silent: no input stall is told (a pipe
+    // may pause as long as it likes), and a stop held up by the read says so.
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, {{8.0, true}});
+    const std::string strBytes = ReadAll(dir / "album.wav");
+    ToolIo io;
+    io.bStdinPipe = true;
+    Started started = StartTool({"-", dir / "Idle.wav"}, dir, io);
+    ASSERT_EQ(::write(started.fdIn, strBytes.data(), 44 + 176400), 44 + 176400);
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    ::kill(started.pid, SIGTERM);
+    ToolRun run = WaitTool(started);
+    ::close(started.fdIn);
+    EXPECT_EQ(run.nStatus, 143);
+    EXPECT_EQ(run.strErr,
+              "cadenzo-split: the stop did not finish within 5 seconds (a read of the input or a write does not "
+              "return); stopped at once: the song files listed as complete are intact, the one being written is "
+              "cut short.\n");
+}
+
+TEST_F(SplitToolTest, LengthsAndSongCountsCutInTheSilenceNeitherInTheMusicNorInAFade)
+{
+    // --lengths 0:17 with the silence at 20-22 s: within the 5 s looked at either side of
+    // the expected end, so the cut goes where the gap rule puts it, 1 s into the silence.
+    WriteAlbum<int16_t>(dir / "late.wav", 44100, {{20.0, true}, {2.0, false}, {20.0, true}});
+    ToolRun run = RunTool(With(kExact, {"--lengths", "0:17", dir / "late.wav", dir / "Len.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(dir / "Len.wav");
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_NEAR(static_cast<double>(songs[0].size() / 2), 21.0 * 44100, 2);
+
+    // --songs 3 --min-song 5: the two silences suffice; the fade at -30 dB before the first
+    // (nearly quiet, and longer with the silence after it) gets no cut.
+    std::vector<int16_t> album = MakeAlbum<int16_t>(44100, {{10.0, true}, {2.0, false}, {10.0, true}, {2.0, false},
+                                                            {10.0, true}});
+    for (size_t i = 2 * 44100 * 17 / 2; i < 2 * 44100 * 10; ++i) album[i] = static_cast<int16_t>(album[i] / 8);
+    WriteSound(dir / "fade.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, album);
+    run = RunTool(With(kExact, {"--songs", "3", "--min-song", "5", dir / "fade.wav", dir / "Count.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    songs = ReadSongs<int16_t>(dir / "Count.wav");
+    ASSERT_EQ(songs.size(), 3u);
+    EXPECT_NEAR(static_cast<double>(songs[0].size() / 2), 11.0 * 44100, 2);
+    EXPECT_NEAR(static_cast<double>(songs[1].size() / 2), 12.0 * 44100, 2);
 }
