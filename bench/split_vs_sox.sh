@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Splitting speed: cadenzo-split (with its defaults, and with DC Block and Smart Gap off)
-# against sox's silence split on the same generated one-hour album, in one hyperfine run
-# on the same machine, and the engine's own speed. Prints the times and the ratios.
+# against sox's silence split on two one-hour albums, each in one hyperfine run on the
+# same machine, and the engine's own speed. Prints the times and the ratios.
 #
 #   bench/split_vs_sox.sh [WORK_DIR]
 #
+# The albums: generated songs separated by 4 s of digital silence, and real music (the
+# freely licensed tracks scripts/real-music.sh decodes, their own silence at either end
+# trimmed) joined by 4 s of hiss at -60 dBFS, every fourth gap with a click in it, as a
+# record has them.
+#
 # Builds cadenzo-split and bench_splitter in build-bench/ (Release, no tests, no windows),
-# generates the album in WORK_DIR (default: a new temporary folder; it needs about 1.3 GB:
-# the album and one split of it at a time; an album already there is used again) and
-# keeps it. RUNS (default 3) sets hyperfine's runs per command. Needs cmake, ninja,
-# sox, hyperfine, python3 and /usr/bin/time (scripts/install-deps.sh installs them).
+# makes the albums in WORK_DIR (default: a new temporary folder; it needs about 3 GB: the
+# albums, the decoded tracks and one split at a time; albums already there are used
+# again) and keeps them. MUSIC_DIR names a folder of decoded tracks to use (default:
+# WORK_DIR/music). RUNS (default 3) sets hyperfine's runs per command, interleaved.
+# Needs cmake, ninja, sox, hyperfine, python3 and /usr/bin/time (scripts/install-deps.sh
+# installs them).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$(mktemp -d)}
@@ -40,44 +47,78 @@ if [ ! -f "$album" ]; then
 fi
 cat "$album" > /dev/null   # warm the file cache
 
+real=$work/album-real-1h.wav
+if [ ! -f "$real" ]; then
+  echo "making a one-hour album of real music with hiss gaps in $real"
+  music=${MUSIC_DIR:-$work/music}
+  bash "$top/scripts/real-music.sh" "$music" >/dev/null
+  sox -n -r 44100 -b 16 -c 2 "$work/hiss.wav" synth 4 whitenoise vol 0.001
+  sox -n -r 44100 -b 16 -c 2 "$work/half.wav" synth 2 whitenoise vol 0.001
+  sox -n -r 44100 -b 16 -c 2 "$work/click.wav" synth 0.001 square 1000 vol 0.5
+  sox "$work/half.wav" "$work/click.wav" "$work/half.wav" "$work/clickgap.wav"
+  parts=()
+  for i in $(seq -w 1 13); do
+    # A track's digital silence at its ends would be the album's, and a record has none.
+    sox "$music/track$i.wav" "$work/trim$i.wav" silence 1 0.05 -60d reverse silence 1 0.05 -60d reverse
+    parts+=("$work/trim$i.wav")
+    [ "$i" = 13 ] || if [ $((10#$i % 4)) = 0 ]; then parts+=("$work/clickgap.wav"); else parts+=("$work/hiss.wav"); fi
+  done
+  sox "${parts[@]}" "$real"
+  rm -f "$work"/trim*.wav "$work"/{hiss,half,click,clickgap}.wav
+fi
+cat "$real" > /dev/null
+
 out=$work/out
 trap 'rm -rf "$out"' EXIT
 fresh="rm -rf '$out' && mkdir -p '$out'"
-hyperfine --style basic --runs "$runs" --export-json "$work/split.json" \
-  --prepare "$fresh" \
-  -n "cadenzo-split (defaults)" "'$split' --quiet '$album' '$out/Song.wav'" \
-  -n "cadenzo-split (filters off)" "'$split' --quiet --dc-block off --smart-gap off '$album' '$out/Song.wav'" \
-  -n "sox silence split" "cd '$out' && sox '$album' Song.wav silence 1 0.1 -35d 1 1.0 -35d : newfile : restart"
+# Rounds of one run of each command, interleaved, so that the machine's load changes
+# affect all three alike.
+for name in digital real; do
+  input=$album
+  [ $name = real ] && input=$real
+  for round in $(seq 1 "$runs"); do
+    hyperfine --style none --runs 1 --export-json "$work/split-$name-$round.json" \
+      --prepare "$fresh" \
+      -n "cadenzo-split (defaults)" "'$split' --quiet '$input' '$out/Song.wav'" \
+      -n "cadenzo-split (filters off)" "'$split' --quiet --dc-block off --smart-gap off '$input' '$out/Song.wav'" \
+      -n "sox silence split" "cd '$out' && sox '$input' Song.wav silence 1 0.1 -35d 1 1.0 -35d : newfile : restart"
+  done
+done
 
 peak() {  # peak memory of one run, in KiB
   eval "$fresh"
-  /usr/bin/time -f %M "$split" --quiet "$@" "$album" "$out/Song.wav" 2>&1 >/dev/null | tail -1
+  /usr/bin/time -f %M "$split" --quiet "$@" "$out/Song.wav" 2>&1 >/dev/null | tail -1
 }
-mem_defaults=$(peak)
-mem_off=$(peak --dc-block off --smart-gap off)
+mem="$(peak "$album") $(peak --dc-block off --smart-gap off "$album") $(peak "$real") $(peak --dc-block off --smart-gap off "$real")"
 
 engine=$("$build/bench/bench_splitter" --benchmark_filter='bits:16/dcblock:(0/smartgap:0|1/smartgap:1)/leadout:0' \
   --benchmark_repetitions=10 --benchmark_format=json 2>/dev/null)
 
-python3 - "$work/split.json" "$mem_defaults" "$mem_off" "$engine" <<'EOF'
-import json, sys
-runs = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
-sox = runs["sox silence split"]
-print("\none hour of 44100 Hz 16-bit stereo, same hyperfine run (mean and fastest of each):")
-for name, r in runs.items():
-    print(f"  {name:28s} {r['mean']:7.2f} s  (fastest {r['min']:.2f} s, {3600 / r['mean']:5.0f}x real time)")
-cpu = lambda r: r["user"] + r["system"]
-for name, goal in (("cadenzo-split (defaults)", 4), ("cadenzo-split (filters off)", 6)):
-    r = runs[name]
-    print(f"  sox / {name:28s} {sox['mean'] / r['mean']:5.2f} (fastest runs: {sox['min'] / r['min']:.2f}; goal >= {goal})")
-# On a busy machine wall-clock times mostly measure the others' load; processor time
-# does not (cadenzo-split reads, splits and writes on two threads, so on an idle
-# machine its wall-clock ratio is the higher one).
-print("  processor time (user + system): " + ", ".join(
-    f"{name} {cpu(r):.2f} s" for name, r in runs.items()))
-for name in ("cadenzo-split (defaults)", "cadenzo-split (filters off)"):
-    print(f"  sox / {name:28s} {cpu(sox) / cpu(runs[name]):5.2f} in processor time")
-print(f"  peak memory: defaults {int(sys.argv[2]) / 1024:.1f} MiB, filters off {int(sys.argv[3]) / 1024:.1f} MiB (goal <= 16)")
+python3 - "$work" "$runs" "$mem" "$engine" <<'EOF'
+import json, statistics, sys
+work, rounds = sys.argv[1], int(sys.argv[2])
+mem = [int(m) / 1024 for m in sys.argv[3].split()]
+albums = (("digital", "songs with 4 s of digital silence between them"),
+          ("real", "real music with 4 s of hiss at -60 dBFS between the songs, clicks in three gaps"))
+for k, (name, what) in enumerate(albums):
+    wall, cpu = {}, {}
+    for r in range(1, rounds + 1):
+        for res in json.load(open(f"{work}/split-{name}-{r}.json"))["results"]:
+            wall.setdefault(res["command"], []).append(res["times"][0])
+            cpu.setdefault(res["command"], []).append(res["user"] + res["system"])
+    sox = "sox silence split"
+    print(f"\none hour of 44100 Hz 16-bit stereo, {what};\n{rounds} interleaved rounds (mean and fastest of each):")
+    for cmd in wall:
+        print(f"  {cmd:28s} {statistics.mean(wall[cmd]):7.2f} s  (fastest {min(wall[cmd]):.2f} s,"
+              f" processor {statistics.mean(cpu[cmd]):.2f} s, {3600 / statistics.mean(wall[cmd]):5.0f}x real time)")
+    for cmd, goal in (("cadenzo-split (defaults)", 4), ("cadenzo-split (filters off)", 6)):
+        print(f"  sox / {cmd:28s} {statistics.mean(wall[sox]) / statistics.mean(wall[cmd]):5.2f} wall"
+              f" (fastest runs: {min(wall[sox]) / min(wall[cmd]):.2f}),"
+              f" {statistics.mean(cpu[sox]) / statistics.mean(cpu[cmd]):5.2f} processor time (goal >= {goal})")
+    # On a busy machine wall-clock times mostly measure the others' load; processor time
+    # does not (cadenzo-split reads, splits and writes on two threads, so on an idle
+    # machine its wall-clock ratio is the higher one).
+    print(f"  peak memory: defaults {mem[2 * k]:.1f} MiB, filters off {mem[2 * k + 1]:.1f} MiB (goal <= 16)")
 # A virtual machine's neighbours slow some repetitions down by a sixth and more for minutes
 # at a time: the median tells what they left, the fastest what the code does on a core
 # of its own.

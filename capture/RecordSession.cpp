@@ -402,6 +402,7 @@ bool CRecordSession::FinishListening()
 
 bool CRecordSession::WriteProcessed(const CEndGapListener::Piece& piece, bool bPost, int32_t* pbEnd)
 {
+    if (m_bufferObserver) m_bufferObserver(piece.pData, piece.nBytes, piece.bCut, piece.nCutOffset, piece.bEnd);
     // Audio past the end of the recording is not part of it.
     if (piece.bPastEnd) return true;
     if (m_listener.EndedAfterListening()) m_bEndedListening = 1;

@@ -222,6 +222,13 @@ public:
     // session lock. Set only while idle.
     void SetWorkerStallHook(std::function<void()> hook) { m_pStallHook = std::move(hook); }
 
+    // Called by the worker with every buffer the splitter has judged, as the splitter left
+    // it (after DC Block), and the splitter's own verdict on it (planned cuts aside),
+    // before it is written; under the session lock. Set only while idle.
+    using BufferObserver =
+        std::function<void(const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset, int32_t bEnd)>;
+    void SetBufferObserver(BufferObserver observer) { m_bufferObserver = std::move(observer); }
+
     // The file naming rule: inserts the running number before the extension, which
     // begins at the last "." of the file name (never one in a folder name); a name
     // without an extension gets the number at its end.
@@ -304,6 +311,7 @@ private:
     int64_t m_nFileDataLimit;
     bool m_bRaisePriority = true;
     std::function<void()> m_pStallHook;
+    BufferObserver m_bufferObserver;
     std::vector<int64_t> m_plannedCuts;  // stream bytes; see SetPlannedCuts()
     bool m_bPlannedCuts = false;
     size_t m_nNextPlannedCut = 0;        // the worker's place in m_plannedCuts

@@ -90,6 +90,10 @@ public:
 
     static bool IsMoreConvincing(const QuietStretch& a, const QuietStretch& b);
 
+    // Judges every sample one by one instead of a short block at a time where the block
+    // allows it: the same stretches, slower. For tests of the faster way.
+    void UsePlainLoop(bool bPlain) { m_bPlain = bPlain; }
+
     // Up to nCount stretches between sounds, most convincing first.
     std::vector<QuietStretch> MostConvincing(size_t nCount) const;
     // The most convincing stretch between sounds that overlaps frames [nFrom, nTo).
@@ -114,6 +118,12 @@ private:
     void EndStretch(int64_t nEndSample, bool bTrailing);
     template <typename Sample>
     void Run(const unsigned char* pBytes, int32_t n);
+    template <typename Sample>
+    void RunPlain(const unsigned char* pBytes, int64_t nFrom, int64_t nTo);
+    template <typename Sample>
+    void RunQuiet(const unsigned char* pBytes, int64_t kFrom, int64_t kTo);
+    void Loud(int64_t i);
+    void NextBlock(int64_t nBlock);
 
     Config m_config;
     int64_t m_nMinSamples;    // shortest stretch kept, interleaved samples
@@ -121,6 +131,7 @@ private:
     int64_t m_nGuard;         // quiet needed around a burst, interleaved samples
     int64_t m_nEdge;          // edge block of fLoudestInside, interleaved samples (at least 1)
     float m_fFullScale;       // 32768 or 1
+    int64_t m_nBlockSamples = 0;  // samples judged at a time (0: one by one)
 
     int64_t m_nPos = 0;           // interleaved samples fed
     int64_t m_nLastLoud = -1;     // loud sample before the current stretch; -1 at the stream start
@@ -136,4 +147,5 @@ private:
     int64_t m_nBlock = 0;
     float m_fBlockMax = 0, m_fPrevBlockMax = 0, m_fInside = 0;
     std::vector<QuietStretch> m_stretches;
+    bool m_bPlain = false;
 };

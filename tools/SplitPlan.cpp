@@ -107,16 +107,13 @@ std::string FrameClock(int64_t nFrames, int32_t nRate)
                   static_cast<long long>(nCentis / 100 % 60), static_cast<long long>(nCentis % 100));
 }
 
-bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
-                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
-                  double fListenSeconds)
+void BeginAnalysis(const CSongSplitter& settings, SplitAnalysis* pAnalysis)
 {
     SplitAnalysis& a = *pAnalysis;
-    CSongSplitter splitter = Prepared(settings);
+    const CSongSplitter splitter = Prepared(settings);
     a.nRate = splitter.GetSamplesPerSec();
     a.nBits = splitter.GetBitsPerSample() == 16 ? 16 : 32;
-    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
-    const int32_t nGapLevel = splitter.GetGapLevel();
+    a.nGapLevel = splitter.GetGapLevel();
 
     QuietStretchesConfig config;
     config.nRate = a.nRate;
@@ -128,6 +125,41 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
     config.fThreshold = std::min(static_cast<float>(config.fThreshold * std::pow(10.0, kNearlyQuietDb / 20.0)),
                                  fFullScale * 0.5f);
     a.nearlyQuiet = CQuietStretches(config);
+}
+
+void AnalyseBuffer(const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset, int32_t bEnd,
+                   SplitAnalysis* pAnalysis)
+{
+    SplitAnalysis& a = *pAnalysis;
+    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
+    a.quiet.Feed(pData, nLen);
+    a.nearlyQuiet.Feed(pData, nLen);
+    if (!a.bEndReached) {
+        if (bCut) {
+            a.splitterCuts.push_back((a.nBytesFed + nCutOffset) / nFrameBytes);
+            a.bLastFileLoud = false;
+        }
+        if (!a.bLastFileLoud) {
+            const int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
+            a.bLastFileLoud = HasLoudSample(pData + nFrom, nLen - nFrom, a.nBits, a.nGapLevel);
+        }
+        if (bEnd) {
+            a.bEndReached = true;
+            a.nSplitFrames = (a.nBytesFed + nLen) / nFrameBytes;
+        }
+    }
+    a.nBytesFed += nLen;
+}
+
+bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                  const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                  double fListenSeconds)
+{
+    SplitAnalysis& a = *pAnalysis;
+    a = SplitAnalysis();
+    BeginAnalysis(settings, &a);
+    CSongSplitter splitter = Prepared(settings);
+    const int32_t nFrameBytes = a.nBits == 16 ? 4 : 8;
 
     WaveFormat format;
     format.tag = a.nBits == 16 ? 1 : 3;
@@ -156,31 +188,12 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
     if (failed()) return false;
 
     std::vector<uint8_t> buffer(static_cast<size_t>(nBufferBytes));
-    int64_t nBytes = 0;
     // Every buffer reaches the sink once, in order, processed; after the end gap the
     // listener may hold some back for a while, as the session does.
     CEndGapListener listener;
     listener.Start(&splitter, fListenSeconds);
     auto sink = [&](const CEndGapListener::Piece& piece) {
-        const int32_t bCut = piece.bCut, nCutOffset = piece.nCutOffset, bEnd = piece.bEnd, nLen = piece.nBytes;
-        const uint8_t* pData = piece.pData;
-        a.quiet.Feed(pData, nLen);
-        a.nearlyQuiet.Feed(pData, nLen);
-        if (!a.bEndReached) {
-            if (bCut) {
-                a.splitterCuts.push_back((nBytes + nCutOffset) / nFrameBytes);
-                a.bLastFileLoud = false;
-            }
-            if (!a.bLastFileLoud) {
-                const int32_t nFrom = bCut ? std::min(std::max(nCutOffset, 0), nLen) : 0;
-                a.bLastFileLoud = HasLoudSample(pData + nFrom, nLen - nFrom, a.nBits, nGapLevel);
-            }
-            if (bEnd) {
-                a.bEndReached = true;
-                a.nSplitFrames = (nBytes + nLen) / nFrameBytes;
-            }
-        }
-        nBytes += nLen;
+        AnalyseBuffer(piece.pData, piece.nBytes, piece.bCut, piece.nCutOffset, piece.bEnd, &a);
         return true;
     };
     auto process = [&](int32_t nLen) { listener.Feed(buffer.data(), nLen, sink); };
@@ -202,8 +215,24 @@ bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, in
     waveIn.Close();
     a.quiet.Finish();
     a.nearlyQuiet.Finish();
-    a.nInputFrames = nBytes / nFrameBytes;
+    a.nInputFrames = a.nBytesFed / nFrameBytes;
     if (!a.bEndReached) a.nSplitFrames = a.nInputFrames;
+    return true;
+}
+
+bool FinishAnalysis(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                    double fListenSeconds)
+{
+    SplitAnalysis& a = *pAnalysis;
+    // After an end gap the input goes on unread (or held back by listening): read it all.
+    if (a.bEndReached)
+        return AnalyseInput(strInput, settings, nBufferBytes, pbInterrupted, pAnalysis, pstrError, fListenSeconds);
+    // Otherwise the split has judged the whole input, and the analysis has seen it all.
+    a.quiet.Finish();
+    a.nearlyQuiet.Finish();
+    a.nInputFrames = a.nBytesFed / (a.nBits == 16 ? 4 : 8);
+    a.nSplitFrames = a.nInputFrames;
     return true;
 }
 

@@ -30,6 +30,8 @@ struct SplitAnalysis {
     bool bStopped = false;                // interrupted before the end
     CQuietStretches quiet;                // at the gap level
     CQuietStretches nearlyQuiet;          // up to kNearlyQuietDb above it
+    int64_t nBytesFed = 0;                // input bytes analysed so far
+    int32_t nGapLevel = 0;                // the splitter's Gap Level position
 };
 
 // How far above the gap level a stretch may reach and still be reported as nearly quiet.
@@ -44,6 +46,17 @@ constexpr double kLengthWindowSeconds = 5.0;
 bool AnalyseInput(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
                   const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis,
                   std::string* pstrError, double fListenSeconds = 0);
+
+// The same analysis fed from a split as it runs (CRecordSession::SetBufferObserver):
+// BeginAnalysis() before it, AnalyseBuffer() with every buffer the splitter judged, in
+// order, and FinishAnalysis() after it. A split that ended at its end gap left input
+// unread: FinishAnalysis() then analyses the whole input again as AnalyseInput() does.
+void BeginAnalysis(const CSongSplitter& settings, SplitAnalysis* pAnalysis);
+void AnalyseBuffer(const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset, int32_t bEnd,
+                   SplitAnalysis* pAnalysis);
+bool FinishAnalysis(const std::string& strInput, const CSongSplitter& settings, int32_t nBufferBytes,
+                    const volatile std::sig_atomic_t* pbInterrupted, SplitAnalysis* pAnalysis, std::string* pstrError,
+                    double fListenSeconds = 0);
 
 // The songs a plain split leaves, as the session would: the last file is left out when it
 // would be removed as nothing but trailing silence.

@@ -432,6 +432,13 @@ int main(int argc, char** argv)
         }
     }
 
+    // A split that cuts too little explains itself: the quiet stretches are found as the
+    // split runs, from the buffers as its splitter judged them.
+    if (!bPlanned && !bStreamInput) {
+        BeginAnalysis(settings, &analysis);
+        session.SetBufferObserver([&analysis](const uint8_t* pData, int32_t nLen, int32_t bCut, int32_t nCutOffset,
+                                              int32_t bEnd) { AnalyseBuffer(pData, nLen, bCut, nCutOffset, bEnd, &analysis); });
+    }
     session.OnRecord();
     if (!session.IsRecording()) return 1;  // the session said why
 
@@ -549,13 +556,13 @@ int main(int argc, char** argv)
                            " dB): no song file was written.");
     }
 
-    // A split that cut too little explains itself, from a second pass over the input (a
-    // pipe cannot be read again).
+    // A split that cut too little explains itself from what it judged; a pipe is not
+    // explained, as the input after an end gap cannot be read again.
     const std::vector<SplitSong> songs = RecordedSongs(files, nFrameBytes);
     if (!bPlanned && !bStopped && !bStreamInput && prompt.ErrorCount() == 0 &&
         (LooksUndercut(songs) || nTotal < nInputBytes)) {
-        if (!bAnalysed && AnalyseInput(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal,
-                                       &analysis, &strError, options.m_fListen) && !analysis.bStopped)
+        if (!bAnalysed && FinishAnalysis(options.m_strInput, settings, session.GetBufferSize(), &g_nStopSignal,
+                                         &analysis, &strError, options.m_fListen) && !analysis.bStopped)
             bAnalysed = true;
         if (bAnalysed)
             std::fputs((ExplainEndGap(analysis, settings, options.m_fListen) + ExplainSplit(analysis, settings, songs)).c_str(), stdout);

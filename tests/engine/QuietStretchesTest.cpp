@@ -157,3 +157,84 @@ TEST(QuietStretchesTest, ClicksArePassedOverOnlyWhenAskedAndNeverQuietMusic)
         EXPECT_EQ(best.empty() ? 0 : best[0].nLength, c.nLongest);
     }
 }
+
+// Judging a short block at a time finds what judging every sample finds: random streams of
+// sound, pauses, faint hiss, clicks and (float) samples that are not numbers, fed
+// in random buffer sizes, at both bit depths, with clicks passed over or not.
+TEST(QuietStretchesTest, BlockwiseJudgingMatchesSampleBySample)
+{
+    uint64_t nSeed = 0x2545F4914F6CDD1DULL;
+    auto random = [&nSeed](int64_t n) {  // 0 .. n-1
+        nSeed ^= nSeed << 13;
+        nSeed ^= nSeed >> 7;
+        nSeed ^= nSeed << 17;
+        return static_cast<int64_t>(nSeed % static_cast<uint64_t>(n));
+    };
+    for (int nRound = 0; nRound < 24; ++nRound) {
+        const bool bFloat = nRound % 2 == 1;
+        const bool bPass = nRound % 4 >= 2;
+        SCOPED_TRACE(testing::Message() << "round " << nRound);
+        // Pieces of random kinds and lengths around the block, the burst and the edge sizes.
+        std::vector<float> v;  // in 16-bit units
+        while (v.size() < 60000) {
+            const int64_t nKind = random(7);
+            const int64_t nLength = nKind == 3 ? 800 + random(6000) : 1 + random(nKind >= 4 ? 200 : 6000);
+            for (int64_t k = 0; k < nLength; ++k) {
+                float f = 0;
+                if (nKind == 0) f = static_cast<float>(random(2 * 583 + 1) - 583);  // quiet, up to the level
+                else if (nKind <= 2) f = static_cast<float>(random(61) - 30);       // hiss
+                else if (nKind == 3) f = k >= 400 && k <= 400 + nLength % 3 ? 30000.0f : static_cast<float>(random(9));  // a click in hiss
+                else if (nKind == 4) f = static_cast<float>(random(20000) - 10000);  // sound
+                else if (nKind == 5) f = random(2) ? 584.0f : -583.0f;               // just above, at the level
+                else f = static_cast<float>(k % 3 == 0 ? random(4000) : random(400));  // quiet music
+                v.push_back(f);
+            }
+            if (bFloat && random(40) == 0) v.push_back(std::nanf(""));
+        }
+        std::vector<int16_t> s16;
+        std::vector<float> sf;
+        for (float f : v) {
+            s16.push_back(static_cast<int16_t>(std::isnan(f) ? 0 : f));
+            sf.push_back(f / 32768.0f);
+        }
+        CQuietStretches::Config c;
+        c.nRate = kRate;
+        c.nBitsPerSample = bFloat ? 32 : 16;
+        c.fThreshold = bFloat ? kThreshold / 32768.0f : kThreshold;
+        c.bPassBursts = bPass;
+        CQuietStretches fast(c), plain(c);
+        plain.UsePlainLoop(true);
+        const unsigned char* pBytes = bFloat ? reinterpret_cast<const unsigned char*>(sf.data())
+                                             : reinterpret_cast<const unsigned char*>(s16.data());
+        const size_t nSampleBytes = bFloat ? 4 : 2;
+        const size_t nBytes = v.size() * nSampleBytes;
+        for (size_t i = 0; i < nBytes;) {
+            const size_t n = std::min(nBytes - i, nSampleBytes * static_cast<size_t>(1 + random(4000)));
+            fast.Feed(pBytes + i, static_cast<int32_t>(n));
+            plain.Feed(pBytes + i, static_cast<int32_t>(n));
+            i += n;
+        }
+        fast.Finish();
+        plain.Finish();
+        ASSERT_EQ(fast.Stretches().size(), plain.Stretches().size());
+        EXPECT_GT(plain.Stretches().size(), 2u);
+        int nBursts = 0;
+        for (const QuietStretch& st : plain.Stretches()) nBursts += st.nBursts;
+        EXPECT_EQ(nBursts > 0, bPass);
+        for (size_t k = 0; k < plain.Stretches().size(); ++k) {
+            const QuietStretch &a = fast.Stretches()[k], &b = plain.Stretches()[k];
+            SCOPED_TRACE(k);
+            EXPECT_EQ(a.nFirstSample, b.nFirstSample);
+            EXPECT_EQ(a.nSamples, b.nSamples);
+            EXPECT_EQ(a.nStart, b.nStart);
+            EXPECT_EQ(a.nLength, b.nLength);
+            EXPECT_EQ(a.fLoudest, b.fLoudest);
+            EXPECT_EQ(a.fLoudestInside, b.fLoudestInside);
+            EXPECT_EQ(a.nBursts, b.nBursts);
+            EXPECT_EQ(a.bLeading, b.bLeading);
+            EXPECT_EQ(a.bTrailing, b.bTrailing);
+        }
+        EXPECT_EQ(fast.FirstLoudFrame(), plain.FirstLoudFrame());
+        EXPECT_EQ(fast.LastLoudFrame(), plain.LastLoudFrame());
+    }
+}

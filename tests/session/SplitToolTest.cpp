@@ -565,6 +565,57 @@ TEST_F(SplitToolTest, ASplitThatCutTooLittleNamesTheStretchAndTheSettingThatCuts
         << run.strOut;
 }
 
+// A split explains itself from the buffers as it judged them, reading on past an end gap:
+// it says what the dry run, which reads the input on its own beforehand, says. Filters
+// off and on, 16-bit and float, an undercut split and one ended by its end gap.
+TEST_F(SplitToolTest, ASplitExplainsItselfAsTheDryRunDoes)
+{
+    auto explanation = [](const std::string& strOut) {
+        std::istringstream in(strOut);
+        std::string strText;
+        for (std::string strLine; std::getline(in, strLine);)
+            if (strLine.find("quiet stretch") != std::string::npos || strLine.rfind("Next:", 0) == 0 ||
+                strLine.rfind("The end gap ended the split in", 0) == 0)
+                strText += strLine + "\n";
+        return strText;
+    };
+    WriteAlbum<int16_t>(dir / "undercut.wav", 44100, {{2.0, true}, {1.5, false}, {2.0, true}, {0.8, false}, {3.0, true}});
+    // Hiss at -60 dB under it all, a click in the first pause, a second song cut too
+    // little and an end gap that sound follows.
+    std::vector<int16_t> hiss = MakeAlbum<int16_t>(44100, {{2.0, true}, {1.5, false}, {2.0, true}, {0.8, false},
+                                                           {1.5, true}, {2.5, false}, {2.0, true}});
+    uint32_t nNoise = 1;
+    for (int16_t& v : hiss) {
+        nNoise = nNoise * 1664525u + 1013904223u;
+        v = static_cast<int16_t>(v + static_cast<int>(nNoise >> 26) - 32);
+    }
+    for (int i = 0; i < 6; ++i) hiss[2 * (2 * 44100 + 30000) + i] = 30000;
+    WriteSound(dir / "hiss.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, hiss);
+    const std::vector<std::string> filtersOn = {"--gap-size", "1", "--min-song", "1.1", "--end-gap", "2"};
+    struct Case {
+        const char* szWhat;
+        std::vector<std::string> args;
+        std::string strInput;
+    };
+    const std::vector<Case> cases = {
+        {"undercut, filters off", kExact, dir / "undercut.wav"},
+        {"undercut, filters on", filtersOn, dir / "undercut.wav"},
+        {"hiss and a click, end gap, filters on", filtersOn, dir / "hiss.wav"},
+        {"the same as float", With(filtersOn, {"--bits", "32"}), dir / "hiss.wav"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szWhat);
+        const std::string strBase = dir / ("Case" + std::to_string(++n) + "-.wav");
+        ToolRun real = RunTool(With(c.args, {c.strInput, strBase}), dir);
+        ASSERT_EQ(real.nStatus, 0) << real.strErr;
+        ToolRun dry = RunTool(With(c.args, {"--dry-run", c.strInput, strBase}), dir);
+        ASSERT_EQ(dry.nStatus, 0) << dry.strErr;
+        EXPECT_NE(explanation(real.strOut), "") << real.strOut;
+        EXPECT_EQ(explanation(real.strOut), explanation(dry.strOut));
+    }
+}
+
 TEST_F(SplitToolTest, SamplesThatAreNotNumbersAreReplacedAndReported)
 {
     // Songs at 0-1.5 s, 3-5 s and 6.5-9 s; one sample that is not a number in each, and
