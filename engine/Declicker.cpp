@@ -1,0 +1,619 @@
+#include "engine/Declicker.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+
+namespace {
+
+constexpr int kP = CDeclicker::kOrder;
+constexpr int kS = CDeclicker::kStretch;
+constexpr int kK = CDeclicker::kStretchesAside;
+constexpr int kGrid = CDeclicker::kModelWindow / CDeclicker::kStep;  // blocks in the model window
+constexpr int kMaxUnknowns = 512;   // samples restored together at most
+constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait for its end
+constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
+
+struct LevelParams {
+    float fHigh;  // error above this many local levels starts a click
+    float fLow;   // and above this many widens it
+};
+
+LevelParams ParamsOf(CDeclickLevel level)
+{
+    switch (level) {
+    case CDeclickLevel::Light: return {14.0f, 4.0f};
+    case CDeclickLevel::Strong: return {7.0f, 3.0f};
+    case CDeclickLevel::Normal: break;
+    }
+    return {10.0f, 3.5f};
+}
+
+int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
+
+float Median(float* p, int n)
+{
+    std::nth_element(p, p + n / 2, p + n);
+    return p[n / 2];
+}
+
+}  // namespace
+
+const char* DeclickLevelName(CDeclickLevel level)
+{
+    switch (level) {
+    case CDeclickLevel::Light: return "light";
+    case CDeclickLevel::Strong: return "strong";
+    case CDeclickLevel::Normal: break;
+    }
+    return "normal";
+}
+
+bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level)
+{
+    std::string s;
+    for (char c : strName) s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (CDeclickLevel l : {CDeclickLevel::Light, CDeclickLevel::Normal, CDeclickLevel::Strong}) {
+        if (s == DeclickLevelName(l)) {
+            level = l;
+            return true;
+        }
+    }
+    return false;
+}
+
+// One channel's samples, marks and model. Positions are frames from the start of the
+// stream; the stream is taken to be preceded by silence.
+struct CDeclicker::Channel {
+    // Lengths in frames, from the rate.
+    int nMaxRun = 0;    // longest click, first to last loud error
+    int nMerge = 0;     // quiet error inside one click at most
+    int nMaxWiden = 0;  // widening on either side at most
+    int nPre = 1, nPost = 2;  // marked beyond the widened click
+    int nBack = 0;      // error computed before a step, for widening backwards
+    int nAhead = 0;     // error computed after a step: look-ahead
+    int nBeyond = 0;    // samples needed after the look-ahead for backward errors
+    int nTail = 0;      // zeros kept after the last sample
+    LevelParams params{};
+
+    std::vector<float> x;        // samples from nBase on (repaired below nFinal)
+    std::vector<uint8_t> mark;   // 1 = restored (or to be restored)
+    std::vector<float> level;    // mean error magnitude per stretch, from nBase / kS on
+    int64_t nBase = 0;
+    int64_t nHeld = 0;    // frames taken
+    int64_t nDetect = 0;  // clicks are known for all frames below
+    int64_t nFinal = 0;   // frames below are repaired and never change
+    int64_t nSkip = 0;    // no click starts below (inside an earlier click)
+    int64_t nMusic = INT64_MIN / 2;  // last loud error of a burst judged music
+    int64_t nMarkEnd = 0;  // no mark at or after
+    int64_t nStreamEnd = INT64_MAX;  // the last sample's successor once the stream has ended
+
+    std::array<std::array<double, kP + 1>, kGrid> partial{};  // lag products per grid block
+    int64_t nNextGrid = 0;  // next grid block whose lag products are due
+    std::array<double, kP + 1> c{};   // prediction error filter: 1, -a1 .. -ap
+    std::array<float, kP + 1> cf{};
+
+    std::vector<float> e;  // prediction error of the current step
+    std::vector<float> thr;  // click threshold per stretch of the current step
+    std::vector<double> seg, err, rhs, band;
+    std::vector<int64_t> unknown;
+
+    int64_t nClicks = 0;
+    int64_t nRepaired = 0;
+
+    float* X(int64_t n) { return &x[static_cast<size_t>(n - nBase)]; }
+    uint8_t& Mark(int64_t n) { return mark[static_cast<size_t>(n - nBase)]; }
+    float& Level(int64_t s) { return level[static_cast<size_t>(s - nBase / kS)]; }
+
+    void Reset(int nHistory)
+    {
+        nBase = -nHistory;
+        x.assign(static_cast<size_t>(nHistory + nTail), 0.0f);
+        mark.assign(x.size(), 0);
+        level.assign(x.size() / kS + 1, 0.0f);
+        nHeld = nDetect = nFinal = nSkip = nMarkEnd = 0;
+        nStreamEnd = INT64_MAX;
+        nMusic = INT64_MIN / 2;
+        for (auto& p : partial) p.fill(0.0);
+        nNextGrid = 0;
+        c.fill(0.0);
+        c[0] = 1.0;
+        cf.fill(0.0f);
+        cf[0] = 1.0f;
+    }
+
+    void Grow(int64_t nEnd)
+    {
+        const size_t n = static_cast<size_t>(nEnd - nBase + nTail);
+        if (x.size() < n) {
+            x.resize(n, 0.0f);
+            mark.resize(n, 0);
+            level.resize(n / kS + 1, 0.0f);
+        }
+    }
+
+    // Drops what no step, model or output needs any more (everything before nKeep).
+    void Compact(int64_t nKeep)
+    {
+        const int64_t nDrop = (nKeep - nBase) / kS * kS;
+        if (nDrop < 8192) return;
+        x.erase(x.begin(), x.begin() + nDrop);
+        mark.erase(mark.begin(), mark.begin() + nDrop);
+        level.erase(level.begin(), level.begin() + nDrop / kS);
+        nBase += nDrop;
+    }
+
+    void FitModel();
+    void Step(int64_t nEnd);
+    void Restore(int64_t nUpTo, bool bAll);
+    bool Solve(const int64_t* t, int m);
+    bool Interpolate(const int64_t* t, int m);
+    double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
+    bool Continues(int64_t a, int64_t b, int64_t nEnd);
+    std::vector<int64_t> trial;
+    std::vector<double> patch;
+};
+
+// Lag products of the repaired samples, summed over the last grid blocks, with a
+// little white noise added (so that a pure tone still gives a stable
+// predictor), solved by Levinson's recursion.
+void CDeclicker::Channel::FitModel()
+{
+    while ((nNextGrid + 1) * kStep <= nFinal) {
+        auto& p = partial[static_cast<size_t>(nNextGrid % kGrid)];
+        const float* pg = X(nNextGrid * kStep);
+        for (int k = 0; k <= kP; ++k) {
+            float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+            for (int i = 0; i < kStep; i += 4) {
+                s0 += pg[i] * pg[i - k];
+                s1 += pg[i + 1] * pg[i + 1 - k];
+                s2 += pg[i + 2] * pg[i + 2 - k];
+                s3 += pg[i + 3] * pg[i + 3 - k];
+            }
+            p[static_cast<size_t>(k)] = static_cast<double>(s0) + s1 + s2 + s3;
+        }
+        ++nNextGrid;
+    }
+    std::array<double, kP + 1> r{};
+    if (nNextGrid < kGrid) {
+        // The start of a stream, with less repaired music than a window: the samples
+        // at hand, clicks and all, make a better model than silence.
+        const int64_t n = std::min<int64_t>(nHeld, kModelWindow);
+        const float* px = X(0);
+        for (int k = 0; k <= kP; ++k)
+            for (int64_t i = k; i < n; ++i) r[static_cast<size_t>(k)] += static_cast<double>(px[i]) * px[i - k];
+    } else {
+        for (const auto& p : partial)
+            for (int k = 0; k <= kP; ++k) r[static_cast<size_t>(k)] += p[static_cast<size_t>(k)];
+        // Less the products that reach back before the window: the autocorrelation of
+        // the window alone, which keeps the predictor stable.
+        const float* px = X((nNextGrid - kGrid) * kStep);
+        for (int k = 1; k <= kP; ++k)
+            for (int i = 0; i < k; ++i) r[static_cast<size_t>(k)] -= static_cast<double>(px[i]) * px[i - k];
+    }
+    c.fill(0.0);
+    c[0] = 1.0;
+    if (r[0] > 1e-12) {
+        r[0] *= 1.0 + 1e-6;
+        std::array<double, kP + 1> a{}, prev{};  // predictor a1..ap
+        double fErr = r[0];
+        for (int i = 1; i <= kP; ++i) {
+            double acc = r[static_cast<size_t>(i)];
+            for (int j = 1; j < i; ++j) acc -= a[static_cast<size_t>(j)] * r[static_cast<size_t>(i - j)];
+            const double k = acc / fErr;
+            if (!(std::fabs(k) < 1.0)) break;
+            prev = a;
+            a[static_cast<size_t>(i)] = k;
+            for (int j = 1; j < i; ++j) a[static_cast<size_t>(j)] = prev[static_cast<size_t>(j)] - k * prev[static_cast<size_t>(i - j)];
+            fErr *= 1.0 - k * k;
+        }
+        for (int j = 1; j <= kP; ++j) c[static_cast<size_t>(j)] = -a[static_cast<size_t>(j)];
+    }
+    for (int j = 0; j <= kP; ++j) cf[static_cast<size_t>(j)] = static_cast<float>(c[static_cast<size_t>(j)]);
+}
+
+// Finds the clicks that start in [nDetect, nDetect + kStep), given samples up to nEnd
+// (zeros beyond the end of the stream), then restores every chain of clicks whose
+// surroundings are now known.
+void CDeclicker::Channel::Step(int64_t nEnd)
+{
+    FitModel();
+    const int64_t d = nDetect;
+    const int64_t lo = d - nBack;
+    const int64_t lim = d + kStep + nAhead;
+    const int nE = static_cast<int>(lim - lo);
+    e.resize(static_cast<size_t>(nE));
+    {
+        const float* px = X(lo);
+        float* pe = e.data();
+        for (int i = 0; i < nE; ++i) pe[i] = px[i];
+        for (int k = 1; k <= kP; ++k) {
+            const float ck = cf[static_cast<size_t>(k)];
+            const float* pk = px - k;
+            for (int i = 0; i < nE; ++i) pe[i] += ck * pk[i];
+        }
+    }
+    // Levels of this step's stretches and of its look-ahead.
+    const int64_t s0 = d / kS, s1 = lim / kS;
+    for (int64_t s = s0; s < s1; ++s) {
+        const float* pe = &e[static_cast<size_t>(s * kS - lo)];
+        float sum = 0;
+        for (int i = 0; i < kS; ++i) sum += std::fabs(pe[i]);
+        Level(s) = sum / kS;
+    }
+    // Thresholds from the stretch before the step to the end of the look-ahead.
+    const int64_t sLo = lo / kS;
+    thr.resize(static_cast<size_t>(s1 - sLo));
+    for (int64_t s = sLo; s < s1; ++s) {
+        float left[kK + 1], right[kK + 1];
+        for (int i = 0; i <= kK; ++i) left[i] = Level(s - i);
+        int nRight = 0;
+        for (int i = 0; i <= kK && s + i < s1; ++i) right[nRight++] = Level(s + i);
+        const float fLevel = std::max(Median(left, kK + 1), Median(right, nRight));
+        thr[static_cast<size_t>(s - sLo)] = fLevel;
+    }
+    auto Err = [&](int64_t n) { return std::fabs(e[static_cast<size_t>(n - lo)]); };
+    auto Lvl = [&](int64_t n) { return thr[static_cast<size_t>((n - lo) / kS)]; };
+    auto High = [&](int64_t n) { return Err(n) > params.fHigh * Lvl(n) + kFloor; };
+
+    const int64_t nStartEnd = std::min<int64_t>(d + kStep, nEnd);
+    const int64_t nMarkLim = std::min<int64_t>(lim, nEnd);
+    for (int64_t n = std::max(d, nSkip); n < nStartEnd; ++n) {
+        if (!High(n)) continue;
+        int64_t first = n, last = n;
+        for (int64_t m = n + 1; m < nMarkLim && m - last <= nMerge; ++m)
+            if (High(m)) last = m;
+        // The forward error of a click rings on for up to kOrder samples after it;
+        // what lies beyond that is music.
+        if (last - first + 1 > nMaxRun + kP || first - nMusic <= nMerge || (last + nMerge >= lim && lim < nEnd)) {
+            nMusic = last;
+            n = last;
+            continue;
+        }
+        // The click itself is where the backward error (which rings on before a click
+        // instead) is high as well.
+        const int64_t from = std::max<int64_t>(std::max(nFinal, lo), first - nMaxWiden);
+        const int64_t to = std::min<int64_t>(last + nMaxWiden, nMarkLim - 1);
+        int64_t a = -1, b = -1;
+        bool bPeak = false;
+        for (int64_t m = from; m <= to; ++m) {
+            const float* px = X(m);
+            float back = px[0];
+            for (int k = 1; k <= kP; ++k) back += cf[static_cast<size_t>(k)] * px[k];
+            // (Past the end of the stream there is nothing to predict backwards from.)
+            const float both = m + kP < nEnd ? std::min(Err(m), std::fabs(back)) : m <= last ? Err(m) : 0.0f;
+            if (both > params.fLow * Lvl(m) + kFloor) {
+                if (a < 0) a = m;
+                b = m;
+                if (both > params.fHigh * Lvl(m) + kFloor) bPeak = true;
+            }
+        }
+        if (!bPeak || b - a + 1 > nMaxRun) {  // explained the other way round, or too long
+            if (bPeak) nMusic = last;
+            n = last;
+            continue;
+        }
+        if (b - a + 1 >= 3 && b + nMaxWiden + 2 * kP < nEnd) {
+            // Wider clicks (scratch pops) rise and fall more gently than their error
+            // shows: take in more samples on either side while each one lowers the
+            // prediction error left after interpolation by more than music would.
+            const float fSigma = 1.25f * Lvl(first) + kFloor;
+            const double fPenalty = 4.0 * fSigma * fSigma;
+            static constexpr int kTail[] = {0, 2, 4, 6, 9, 12, 16, 20, 24};
+            static constexpr int kHead[] = {0, 1, 2, 4, 6, 9, 12};
+            const int64_t aLow = std::max<int64_t>(std::max(nFinal, lo) + nPre, first - nMaxWiden);
+            const int64_t bHigh = std::min<int64_t>(nMarkLim - 1 - nPost, last + nMaxWiden);
+            const int64_t r0 = std::max<int64_t>(aLow, a - 12);
+            const int64_t r1 = std::min<int64_t>(std::min<int64_t>(b + 24, bHigh) + kP, nEnd - 1);
+            int bestE = 0, bestH = 0;
+            double best = 1e300;
+            for (int e : kTail) {
+                if (b + e > bHigh || b - a + 1 + e > nMaxRun) break;
+                const double f = Cost(a, b + e, r0, r1) + fPenalty * e;
+                if (f < best) { best = f; bestE = e; }
+            }
+            for (int h : kHead) {
+                if (h == 0) continue;
+                if (a - h < aLow || b - a + 1 + bestE + h > nMaxRun) break;
+                const double f = Cost(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h);
+                if (f < best) { best = f; bestH = h; }
+            }
+            a -= bestH;
+            b += bestE;
+        }
+        if (!Continues(a, b, nEnd)) {  // a new note starts (or one stops) here: music
+            nMusic = last;
+            n = std::max(b, last);
+            continue;
+        }
+        a = std::max(a - nPre, std::max(nFinal, lo));
+        b = std::min<int64_t>(b + nPost, nMarkLim - 1);
+        for (int64_t m = a; m <= b; ++m) Mark(m) = 1;
+        nMarkEnd = std::max(nMarkEnd, b + 1);
+        ++nClicks;
+        n = std::max(b, last);
+        nSkip = n + 1;
+    }
+    nDetect = d + kStep;
+    // A later click starts no earlier than this.
+    const int64_t nSafe = nDetect - nBack;
+    Restore(std::min(nSafe, nEnd == INT64_MAX ? nEnd : nEnd + 1), false);  // chains near the end wait for Finish()
+    if (nFinal < nDetect - kMaxPending - nBack) Restore(nDetect - kMaxPending - nBack, true);
+}
+
+// Restores the chains of marked samples from nFinal on: a chain is complete when no
+// click can start within kOrder samples after its last marked sample, i.e. its last
+// marked sample lies kOrder before nUpTo. With bAll, also the chains (or their leading
+// clicks) that end before nUpTo, whatever follows. nFinal moves to the first sample of
+// the first chain left waiting, or to nUpTo.
+void CDeclicker::Channel::Restore(int64_t nUpTo, bool bAll)
+{
+    int64_t n = nFinal;
+    const int64_t nStop = std::min(nUpTo, nMarkEnd);
+    while (n < nStop) {
+        if (!Mark(n)) {
+            ++n;
+            continue;
+        }
+        // A chain from n: marked runs no more than kOrder apart.
+        unknown.clear();
+        int64_t m = n, last = n;
+        while (m < nMarkEnd && m - last <= kP + 1 && static_cast<int>(unknown.size()) < kMaxUnknowns) {
+            if (Mark(m)) {
+                unknown.push_back(m);
+                last = m;
+            }
+            ++m;
+        }
+        const bool bComplete = last + kP + 1 < nUpTo;
+        if (!bComplete && !bAll) {
+            nFinal = n;
+            return;
+        }
+        if (!bComplete) {
+            // Take the runs that end kOrder before nUpTo; the rest waits.
+            size_t k = unknown.size();
+            while (k > 0 && unknown[k - 1] + kP >= nUpTo) --k;
+            while (k > 0 && k < unknown.size() && unknown[k] == unknown[k - 1] + 1) --k;
+            if (k == 0) {
+                nFinal = n;
+                return;
+            }
+            unknown.resize(k);
+            last = unknown.back();
+        }
+        if (Solve(unknown.data(), static_cast<int>(unknown.size())))
+            for (int64_t t : unknown) nRepaired += t < nStreamEnd;
+        n = last + 1;
+    }
+    nFinal = std::max(nFinal, nUpTo);
+}
+
+// Least-squares autoregressive interpolation: the values at the m positions t (rising)
+// that minimise the summed squared prediction error over every error they enter, the
+// other samples held. The normal equations are banded (half-width kOrder) and solved
+// by Cholesky. False, samples untouched, should they prove singular.
+bool CDeclicker::Channel::Solve(const int64_t* t, int m)
+{
+    if (!Interpolate(t, m)) return false;
+    for (int i = 0; i < m; ++i) *X(t[i]) = static_cast<float>(rhs[static_cast<size_t>(i)]);
+    return true;
+}
+
+// The summed squared prediction error over [r0, r1] once [a, b] is interpolated.
+double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
+{
+    trial.clear();
+    for (int64_t n = a; n <= b; ++n) trial.push_back(n);
+    if (!Interpolate(trial.data(), static_cast<int>(trial.size()))) return 1e300;
+    const int64_t lo = r0 - kP;
+    patch.assign(static_cast<size_t>(r1 - lo + 1), 0.0);
+    const float* px = X(lo);
+    for (size_t i = 0; i < patch.size(); ++i) patch[i] = px[i];
+    for (int64_t n = a; n <= b; ++n) patch[static_cast<size_t>(n - lo)] = rhs[static_cast<size_t>(n - a)];
+    double cost = 0;
+    for (int64_t n = r0; n <= r1; ++n) {
+        double e = 0;
+        const double* pp = &patch[static_cast<size_t>(n - lo)];
+        for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * pp[-k];
+        cost += e * e;
+    }
+    return cost;
+}
+
+// Whether the music on either side of [a, b] is one: extrapolated across the span by
+// the predictor, each side lands within kContinue times its own level on the samples
+// beyond (near the stream's start or end, where one side is
+// missing, that is taken for granted). A click leaves the music around it as it was; the onset of a note (a bass
+// step, a drum) does not, and interpolating it away would rob the note of its attack.
+bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
+{
+    constexpr int kCheck = 8;
+    if (a - kP - kCheck < 0 || b + kP + kCheck >= nEnd) return true;  // the stream's edge
+    constexpr double kContinue = 5.0;
+    const int len = static_cast<int>(b - a + 1);
+    for (int dir = 0; dir < 2; ++dir) {
+        // Forward from before a, or (dir 1) backward from after b: step s is the
+        // position a + s, or b - s.
+        auto At = [&](int64_t s) -> double { return *X(dir == 0 ? a + s : b - s); };
+        patch.assign(static_cast<size_t>(kP + len + kCheck), 0.0);
+        double ref = 0;
+        for (int i = 0; i < kP; ++i) {
+            patch[static_cast<size_t>(i)] = At(i - kP);
+            ref += patch[static_cast<size_t>(i)] * patch[static_cast<size_t>(i)];
+        }
+        double miss = 0;
+        for (int s = 0; s < len + kCheck; ++s) {
+            double pred = 0;
+            const double* pp = &patch[static_cast<size_t>(kP + s)];
+            for (int k = 1; k <= kP; ++k) pred -= c[static_cast<size_t>(k)] * pp[-k];
+            patch[static_cast<size_t>(kP + s)] = pred;
+            if (s >= len) {
+                const double d = At(s) - pred;
+                miss += d * d;
+            }
+        }
+        const double fRef = ref / kP, fMiss = miss / kCheck;
+        if (fMiss > kContinue * kContinue * fRef + 1e-8) return false;
+    }
+    return true;
+}
+
+// Least-squares interpolation of the samples at t into rhs (see Solve).
+bool CDeclicker::Channel::Interpolate(const int64_t* t, int m)
+{
+    const int64_t lo = t[0] - kP, hi = t[m - 1] + kP;  // inclusive
+    const int nSeg = static_cast<int>(hi - lo + 1);
+    seg.assign(static_cast<size_t>(nSeg), 0.0);
+    const float* px = X(lo);
+    for (int i = 0; i < nSeg; ++i) seg[static_cast<size_t>(i)] = px[i];
+    for (int i = 0; i < m; ++i) seg[static_cast<size_t>(t[i] - lo)] = 0.0;
+    // Prediction error with the unknowns at zero, from t[0] to hi.
+    err.assign(static_cast<size_t>(nSeg), 0.0);
+    for (int i = kP; i < nSeg; ++i) {
+        double s = 0;
+        for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * seg[static_cast<size_t>(i - k)];
+        err[static_cast<size_t>(i)] = s;
+    }
+    std::array<double, kP + 1> rc{};
+    for (int dlag = 0; dlag <= kP; ++dlag)
+        for (int k = 0; k + dlag <= kP; ++k) rc[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
+    rhs.assign(static_cast<size_t>(m), 0.0);
+    for (int i = 0; i < m; ++i) {
+        const int j0 = static_cast<int>(t[i] - lo);
+        double s = 0;
+        for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * err[static_cast<size_t>(j0 + k)];
+        rhs[static_cast<size_t>(i)] = -s;
+    }
+    // Band Cholesky: band[i * (kP + 1) + (i - j)] holds L(i, j) for 0 <= i - j <= kP.
+    const int w = kP + 1;
+    band.assign(static_cast<size_t>(m) * w, 0.0);
+    auto L = [&](int i, int j) -> double& { return band[static_cast<size_t>(i) * w + (i - j)]; };
+    auto M = [&](int i, int j) {
+        const int64_t dlag = t[i] > t[j] ? t[i] - t[j] : t[j] - t[i];
+        return dlag <= kP ? rc[static_cast<size_t>(dlag)] : 0.0;
+    };
+    const double fLoad = rc[0] * 1e-9;
+    for (int j = 0; j < m; ++j) {
+        double s = M(j, j) + fLoad;
+        for (int k = std::max(0, j - kP); k < j; ++k) s -= L(j, k) * L(j, k);
+        if (!(s > 0)) return false;
+        const double d = std::sqrt(s);
+        L(j, j) = d;
+        for (int i = j + 1; i < std::min(m, j + w); ++i) {
+            double v = M(i, j);
+            for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
+            L(i, j) = v / d;
+        }
+    }
+    for (int i = 0; i < m; ++i) {  // L y = rhs
+        double s = rhs[static_cast<size_t>(i)];
+        for (int k = std::max(0, i - kP); k < i; ++k) s -= L(i, k) * rhs[static_cast<size_t>(k)];
+        rhs[static_cast<size_t>(i)] = s / L(i, i);
+    }
+    for (int i = m - 1; i >= 0; --i) {  // L' u = y
+        double s = rhs[static_cast<size_t>(i)];
+        for (int k = i + 1; k < std::min(m, i + w); ++k) s -= L(k, i) * rhs[static_cast<size_t>(k)];
+        rhs[static_cast<size_t>(i)] = s / L(i, i);
+    }
+    return true;
+}
+
+CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
+    : m_nChannels(std::max<int32_t>(1, nChannels)), m_nRate(std::max<int32_t>(8000, nRate)), m_level(level)
+{
+    const double fScale = m_nRate / 44100.0;
+    for (int32_t ch = 0; ch < m_nChannels; ++ch) {
+        auto p = std::make_unique<Channel>();
+        p->params = ParamsOf(level);
+        p->nMaxRun = static_cast<int>(std::lround(48 * fScale));
+        p->nMerge = static_cast<int>(std::lround(6 * fScale));
+        p->nMaxWiden = static_cast<int>(std::lround(32 * fScale));
+        p->nBack = RoundUp(p->nMaxWiden + p->nPre, kS);
+        p->nAhead = RoundUp(std::max((kK + 1) * kS, p->nMaxRun + p->nMerge + p->nMaxWiden + kS), kS);
+        p->nBeyond = p->nMaxWiden + kP;
+        p->nTail = p->nAhead + p->nBeyond + kStep + p->nPost + kP + 64;
+        p->Reset(kModelWindow + kStep + p->nBack + kS * (kK + 1));
+        m_channels.push_back(std::move(p));
+    }
+    const Channel& c0 = *m_channels.front();
+    m_nLatency = kStep + c0.nAhead + c0.nBeyond + c0.nBack + kMaxPending + kP;
+}
+
+CDeclicker::~CDeclicker() = default;
+
+int64_t CDeclicker::Clicks() const
+{
+    int64_t n = 0;
+    for (const auto& p : m_channels) n += p->nClicks;
+    return n;
+}
+
+int64_t CDeclicker::RepairedSamples() const
+{
+    int64_t n = 0;
+    for (const auto& p : m_channels) n += p->nRepaired;
+    return n;
+}
+
+size_t CDeclicker::Process(const float* pIn, size_t nFrames, float* pOut, uint8_t* pMarks)
+{
+    const int64_t nEnd = m_nIn + static_cast<int64_t>(nFrames);
+    for (int32_t ch = 0; ch < m_nChannels; ++ch) {
+        Channel& c = *m_channels[static_cast<size_t>(ch)];
+        c.Grow(nEnd);
+        float* px = c.X(m_nIn);
+        for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[i * static_cast<size_t>(m_nChannels) + static_cast<size_t>(ch)];
+        c.nHeld = nEnd;
+        while (c.nDetect + kStep + c.nAhead + c.nBeyond <= c.nHeld) c.Step(INT64_MAX);
+    }
+    m_nIn = nEnd;
+    return Emit(m_nIn - m_nLatency, pOut, pMarks);
+}
+
+size_t CDeclicker::Finish(float* pOut, uint8_t* pMarks)
+{
+    for (auto& p : m_channels) {
+        Channel& c = *p;
+        while (c.nDetect < m_nIn) {
+            c.Grow(c.nDetect + kStep + c.nAhead + c.nBeyond);
+            c.Step(m_nIn);
+        }
+        // Nothing is known after the last sample: a click close to it is restored
+        // from what comes before, the samples after the end taken as unknown too.
+        bool bNearEnd = false;
+        for (int64_t n = std::max(c.nFinal, m_nIn - kP - 1); n < m_nIn; ++n) bNearEnd = bNearEnd || c.Mark(n);
+        if (bNearEnd)
+            for (int64_t n = m_nIn; n < m_nIn + kP; ++n) c.Mark(n) = 1;
+        c.nMarkEnd = std::max(c.nMarkEnd, bNearEnd ? m_nIn + kP : 0);
+        c.nStreamEnd = m_nIn;
+        c.Restore(m_nIn + 2 * kP + 2, true);
+    }
+    const size_t n = Emit(m_nIn, pOut, pMarks);
+    for (auto& p : m_channels) p->Reset(kModelWindow + kStep + p->nBack + kS * (kK + 1));
+    m_nIn = m_nOut = 0;
+    return n;
+}
+
+size_t CDeclicker::Emit(int64_t nUpTo, float* pOut, uint8_t* pMarks)
+{
+    if (nUpTo <= m_nOut) return 0;
+    const size_t nFrames = static_cast<size_t>(nUpTo - m_nOut);
+    const size_t nCh = static_cast<size_t>(m_nChannels);
+    for (size_t ch = 0; ch < nCh; ++ch) {
+        Channel& c = *m_channels[ch];
+        if (c.nFinal < nUpTo) c.Restore(nUpTo, true);  // a chain too long to wait for
+        const float* px = c.X(m_nOut);
+        const uint8_t* pm = &c.Mark(m_nOut);
+        for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
+        if (pMarks)
+            for (size_t i = 0; i < nFrames; ++i) pMarks[i * nCh + ch] = pm[i];
+        const int64_t nKeep = std::min(m_nOut + static_cast<int64_t>(nFrames),
+                                       std::min((c.nNextGrid - kGrid) * kStep, c.nDetect - c.nBack - kS * (kK + 1))) -
+                              kP - kS;
+        c.Compact(nKeep);
+    }
+    m_nOut = nUpTo;
+    return nFrames;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// How readily the declicker calls a sample a click. Normal leaves clean music alone;
+// Strong also takes fainter clicks, at the price of touching a little more music.
+enum class CDeclickLevel { Light, Normal, Strong };
+
+// "light", "normal", "strong".
+const char* DeclickLevelName(CDeclickLevel level);
+// Reads one of the names above (any case). False, level untouched, for anything else.
+bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
+
+/**
+ * Takes clicks, pops and crackle out of a stream of interleaved float samples (full
+ * scale +-1.0), each channel on its own.
+ *
+ * Every channel is modelled as an autoregressive process (a linear predictor of order
+ * kOrder fitted to the last kModelWindow repaired samples). A sample whose prediction
+ * error stands far above the local level of that error (the larger of the medians of
+ * short-stretch error levels just before and just after it, so a click does not raise
+ * its own yardstick and the onset of a note does) starts a click; a burst of such
+ * samples longer than a click can be (a drum, a plucked attack) is music and left alone.
+ * Each click is widened while the error stays above a lower threshold, and its samples
+ * are restored by least-squares autoregressive interpolation from the samples around
+ * it. Samples not marked leave exactly as they came.
+ *
+ * The output runs Latency() frames behind the input: Process() gives back as many
+ * frames as it takes once that many are held, and Finish() gives the rest. How the
+ * input is cut into blocks makes no difference to the output. Optionally each output
+ * sample comes with a mark, 1 where it was restored.
+ *
+ * Not thread-safe; allocates only when constructed and while a stream's first seconds
+ * fill its buffers. Never throws.
+ */
+class CDeclicker
+{
+public:
+    static constexpr int kOrder = 24;           // predictor order
+    static constexpr int kStep = 512;           // frames analysed per step
+    static constexpr int kModelWindow = 2048;   // frames the predictor is fitted to
+    static constexpr int kStretch = 32;         // frames per error level
+    static constexpr int kStretchesAside = 8;   // levels in each median, beside the own one
+
+    CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level = CDeclickLevel::Normal);
+    ~CDeclicker();
+    CDeclicker(const CDeclicker&) = delete;
+    CDeclicker& operator=(const CDeclicker&) = delete;
+
+    // Frames by which the output trails the input (about 30 ms at 44.1 kHz).
+    int64_t Latency() const { return m_nLatency; }
+
+    // Takes nFrames interleaved frames; writes up to nFrames repaired frames to pOut
+    // (and one mark per sample to pMarks when given) and returns how many.
+    size_t Process(const float* pIn, size_t nFrames, float* pOut, uint8_t* pMarks = nullptr);
+    // The end of the stream: writes the frames still held (at most Latency()) and
+    // returns how many. The declicker is then ready for a new stream.
+    size_t Finish(float* pOut, uint8_t* pMarks = nullptr);
+
+    int64_t Clicks() const;           // clicks repaired so far, counted per channel
+    int64_t RepairedSamples() const;  // samples restored so far, all channels
+
+private:
+    struct Channel;
+    size_t Emit(int64_t nUpTo, float* pOut, uint8_t* pMarks);
+
+    int32_t m_nChannels;
+    int32_t m_nRate;
+    CDeclickLevel m_level;
+    std::vector<std::unique_ptr<Channel>> m_channels;
+    int64_t m_nLatency = 0;
+    int64_t m_nIn = 0;    // frames taken
+    int64_t m_nOut = 0;   // frames given back
+};
