@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Splitting speed: cadenzo-split (with its defaults, and with DC Block and Smart Gap off)
 # against sox's silence split on two one-hour albums, each in one hyperfine run on the
-# same machine, and the engine's own speed. Prints the times and the ratios.
+# same machine, the engine's own speed and what the explanation's quiet-stretch finder
+# costs beside it. Prints the times, and ends with a table of the ratios on both albums,
+# in wall-clock and in processor time, beside the load average of the machine.
 #
 #   bench/split_vs_sox.sh [WORK_DIR]
 #
@@ -26,10 +28,10 @@ for tool in cmake ninja sox hyperfine python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/install-deps.sh)" >&2; exit 1; }
 done
 
-echo "building cadenzo-split and bench_splitter in $build"
+echo "building cadenzo-split, bench_splitter and bench_explain in $build"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCADENZO_BUILD_TESTS=OFF \
   -DCADENZO_BUILD_GUI=OFF -DCADENZO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target cadenzo-split bench_splitter >/dev/null
+cmake --build "$build" --target cadenzo-split bench_splitter bench_explain >/dev/null
 split=$build/tools/cadenzo-split
 
 mkdir -p "$work"
@@ -70,6 +72,7 @@ cat "$real" > /dev/null
 
 out=$work/out
 trap 'rm -rf "$out"' EXIT
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 fresh="rm -rf '$out' && mkdir -p '$out'"
 # Rounds of one run of each command, interleaved, so that the machine's load changes
 # affect all three alike.
@@ -93,11 +96,17 @@ mem="$(peak "$album") $(peak --dc-block off --smart-gap off "$album") $(peak "$r
 
 engine=$("$build/bench/bench_splitter" --benchmark_filter='bits:16/dcblock:(0/smartgap:0|1/smartgap:1)/leadout:0' \
   --benchmark_repetitions=10 --benchmark_format=json 2>/dev/null)
+# What gathering the quiet stretches for the explanation costs beside the splitting, on
+# the real album (processor seconds per hour of audio).
+explain=$("$build/bench/bench_explain" "$real")
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-python3 - "$work" "$runs" "$mem" "$engine" <<'EOF'
+python3 - "$work" "$runs" "$mem" "$engine" "$explain" "$load_before" "$load_after" <<'EOF'
 import json, statistics, sys
 work, rounds = sys.argv[1], int(sys.argv[2])
 mem = [int(m) / 1024 for m in sys.argv[3].split()]
+explain = sys.argv[5].split()
+summary = []
 albums = (("digital", "songs with 4 s of digital silence between them"),
           ("real", "real music with 4 s of hiss at -60 dBFS between the songs, clicks in three gaps"))
 for k, (name, what) in enumerate(albums):
@@ -112,9 +121,14 @@ for k, (name, what) in enumerate(albums):
         print(f"  {cmd:28s} {statistics.mean(wall[cmd]):7.2f} s  (fastest {min(wall[cmd]):.2f} s,"
               f" processor {statistics.mean(cpu[cmd]):.2f} s, {3600 / statistics.mean(wall[cmd]):5.0f}x real time)")
     for cmd, goal in (("cadenzo-split (defaults)", 4), ("cadenzo-split (filters off)", 6)):
-        print(f"  sox / {cmd:28s} {statistics.mean(wall[sox]) / statistics.mean(wall[cmd]):5.2f} wall"
-              f" (fastest runs: {min(wall[sox]) / min(wall[cmd]):.2f}),"
-              f" {statistics.mean(cpu[sox]) / statistics.mean(cpu[cmd]):5.2f} processor time (goal >= {goal})")
+        ratios = (statistics.mean(wall[sox]) / statistics.mean(wall[cmd]), min(wall[sox]) / min(wall[cmd]),
+                  statistics.mean(cpu[sox]) / statistics.mean(cpu[cmd]), min(cpu[sox]) / min(cpu[cmd]))
+        summary.append((name, cmd[15:-1], goal) + ratios)
+        print(f"  sox / {cmd:28s} {ratios[0]:5.2f} wall"
+              f" (fastest runs: {ratios[1]:.2f}),"
+              f" {ratios[2]:5.2f} processor time (goal >= {goal})")
+        if cmd == "cadenzo-split (defaults)" and name == "real":
+            split_cpu = statistics.mean(cpu[cmd])
     # On a busy machine wall-clock times mostly measure the others' load; processor time
     # does not (cadenzo-split reads, splits and writes on two threads, so on an idle
     # machine its wall-clock ratio is the higher one).
@@ -133,4 +147,14 @@ for name, speeds in sorted(engine.items()):
     median = (speeds[(len(speeds) - 1) // 2] + speeds[len(speeds) // 2]) / 2
     print(f"  {'both filters' if both else 'both off':12s} {median:7.0f}x real time, fastest {speeds[-1]:5.0f}x"
           f" (goal >= {2500 if both else 8000})")
+finder, splitter, hours = float(explain[3]), float(explain[1]), float(explain[5])
+print(f"the explanation's quiet-stretch finder on the real album (bench_explain): {finder:.3f} s of processor"
+      f" time per hour of audio\n  (the splitter alone {splitter:.3f} s), {finder * hours / split_cpu:.3f} of a"
+      f" default split's processor time (goal <= 0.1)")
+print(f"\nsox's silence split / cadenzo-split, mean of the rounds (fastest runs in brackets);"
+      f" load average {sys.argv[6]} before, {sys.argv[7]} after:")
+print(f"  {'album':8s} {'cadenzo-split':12s} {'wall':>13s} {'processor':>13s}  goal")
+for name, what, goal, wall_mean, wall_best, cpu_mean, cpu_best in summary:
+    met = "met" if min(wall_mean, cpu_mean) >= goal else "not met"
+    print(f"  {name:8s} {what:12s} {wall_mean:5.2f} ({wall_best:5.2f}) {cpu_mean:5.2f} ({cpu_best:5.2f})  >= {goal} {met}")
 EOF

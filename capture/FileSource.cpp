@@ -299,13 +299,21 @@ int64_t CFileSource::ReadFrames(int64_t nFrames)
     SNDFILE* pFile = static_cast<SNDFILE*>(m_pFile);
     const int nChannels = m_nFileChannels;
     sf_count_t nRead = 0;
-    if (m_bFloat || m_bWideSource) {
+    if (nChannels == 2 && !m_bFloat && !m_bWideSource) {
+        // Stereo 16-bit samples, captured as such: read where they are handed on.
+        nRead = sf_readf_short(pFile, reinterpret_cast<int16_t*>(m_pChunk.get()), nFrames);
+    } else if (nChannels == 2 && m_bFloat) {
+        nRead = sf_readf_float(pFile, reinterpret_cast<float*>(m_pChunk.get()), nFrames);
+        MendChunk(reinterpret_cast<float*>(m_pChunk.get()), nRead);
+    } else if (m_bFloat || m_bWideSource) {
         nRead = sf_readf_float(pFile, m_pFloats.get(), nFrames);
-        MendChunk(nRead);
+        MendChunk(m_pFloats.get(), nRead);
     } else {
         nRead = sf_readf_short(pFile, m_pShorts.get(), nFrames);
     }
-    if (m_bFloat) {
+    if (nChannels == 2 && (m_bFloat || !m_bWideSource)) {
+        // Read in place above.
+    } else if (m_bFloat) {
         float* pOut = reinterpret_cast<float*>(m_pChunk.get());
         for (sf_count_t i = 0; i < nRead; ++i) {
             pOut[2 * i] = m_pFloats[static_cast<size_t>(i * nChannels)];
@@ -332,9 +340,9 @@ int64_t CFileSource::ReadFrames(int64_t nFrames)
     return nRead;
 }
 
-void CFileSource::MendChunk(int64_t nFrames)
+void CFileSource::MendChunk(float* pSamples, int64_t nFrames)
 {
-    const SampleMendResult mended = MendFloatSamples(m_pFloats.get(), nFrames * m_nFileChannels);
+    const SampleMendResult mended = MendFloatSamples(pSamples, nFrames * m_nFileChannels);
     if (mended.nReplaced == 0) return;
     const int64_t nFrame = m_nFramesRead + mended.nFirst / m_nFileChannels;
     const int64_t nChannel = m_nFileChannels == 1 ? 0 : mended.nFirst % m_nFileChannels;

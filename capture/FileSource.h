@@ -48,8 +48,9 @@ private:
     void Run();
     // Reads up to nFrames converted frames into m_pChunk; returns the frames read.
     int64_t ReadFrames(int64_t nFrames);
-    // Replaces the samples of m_pFloats that are not numbers or too large, and reports them.
-    void MendChunk(int64_t nFrames);
+    // Replaces the samples of pSamples (nFrames of the file's frames) that are not numbers
+    // or too large, and reports them.
+    void MendChunk(float* pSamples, int64_t nFrames);
     // After a short read: notes in m_strReadError why the input ended early, if it did.
     void CheckEnd(int64_t nRead);
 

@@ -90,9 +90,17 @@ bool CWaveInSink::PushWait(const void* pData, int64_t nBytes)
     const uint8_t* p = static_cast<const uint8_t*>(pData);
     std::unique_lock<std::mutex> lock(w.m_mtxHandout);
     while (nBytes > 0) {
-        while (!w.m_bStopping && w.m_ring.Free() <= 0) {
-            if (w.m_cvSpace.wait_for(lock, std::chrono::milliseconds(100)) == std::cv_status::timeout)
-                w.RemindLocked();
+        // A full ring is left to drain to half before the source goes on: woken for
+        // every block taken, it would switch threads once a block. (The ring holds at
+        // least four blocks, and the consumer takes whole blocks, so half always comes.)
+        const int64_t nWanted = std::max<int64_t>(w.m_ring.Capacity() / 2, 1);
+        if (w.m_ring.Free() <= 0) {
+            w.m_nSpaceWanted = nWanted;
+            while (!w.m_bStopping && w.m_ring.Free() < nWanted) {
+                if (w.m_cvSpace.wait_for(lock, std::chrono::milliseconds(100)) == std::cv_status::timeout)
+                    w.RemindLocked();
+            }
+            w.m_nSpaceWanted = 0;
         }
         if (w.m_bStopping) return false;
         w.m_nLastInputNs.store(NowNs(), std::memory_order_relaxed);
@@ -390,7 +398,7 @@ void CWaveIn::CompleteLocked()
         m_ring.Read(m_pBuffer[i].get(), m_nRecorded[i]);
         m_bufferState[i] = BufferState::Done;
         m_nFillTarget = i ^ 1;
-        m_cvSpace.notify_all();
+        if (m_ring.Free() >= m_nSpaceWanted) m_cvSpace.notify_all();
         Notify(WIM_DATA);
     }
 }

@@ -268,6 +268,7 @@ private:
     // target and the ring's reading side; the ring's writing side is the capture thread's.
     std::mutex m_mtxHandout;
     std::condition_variable m_cvSpace;   // the ring has been read from, or a stop is asked
+    int64_t m_nSpaceWanted = 0;          // free ring bytes a waiting PushWait() asks for before it is woken
     CCaptureRing m_ring;
     BufferState m_bufferState[2];
     int32_t m_nRecorded[2];              // bytes in each completed buffer

@@ -4,6 +4,15 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define CADENZO_QS_SSE2 1
+#endif
+#if defined(__GNUC__) && defined(__x86_64__) && CADENZO_QS_SSE2
+#include <immintrin.h>
+#define CADENZO_QS_AVX2 1
+#endif
+
 #define CADENZO_QS_INLINE __attribute__((always_inline)) inline
 
 namespace {
@@ -14,6 +23,135 @@ int64_t SamplesOf(double fSeconds, int32_t nRate)
     return f > 0 ? static_cast<int64_t>(f) : 0;
 }
 
+// The largest 16-bit magnitude that is not loud at a threshold: a sample v is loud when
+// |v| lies above the threshold, that is when v > limit or v < -limit. -1 when every
+// sample is loud (a negative threshold, or one that is not a number); 32768 when none is.
+int32_t QuietLimit16(float fThreshold)
+{
+    if (!(fThreshold >= 0)) return -1;
+    if (fThreshold >= 32768.0f) return 32768;
+    return static_cast<int32_t>(std::floor(fThreshold));
+}
+
+// The smallest and largest of n 16-bit samples, which the splitter's buffers give by the
+// ten thousand for every minute: judged a register at a time.
+void MinMax16Sse2(const unsigned char* p, int64_t n, int16_t* pnMin, int16_t* pnMax)
+{
+    int16_t nMin = 0, nMax = 0;
+    int64_t k = 0;
+#if CADENZO_QS_SSE2
+    if (n >= 16) {
+        __m128i lo0 = _mm_setzero_si128(), hi0 = lo0, lo1 = lo0, hi1 = lo0;
+        for (; k + 16 <= n; k += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * k));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * k + 16));
+            lo0 = _mm_min_epi16(lo0, a);
+            hi0 = _mm_max_epi16(hi0, a);
+            lo1 = _mm_min_epi16(lo1, b);
+            hi1 = _mm_max_epi16(hi1, b);
+        }
+        int16_t lo[8], hi[8];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), _mm_min_epi16(lo0, lo1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi), _mm_max_epi16(hi0, hi1));
+        for (int j = 0; j < 8; ++j) {
+            nMin = std::min(nMin, lo[j]);
+            nMax = std::max(nMax, hi[j]);
+        }
+    }
+#endif
+    for (; k < n; ++k) {
+        int16_t v;
+        std::memcpy(&v, p + 2 * k, sizeof v);
+        nMin = std::min(nMin, v);
+        nMax = std::max(nMax, v);
+    }
+    *pnMin = nMin;
+    *pnMax = nMax;
+}
+
+#if CADENZO_QS_AVX2
+__attribute__((target("avx2"))) void MinMax16Avx2(const unsigned char* p, int64_t n, int16_t* pnMin, int16_t* pnMax)
+{
+    if (n < 32) {
+        MinMax16Sse2(p, n, pnMin, pnMax);
+        return;
+    }
+    __m256i lo0 = _mm256_setzero_si256(), hi0 = lo0, lo1 = lo0, hi1 = lo0;
+    int64_t k = 0;
+    for (; k + 32 <= n; k += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2 * k));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2 * k + 32));
+        lo0 = _mm256_min_epi16(lo0, a);
+        hi0 = _mm256_max_epi16(hi0, a);
+        lo1 = _mm256_min_epi16(lo1, b);
+        hi1 = _mm256_max_epi16(hi1, b);
+    }
+    int16_t nMin = 0, nMax = 0;
+    MinMax16Sse2(p + 2 * k, n - k, &nMin, &nMax);
+    int16_t lo[16], hi[16];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lo), _mm256_min_epi16(lo0, lo1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(hi), _mm256_max_epi16(hi0, hi1));
+    for (int j = 0; j < 16; ++j) {
+        nMin = std::min(nMin, lo[j]);
+        nMax = std::max(nMax, hi[j]);
+    }
+    *pnMin = nMin;
+    *pnMax = nMax;
+}
+#endif
+
+using MinMax16Fn = void (*)(const unsigned char*, int64_t, int16_t*, int16_t*);
+
+MinMax16Fn PickMinMax16()
+{
+#if CADENZO_QS_AVX2
+    if (__builtin_cpu_supports("avx2")) return MinMax16Avx2;
+#endif
+    return MinMax16Sse2;
+}
+
+const MinMax16Fn g_pfnMinMax16 = PickMinMax16();
+
+// The first of 16-bit samples [k, n) that is loud (beyond +-limit, see QuietLimit16()), or n.
+int64_t FirstLoud16(const unsigned char* p, int64_t k, int64_t n, int32_t nLimit)
+{
+#if CADENZO_QS_SSE2
+    const __m128i hi = _mm_set1_epi16(static_cast<int16_t>(std::min(nLimit, 32767)));
+    const __m128i lo = _mm_set1_epi16(static_cast<int16_t>(std::max(-nLimit, -32768)));
+    for (; k + 8 <= n; k += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * k));
+        const int nMask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpgt_epi16(v, hi), _mm_cmplt_epi16(v, lo)));
+        if (nMask != 0) return k + __builtin_ctz(static_cast<unsigned>(nMask)) / 2;
+    }
+#endif
+    for (; k < n; ++k) {
+        int16_t v;
+        std::memcpy(&v, p + 2 * k, sizeof v);
+        if (v > nLimit || v < -nLimit) return k;
+    }
+    return n;
+}
+
+// The last of 16-bit samples [from, k] that is loud, or from - 1.
+int64_t LastLoud16(const unsigned char* p, int64_t from, int64_t k, int32_t nLimit)
+{
+#if CADENZO_QS_SSE2
+    const __m128i hi = _mm_set1_epi16(static_cast<int16_t>(std::min(nLimit, 32767)));
+    const __m128i lo = _mm_set1_epi16(static_cast<int16_t>(std::max(-nLimit, -32768)));
+    for (; k - 7 >= from; k -= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * (k - 7)));
+        const int nMask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpgt_epi16(v, hi), _mm_cmplt_epi16(v, lo)));
+        if (nMask != 0) return k - 7 + (31 - __builtin_clz(static_cast<unsigned>(nMask))) / 2;
+    }
+#endif
+    for (; k >= from; --k) {
+        int16_t v;
+        std::memcpy(&v, p + 2 * k, sizeof v);
+        if (v > nLimit || v < -nLimit) return k;
+    }
+    return from - 1;
+}
+
 }  // namespace
 
 CQuietStretches::CQuietStretches(const Config& config)
@@ -21,7 +159,7 @@ CQuietStretches::CQuietStretches(const Config& config)
       m_nMaxBurst(SamplesOf(kMaxBurstSeconds, config.nRate)),
       m_nGuard(SamplesOf(kBurstGuardSeconds, config.nRate)),
       m_nEdge(std::max<int64_t>(SamplesOf(kEdgeSeconds, config.nRate), 1)),
-      m_fFullScale(config.nBitsPerSample == 16 ? 32768.0f : 1.0f)
+      m_fFullScale(config.nBitsPerSample == 16 ? 32768.0f : 1.0f), m_nQuietLimit16(QuietLimit16(config.fThreshold))
 {
     // The longest block (up to 1024 samples) no longer than the shortest stretch kept nor
     // the quiet a burst needs before it; none below 32: sample by sample then.
@@ -84,11 +222,7 @@ CADENZO_QS_INLINE bool IsLoud(Sample raw, float fThreshold)
 CADENZO_QS_INLINE bool AnyLoud(const unsigned char* pBytes, int64_t n, float fThreshold, float* pfMax, int16_t)
 {
     int16_t nMax = 0, nMin = 0;
-    for (int64_t k = 0; k < n; ++k) {
-        const int16_t v = SampleAt<int16_t>(pBytes, k);
-        nMax = std::max(nMax, v);
-        nMin = std::min(nMin, v);
-    }
+    g_pfnMinMax16(pBytes, n, &nMin, &nMax);
     // fabs of the float of each sample, as a sample is judged one at a time.
     *pfMax = std::max(static_cast<float>(nMax), -static_cast<float>(nMin));
     return *pfMax > fThreshold;
@@ -211,6 +345,33 @@ void CQuietStretches::RunQuiet(const unsigned char* pBytes, int64_t kFrom, int64
     }
 }
 
+// The first loud sample from k on, and the last one up to k; the block holds one.
+template <>
+int64_t CQuietStretches::FirstLoud<int16_t>(const unsigned char* pBytes, int64_t k, float) const
+{
+    return FirstLoud16(pBytes, k, k + m_nBlockSamples, m_nQuietLimit16);
+}
+
+template <>
+int64_t CQuietStretches::LastLoud<int16_t>(const unsigned char* pBytes, int64_t k, float) const
+{
+    return LastLoud16(pBytes, k - m_nBlockSamples + 1, k, m_nQuietLimit16);
+}
+
+template <>
+int64_t CQuietStretches::FirstLoud<float>(const unsigned char* pBytes, int64_t k, float fThreshold) const
+{
+    while (!IsLoud(SampleAt<float>(pBytes, k), fThreshold)) ++k;
+    return k;
+}
+
+template <>
+int64_t CQuietStretches::LastLoud<float>(const unsigned char* pBytes, int64_t k, float fThreshold) const
+{
+    while (!IsLoud(SampleAt<float>(pBytes, k), fThreshold)) --k;
+    return k;
+}
+
 // Judges the buffer a short block at a time. A block with no loud sample is judged in
 // closed form. In a block with loud samples, the stretches between its first and last
 // loud sample are shorter than the block, so shorter than any stretch kept, and none of
@@ -232,15 +393,13 @@ void CQuietStretches::Run(const unsigned char* pBytes, int32_t n)
                 RunQuiet<Sample>(pBytes, k, k + kBlock);
                 continue;
             }
-            int64_t kFirst = k;
-            while (!IsLoud(SampleAt<Sample>(pBytes, kFirst), fThreshold)) ++kFirst;
+            const int64_t kFirst = FirstLoud<Sample>(pBytes, k, fThreshold);
             const int64_t i = m_nPos + kFirst;
             if (m_nBurstFirst >= 0 || (m_config.bPassBursts && i - m_nLastLoud - 1 >= m_nGuard && m_nLastLoud + 1 < i)) {
                 RunPlain<Sample>(pBytes, k, k + kBlock);
                 continue;
             }
-            int64_t kLast = k + kBlock - 1;
-            while (!IsLoud(SampleAt<Sample>(pBytes, kLast), fThreshold)) --kLast;
+            const int64_t kLast = LastLoud<Sample>(pBytes, k + kBlock - 1, fThreshold);
             RunQuiet<Sample>(pBytes, k, kFirst);
             Loud(i);
             if (kLast > kFirst) Loud(m_nPos + kLast);

@@ -122,6 +122,10 @@ private:
     void RunPlain(const unsigned char* pBytes, int64_t nFrom, int64_t nTo);
     template <typename Sample>
     void RunQuiet(const unsigned char* pBytes, int64_t kFrom, int64_t kTo);
+    template <typename Sample>
+    int64_t FirstLoud(const unsigned char* pBytes, int64_t k, float fThreshold) const;
+    template <typename Sample>
+    int64_t LastLoud(const unsigned char* pBytes, int64_t k, float fThreshold) const;
     void Loud(int64_t i);
     void NextBlock(int64_t nBlock);
 
@@ -131,6 +135,7 @@ private:
     int64_t m_nGuard;         // quiet needed around a burst, interleaved samples
     int64_t m_nEdge;          // edge block of fLoudestInside, interleaved samples (at least 1)
     float m_fFullScale;       // 32768 or 1
+    int32_t m_nQuietLimit16;  // 16-bit: the largest magnitude that is not loud
     int64_t m_nBlockSamples = 0;  // samples judged at a time (0: one by one)
 
     int64_t m_nPos = 0;           // interleaved samples fed

@@ -29,11 +29,28 @@ void CConsoleWindow::PostErrorBox(const std::string& strText, const std::string&
 
 void CConsoleWindow::Push(Event ev)
 {
+    bool bWake = true;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back(std::move(ev));
+        if (ev.kind == Event::Progress) {
+            // Progress comes with every buffer, hundreds of times a second when the input
+            // is a file. Bytes that follow a waiting progress event join it (a cut starts
+            // an event of its own: the counts after it restart), and the main thread is
+            // woken for progress at most every kProgressWake; Next() finds it anyway
+            // within its wait. Each wake-up costs both threads a switch and a turn at the
+            // session lock.
+            if (!ev.bCut && !m_events.empty() && m_events.back().kind == Event::Progress)
+                m_events.back().nBytes += ev.nBytes;
+            else
+                m_events.push_back(std::move(ev));
+            const auto now = std::chrono::steady_clock::now();
+            bWake = now - m_lastProgressWake >= kProgressWake;
+            if (bWake) m_lastProgressWake = now;
+        } else {
+            m_events.push_back(std::move(ev));
+        }
     }
-    m_cv.notify_one();
+    if (bWake) m_cv.notify_one();
 }
 
 bool CConsoleWindow::Next(Event* pEvent, std::chrono::milliseconds wait)

@@ -44,8 +44,12 @@ public:
     std::string GetBaseFileText() const override { return m_strBaseText; }
     std::string GetBaseFilePath() const override { return m_strBasePath; }
 
-    // Main thread: the next event, or false when none came within the wait.
+    // Main thread: the next event, or false when none came within the wait. Progress
+    // events may arrive merged (their bytes added up) and up to the wait late.
     bool Next(Event* pEvent, std::chrono::milliseconds wait);
+
+    // The shortest time between two wake-ups of the main thread for progress alone.
+    static constexpr std::chrono::milliseconds kProgressWake{50};
 
 private:
     void Push(Event ev);
@@ -54,6 +58,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<Event> m_events;
+    std::chrono::steady_clock::time_point m_lastProgressWake{};
 };
 
 /**

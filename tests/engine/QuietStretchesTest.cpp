@@ -185,7 +185,10 @@ TEST(QuietStretchesTest, BlockwiseJudgingMatchesSampleBySample)
                 else if (nKind <= 2) f = static_cast<float>(random(61) - 30);       // hiss
                 else if (nKind == 3) f = k >= 400 && k <= 400 + nLength % 3 ? 30000.0f : static_cast<float>(random(9));  // a click in hiss
                 else if (nKind == 4) f = static_cast<float>(random(20000) - 10000);  // sound
-                else if (nKind == 5) f = random(2) ? 584.0f : -583.0f;               // just above, at the level
+                else if (nKind == 5) {  // about the level, and the loudest negative sample
+                    const float edges[] = {584.0f, -584.0f, 583.0f, -583.0f, 582.0f, -32768.0f};
+                    f = edges[random(6)];
+                }
                 else f = static_cast<float>(k % 3 == 0 ? random(4000) : random(400));  // quiet music
                 v.push_back(f);
             }
@@ -200,7 +203,8 @@ TEST(QuietStretchesTest, BlockwiseJudgingMatchesSampleBySample)
         CQuietStretches::Config c;
         c.nRate = kRate;
         c.nBitsPerSample = bFloat ? 32 : 16;
-        c.fThreshold = bFloat ? kThreshold / 32768.0f : kThreshold;
+        const float fThreshold = nRound % 3 == 2 ? 582.5f : kThreshold;  // between two sample values, or on one
+        c.fThreshold = bFloat ? fThreshold / 32768.0f : fThreshold;
         c.bPassBursts = bPass;
         CQuietStretches fast(c), plain(c);
         plain.UsePlainLoop(true);

@@ -2,6 +2,7 @@
 // bad input refused with a message and a status, leaving what exists untouched.
 
 #include "SessionTestSupport.h"
+#include "tools/ConsoleWindow.h"
 #include "tools/SplitOptions.h"
 
 #include <libcue.h>
@@ -319,6 +320,31 @@ TEST_F(SplitToolTest, HelpExplainsEveryOption)
                            "--dc-block on|off", "--smart-gap on|off", "--bits 16|32", "--overwrite", "--songs N",
                            "--lengths M:SS,...", "--dry-run", "--cue FILE", "--labels FILE", "Exit status"})
         EXPECT_NE(run.strOut.find(sz), std::string::npos) << sz;
+}
+
+TEST(ConsoleWindow, ProgressPostedFasterThanTakenArrivesMergedWithEveryByteAndCutInOrder)
+{
+    // The worker posts progress with every buffer; the main thread takes what has come.
+    // Bytes after a waiting event join it, but a cut starts a new one: the session
+    // restarts the song's count there, and a song's count decides whether a trailing
+    // silence is removed.
+    CConsoleWindow window("Song.wav", "/tmp/Song.wav");
+    window.PostRecordProgress(100, false);
+    window.PostRecordProgress(200, false);
+    window.PostRecordProgress(300, true);
+    window.PostRecordProgress(400, false);
+    window.PostErrorBox("full", "Error");
+    window.PostRecordProgress(500, false);
+    window.PostRecordDone();
+    std::vector<std::string> taken;
+    CConsoleWindow::Event ev;
+    while (window.Next(&ev, std::chrono::milliseconds(0))) {
+        if (ev.kind == CConsoleWindow::Event::Progress)
+            taken.push_back(std::to_string(ev.nBytes) + (ev.bCut ? " cut" : ""));
+        else
+            taken.push_back(ev.kind == CConsoleWindow::Event::Done ? "done" : "box " + ev.strText);
+    }
+    EXPECT_EQ(taken, (std::vector<std::string>{"300", "700 cut", "box full", "500", "done"}));
 }
 
 TEST(SplitOptions, UserUnitsLandOnTheNearestStoredStepInsideTheRange)
