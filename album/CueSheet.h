@@ -14,6 +14,11 @@ std::string PathFor(const std::string& strBasePath);
 // tabs spaces.
 std::string Clean(const std::string& strText);
 
+// Any bytes as one word of a remark: letters, digits, '.', '_' and '-' as they are, the rest
+// as %XX ("%" alone for the empty text); Decode gives the bytes back.
+std::string Encode(const std::string& str);
+std::string Decode(const std::string& str);
+
 // The cue sheet of a layout: PERFORMER, TITLE and REM DATE for the album, then per song
 // FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER, a remark with the song's
 // length in frames (REM CADENZO_FRAMES) and INDEX 01 00:00:00. Double
