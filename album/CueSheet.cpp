@@ -160,6 +160,10 @@ std::map<std::string, int64_t> FramesOf(const std::string& strText)
 
 }  // namespace
 
+std::string QuotedText(const std::string& strText) { return Quoted(strText); }
+std::string FileLineName(const std::string& strName) { return FileField(strName); }
+std::string AlbumLine(const std::string& strText, const std::string& strKey) { return AlbumValue(strText, strKey); }
+
 std::string Encode(const std::string& str)
 {
     std::string strOut;

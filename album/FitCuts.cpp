@@ -68,8 +68,17 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
         const int64_t nNow = bSame ? side.SongStart(k + 1) : -1;
         int64_t nCut = -1;
         if (nExpected >= nLow && nExpected <= nHigh) {
+            // Snap leaves a frame where it is both when there is no quiet near and when the
+            // frame is the best place already: asked again from a tenth of a second on, it
+            // comes back in the second case only.
             const int64_t nFound = Snap::Find(side, nExpected, kWindowSeconds, nLow, nHigh);
-            if (nFound != nExpected) nCut = nFound;
+            if (nFound != nExpected) {
+                nCut = nFound;
+            } else {
+                const int64_t nNear = std::min(nExpected + nRate / 10, nHigh);
+                const int64_t nAgain = Snap::Find(side, nNear, kWindowSeconds, nLow, nHigh);
+                if (nAgain != nNear) nCut = nAgain;
+            }
         }
         if (nCut < 0) {
             const std::string strWhere = "the end of song " + std::to_string(k) + " (expected at " +

@@ -26,7 +26,7 @@ const char kCoverRem[] = "REM CADENZO_COVER";  // REM CADENZO_COVER <path>
 const char kVinylRem[] = "REM CADENZO_VINYL 1";
 const int kMaxTracks = 99;  // what a cue sheet can number; the sides' own remarks hold the rest
 
-std::string Quoted(const std::string& strText) { return "\"" + CueSheet::Clean(strText) + "\""; }
+std::string Quoted(const std::string& strText) { return CueSheet::QuotedText(strText); }
 
 std::string Songs(int32_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
 
@@ -85,8 +85,12 @@ bool Parse(const std::string& strText, FileContents* pContents)
             pContents->bVinyl = true;
         }
     }
-    // The album's data as every player reads them.
-    if (Cd* pCd = cue_parse_string(strText.c_str())) {
+    // The album's data as every player reads them; from the lines themselves when the
+    // sheet names no tracks (libcue reads none then).
+    pContents->info = {CueSheet::AlbumLine(strText, "TITLE"), CueSheet::AlbumLine(strText, "PERFORMER"),
+                       CueSheet::AlbumLine(strText, "REM DATE")};
+    Cd* pCd = strText.find("\nFILE ") == std::string::npos ? nullptr : cue_parse_string(strText.c_str());
+    if (pCd != nullptr) {
         auto text = [](const char* sz) { return sz == nullptr ? std::string() : std::string(sz); };
         if (Cdtext* pCdText = cd_get_cdtext(pCd)) {
             pContents->info.strAlbum = text(cdtext_get(PTI_TITLE, pCdText));
@@ -790,18 +794,25 @@ std::string CRecord::FileText(int32_t nSide, const CAlbumLayout* pNext) const
     for (const Impl::Side& side : d.sides)
         out << kSideRem << " " << side.nDisc << " " << CueSheet::Encode(AlbumFiles::FileName(side.pAlbum->GetBasePath()))
             << "\n";
-    int nTrack = 0;
+    // Every song file in order; none when a name cannot stand in a FILE line (the sides'
+    // remarks and their own cue sheets still name them).
+    std::vector<CAlbumSong> songs;
     for (size_t s = 0; s < d.sides.size(); ++s) {
         const CAlbumLayout side = static_cast<int32_t>(s) == nSide && pNext ? *pNext : d.sides[s].pAlbum->GetLayout();
-        for (const CAlbumSong& song : side.songs) {
+        songs.insert(songs.end(), side.songs.begin(), side.songs.end());
+    }
+    for (const CAlbumSong& song : songs)
+        if (CueSheet::FileLineName(AlbumFiles::FileName(song.strPath)).empty()) songs.clear();
+    int nTrack = 0;
+    {
+        for (const CAlbumSong& song : songs) {
             if (++nTrack > kMaxTracks) break;
             char szTrack[32];
             std::snprintf(szTrack, sizeof szTrack, "%02d", nTrack);
-            out << "FILE " << Quoted(AlbumFiles::FileName(song.strPath)) << " WAVE\n";
+            out << "FILE " << CueSheet::FileLineName(AlbumFiles::FileName(song.strPath)) << " WAVE\n";
             out << "  TRACK " << szTrack << " AUDIO\n";
-            std::string strTitle = song.strTitle;
-            while (!strTitle.empty() && strTitle.back() == '\\') strTitle.pop_back();
-            if (!strTitle.empty()) out << "    TITLE " << Quoted(strTitle) << "\n";
+            if (!Quoted(song.strTitle).empty() && Quoted(song.strTitle) != "\"\"")
+                out << "    TITLE " << Quoted(song.strTitle) << "\n";
             if (!d.info.strArtist.empty()) out << "    PERFORMER " << Quoted(d.info.strArtist) << "\n";
             out << "    INDEX 01 00:00:00\n";
         }

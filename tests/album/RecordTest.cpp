@@ -5,6 +5,7 @@
 #include "AlbumTestSupport.h"
 
 #include "album/Export.h"
+#include "album/FitCuts.h"
 #include "album/Record.h"
 
 #include <libcue.h>
@@ -169,4 +170,70 @@ TEST(Record, SidesNumberedAcrossEditedInsideRemovedAndReadBack)
     EXPECT_EQ(tags["TRACKTOTAL"].toString().to8Bit(), "5");
     EXPECT_EQ(tags["DISCNUMBER"].toString().to8Bit(), "1");
     EXPECT_EQ(tags["DISCTOTAL"].toString().to8Bit(), "2");
+}
+
+TEST(Record, CutsFittedToATrackListSideBySide)
+{
+    // Each side: a second of lead-in, then music of 10, 8 and 6 s with 2 s of silence
+    // between, and a second of run-out; side A cut once at 12 s, side B at 10 s and 20 s.
+    const int64_t s = 44100;
+    std::mt19937 rng(4);
+    std::vector<uint8_t> side;
+    for (auto piece : {std::make_pair(1, false), {10, true}, {2, false}, {8, true}, {2, false}, {6, true}, {1, false}}) {
+        std::vector<uint8_t> bytes = RandomFrames(rng, piece.first * s, 16, 2);
+        if (!piece.second) std::fill(bytes.begin(), bytes.end(), 0);
+        side.insert(side.end(), bytes.begin(), bytes.end());
+    }
+    auto part = [&](int64_t nFrom, int64_t nTo) {
+        return std::vector<uint8_t>(side.begin() + nFrom * s * 4, side.begin() + nTo * s * 4);
+    };
+    TempFolder dir;
+    WriteSong(dir / "A1.wav", part(0, 12), 16);
+    WriteSong(dir / "A2.wav", part(12, 30), 16);
+    WriteSong(dir / "B1.wav", part(0, 10), 16);
+    WriteSong(dir / "B2.wav", part(10, 20), 16);
+    WriteSong(dir / "B3.wav", part(20, 30), 16);
+    CRecord record;
+    ASSERT_TRUE(record.OpenSides({dir / "A.wav", dir / "B.wav"}, dir / "LP.cue")) << record.GetErrorText();
+
+    // Durations that put side A's first end in the middle of a song: its count differs and
+    // that end has no quiet, so nothing on side A changes; side B is fitted.
+    std::vector<std::string> report;
+    std::string strError;
+    EXPECT_FALSE(FitCuts::Fit(record, TrackList::Parse("A1 a 0:03\nA2 b 0:05\nA3 c 0:20\nB1 Uno 0:11\n"
+                                                        "B2 Dos 0:10\nB3 Tres 0:07\n"),
+                              &report, &strError));
+    EXPECT_EQ(strError, "");
+    ASSERT_GE(report.size(), 2u);
+    EXPECT_EQ(report[0], "Side A: the end of song 1 (expected at 0:04.0) has no quiet within 5 s.");
+    EXPECT_NE(std::find(report.begin(), report.end(),
+                        "Side A has 2 songs, the track list 3: split a song, or fit the cuts. Nothing on side A was "
+                        "changed."),
+              report.end());
+    EXPECT_EQ(record.GetSide(0).GetSongCount(), 2);
+    EXPECT_EQ(record.GetSongs()[3].strTitle, "Dos");
+
+    report.clear();
+    ASSERT_TRUE(FitCuts::Fit(record, TrackList::Parse("A1 One 0:11\nA2 Two 0:10\nA3 Three 0:07\nB1 Uno 0:11\n"
+                                                       "B2 Dos 0:10\nB3 Tres 0:07\n"),
+                             &report, &strError))
+        << strError << ::testing::PrintToString(report);
+    ASSERT_EQ(record.GetSongCount(), 6);
+    for (int32_t k : {2, 3, 5, 6}) {
+        // Each new start lies inside the silence the durations point at, not at its edge.
+        const int64_t nInSide = record.GetSongStart(k) - record.GetSideStart(record.GetSideOf(k));
+        const int64_t nGap = k % 3 == 2 ? 11 * s : 21 * s;
+        EXPECT_GT(nInSide, nGap + s / 2) << k;
+        EXPECT_LT(nInSide, nGap + 3 * s / 2) << k;
+    }
+    EXPECT_EQ(record.GetSongs()[4].strTitle, "Dos");
+    // Side A's two new songs; side B was fitted already.
+    ASSERT_EQ(report.size(), 2u);
+    EXPECT_EQ(report[1].substr(0, 25), "Side A: song 3 begins at ");
+    // One edit per side: two undos give both sides back.
+    ASSERT_TRUE(record.Undo());
+    EXPECT_EQ(record.GetSongCount(), 5);
+    ASSERT_TRUE(record.Undo());
+    EXPECT_EQ(record.GetSongStart(4), record.GetSideStart(1) + 10 * s);
+    EXPECT_FALSE(record.CanUndo());
 }
