@@ -38,6 +38,24 @@ float Median(float* p, int n)
     return p[n / 2];
 }
 
+// The median of nine values by a fixed network of 19 exchanges: the thresholds need two
+// for every stretch of every step, and a general selection costs many times more.
+float Median9(const float* pIn)
+{
+    float p[9];
+    std::copy(pIn, pIn + 9, p);
+    auto Sort2 = [&p](int i, int j) {
+        const float lo = std::min(p[i], p[j]), hi = std::max(p[i], p[j]);
+        p[i] = lo;
+        p[j] = hi;
+    };
+    Sort2(1, 2); Sort2(4, 5); Sort2(7, 8); Sort2(0, 1); Sort2(3, 4); Sort2(6, 7);
+    Sort2(1, 2); Sort2(4, 5); Sort2(7, 8); Sort2(0, 3); Sort2(5, 8); Sort2(4, 7);
+    Sort2(3, 6); Sort2(1, 4); Sort2(2, 5); Sort2(4, 7); Sort2(4, 2); Sort2(6, 4);
+    Sort2(4, 2);
+    return p[4];
+}
+
 }  // namespace
 
 const char* DeclickLevelName(CDeclickLevel level)
@@ -151,6 +169,7 @@ struct CDeclicker::Channel {
     bool Interpolate(const int64_t* t, int m);
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
+    bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
     std::vector<int64_t> trial;
     std::vector<double> patch;
 };
@@ -250,7 +269,8 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         for (int i = 0; i <= kK; ++i) left[i] = Level(s - i);
         int nRight = 0;
         for (int i = 0; i <= kK && s + i < s1; ++i) right[nRight++] = Level(s + i);
-        const float fLevel = std::max(Median(left, kK + 1), Median(right, nRight));
+        static_assert(kK + 1 == 9, "the thresholds take medians of nine levels");
+        const float fLevel = std::max(Median9(left), nRight == kK + 1 ? Median9(right) : Median(right, nRight));
         thr[static_cast<size_t>(s - sLo)] = fLevel;
     }
     auto Err = [&](int64_t n) { return std::fabs(e[static_cast<size_t>(n - lo)]); };
@@ -289,7 +309,10 @@ void CDeclicker::Channel::Step(int64_t nEnd)
                 if (both > params.fHigh * Lvl(m) + kFloor) bPeak = true;
             }
         }
-        if (!bPeak || b - a + 1 > nMaxRun) {  // explained the other way round, or too long
+        // Without a peak both ways round the cluster may still be a wide pop, whose smooth
+        // body the predictor follows: such a doubtful click must pass a stricter test below.
+        bool bDoubt = !bPeak && a >= 0;
+        if ((!bPeak && !bDoubt) || b - a + 1 > nMaxRun) {  // explained the other way round, or too long
             if (bPeak) nMusic = last;
             n = last;
             continue;
@@ -322,13 +345,16 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             a -= bestH;
             b += bestE;
         }
-        if (!Continues(a, b, nEnd)) {  // a new note starts (or one stops) here: music
+        // Where the music on either side is not one (a note starts or stops), only a very
+        // clear click is taken.
+        bDoubt = bDoubt || !Continues(a, b, nEnd);
+        a = std::max(a - nPre, std::max(nFinal, lo));
+        b = std::min<int64_t>(b + nPost, nMarkLim - 1);
+        if (!Plausible(a, b, lo, lim, bDoubt)) {
             nMusic = last;
             n = std::max(b, last);
             continue;
         }
-        a = std::max(a - nPre, std::max(nFinal, lo));
-        b = std::min<int64_t>(b + nPost, nMarkLim - 1);
         for (int64_t m = a; m <= b; ++m) Mark(m) = 1;
         nMarkEnd = std::max(nMarkEnd, b + 1);
         ++nClicks;
@@ -458,6 +484,32 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
         if (fMiss > kContinue * kContinue * fRef + 1e-8) return false;
     }
     return true;
+}
+
+// Whether restoring [a, b] looks like taking a click out rather than a piece of music. A
+// click adds an impulse to the music, so restoring it changes no sample by much more than
+// the largest prediction error it caused; a drum hit or a sharp attack that the predictor
+// did not foresee gets "restored" into something far from what was played. Such a span,
+// or a doubtful one, is taken only when interpolating it lowers the prediction error over
+// [a, b + kOrder] many times more than restoring music ever does. lo..lim is the span of
+// the current step's prediction errors e.
+bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
+{
+    constexpr double kGain = 100.0;        // residual energy before / after, for a big change
+    constexpr double kDoubtGain = 300.0;   // the same for a doubtful click
+    double fErrMax = 0;
+    for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
+    const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+    if (fAfter >= 1e300) return false;
+    double fChange = 0;
+    for (int64_t m = a; m <= b; ++m) fChange = std::max(fChange, std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m)));
+    if (!bDoubt && fChange <= fErrMax) return true;
+    double fBefore = 0;
+    for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m) {
+        const double v = e[static_cast<size_t>(m - lo)];
+        fBefore += v * v;
+    }
+    return fBefore > (bDoubt ? kDoubtGain : kGain) * (fAfter + 1e-20);
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).
