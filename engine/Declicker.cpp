@@ -87,6 +87,7 @@ struct CDeclicker::Channel {
     // Lengths in frames, from the rate.
     int nMaxRun = 0;    // longest click, first to last loud error
     int nMerge = 0;     // quiet error inside one click at most
+    int nGrowGap = 0;   // quiet error inside one click's core at most
     int nMaxWiden = 0;  // widening on either side at most
     int nPre = 1, nPost = 2;  // marked beyond the widened click
     int nBack = 0;      // error computed before a step, for widening backwards
@@ -116,6 +117,7 @@ struct CDeclicker::Channel {
     std::vector<float> thr;  // click threshold per stretch of the current step
     std::vector<double> seg, err, rhs, band;
     std::vector<int64_t> unknown;
+    std::vector<uint8_t> over;  // per sample near a candidate: 1 both errors above fLow, 2 above fHigh
 
     int64_t nClicks = 0;
     int64_t nRepaired = 0;
@@ -297,17 +299,28 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         const int64_t to = std::min<int64_t>(last + nMaxWiden, nMarkLim - 1);
         int64_t a = -1, b = -1;
         bool bPeak = false;
+        over.assign(static_cast<size_t>(std::max<int64_t>(0, to - from + 1)), 0);
         for (int64_t m = from; m <= to; ++m) {
             const float* px = X(m);
             float back = px[0];
             for (int k = 1; k <= kP; ++k) back += cf[static_cast<size_t>(k)] * px[k];
             // (Past the end of the stream there is nothing to predict backwards from.)
             const float both = m + kP < nEnd ? std::min(Err(m), std::fabs(back)) : m <= last ? Err(m) : 0.0f;
-            if (both > params.fLow * Lvl(m) + kFloor) {
-                if (a < 0) a = m;
-                b = m;
-                if (both > params.fHigh * Lvl(m) + kFloor) bPeak = true;
-            }
+            over[static_cast<size_t>(m - from)] = both > params.fLow * Lvl(m) + kFloor
+                                                      ? (both > params.fHigh * Lvl(m) + kFloor ? 2 : 1)
+                                                      : 0;
+        }
+        // The click is the run of such samples (gaps of up to nGrowGap) that starts nearest
+        // the loud forward error: music moving fast just before or after it stays out.
+        auto Over = [&](int64_t m) { return over[static_cast<size_t>(m - from)]; };
+        for (int64_t m = std::max(from, first - nGrowGap); m <= to && m <= last + nGrowGap && a < 0; ++m)
+            if (Over(m)) a = b = m;
+        if (a >= 0) {
+            for (int64_t m = a; m <= to && m - b <= nGrowGap; ++m)
+                if (Over(m)) b = m;
+            for (int64_t m = a; m >= from && a - m <= nGrowGap; --m)
+                if (Over(m)) a = m;
+            for (int64_t m = a; m <= b; ++m) bPeak = bPeak || Over(m) == 2;
         }
         // Without a peak both ways round the cluster may still be a wide pop, whose smooth
         // body the predictor follows: such a doubtful click must pass a stricter test below.
@@ -341,6 +354,18 @@ void CDeclicker::Channel::Step(int64_t nEnd)
                 if (a - h < aLow || b - a + 1 + bestE + h > nMaxRun) break;
                 const double f = Cost(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h);
                 if (f < best) { best = f; bestH = h; }
+            }
+            // The tail of a click is smaller than its core: where restoring the widened
+            // span changes the samples taken in more than those of the core, the widening
+            // took in music (a note starting right after the click) and is undone.
+            if ((bestH > 0 || bestE > 0) && Cost(a - bestH, b + bestE, r0, r1) < 1e300) {
+                double fCore = 0, fRim = 0;
+                for (int64_t m = a - bestH; m <= b + bestE; ++m) {
+                    const double d = std::fabs(rhs[static_cast<size_t>(m - (a - bestH))] - *X(m));
+                    double& f = m >= a && m <= b ? fCore : fRim;
+                    f = std::max(f, d);
+                }
+                if (fRim > fCore) bestH = bestE = 0;
             }
             a -= bestH;
             b += bestE;
@@ -486,30 +511,34 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
     return true;
 }
 
-// Whether restoring [a, b] looks like taking a click out rather than a piece of music. A
-// click adds an impulse to the music, so restoring it changes no sample by much more than
-// the largest prediction error it caused; a drum hit or a sharp attack that the predictor
-// did not foresee gets "restored" into something far from what was played. Such a span,
-// or a doubtful one, is taken only when interpolating it lowers the prediction error over
-// [a, b + kOrder] many times more than restoring music ever does. lo..lim is the span of
-// the current step's prediction errors e.
+// Whether restoring [a, b] looks like taking a click out rather than a piece of music.
+// Interpolating any span lowers the prediction error over [a, b + kOrder] a little; a span
+// that gains no more than kMinGain from it holds no click worth the change. A click adds an
+// impulse to the music, so restoring it changes no sample by much more than the largest
+// prediction error it caused; a drum hit or a sharp attack that the predictor did not
+// foresee gets "restored" into something far from what was played. Such a span, or a
+// doubtful one, is taken only when interpolating it lowers the prediction error many times
+// more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
 bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
 {
-    constexpr double kGain = 100.0;        // residual energy before / after, for a big change
-    constexpr double kDoubtGain = 300.0;   // the same for a doubtful click
+    constexpr double kMinGain = 3.0;       // residual energy before / after, for any click
+    constexpr double kGain = 150.0;        // the same for a big change
+    constexpr double kDoubtGain = 300.0;   // and for a doubtful click
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
     if (fAfter >= 1e300) return false;
     double fChange = 0;
     for (int64_t m = a; m <= b; ++m) fChange = std::max(fChange, std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m)));
-    if (!bDoubt && fChange <= fErrMax) return true;
     double fBefore = 0;
     for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m) {
         const double v = e[static_cast<size_t>(m - lo)];
         fBefore += v * v;
     }
-    return fBefore > (bDoubt ? kDoubtGain : kGain) * (fAfter + 1e-20);
+    const double fGain = fBefore / (fAfter + 1e-20);
+    if (!(fGain > kMinGain)) return false;
+    if (bDoubt) return fGain > kDoubtGain;
+    return fChange <= fErrMax || fGain > kGain;
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).
@@ -581,6 +610,7 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         p->params = ParamsOf(level);
         p->nMaxRun = static_cast<int>(std::lround(48 * fScale));
         p->nMerge = static_cast<int>(std::lround(6 * fScale));
+        p->nGrowGap = static_cast<int>(std::lround(12 * fScale));
         p->nMaxWiden = static_cast<int>(std::lround(32 * fScale));
         p->nBack = RoundUp(p->nMaxWiden + p->nPre, kS);
         p->nAhead = RoundUp(std::max((kK + 1) * kS, p->nMaxRun + p->nMerge + p->nMaxWiden + kS), kS);
