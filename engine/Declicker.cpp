@@ -267,7 +267,7 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int64_t sLo = lo / kS;
     thr.resize(static_cast<size_t>(s1 - sLo));
     for (int64_t s = sLo; s < s1; ++s) {
-        float left[kK + 1], right[kK + 1];
+        float left[kK + 1], right[kK + 1] = {};
         for (int i = 0; i <= kK; ++i) left[i] = Level(s - i);
         int nRight = 0;
         for (int i = 0; i <= kK && s + i < s1; ++i) right[nRight++] = Level(s + i);
