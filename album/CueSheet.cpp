@@ -4,6 +4,7 @@
 
 #include <libcue.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,56 @@ namespace CueSheet {
 
 namespace {
 
-std::string Quoted(const std::string& strText) { return "\"" + Clean(strText) + "\""; }
+// A text in double quotes. A reader takes a backslash before the closing quote as an
+// escape and loses the whole sheet: a trailing backslash is left out.
+std::string Quoted(const std::string& strText)
+{
+    std::string str = Clean(strText);
+    while (!str.empty() && str.back() == '\\') str.pop_back();
+    return "\"" + str + "\"";
+}
+
+// How a FILE line names a song file of the cue sheet's own folder so that a reader
+// (libcue among them) takes the name whole: in double quotes; bare when the name holds a
+// double quote or ends in a backslash (a reader takes no escape inside quotes) but no white
+// space, with "./" ahead of a leading quote; empty when it can be neither.
+std::string FileField(const std::string& strName)
+{
+    if (strName.find_first_of("\"\r\n") == std::string::npos && strName.back() != '\\')
+        return "\"" + strName + "\"";
+    for (unsigned char c : strName)
+        if (std::isspace(c)) return {};
+    return (strName[0] == '"' || strName[0] == '\'' ? "./" : "") + strName;
+}
+
+// The song file a FILE line names (its file name alone), as FileField() wrote it; empty
+// for any other line.
+std::string FileOfLine(const std::string& strLine)
+{
+    const size_t n = strLine.find_first_not_of(" \t");
+    if (n == std::string::npos || strLine.compare(n, 5, "FILE ") != 0) return {};
+    const size_t nStart = strLine.find_first_not_of(" \t", n + 5);
+    if (nStart == std::string::npos) return {};
+    if (strLine[nStart] == '"') {
+        const size_t nEnd = strLine.find('"', nStart + 1);
+        return nEnd == std::string::npos ? std::string() : strLine.substr(nStart + 1, nEnd - nStart - 1);
+    }
+    const size_t nEnd = strLine.find_first_of(" \t", nStart);
+    return AlbumFiles::FileName(strLine.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart));
+}
+
+// The quoted value of an album line ("TITLE", "PERFORMER", "REM DATE") of a sheet
+// without tracks; empty when there is none.
+std::string AlbumValue(const std::string& strText, const std::string& strKey)
+{
+    std::istringstream in(strText);
+    for (std::string strLine; std::getline(in, strLine);) {
+        if (strLine.compare(0, strKey.size() + 2, strKey + " \"") != 0) continue;
+        const size_t nEnd = strLine.rfind('"');
+        if (nEnd > strKey.size() + 1) return strLine.substr(strKey.size() + 2, nEnd - strKey.size() - 2);
+    }
+    return {};
+}
 
 std::string Text(const char* sz) { return sz == nullptr ? std::string() : std::string(sz); }
 
@@ -90,9 +140,7 @@ Remarks RemarksOf(const std::string& strText)
         std::string strRem, strKey;
         words >> strRem >> strKey;
         if (strRem == "FILE") {
-            size_t nOpen = strLine.find('"', n), nClose = strLine.rfind('"');
-            strFile = nOpen != std::string::npos && nClose > nOpen ? strLine.substr(nOpen + 1, nClose - nOpen - 1)
-                                                                   : std::string();
+            strFile = FileOfLine(strLine);
         } else if (strRem == "REM" && strKey == kTitleRem + 4 && !strFile.empty()) {
             std::string strTitle;
             words >> strTitle;
@@ -132,9 +180,8 @@ std::map<std::string, int64_t> FramesOf(const std::string& strText)
     for (std::string strLine; std::getline(in, strLine);) {
         size_t n = strLine.find_first_not_of(" \t");
         if (n == std::string::npos) continue;
-        if (strLine.compare(n, 6, "FILE \"") == 0) {
-            size_t nEnd = strLine.find('"', n + 6);
-            strFile = nEnd == std::string::npos ? std::string() : strLine.substr(n + 6, nEnd - n - 6);
+        if (strLine.compare(n, 5, "FILE ") == 0) {
+            strFile = FileOfLine(strLine);
         } else if (strLine.compare(n, sizeof kFramesRem - 1, kFramesRem) == 0 && !strFile.empty()) {
             frames[strFile] = std::atoll(strLine.c_str() + n + sizeof kFramesRem - 1);
         }
@@ -171,11 +218,19 @@ std::string Write(const CAlbumLayout& layout)
     if (!layout.info.strYear.empty()) out << "REM DATE " << Quoted(layout.info.strYear) << "\n";
     if (!layout.info.strArtist.empty()) out << "PERFORMER " << Quoted(layout.info.strArtist) << "\n";
     if (!layout.info.strAlbum.empty()) out << "TITLE " << Quoted(layout.info.strAlbum) << "\n";
-    for (size_t i = 0; i < layout.songs.size() && i < kMaxTracks; ++i) {
+    // Song files whose names no FILE line can hold are kept in remarks only, and the sheet
+    // says why.
+    size_t nTracks = std::min<size_t>(layout.songs.size(), kMaxTracks);
+    for (size_t i = 0; i < nTracks; ++i)
+        if (FileField(AlbumFiles::FileName(layout.songs[i].strPath)).empty()) nTracks = 0;
+    if (nTracks == 0 && !layout.songs.empty())
+        out << "REM COMMENT \"No tracks: the song files' names hold a double quote beside white space, or a "
+               "line break, which a cue sheet cannot name. Titles and lengths are in the CADENZO_SONG remarks.\"\n";
+    for (size_t i = 0; i < nTracks; ++i) {
         char szTrack[32];
         std::snprintf(szTrack, sizeof szTrack, "%02d", static_cast<int>(i + 1));
         const std::string& strTitle = layout.songs[i].strTitle;
-        out << "FILE " << Quoted(AlbumFiles::FileName(layout.songs[i].strPath)) << " WAVE\n";
+        out << "FILE " << FileField(AlbumFiles::FileName(layout.songs[i].strPath)) << " WAVE\n";
         out << "  TRACK " << szTrack << " AUDIO\n";
         // A quoted text cannot end in a backslash (it would escape the closing quote):
         // other players get the title without it, this album the remark.
@@ -188,7 +243,7 @@ std::string Write(const CAlbumLayout& layout)
         if (strShown != strTitle) out << "    " << kTitleRem << " " << Encode(strTitle) << "\n";
         out << "    INDEX 01 00:00:00\n";
     }
-    for (size_t i = kMaxTracks; i < layout.songs.size(); ++i) {
+    for (size_t i = nTracks; i < layout.songs.size(); ++i) {
         out << kSongRem << " " << i + 1 << " " << layout.songs[i].nFrames << " "
             << Encode(AlbumFiles::FileName(layout.songs[i].strPath)) << " "
             << Encode(layout.songs[i].strTitle) << "\n";
@@ -209,21 +264,29 @@ bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError
         *pError = "The cue sheet " + strPath + " is of an earlier take.";
         return false;
     }
-    Cd* pCd = cue_parse_string(text.str().c_str());
-    if (pCd == nullptr) {
+    // A sheet without tracks (its songs only in remarks) is one a reader cannot parse.
+    bool bTracks = false;
+    std::istringstream lines(text.str());
+    for (std::string strLine; !bTracks && std::getline(lines, strLine);) bTracks = !FileOfLine(strLine).empty();
+    Cd* pCd = bTracks ? cue_parse_string(text.str().c_str()) : nullptr;
+    if (pCd == nullptr && bTracks) {
         *pError = "Cannot read the cue sheet " + strPath + ".";
         return false;
     }
     CAlbumInfo info;
-    if (Cdtext* pText = cd_get_cdtext(pCd)) {
-        info.strAlbum = Text(cdtext_get(PTI_TITLE, pText));
-        info.strArtist = Text(cdtext_get(PTI_PERFORMER, pText));
+    if (pCd == nullptr) {
+        info = {AlbumValue(text.str(), "TITLE"), AlbumValue(text.str(), "PERFORMER"), AlbumValue(text.str(), "REM DATE")};
+    } else {
+        if (Cdtext* pText = cd_get_cdtext(pCd)) {
+            info.strAlbum = Text(cdtext_get(PTI_TITLE, pText));
+            info.strArtist = Text(cdtext_get(PTI_PERFORMER, pText));
+        }
+        if (Rem* pRem = cd_get_rem(pCd)) info.strYear = Text(rem_get(REM_DATE, pRem));
     }
-    if (Rem* pRem = cd_get_rem(pCd)) info.strYear = Text(rem_get(REM_DATE, pRem));
     pLayout->info = info;
     for (CAlbumSong& song : pLayout->songs) song.strTitle.clear();
     const std::map<std::string, int64_t> frames = FramesOf(text.str());
-    const int nTracks = cd_get_ntrack(pCd);
+    const int nTracks = pCd != nullptr ? cd_get_ntrack(pCd) : 0;
     for (int t = 1; t <= nTracks; ++t) {
         Track* pTrack = cd_get_track(pCd, t);
         if (pTrack == nullptr) continue;
@@ -242,7 +305,7 @@ bool Read(const std::string& strPath, CAlbumLayout* pLayout, std::string* pError
         if (!bFound && t <= static_cast<int>(pLayout->songs.size()))
             pLayout->songs[static_cast<size_t>(t - 1)].strTitle = strTitle;
     }
-    cd_delete(pCd);
+    if (pCd != nullptr) cd_delete(pCd);
     // What the remarks hold exactly: titles with a trailing backslash, songs past 99.
     const Remarks remarks = RemarksOf(text.str());
     for (CAlbumSong& song : pLayout->songs) {

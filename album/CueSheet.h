@@ -18,6 +18,9 @@ std::string Clean(const std::string& strText);
 // FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER, a remark with the song's
 // length in frames (REM CADENZO_FRAMES) and INDEX 01 00:00:00. Double
 // quotes in texts become single quotes (a cue sheet cannot hold them); line breaks spaces.
+// A song file name with a double quote is written bare (FILE it"s1.wav WAVE); one that
+// holds a double quote and white space, or a line break, cannot be named at all: then the
+// sheet has no tracks, says so in a comment, and keeps every song in its remarks.
 std::string Write(const CAlbumLayout& layout);
 
 // Reads titles (matched to the song files by file name, else by track number) and the

@@ -6,7 +6,10 @@
 #include "capture/WaveIn.h"
 #include "engine/SongSplitter.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +50,46 @@ std::string Format(const char* szFormat, long long n)
     char sz[64];
     std::snprintf(sz, sizeof sz, szFormat, n);
     return sz;
+}
+
+using FileId = std::pair<uint64_t, uint64_t>;  // device, inode
+
+// Device and inode of every entry of the base's folder named as one of its song files
+// (the base name with a number, without leading zeros, before the extension).
+std::vector<FileId> NumberedFiles(const std::string& strBase)
+{
+    const size_t nSlash = strBase.find_last_of('/');
+    const std::string strFolder = nSlash == std::string::npos ? "." : strBase.substr(0, nSlash + 1);
+    const std::string strName = nSlash == std::string::npos ? strBase : strBase.substr(nSlash + 1);
+    const size_t nDot = strName.find_last_of('.');
+    const std::string strStem = nDot == std::string::npos ? strName : strName.substr(0, nDot);
+    const std::string strExt = nDot == std::string::npos ? "" : strName.substr(nDot);
+    std::vector<FileId> ids;
+    DIR* pDir = ::opendir(strFolder.c_str());
+    if (pDir == nullptr) return ids;
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        const std::string strEntry = pEntry->d_name;
+        if (strEntry.size() <= strStem.size() + strExt.size() || strEntry.compare(0, strStem.size(), strStem) != 0 ||
+            strEntry.compare(strEntry.size() - strExt.size(), strExt.size(), strExt) != 0)
+            continue;
+        const std::string strDigits = strEntry.substr(strStem.size(), strEntry.size() - strStem.size() - strExt.size());
+        if (strDigits[0] == '0' || strDigits.find_first_not_of("0123456789") != std::string::npos) continue;
+        struct stat st;
+        if (::fstatat(::dirfd(pDir), pEntry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            ids.emplace_back(st.st_dev, st.st_ino);
+    }
+    ::closedir(pDir);
+    return ids;
+}
+
+// Whether another recording is writing the file at strPath: it holds the writer's lock.
+bool IsBeingRecorded(const std::string& strPath)
+{
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool bLocked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return bLocked;
 }
 
 }  // namespace
@@ -143,7 +186,10 @@ void CRecordSession::OnRecord()
         m_strCurFile = NumberedName(m_strFileBase, 1);
     }
 
-    // Protect numbered files 1 to 9: ask once, at the first one that exists.
+    // Protect numbered files 1 to 9: ask once, at the first one that exists. The numbered
+    // files there now are an earlier take's: going on lets this recording replace them (the
+    // window never asked about numbers above 9), but nothing that appears later.
+    m_replaceable = NumberedFiles(m_strPathBase);
     for (int n = 1; n <= 9; ++n) {
         std::string strPath = NumberedName(m_strPathBase, n);
         struct stat st;
@@ -174,9 +220,7 @@ void CRecordSession::OnRecord()
         std::lock_guard<std::mutex> lock(m_csSession);
         m_strCurPath = strFirstPath;
     }
-    m_waveFile.SetFileName(strFirstPath.c_str());
-    m_waveFile.Create();
-    if (m_waveFile.HasError()) {
+    if (!CreateSongFile(strFirstPath)) {
         ShowError(m_waveFile.GetErrorText());
         m_window.FocusBaseFileName();
         m_pTransferBuffer.reset();
@@ -350,12 +394,30 @@ bool CRecordSession::NextFile(bool bContinued)
     m_bLastFileContinued = bContinued ? 1 : 0;
 
     const WaveFormat format = m_waveFile.GetFormat();
-    m_waveFile.SetFileName(m_strCurPath.c_str());
-    m_waveFile.Create();
-    if (m_waveFile.HasError()) return false;
+    if (!CreateSongFile(m_strCurPath)) return false;
     m_waveFile.WriteHeader(static_cast<int16_t>(format.bitsPerSample),
                            static_cast<int32_t>(format.samplesPerSec),
                            static_cast<int16_t>(format.channels), m_nBufferSize);
+    return !m_waveFile.HasError();
+}
+
+// Creates a song file as a new file, never opening one that exists: a file of an earlier
+// take that this recording may replace is removed first, unless another recording is
+// writing it. A named pipe put there before Record (to hand the song to another program)
+// holds nothing to lose: it is written into. False when the writer failed (it holds the text).
+bool CRecordSession::CreateSongFile(const std::string& strPath)
+{
+    m_waveFile.SetFileName(strPath.c_str());
+    struct stat st;
+    if (::lstat(strPath.c_str(), &st) == 0 &&
+        std::find(m_replaceable.begin(), m_replaceable.end(), FileId(st.st_dev, st.st_ino)) != m_replaceable.end()) {
+        if (S_ISFIFO(st.st_mode)) {
+            m_waveFile.Create();
+            return !m_waveFile.HasError();
+        }
+        if (!IsBeingRecorded(strPath)) ::unlink(strPath.c_str());
+    }
+    m_waveFile.CreateNew();
     return !m_waveFile.HasError();
 }
 

@@ -243,6 +243,7 @@ private:
     bool FinishListening();
     bool WriteSamples(const uint8_t* pData, int64_t nBytes, bool* pbNewFile);
     bool NextFile(bool bContinued);
+    bool CreateSongFile(const std::string& strPath);
     bool HasLoudSample(const uint8_t* pData, int32_t nBytes) const;
     void ShowError(const std::string& strText);
     std::string FormatTime(const char* szFormat, int64_t nBytes) const;
@@ -310,6 +311,11 @@ private:
     int m_nDoneWaitMs = 3000;
     int64_t m_nFileDataLimit;
     bool m_bRaisePriority = true;
+    // Device and inode of the numbered files that existed when Record was pressed (an
+    // earlier take's, which the overwrite question let this recording replace): such a file
+    // is removed before the recording creates its own under that name. Any other file in
+    // the way is left as it is and stops the recording.
+    std::vector<std::pair<uint64_t, uint64_t>> m_replaceable;
     std::function<void()> m_pStallHook;
     BufferObserver m_bufferObserver;
     std::vector<int64_t> m_plannedCuts;  // stream bytes; see SetPlannedCuts()

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -19,6 +20,8 @@ const WaveFileTexts kWindowTexts = {
     "Cannot read from %s\n",
     "Cannot close input file %s.\n",
     "Not an acceptable number of bits per sample.\n",
+    "Cannot create output file %s.\nAnother file of that name is in the way (it appeared after "
+    "Record was pressed, or another program is recording into it); it was left as it is.\n",
 };
 
 const int32_t kPcmHeaderBytes = 44;
@@ -96,7 +99,11 @@ void CWaveFile::SetFileName(const char* path)
     m_strFileName = path != nullptr ? path : "";
 }
 
-void CWaveFile::Create()
+void CWaveFile::Create() { Open(O_TRUNC); }
+
+void CWaveFile::CreateNew() { Open(O_EXCL); }
+
+void CWaveFile::Open(int nFlags)
 {
     ClearError();
     CloseHandle();
@@ -111,10 +118,14 @@ void CWaveFile::Create()
         SetError(m_texts.szCreate);
         return;
     }
-    m_hFile = ::open(m_strFileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    m_hFile = ::open(m_strFileName.c_str(), O_RDWR | O_CREAT | nFlags | O_CLOEXEC, 0666);
     if (m_hFile < 0) {
         m_nErrno = errno;
-        SetError(m_texts.szCreate);
+        // A folder of that name is not a file in the way but a name that cannot be a file.
+        struct stat st;
+        if (m_nErrno == EEXIST && ::lstat(m_strFileName.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            m_nErrno = EISDIR;
+        SetError(m_nErrno == EEXIST && m_texts.szExists != nullptr ? m_texts.szExists : m_texts.szCreate);
         return;
     }
     // Tells the album (which edits song files) that this file is being written. Advisory:

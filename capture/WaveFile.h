@@ -24,6 +24,7 @@ struct WaveFileTexts {
     const char* szNotOpen;  // Write() without an open file
     const char* szClose;    // the system refused to close the file
     const char* szBits;     // WriteHeader() with a depth it cannot write (no path, no reason)
+    const char* szExists;   // CreateNew() found a file of that name (null: szCreate)
 };
 
 /**
@@ -72,6 +73,10 @@ public:
     // object is closed first without its pad byte (its sizes describe what reached disk).
     void Create();
 
+    // As Create(), but only as a new file: a file of that name (even a dangling symbolic
+    // link) is never opened, truncated or replaced, and fails with the szExists text.
+    void CreateNew();
+
     // Writes the RIFF, "fmt " and "data" chunk headers for bits (8, 16, 24 = PCM;
     // 32, 64 = float), rate and channels, and sets the I/O buffer to ioBufferSize bytes
     // (0 or less: unbuffered; very large values are capped).
@@ -109,6 +114,7 @@ public:
 
 private:
     void ClearError() { m_bError = 0; m_nErrno = 0; }
+    void Open(int nFlags);
     // format: the file's path as the first %s, the reason (strerror of m_nErrno) as the second.
     void SetError(const char* format);
     bool WriteAt(int64_t offset, const void* data, int64_t count);

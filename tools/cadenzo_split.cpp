@@ -110,6 +110,8 @@ const WaveFileTexts kSongFileTexts = {
     "the song file %s is not open.",
     "cannot close the song file %s: %s.",
     "cannot write song files of this bit depth.",
+    "cannot create the song file %s: another file of that name is in the way (it appeared after the split "
+    "began, or another program is recording into it); it was left as it is.",
 };
 
 // The sample rates the recorder works with.

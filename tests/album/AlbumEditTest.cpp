@@ -2,10 +2,13 @@
 // files as they were; titles follow their songs into BASE.cue and back.
 
 #include "AlbumTestSupport.h"
+#include "album/AlbumFiles.h"
+#include "album/CueSheet.h"
 
 #include "album/Album.h"
 #include "capture/WaveFile.h"
 
+#include <libcue.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -180,6 +183,53 @@ TEST(AlbumEdits, TitlesPastTrack99AndEndingInABackslash_ReadBackTheSame)
     std::string strCue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(strCue.find("TRACK 99 AUDIO"), std::string::npos);
     EXPECT_EQ(strCue.find("TRACK 100"), std::string::npos);
+}
+
+// Every FILE line names the real song file beside the cue sheet, as libcue reads it back;
+// a name no FILE line can hold leaves the sheet without tracks (saying why), and the titles
+// and album data still come back.
+TEST(AlbumEdits, SongFileNamesWithQuotes_AreNamedAsTheyAreOrKeptInRemarks)
+{
+    std::mt19937 rng(12);
+    const std::pair<std::string, bool> bases[] = {
+        {"it\"s.wav", true}, {"\"q\".wav", true}, {"'q'.wav", true}, {"a \"b\".wav", false}, {"line\nbreak.wav", false}};
+    for (const auto& [strName, bTracks] : bases) {
+        SCOPED_TRACE(strName);
+        TempFolder dir;
+        MakeAlbum(dir / strName, {10, 20}, 16, rng);
+        {
+            CAlbum album;
+            ASSERT_TRUE(album.Open(dir / strName)) << album.GetErrorText();
+            ASSERT_TRUE(album.SetTitle(1, "One"));
+            ASSERT_TRUE(album.SetTitle(2, "Two \\"));
+            ASSERT_TRUE(album.SetInfo({"LP", "Me\\", "1999"}));
+        }
+        CAlbum again;
+        ASSERT_TRUE(again.Open(dir / strName));
+        EXPECT_EQ(again.GetSongs()[0].strTitle, "One");
+        EXPECT_EQ(again.GetSongs()[1].strTitle, "Two \\");
+        EXPECT_EQ(again.GetLayout().info.strAlbum, "LP");
+        EXPECT_EQ(again.GetLayout().info.strArtist, "Me");
+        EXPECT_EQ(again.GetLayout().info.strYear, "1999");
+
+        std::ifstream in(CueSheet::PathFor(dir / strName));
+        const std::string strCue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        Cd* pCd = cue_parse_string(strCue.c_str());
+        ASSERT_EQ(pCd != nullptr, bTracks) << strCue;
+        if (!bTracks) {
+            EXPECT_EQ(strCue.find("FILE"), std::string::npos) << strCue;
+            EXPECT_NE(strCue.find("REM COMMENT \"No tracks: the song files' names hold a double quote beside white "
+                                  "space, or a line break, which a cue sheet cannot name."),
+                      std::string::npos) << strCue;
+            continue;
+        }
+        ASSERT_EQ(cd_get_ntrack(pCd), 2);
+        for (int t = 1; t <= 2; ++t) {
+            const std::string strFile = track_get_filename(cd_get_track(pCd, t));
+            EXPECT_TRUE(fs::equivalent(dir.path / strFile, AlbumFiles::SongPath(dir / strName, t))) << strFile;
+        }
+        cd_delete(pCd);
+    }
 }
 
 TEST(AlbumEdits, AFailureAtAnyStep_LeavesEveryFileAsItWas)

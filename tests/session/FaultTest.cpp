@@ -167,12 +167,17 @@ TEST_F(FaultTest, DiskFullMidSongIsToldAtOnceAndLeavesValidFiles)
 
 TEST_F(FaultTest, UnwritableNextFileStopsTheRecordingAndKeepsTheFirst)
 {
-    // Song2.wav is a full disk: the first song is complete, then the user is told.
+    // The disk fills up in Song2.wav (no file may grow past the first song's): the first
+    // song is complete, then the user is told. An earlier Song2.wav (a link to a device) is
+    // removed, never written through.
     ASSERT_EQ(::symlink("/dev/full", (dir / "Song2.wav").c_str()), 0);
-    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.0, true}});
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {4.0, true}});
     rig.ChooseBase(dir / "Song.wav");
     rig.prompt.m_answers = {PromptAnswer::Yes};
-    rig.RecordFile(strInput);
+    {
+        CFileSizeLimit limit(44 + 4 * (2 * 66150 - 1 + 88200) / 2);
+        rig.RecordFile(strInput);
+    }
 
     ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
     EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "File Exists");
@@ -184,6 +189,35 @@ TEST_F(FaultTest, UnwritableNextFileStopsTheRecordingAndKeepsTheFirst)
     EXPECT_TRUE(IsPrefix(song1.samples16, input));
     EXPECT_EQ(song1.nFrames, (2 * 66150 - 1 + 88200) / 2);  // up to the cut
     EXPECT_FALSE(rig.session.IsRecording());
+}
+
+TEST_F(FaultTest, ANewTakeRemovesTheEarlierTakesFiles_AndNeverTouchesOneThatAppeared)
+{
+    // An earlier take's Song1.wav (its data also reachable as Keep.wav); while the overwrite
+    // question is open, another program creates Song2.wav.
+    std::string strInput = WriteInput({{1.5, true}, {1.5, false}, {2.0, true}});
+    std::ofstream(dir / "Song1.wav") << "earlier take";
+    ASSERT_EQ(::link((dir / "Song1.wav").c_str(), (dir / "Keep.wav").c_str()), 0);
+    rig.ChooseBase(dir / "Song.wav");
+    rig.prompt.m_answers = {PromptAnswer::Yes};
+    rig.prompt.m_onBox = [&] {
+        rig.prompt.m_onBox = nullptr;
+        std::ofstream(dir / "Song2.wav") << "another program's";
+    };
+    rig.RecordFile(strInput);
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
+    EXPECT_EQ(rig.prompt.m_boxes[1].strText,
+              "Cannot create output file " + (dir / "Song2.wav") +
+                  ".\nAnother file of that name is in the way (it appeared after Record was pressed, or another "
+                  "program is recording into it); it was left as it is.\n");
+    EXPECT_EQ(rig.prompt.m_boxes[1].strCaption, "ERROR");
+    EXPECT_TRUE(rig.prompt.m_boxes[1].bWhileRecording);
+    EXPECT_EQ(ReadAll(dir / "Song2.wav"), "another program's");
+    EXPECT_EQ(ReadAll(dir / "Keep.wav"), "earlier take") << "the earlier Song1.wav was written over";
+    ReadBack song1 = ReadSound(dir / "Song1.wav");
+    EXPECT_EQ(song1.nFrames, (2 * 66150 - 1 + 88200) / 2);
+    EXPECT_TRUE(IsPrefix(song1.samples16, input));
 }
 
 TEST_F(FaultTest, NextFileThatCannotBeCreatedIsToldOnceAndTheEndWaitsForTheBox)

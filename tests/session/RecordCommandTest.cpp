@@ -125,11 +125,15 @@ TEST_F(RecordCommandTest, FileThatCannotBeCreatedIsReportedWithItsPath)
 
 TEST_F(RecordCommandTest, HeaderThatCannotBeWrittenIsReported)
 {
-    // The first numbered file is a full disk.
+    // The disk takes no more than 20 bytes of the new Song1.wav, which replaces an earlier
+    // one (a link to a device, removed, never written through).
     ASSERT_EQ(::symlink("/dev/full", (dir / "Song1.wav").c_str()), 0);
     rig.ChooseBase(dir / "Song.wav");
     rig.prompt.m_answers = {PromptAnswer::Yes};
-    rig.session.OnRecord();
+    {
+        CFileSizeLimit limit(20);
+        rig.session.OnRecord();
+    }
     ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
     EXPECT_EQ(rig.prompt.m_boxes[0].strCaption, "File Exists");
     EXPECT_EQ(rig.prompt.m_boxes[1].strText, "Cannot write to " + (dir / "Song1.wav") + ".\n");

@@ -11,11 +11,13 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -411,6 +413,28 @@ public:
 private:
     std::string m_strDir;
     bool m_bMounted = false;
+};
+
+// While the object lives, no file this process writes may grow past nBytes: a write beyond
+// fails ("File too large") as on a full disk.
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t nBytes) : m_pfnOld(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = nBytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~CFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_pfnOld);
+    }
+
+private:
+    void (*m_pfnOld)(int);
+    rlimit m_old{};
 };
 
 // Gap rules in the units a user thinks in, through the splitter's own stored forms.

@@ -229,6 +229,36 @@ TEST_F(SplitToolTest, ExistingNumberedFileIsNamedAndNothingIsWritten)
     EXPECT_EQ(ReadSound(dir / "Take2.wav").samples16, input);
 }
 
+#ifdef CADENZO_ALBUM_PATH
+// A split over an earlier one with fewer songs makes an album of its own songs only: the
+// earlier split's later files and its titles are named as leftovers, not taken in.
+TEST_F(SplitToolTest, AnOverwritingSplitWithFewerSongs_IsAnAlbumOfItsOwnSongs)
+{
+    WriteAlbum<int16_t>(dir / "album.wav", 44100, kAlbum);
+    WriteAlbum<int16_t>(dir / "one.wav", 44100, {{2.0, true}});
+    auto album = [&](const std::string& strArgs) {
+        FILE* p = ::popen((std::string(CADENZO_ALBUM_PATH) + " " + strArgs + " '" + (dir / "Take.wav") + "'" +
+                           (strArgs == "title" ? " 1 Old" : "") + " 2>&1").c_str(), "r");
+        std::string strOut;
+        char sz[4096];
+        for (size_t n; (n = std::fread(sz, 1, sizeof sz, p)) > 0;) strOut.append(sz, n);
+        EXPECT_EQ(::pclose(p), 0) << strOut;
+        return strOut;
+    };
+    ASSERT_EQ(RunTool(With(kExact, {dir / "album.wav", dir / "Take.wav"}), dir).nStatus, 0);
+    album("title");
+    ToolRun run = RunTool(With(kExact, {"--overwrite", dir / "one.wav", dir / "Take.wav"}), dir);
+    ASSERT_EQ(run.nStatus, 0) << run.strErr;
+    const std::string strList = album("list");
+    EXPECT_EQ(strList.rfind("Song  Start     Length    Title\n   1  00:00.00  00:0", 0), 0u) << strList;
+    EXPECT_EQ(strList.find("Old"), std::string::npos) << strList;
+    const std::string strLeft = "\nLeft from an earlier recording under this name, not part of the album:\n      " +
+                                (dir / "Take2.wav") + "\n      " + (dir / "Take3.wav") + "\n";
+    EXPECT_EQ(strList.find("\n   2  "), std::string::npos) << strList;
+    EXPECT_NE(strList.find(strLeft), std::string::npos) << strList;
+}
+#endif
+
 TEST_F(SplitToolTest, BadInputsEndWithAMessageAndAStatus)
 {
     WriteAlbum<int16_t>(dir / "album.wav", 44100, {{1.0, true}});
