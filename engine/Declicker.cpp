@@ -38,6 +38,24 @@ float Median(float* p, int n)
     return p[n / 2];
 }
 
+// The median of nine values by a fixed network of 19 exchanges: the thresholds need two
+// for every stretch of every step, and a general selection costs many times more.
+float Median9(const float* pIn)
+{
+    float p[9];
+    std::copy(pIn, pIn + 9, p);
+    auto Sort2 = [&p](int i, int j) {
+        const float lo = std::min(p[i], p[j]), hi = std::max(p[i], p[j]);
+        p[i] = lo;
+        p[j] = hi;
+    };
+    Sort2(1, 2); Sort2(4, 5); Sort2(7, 8); Sort2(0, 1); Sort2(3, 4); Sort2(6, 7);
+    Sort2(1, 2); Sort2(4, 5); Sort2(7, 8); Sort2(0, 3); Sort2(5, 8); Sort2(4, 7);
+    Sort2(3, 6); Sort2(1, 4); Sort2(2, 5); Sort2(4, 7); Sort2(4, 2); Sort2(6, 4);
+    Sort2(4, 2);
+    return p[4];
+}
+
 }  // namespace
 
 const char* DeclickLevelName(CDeclickLevel level)
@@ -69,6 +87,7 @@ struct CDeclicker::Channel {
     // Lengths in frames, from the rate.
     int nMaxRun = 0;    // longest click, first to last loud error
     int nMerge = 0;     // quiet error inside one click at most
+    int nGrowGap = 0;   // quiet error inside one click's core at most
     int nMaxWiden = 0;  // widening on either side at most
     int nPre = 1, nPost = 2;  // marked beyond the widened click
     int nBack = 0;      // error computed before a step, for widening backwards
@@ -98,6 +117,7 @@ struct CDeclicker::Channel {
     std::vector<float> thr;  // click threshold per stretch of the current step
     std::vector<double> seg, err, rhs, band;
     std::vector<int64_t> unknown;
+    std::vector<uint8_t> over;  // per sample near a candidate: 1 both errors above fLow, 2 above fHigh
 
     int64_t nClicks = 0;
     int64_t nRepaired = 0;
@@ -151,6 +171,7 @@ struct CDeclicker::Channel {
     bool Interpolate(const int64_t* t, int m);
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
+    bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
     std::vector<int64_t> trial;
     std::vector<double> patch;
 };
@@ -246,11 +267,12 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int64_t sLo = lo / kS;
     thr.resize(static_cast<size_t>(s1 - sLo));
     for (int64_t s = sLo; s < s1; ++s) {
-        float left[kK + 1], right[kK + 1];
+        float left[kK + 1], right[kK + 1] = {};
         for (int i = 0; i <= kK; ++i) left[i] = Level(s - i);
         int nRight = 0;
         for (int i = 0; i <= kK && s + i < s1; ++i) right[nRight++] = Level(s + i);
-        const float fLevel = std::max(Median(left, kK + 1), Median(right, nRight));
+        static_assert(kK + 1 == 9, "the thresholds take medians of nine levels");
+        const float fLevel = std::max(Median9(left), nRight == kK + 1 ? Median9(right) : Median(right, nRight));
         thr[static_cast<size_t>(s - sLo)] = fLevel;
     }
     auto Err = [&](int64_t n) { return std::fabs(e[static_cast<size_t>(n - lo)]); };
@@ -277,19 +299,33 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         const int64_t to = std::min<int64_t>(last + nMaxWiden, nMarkLim - 1);
         int64_t a = -1, b = -1;
         bool bPeak = false;
+        over.assign(static_cast<size_t>(std::max<int64_t>(0, to - from + 1)), 0);
         for (int64_t m = from; m <= to; ++m) {
             const float* px = X(m);
             float back = px[0];
             for (int k = 1; k <= kP; ++k) back += cf[static_cast<size_t>(k)] * px[k];
             // (Past the end of the stream there is nothing to predict backwards from.)
             const float both = m + kP < nEnd ? std::min(Err(m), std::fabs(back)) : m <= last ? Err(m) : 0.0f;
-            if (both > params.fLow * Lvl(m) + kFloor) {
-                if (a < 0) a = m;
-                b = m;
-                if (both > params.fHigh * Lvl(m) + kFloor) bPeak = true;
-            }
+            over[static_cast<size_t>(m - from)] = both > params.fLow * Lvl(m) + kFloor
+                                                      ? (both > params.fHigh * Lvl(m) + kFloor ? 2 : 1)
+                                                      : 0;
         }
-        if (!bPeak || b - a + 1 > nMaxRun) {  // explained the other way round, or too long
+        // The click is the run of such samples (gaps of up to nGrowGap) that starts nearest
+        // the loud forward error: music moving fast just before or after it stays out.
+        auto Over = [&](int64_t m) { return over[static_cast<size_t>(m - from)]; };
+        for (int64_t m = std::max(from, first - nGrowGap); m <= to && m <= last + nGrowGap && a < 0; ++m)
+            if (Over(m)) a = b = m;
+        if (a >= 0) {
+            for (int64_t m = a; m <= to && m - b <= nGrowGap; ++m)
+                if (Over(m)) b = m;
+            for (int64_t m = a; m >= from && a - m <= nGrowGap; --m)
+                if (Over(m)) a = m;
+            for (int64_t m = a; m <= b; ++m) bPeak = bPeak || Over(m) == 2;
+        }
+        // Without a peak both ways round the cluster may still be a wide pop, whose smooth
+        // body the predictor follows: such a doubtful click must pass a stricter test below.
+        bool bDoubt = !bPeak && a >= 0;
+        if ((!bPeak && !bDoubt) || b - a + 1 > nMaxRun) {  // explained the other way round, or too long
             if (bPeak) nMusic = last;
             n = last;
             continue;
@@ -319,16 +355,31 @@ void CDeclicker::Channel::Step(int64_t nEnd)
                 const double f = Cost(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h);
                 if (f < best) { best = f; bestH = h; }
             }
+            // The tail of a click is smaller than its core: where restoring the widened
+            // span changes the samples taken in more than those of the core, the widening
+            // took in music (a note starting right after the click) and is undone.
+            if ((bestH > 0 || bestE > 0) && Cost(a - bestH, b + bestE, r0, r1) < 1e300) {
+                double fCore = 0, fRim = 0;
+                for (int64_t m = a - bestH; m <= b + bestE; ++m) {
+                    const double d = std::fabs(rhs[static_cast<size_t>(m - (a - bestH))] - *X(m));
+                    double& f = m >= a && m <= b ? fCore : fRim;
+                    f = std::max(f, d);
+                }
+                if (fRim > fCore) bestH = bestE = 0;
+            }
             a -= bestH;
             b += bestE;
         }
-        if (!Continues(a, b, nEnd)) {  // a new note starts (or one stops) here: music
+        // Where the music on either side is not one (a note starts or stops), only a very
+        // clear click is taken.
+        bDoubt = bDoubt || !Continues(a, b, nEnd);
+        a = std::max(a - nPre, std::max(nFinal, lo));
+        b = std::min<int64_t>(b + nPost, nMarkLim - 1);
+        if (!Plausible(a, b, lo, lim, bDoubt)) {
             nMusic = last;
             n = std::max(b, last);
             continue;
         }
-        a = std::max(a - nPre, std::max(nFinal, lo));
-        b = std::min<int64_t>(b + nPost, nMarkLim - 1);
         for (int64_t m = a; m <= b; ++m) Mark(m) = 1;
         nMarkEnd = std::max(nMarkEnd, b + 1);
         ++nClicks;
@@ -460,6 +511,36 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
     return true;
 }
 
+// Whether restoring [a, b] looks like taking a click out rather than a piece of music.
+// Interpolating any span lowers the prediction error over [a, b + kOrder] a little; a span
+// that gains no more than kMinGain from it holds no click worth the change. A click adds an
+// impulse to the music, so restoring it changes no sample by much more than the largest
+// prediction error it caused; a drum hit or a sharp attack that the predictor did not
+// foresee gets "restored" into something far from what was played. Such a span, or a
+// doubtful one, is taken only when interpolating it lowers the prediction error many times
+// more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
+bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
+{
+    constexpr double kMinGain = 3.0;       // residual energy before / after, for any click
+    constexpr double kGain = 150.0;        // the same for a big change
+    constexpr double kDoubtGain = 300.0;   // and for a doubtful click
+    double fErrMax = 0;
+    for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
+    const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+    if (fAfter >= 1e300) return false;
+    double fChange = 0;
+    for (int64_t m = a; m <= b; ++m) fChange = std::max(fChange, std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m)));
+    double fBefore = 0;
+    for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m) {
+        const double v = e[static_cast<size_t>(m - lo)];
+        fBefore += v * v;
+    }
+    const double fGain = fBefore / (fAfter + 1e-20);
+    if (!(fGain > kMinGain)) return false;
+    if (bDoubt) return fGain > kDoubtGain;
+    return fChange <= fErrMax || fGain > kGain;
+}
+
 // Least-squares interpolation of the samples at t into rhs (see Solve).
 bool CDeclicker::Channel::Interpolate(const int64_t* t, int m)
 {
@@ -529,6 +610,7 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         p->params = ParamsOf(level);
         p->nMaxRun = static_cast<int>(std::lround(48 * fScale));
         p->nMerge = static_cast<int>(std::lround(6 * fScale));
+        p->nGrowGap = static_cast<int>(std::lround(12 * fScale));
         p->nMaxWiden = static_cast<int>(std::lround(32 * fScale));
         p->nBack = RoundUp(p->nMaxWiden + p->nPre, kS);
         p->nAhead = RoundUp(std::max((kK + 1) * kS, p->nMaxRun + p->nMerge + p->nMaxWiden + kS), kS);

@@ -27,7 +27,11 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
  * samples longer than a click can be (a drum, a plucked attack) is music and left alone.
  * Each click is widened while the error stays above a lower threshold, and its samples
  * are restored by least-squares autoregressive interpolation from the samples around
- * it. Samples not marked leave exactly as they came.
+ * it. A click is taken only when restoring it changes the samples by no more than the
+ * prediction error it caused (a click adds an impulse to the music) or lowers the
+ * prediction error around it many times over; a drum hit or a sharp attack that the
+ * predictor did not foresee fails that test and is left alone. Samples not marked leave
+ * exactly as they came.
  *
  * The output runs Latency() frames behind the input: Process() gives back as many
  * frames as it takes once that many are held, and Finish() gives the rest. How the
