@@ -44,7 +44,7 @@ const char kLeftAsItWas[] = " Every file was left as it was.";
 std::string Songs(int32_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
 
 // The edits the history holds. Titles follow the songs (see CAlbum).
-enum class EditKind { Move, Join, Split };
+enum class EditKind { Move, Join, Split, Songs };
 struct Edit {
     EditKind kind = EditKind::Move;
     int32_t k = 0;
@@ -52,6 +52,9 @@ struct Edit {
     int64_t nAfter = 0;   // Move: the cut's new frame; Split: the frame split at
     std::string strTitle; // Join: song k + 1's title; Split: the second half's title
     std::string strFirst; // Join: song k's title
+    // Songs: the starts and titles before and after.
+    std::vector<int64_t> startsBefore, startsAfter;
+    std::vector<std::string> titlesBefore, titlesAfter;
 };
 
 }  // namespace
@@ -203,6 +206,22 @@ struct CAlbum::Impl {
     std::vector<Edit> history;
     size_t nDone = 0;  // edits in history that are applied
     std::unique_ptr<AlbumFiles::FolderLock> pHeld;  // see Open(bHoldLock)
+    bool bOwnerLocks = false;  // see SetOwnerHoldsLock()
+    std::function<std::pair<std::string, std::string>(const CAlbumLayout&)> fnCompanion;
+
+    // Writes the companion file for the layout `next` in the transaction; true when there
+    // is none.
+    bool AddCompanion(AlbumFiles::Transaction& tx, const CAlbumLayout& next)
+    {
+        if (!fnCompanion) return true;
+        const std::pair<std::string, std::string> file = fnCompanion(next);
+        if (!tx.NewText(file.first, file.second)) {
+            strError = tx.GetErrorText();
+            return false;
+        }
+        tx.PlaceNew(file.first, true);
+        return true;
+    }
 
     void TakeStamps()
     {
@@ -290,7 +309,7 @@ bool CAlbum::Impl::CheckRecording()
 
 bool CAlbum::Impl::BeginEdit(std::unique_ptr<AlbumFiles::FolderLock>* pLock)
 {
-    if (!pHeld) pLock->reset(new AlbumFiles::FolderLock(layout.strBasePath, true));
+    if (!pHeld && !bOwnerLocks) pLock->reset(new AlbumFiles::FolderLock(layout.strBasePath, true));
     if (*pLock && (*pLock)->WasInterrupted()) {
         strError = Printf("Stopped while waiting for another program to finish with the folder of "
                           "%s.%s", layout.strBasePath.c_str(), kLeftAsItWas);
@@ -426,6 +445,10 @@ bool CAlbum::Impl::Relayout(const std::vector<int64_t>& starts,
             tx.PlaceNew(songs[i].strPath);
     }
     tx.PlaceNew(CueSheet::PathFor(layout.strBasePath), true);
+    if (!AddCompanion(tx, next)) {
+        strError += kLeftAsItWas;
+        return false;
+    }
     if (!tx.Commit()) {
         strError = tx.GetErrorText() + kLeftAsItWas;
         return false;
@@ -448,6 +471,7 @@ bool CAlbum::Impl::SaveCue()
         return false;
     }
     tx.PlaceNew(strCuePath, true);
+    if (!AddCompanion(tx, layout)) return false;
     if (!tx.Commit()) {
         strError = tx.GetErrorText();
         return false;
@@ -461,6 +485,9 @@ bool CAlbum::Impl::Apply(const Edit& edit, bool bForward)
     std::vector<int64_t> starts = Starts();
     std::vector<std::string> titles;
     for (const CAlbumSong& song : layout.songs) titles.push_back(song.strTitle);
+    if (edit.kind == EditKind::Songs)
+        return Relayout(bForward ? edit.startsAfter : edit.startsBefore,
+                        bForward ? edit.titlesAfter : edit.titlesBefore);
     const size_t k = static_cast<size_t>(edit.k);
     bool bSplit = (edit.kind == EditKind::Split) == bForward;
     if (edit.kind == EditKind::Move) {
@@ -490,13 +517,14 @@ bool CAlbum::Open(const std::string& strBasePath, bool bHoldLock)
     d.pHeld.reset();
     // Read under the folder's lock, so that an edit of another program is either wholly
     // before or wholly after; exclusive only to finish or undo an edit a crash cut short.
-    auto pLock = std::make_unique<AlbumFiles::FolderLock>(strBasePath, bHoldLock);
+    std::unique_ptr<AlbumFiles::FolderLock> pLock;
+    if (!d.bOwnerLocks) pLock = std::make_unique<AlbumFiles::FolderLock>(strBasePath, bHoldLock);
     struct stat st;
-    if (!bHoldLock && ::lstat(AlbumFiles::JournalPath(strBasePath).c_str(), &st) == 0) {
+    if (pLock && !bHoldLock && ::lstat(AlbumFiles::JournalPath(strBasePath).c_str(), &st) == 0) {
         pLock.reset();
         pLock = std::make_unique<AlbumFiles::FolderLock>(strBasePath, true);
     }
-    if (pLock->WasInterrupted()) {
+    if (pLock && pLock->WasInterrupted()) {
         d.strError = "Stopped while waiting for another program to finish with the folder of " +
                      strBasePath + ".";
         return false;
@@ -511,7 +539,7 @@ bool CAlbum::Open(const std::string& strBasePath, bool bHoldLock)
     d.history.clear();
     d.nDone = 0;
     ++d.nGeneration;
-    if (bHoldLock) d.pHeld = std::move(pLock);
+    if (bHoldLock && pLock) d.pHeld = std::move(pLock);
     return true;
 }
 
@@ -548,6 +576,13 @@ void CAlbum::SetRecordingCheck(std::function<bool()> fnIsRecording)
     m_pImpl->fnRecording = std::move(fnIsRecording);
 }
 
+void CAlbum::SetCompanion(std::function<std::pair<std::string, std::string>(const CAlbumLayout&)> fnText)
+{
+    m_pImpl->fnCompanion = std::move(fnText);
+}
+
+void CAlbum::SetOwnerHoldsLock(bool bHolds) { m_pImpl->bOwnerLocks = bHolds; }
+
 void CAlbum::SetFaultHook(std::function<bool(const std::string&)> fnStep)
 {
     m_pImpl->fnFault = std::move(fnStep);
@@ -571,7 +606,7 @@ bool CAlbum::MoveCut(int32_t k, int64_t nFrame)
     if (nFrame == nOld) return true;
     std::unique_ptr<AlbumFiles::FolderLock> lock;
     if (!d.BeginEdit(&lock)) return false;
-    Edit edit{EditKind::Move, k, nOld, nFrame, {}, {}};
+    Edit edit{EditKind::Move, k, nOld, nFrame, {}, {}, {}, {}, {}, {}};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
     d.history.push_back(edit);
@@ -593,7 +628,8 @@ bool CAlbum::Join(int32_t k)
     if (!d.BeginEdit(&lock)) return false;
     Edit edit{EditKind::Join, k, GetSongStart(k + 1), 0,
               d.layout.songs[static_cast<size_t>(k)].strTitle,
-              d.layout.songs[static_cast<size_t>(k - 1)].strTitle};
+              d.layout.songs[static_cast<size_t>(k - 1)].strTitle,
+              {}, {}, {}, {}};
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
     d.history.push_back(edit);
@@ -616,7 +652,34 @@ bool CAlbum::Split(int32_t k, int64_t nFrame)
     }
     std::unique_ptr<AlbumFiles::FolderLock> lock;
     if (!d.BeginEdit(&lock)) return false;
-    Edit edit{EditKind::Split, k, 0, nFrame, {}, {}};
+    Edit edit{EditKind::Split, k, 0, nFrame, {}, {}, {}, {}, {}, {}};
+    if (!d.Apply(edit, true)) return false;
+    d.history.resize(d.nDone);
+    d.history.push_back(edit);
+    d.nDone = d.history.size();
+    return true;
+}
+
+bool CAlbum::SetSongs(const std::vector<int64_t>& starts, const std::vector<std::string>& titles)
+{
+    Impl& d = *m_pImpl;
+    d.strError.clear();
+    const int64_t nTotal = GetTotalFrames();
+    bool bValid = d.bOpen && !starts.empty() && starts[0] == 0 && titles.size() == starts.size();
+    for (size_t i = 1; bValid && i < starts.size(); ++i) bValid = starts[i] > starts[i - 1] && starts[i] < nTotal;
+    if (!bValid) {
+        d.strError = "The new songs must each start after the one before, inside the recording.";
+        return false;
+    }
+    Edit edit;
+    edit.kind = EditKind::Songs;
+    edit.startsBefore = d.Starts();
+    for (const CAlbumSong& song : d.layout.songs) edit.titlesBefore.push_back(song.strTitle);
+    edit.startsAfter = starts;
+    for (const std::string& strTitle : titles) edit.titlesAfter.push_back(CueSheet::Clean(strTitle));
+    if (edit.startsAfter == edit.startsBefore && edit.titlesAfter == edit.titlesBefore) return true;
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!d.BeginEdit(&lock)) return false;
     if (!d.Apply(edit, true)) return false;
     d.history.resize(d.nDone);
     d.history.push_back(edit);
@@ -641,6 +704,11 @@ bool CAlbum::Undo()
     // The second half of a split keeps the title it was given, for a redo.
     if (edit.kind == EditKind::Split)
         edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
+    // Titles given since the songs were set go back with them on a redo.
+    if (edit.kind == EditKind::Songs) {
+        edit.titlesAfter.clear();
+        for (const CAlbumSong& song : d.layout.songs) edit.titlesAfter.push_back(song.strTitle);
+    }
     if (!d.Apply(edit, false)) return false;
     --d.nDone;
     return true;
@@ -657,6 +725,10 @@ bool CAlbum::Redo()
     std::unique_ptr<AlbumFiles::FolderLock> lock;
     if (!d.BeginEdit(&lock)) return false;
     Edit& edit = d.history[d.nDone];
+    if (edit.kind == EditKind::Songs) {
+        edit.titlesBefore.clear();
+        for (const CAlbumSong& song : d.layout.songs) edit.titlesBefore.push_back(song.strTitle);
+    }
     if (edit.kind == EditKind::Join) {
         edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
         edit.strFirst = d.layout.songs[static_cast<size_t>(edit.k - 1)].strTitle;

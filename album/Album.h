@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The sample format shared by every song file of an album.
@@ -28,6 +29,11 @@ struct CAlbumSong {
     std::string strPath;   // full path of the song file, "Music/Side A3.wav"
     int64_t nFrames = 0;   // length in frames
     std::string strTitle;  // from BASE.cue; empty when it has none
+    // Set for the songs of a record of several sides (CRecord): the disc the song's side
+    // belongs to (0: none set) and its place on the sleeve ("A1", "B3") when the record
+    // names its files that way; empty otherwise.
+    int32_t nDisc = 0;
+    std::string strPlace;
 };
 
 // What BASE.cue says of the whole album. Every field may be empty.
@@ -54,6 +60,7 @@ struct CAlbumLayout {
     // left ("Music/Side A5.wav"): not songs of this album, never edited, exported or
     // deleted by it.
     std::vector<std::string> leftovers;
+    int32_t nDiscs = 0;  // the discs a record's sides make; 0 when none is set
     int64_t TotalFrames() const;
     // First frame of song k (1-based) in the recording; TotalFrames() for k = count + 1.
     int64_t SongStart(int32_t k) const;
@@ -139,6 +146,11 @@ public:
     // part becomes song k + 1 and later songs move up one.
     bool Split(int32_t k, int64_t nFrame);
 
+    // Gives the album new songs at once, one edit for Undo: song i + 1 starts at starts[i]
+    // (starts[0] is 0, each later one above the one before and below the end) with
+    // titles[i]. Songs whose start and end stay are at most renamed.
+    bool SetSongs(const std::vector<int64_t>& starts, const std::vector<std::string>& titles);
+
     bool CanUndo() const;
     bool CanRedo() const;
     bool Undo();  // false with a text when there is nothing to undo or the files cannot be
@@ -165,6 +177,15 @@ public:
     void SetRecordingCheck(std::function<bool()> fnIsRecording);
 
     const std::string& GetErrorText() const;
+
+    // Another file written in the same step as every edit and title change, so that it
+    // always names the songs as they are (the record file of a record of several sides,
+    // in this album's folder): fnText gets the layout as it will be after the change and
+    // returns the file's path and its new text. Empty by default.
+    void SetCompanion(std::function<std::pair<std::string, std::string>(const CAlbumLayout&)> fnText);
+    // The owner holds the folder's lock for as long as the album lives (several albums of
+    // one folder edited together): Open() and the edits then take no lock of their own.
+    void SetOwnerHoldsLock(bool bHolds);
 
     // For tests: called before each step of an edit that touches the disk with the step's
     // description ("write Side A3.wav", "rename ...", "sync folder"); returning false makes

@@ -306,7 +306,7 @@ bool OpenSongs(const std::string& strBasePath, CAlbumLayout* pLayout, std::strin
                       "): the songs of one album share one format.";
             return false;
         }
-        layout.songs.push_back({strPath, static_cast<int64_t>(info.frames), {}});
+        layout.songs.push_back({strPath, static_cast<int64_t>(info.frames), {}, 0, {}});
         layout.stamps.push_back(Stamp(st));
     }
     if (layout.songs.empty()) {
@@ -610,7 +610,7 @@ bool OpenFiles(const std::string& strBasePath, const std::vector<std::string>& p
             return false;
         }
         layout.format = format;
-        layout.songs.push_back({strPath, static_cast<int64_t>(info.frames), {}});
+        layout.songs.push_back({strPath, static_cast<int64_t>(info.frames), {}, 0, {}});
     }
     *pLayout = layout;
     return true;

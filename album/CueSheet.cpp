@@ -85,37 +85,6 @@ const char kTitleRem[] = "REM CADENZO_TITLE";
 const char kSongRem[] = "REM CADENZO_SONG";
 const int kMaxTracks = 99;
 
-std::string Encode(const std::string& str)
-{
-    std::string strOut;
-    for (unsigned char c : str) {
-        if (std::isalnum(c) || c == '.' || c == '_' || c == '-') {
-            strOut += static_cast<char>(c);
-        } else {
-            char sz[4];
-            std::snprintf(sz, sizeof sz, "%%%02X", c);
-            strOut += sz;
-        }
-    }
-    return strOut.empty() ? "%" : strOut;  // "%" alone: the empty text
-}
-
-std::string Decode(const std::string& str)
-{
-    std::string strOut;
-    for (size_t i = 0; i < str.size(); ++i) {
-        if (str[i] == '%' && i + 2 < str.size() &&
-            std::isxdigit(static_cast<unsigned char>(str[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(str[i + 2]))) {
-            strOut += static_cast<char>(std::stoi(str.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else if (str[i] != '%') {
-            strOut += str[i];
-        }
-    }
-    return strOut;
-}
-
 // What the cue sheet's remarks say beyond libcue: per file name, the exact title; and
 // the songs past 99 (file name, frames, title).
 struct Remarks {
@@ -190,6 +159,41 @@ std::map<std::string, int64_t> FramesOf(const std::string& strText)
 }
 
 }  // namespace
+
+std::string QuotedText(const std::string& strText) { return Quoted(strText); }
+std::string FileLineName(const std::string& strName) { return FileField(strName); }
+std::string AlbumLine(const std::string& strText, const std::string& strKey) { return AlbumValue(strText, strKey); }
+
+std::string Encode(const std::string& str)
+{
+    std::string strOut;
+    for (unsigned char c : str) {
+        if (std::isalnum(c) || c == '.' || c == '_' || c == '-') {
+            strOut += static_cast<char>(c);
+        } else {
+            char sz[4];
+            std::snprintf(sz, sizeof sz, "%%%02X", c);
+            strOut += sz;
+        }
+    }
+    return strOut.empty() ? "%" : strOut;  // "%" alone: the empty text
+}
+
+std::string Decode(const std::string& str)
+{
+    std::string strOut;
+    for (size_t i = 0; i < str.size(); ++i) {
+        if (str[i] == '%' && i + 2 < str.size() &&
+            std::isxdigit(static_cast<unsigned char>(str[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(str[i + 2]))) {
+            strOut += static_cast<char>(std::stoi(str.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else if (str[i] != '%') {
+            strOut += str[i];
+        }
+    }
+    return strOut;
+}
 
 std::string Clean(const std::string& strText)
 {

@@ -14,6 +14,18 @@ std::string PathFor(const std::string& strBasePath);
 // tabs spaces.
 std::string Clean(const std::string& strText);
 
+// A text in double quotes as a reader takes it whole (no trailing backslash).
+std::string QuotedText(const std::string& strText);
+// How a FILE line names a song file of the sheet's own folder; empty when no FILE line can.
+std::string FileLineName(const std::string& strName);
+// The quoted value of an album line ("TITLE", "PERFORMER", "REM DATE"); empty when none.
+std::string AlbumLine(const std::string& strText, const std::string& strKey);
+
+// Any bytes as one word of a remark: letters, digits, '.', '_' and '-' as they are, the rest
+// as %XX ("%" alone for the empty text); Decode gives the bytes back.
+std::string Encode(const std::string& str);
+std::string Decode(const std::string& str);
+
 // The cue sheet of a layout: PERFORMER, TITLE and REM DATE for the album, then per song
 // FILE "Side A3.wav" WAVE, TRACK 03 AUDIO, TITLE, PERFORMER, a remark with the song's
 // length in frames (REM CADENZO_FRAMES) and INDEX 01 00:00:00. Double

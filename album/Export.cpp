@@ -87,6 +87,8 @@ int64_t QuietFrames(CAlbumReader& reader, int64_t nFirst, int64_t nEnd, bool bFr
     return 0;
 }
 
+std::string SafeName(const std::string& strName);
+
 // The file each song is exported to.
 std::vector<std::string> FinalNames(const CAlbumLayout& layout, const CExportOptions& options)
 {
@@ -95,10 +97,11 @@ std::vector<std::string> FinalNames(const CAlbumLayout& layout, const CExportOpt
         const CAlbumSong& song = layout.songs[i];
         std::string strStem = AlbumFiles::FileName(song.strPath);
         strStem = strStem.substr(0, strStem.find_last_of('.'));
-        finals.push_back((fs::path(options.strFolder) /
-                          CExportJob::FileName(static_cast<int32_t>(i + 1), song.strTitle, strStem,
-                                               options.format))
-                             .string());
+        std::string strName = CExportJob::FileName(static_cast<int32_t>(i + 1), song.strTitle, strStem,
+                                                   options.format);
+        // A record numbered as its sleeve is: "A1 Title.flac" in place of "01 Title.flac".
+        if (!song.strPlace.empty()) strName = SafeName(song.strPlace) + strName.substr(strName.find_first_not_of("0123456789"));
+        finals.push_back((fs::path(options.strFolder) / strName).string());
     }
     return finals;
 }
@@ -217,6 +220,8 @@ CSongTags CExportJob::Impl::SongTags(const CAlbumLayout& layout, const CExportOp
     tags.strDate = utf8(options.info.strYear);
     tags.nTrack = nSong;
     tags.nTracks = static_cast<int32_t>(layout.songs.size());
+    tags.nDisc = layout.songs[static_cast<size_t>(nSong - 1)].nDisc;
+    tags.nDiscs = tags.nDisc > 0 ? layout.nDiscs : 0;
     tags.bReplayGain = bGain;
     if (bGain) {
         tags.track = gain.tracks[static_cast<size_t>(nSong - 1)];

@@ -1,7 +1,10 @@
 #include "album/TrackList.h"
 
+#include "album/Record.h"
+
 #include "album/Album.h"
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 
@@ -230,6 +233,65 @@ bool SetTitles(CAlbum& album, const CTrackList& list, std::string* pError)
     for (int32_t k = 1; k <= nTracks; ++k)
         if (!album.SetTitle(k, list.tracks[static_cast<size_t>(k - 1)].strTitle)) {
             *pError = album.GetErrorText();
+            return false;
+        }
+    return true;
+}
+
+bool SetTitles(CRecord& record, const CTrackList& list, std::string* pError)
+{
+    if (list.tracks.empty()) {
+        *pError = "The track list has no titles.";
+        return false;
+    }
+    // The list's sides in the order it names them; one group when it names none.
+    std::vector<std::string> letters;
+    std::vector<std::vector<std::string>> groups;
+    for (const CTrackLine& track : list.tracks) {
+        const std::string strSide = record.GetSideCount() > 1 ? track.strSide : std::string();
+        if (letters.empty() || letters.back() != strSide) {
+            auto it = std::find(letters.begin(), letters.end(), strSide);
+            if (it == letters.end()) {
+                letters.push_back(strSide);
+                groups.emplace_back();
+                it = letters.end() - 1;
+            }
+            groups[static_cast<size_t>(it - letters.begin())].push_back(track.strTitle);
+        } else {
+            groups.back().push_back(track.strTitle);
+        }
+    }
+    std::vector<std::string> titles;
+    const bool bBySide = record.GetSideCount() > 1 && !(letters.size() == 1 && letters[0].empty());
+    if (bBySide) {
+        if (static_cast<int32_t>(groups.size()) != record.GetSideCount()) {
+            *pError = "The record has " + std::to_string(record.GetSideCount()) + " sides, the track list " +
+                      std::to_string(groups.size()) + ".";
+            return false;
+        }
+        for (int32_t s = 0; s < record.GetSideCount(); ++s) {
+            const int32_t nSongs = record.GetSide(s).GetSongCount();
+            const auto& group = groups[static_cast<size_t>(s)];
+            if (static_cast<int32_t>(group.size()) != nSongs) {
+                *pError = CountMismatch(CRecord::SideName(s), nSongs, static_cast<int32_t>(group.size()));
+                return false;
+            }
+            titles.insert(titles.end(), group.begin(), group.end());
+        }
+    } else {
+        for (const auto& group : groups) titles.insert(titles.end(), group.begin(), group.end());
+        if (static_cast<int32_t>(titles.size()) != record.GetSongCount()) {
+            // Name the side when the whole list is one.
+            std::string strSide = list.tracks.front().strSide;
+            for (const CTrackLine& track : list.tracks)
+                if (track.strSide != strSide) strSide.clear();
+            *pError = CountMismatch(strSide, record.GetSongCount(), static_cast<int32_t>(titles.size()));
+            return false;
+        }
+    }
+    for (int32_t k = 1; k <= static_cast<int32_t>(titles.size()); ++k)
+        if (!record.SetTitle(k, titles[static_cast<size_t>(k - 1)])) {
+            *pError = record.GetErrorText();
             return false;
         }
     return true;

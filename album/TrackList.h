@@ -5,6 +5,7 @@
 // "Side A" lines name the side of the lines after them; empty lines are skipped.
 
 class CAlbum;
+class CRecord;
 
 #include <cstdint>
 #include <string>
@@ -40,5 +41,9 @@ std::string CountMismatch(const std::string& strSide, int32_t nSongs, int32_t nT
 // Gives the album's songs the list's titles in order. Changes nothing and says why
 // (CountMismatch, or the album's error) when it cannot give every song its title.
 bool SetTitles(CAlbum& album, const CTrackList& list, std::string* pError);
+// The same for a record: a list that names sides ("A1", "B1" or "Side B" lines) gives each
+// side the titles of its letter, the list's first letter to the first side and so on; a
+// list without sides runs across the record. Changes nothing when a side's count differs.
+bool SetTitles(CRecord& record, const CTrackList& list, std::string* pError);
 
 }  // namespace TrackList

@@ -626,7 +626,10 @@ void CRecorderDlg::customEvent(QEvent* pEvent)
         m_pSession->OnRecordDone();
         if (bWasRecording && !m_pSession->IsRecording() && !m_bClosing) {
             const std::string base = GetBaseFilePath();
-            if (m_pSongsDlg && m_pSongsDlg->GetBasePath() == base) m_pSongsDlg->Reload();
+            m_strLastRecorded = base;
+            if (m_pSongsDlg) m_pSongsDlg->SetLastRecording(base);
+            if (m_pSongsDlg && (m_pSongsDlg->GetBasePath() == base || m_pSongsDlg->HasSide(base)))
+                m_pSongsDlg->Reload();
             size_t nKept = 0;  // the files on disk: a removed closing silence is no song
             for (const RecordSongFile& file : m_pSession->GetSongFiles()) nKept += file.bDeleted ? 0 : 1;
             OfferSongs(base, nKept);
@@ -852,6 +855,7 @@ void CRecorderDlg::OpenSongs(const std::string& base)
         m_pSongsDlg->SetStore(m_pStore);
         m_pSongsDlg->PlaceBeside(this);
     }
+    m_pSongsDlg->SetLastRecording(m_strLastRecorded);
     // Gap Level from its stored form: dB = 20 log10(-position / 32768).
     m_pSongsDlg->SetGapLevel(20.0 * std::log10(-static_cast<double>(m_values.m_nGapLevel) / 32768.0));
     m_pSongsDlg->SetRecordingCheck([this, base] { return m_pSession->IsRecording() && GetBaseFilePath() == base; });

@@ -302,6 +302,7 @@ private:
     std::function<int()> m_listDevices;
     bool m_bClosing = false;     // the Exit sequence has run
     QPointer<CSongsDlg> m_pSongsDlg;     // the Songs window, non-modal, while open
+    std::string m_strLastRecorded;      // the base of the recording that ended last
     QPointer<QWidget> m_pSongsOffer;     // the offer to look at a finished recording
     std::string m_strOfferedBase;        // the base file it offers
 };

@@ -4,6 +4,7 @@
 #include "capture/Prompt.h"
 #include "app/ExportDlg.h"
 #include "app/TrackListDlg.h"
+#include "album/FitCuts.h"
 #include "app/WaveView.h"
 #include "album/Repair.h"
 
@@ -12,6 +13,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -28,7 +31,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -154,6 +160,8 @@ void CSongsDlg::BuildControls()
     pLayout->addWidget(m_pCloseUp, 3);
 
     connect(m_pOverview, &CWaveView::cutPicked, this, [this](int nCut) { OnPickCut(nCut); });
+    connect(m_pOverview, &CWaveView::sideEndClicked, this, [this](int nCut) { OnPickCut(nCut); });
+    connect(m_pCloseUp, &CWaveView::sideEndClicked, this, [this](int nCut) { OnPickCut(nCut); });
     connect(m_pOverview, &CWaveView::cursorMoved, this, [this](int64_t nFrame) { ZoomTo(nFrame); });
     connect(m_pCloseUp, &CWaveView::cutPicked, this, [this](int nCut) {
         m_pOverview->SetPickedCut(nCut);
@@ -220,6 +228,65 @@ void CSongsDlg::BuildControls()
         else ZoomTo(0);
     });
     pLayout->addWidget(m_pTable, 2);
+
+    // The sides of the record, one a row, with what can be done to them beside.
+    auto* pSidesRow = new QHBoxLayout;
+    m_pSides = new QTableWidget(0, 4, this);
+    m_pSides->setObjectName("sides");
+    m_pSides->setHorizontalHeaderLabels({tr("Side"), tr("Recording"), tr("Songs"), tr("Disc")});
+    m_pSides->verticalHeader()->setVisible(false);
+    m_pSides->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_pSides->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_pSides->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_pSides->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::AnyKeyPressed);
+    m_pSides->setMaximumHeight(110);
+    m_pSides->setToolTip(tr("The sides of the record, in the order they are played; double-click Disc to "
+                            "group sides into discs"));
+    connect(m_pSides, &QTableWidget::cellChanged, this, [this](int r, int c) {
+        if (m_bFilling || c != 3 || !m_pSides->item(r, c)) return;
+        bool bNumber = false;
+        const QString text = m_pSides->item(r, c)->text().trimmed();
+        const int nDisc = text.isEmpty() ? 0 : text.toInt(&bNumber);
+        if (!text.isEmpty() && !bNumber) {
+            SetStatus(tr("A disc is a number from 1 to 99, or empty for none."), true);
+        } else if (!m_album.SetDisc(r, nDisc)) {
+            ShowError();
+        }
+        ShowAlbum();
+    });
+    connect(m_pSides, &QTableWidget::cellClicked, this, [this](int r, int) {
+        if (r >= 0 && r < m_album.GetSideCount()) ZoomTo(m_album.GetSideStart(r));
+        ShowSides();
+    });
+    pSidesRow->addWidget(m_pSides, 1);
+    auto* pSideButtons = new QVBoxLayout;
+    auto addSideButton = [&](const char* name, const char* text, const char* tip, std::function<void()> fn) {
+        auto* pButton = new QPushButton(tr(text), this);
+        pButton->setObjectName(name);
+        pButton->setAutoDefault(false);
+        pButton->setToolTip(tr(tip));
+        connect(pButton, &QPushButton::clicked, this, std::move(fn));
+        pSideButtons->addWidget(pButton);
+        return pButton;
+    };
+    addSideButton("addSide", "&Add Side...", "Adds a recording as the next side of this record",
+                  [this] { OnAddSide(); });
+    m_pSideUp = addSideButton("sideUp", "Side U&p", "Plays the selected side earlier", [this] { OnMoveSide(-1); });
+    m_pSideDown = addSideButton("sideDown", "Side Do&wn", "Plays the selected side later", [this] { OnMoveSide(1); });
+    m_pRemoveSide = addSideButton("removeSide", "Re&move Side", "Leaves the selected side out of the record; its "
+                                  "files stay as they are", [this] { OnRemoveSide(); });
+    pSidesRow->addLayout(pSideButtons);
+    pLayout->addLayout(pSidesRow);
+    m_pVinyl = new QCheckBox(tr("Name exported files by side and place, as the sleeve does (A1, A2, B1...)"), this);
+    m_pVinyl->setObjectName("vinyl");
+    connect(m_pVinyl, &QCheckBox::toggled, this, [this](bool bOn) {
+        if (m_bFilling || bOn == m_album.GetVinyl()) return;
+        if (!m_album.SetVinyl(bOn)) ShowError();
+        ShowAlbum();
+    });
+    pLayout->addWidget(m_pVinyl);
+
     // Files an earlier take under the same base name left after this one's songs.
     m_pLeftovers = new QLabel(this);
     m_pLeftovers->setObjectName("leftovers");
@@ -231,7 +298,7 @@ void CSongsDlg::BuildControls()
     m_pStatus->setObjectName("status");
     m_pStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pLayout->addWidget(m_pStatus);
-    resize(900, 640);
+    resize(900, 760);
 }
 
 // The main window's look: its ground and text, the fields green on black like its
@@ -246,12 +313,14 @@ void CSongsDlg::ApplyLook()
     setPalette(CAppearance::GroundPalette(base, colours));
     setAutoFillBackground(true);
     const QPalette fields = CAppearance::ComboPalette(base);
-    for (QWidget* pField : std::initializer_list<QWidget*>{m_pAlbumEdit, m_pArtistEdit, m_pYearEdit, m_pTable})
+    for (QWidget* pField :
+         std::initializer_list<QWidget*>{m_pAlbumEdit, m_pArtistEdit, m_pYearEdit, m_pTable, m_pSides})
         pField->setPalette(fields);
     m_pStatus->setPalette(CAppearance::StatusPalette(base));
     m_pStatus->setAutoFillBackground(true);
     for (QPushButton* pButton : findChildren<QPushButton*>()) pButton->setPalette(base);
     m_pTable->horizontalHeader()->setPalette(base);
+    m_pSides->horizontalHeader()->setPalette(base);
 }
 
 void CSongsDlg::PlaceBeside(const QWidget* pMain)
@@ -306,7 +375,7 @@ bool CSongsDlg::Open(const std::string& strBasePath)
 {
     m_output.Stop();
     if (m_album.IsOpen() && !m_bRecording) CommitTyping();
-    if (!m_album.Open(strBasePath)) {
+    if (!OpenBase(strBasePath)) {
         ShowError();
         return false;
     }
@@ -330,11 +399,26 @@ bool CSongsDlg::ShowRecording(const std::string& strBasePath, const std::vector<
     return true;
 }
 
+bool CSongsDlg::OpenBase(const std::string& strBasePath)
+{
+    const std::string strRecord = CRecord::FindFor(strBasePath);
+    return strRecord.empty() ? m_album.OpenSides({strBasePath}) : m_album.Open(strRecord);
+}
+
+bool CSongsDlg::HasSide(const std::string& strBasePath) const
+{
+    auto& record = const_cast<CRecord&>(m_album);
+    for (int32_t s = 0; s < record.GetSideCount(); ++s)
+        if (record.GetSide(s).GetBasePath() == strBasePath) return true;
+    return false;
+}
+
 // The window after the album was opened: for editing, or to look at while it is recorded.
 void CSongsDlg::ShowOpened(const std::string& strBasePath)
 {
     m_strBasePath = strBasePath;
-    setWindowTitle(QString("%1 - %2").arg(kCaption, FileTitle(strBasePath)));
+    setWindowTitle(QString("%1 - %2").arg(kCaption, FileTitle(m_album.GetPath().empty() ? strBasePath
+                                                                                         : m_album.GetPath())));
     m_album.SetRecordingCheck(m_fnIsRecording);
     m_pRecordingLine->setVisible(m_bRecording);
     m_pCloseUp->SetEditable(!m_bRecording);
@@ -415,7 +499,10 @@ void CSongsDlg::ShowAlbum()
             if (c != 1) pItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_pTable->setItem(r, c, pItem);
         };
-        setCell(0, QString::number(k), false);
+        const int32_t nSide = m_album.GetSideOf(k);
+        setCell(0, m_album.GetSideCount() > 1 ? QString("%1  %2%3").arg(k).arg(FromUtf8(CRecord::SideName(nSide)))
+                                                     .arg(k - m_album.GetFirstSong(nSide) + 1)
+                                              : QString::number(k), false);
         setCell(1, FromUtf8(song.strTitle), true);
         setCell(2, Clock(nStart, nRate), false);
         setCell(3, Clock(song.nFrames, nRate), false);
@@ -431,6 +518,10 @@ void CSongsDlg::ShowAlbum()
     const int nPicked = m_pOverview->GetPickedCut();
     m_pOverview->SetSongs(viewSongs, nRate);
     m_pCloseUp->SetSongs(viewSongs, nRate);
+    std::vector<int> sideEnds;
+    for (int32_t nSide = 1; nSide < m_album.GetSideCount(); ++nSide) sideEnds.push_back(m_album.GetFirstSong(nSide) - 1);
+    m_pOverview->SetSideEnds(sideEnds);
+    m_pCloseUp->SetSideEnds(sideEnds);
     const int nCuts = static_cast<int>(songs.size()) - 1;
     m_pOverview->SetPickedCut(std::min(nPicked, nCuts));
     m_pCloseUp->SetPickedCut(std::min(nPicked, nCuts));
@@ -441,6 +532,151 @@ void CSongsDlg::ShowAlbum()
     m_pRedo->setEnabled(m_album.CanRedo());
     m_pExport->setEnabled(!songs.empty() && !m_bRecording);
     m_pPlay->setEnabled(!songs.empty());
+    ShowSides();
+}
+
+void CSongsDlg::ShowSides()
+{
+    const int nSelected = m_pSides->currentRow();
+    m_bFilling = true;
+    const int nSides = m_album.IsOpen() ? m_album.GetSideCount() : 0;
+    m_pSides->setRowCount(nSides);
+    for (int s = 0; s < nSides; ++s) {
+        const CAlbum& side = m_album.GetSide(s);
+        auto setCell = [&](int c, const QString& text, bool bEditable) {
+            auto* pItem = new QTableWidgetItem(text);
+            if (!bEditable) pItem->setFlags(pItem->flags() & ~Qt::ItemIsEditable);
+            m_pSides->setItem(s, c, pItem);
+        };
+        setCell(0, FromUtf8(CRecord::SideName(s)), false);
+        setCell(1, FileTitle(side.GetBasePath()), false);
+        setCell(2, QString::number(side.GetSongCount()), false);
+        setCell(3, m_album.GetDisc(s) > 0 ? QString::number(m_album.GetDisc(s)) : QString(), !m_bRecording);
+    }
+    m_pSides->resizeColumnToContents(0);
+    if (nSelected >= 0 && nSelected < nSides) m_pSides->selectRow(nSelected);
+    m_pVinyl->setChecked(m_album.IsOpen() && m_album.GetVinyl());
+    m_bFilling = false;
+    const int nRow = m_pSides->currentRow();
+    const bool bEdit = m_album.IsOpen() && !m_bRecording;
+    findChild<QPushButton*>("addSide")->setEnabled(bEdit);
+    m_pVinyl->setEnabled(bEdit && nSides > 1);
+    m_pSideUp->setEnabled(bEdit && nRow > 0 && nRow < nSides);
+    m_pSideDown->setEnabled(bEdit && nRow >= 0 && nRow + 1 < nSides);
+    m_pRemoveSide->setEnabled(bEdit && nRow >= 0 && nRow < nSides && nSides > 1);
+}
+
+std::vector<std::string> CSongsDlg::SideCandidates() const
+{
+    std::vector<std::string> candidates;
+    if (!m_album.IsOpen()) return candidates;
+    auto offer = [&](const std::string& strBase) {
+        if (!HasSide(strBase) && std::find(candidates.begin(), candidates.end(), strBase) == candidates.end())
+            candidates.push_back(strBase);
+    };
+    if (!m_strLastRecording.empty()) offer(m_strLastRecording);
+    // Every recording of the folder: "Side B1.wav" stands for "Side B.wav".
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(m_album.GetBasePath()).parent_path();
+    std::error_code ec;
+    std::vector<std::string> found;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string strName = it->path().filename().string();
+        if (strName.size() < 6 || strName.compare(strName.size() - 5, 5, "1.wav") != 0 ||
+            (strName.size() > 6 && std::isdigit(static_cast<unsigned char>(strName[strName.size() - 6]))))
+            continue;
+        const std::string strBase = strName.substr(0, strName.size() - 5) + ".wav";
+        found.push_back(folder.empty() ? strBase : (folder / strBase).string());
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& strBase : found) offer(strBase);
+    return candidates;
+}
+
+void CSongsDlg::OnAddSide()
+{
+    if (!m_album.IsOpen() || m_bRecording) return;
+    CommitTyping();
+    QDialog dlg(this);
+    dlg.setWindowTitle(tr("Add Side"));
+    dlg.setPalette(palette());
+    auto* pLayout = new QVBoxLayout(&dlg);
+    auto* pLabel = new QLabel(tr("The recording to add as side %1 (its base name, as it was recorded):")
+                                  .arg(FromUtf8(CRecord::SideName(m_album.GetSideCount()))),
+                              &dlg);
+    pLayout->addWidget(pLabel);
+    auto* pName = new QComboBox(&dlg);
+    pName->setObjectName("sideName");
+    pName->setEditable(true);
+    pName->setInsertPolicy(QComboBox::NoInsert);
+    for (const std::string& strBase : SideCandidates())
+        pName->addItem(FileTitle(strBase), QFile::decodeName(QByteArray::fromStdString(strBase)));
+    pLabel->setBuddy(pName);
+    pLayout->addWidget(pName);
+    auto* pBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+    pBox->button(QDialogButtonBox::Ok)->setText(tr("Add Side"));
+    connect(pBox, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    connect(pBox, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    pLayout->addWidget(pBox);
+    if (m_runDialog(dlg) != QDialog::Accepted) return;
+
+    // A name typed is a recording's base in the folder of the record; ".wav" may be left out.
+    std::string strBase = ToUtf8(pName->currentText().trimmed());
+    const int nItem = pName->findText(pName->currentText());
+    if (nItem >= 0) strBase = QFile::encodeName(pName->itemData(nItem).toString()).toStdString();
+    if (strBase.empty()) return;
+    if (strBase.size() < 4 || strBase.compare(strBase.size() - 4, 4, ".wav") != 0) strBase += ".wav";
+    if (strBase.find('/') == std::string::npos) {
+        const std::string& strFirst = m_album.GetBasePath();
+        const size_t nSlash = strFirst.find_last_of('/');
+        if (nSlash != std::string::npos) strBase = strFirst.substr(0, nSlash + 1) + strBase;
+    }
+    // A record's second side begins its record file, named after its first side.
+    const bool bNewFile = m_album.GetPath().empty();
+    if (bNewFile && !m_album.SetPath(CRecord::DefaultPath(m_album.GetBasePath()))) {
+        ShowError();
+        return;
+    }
+    if (!m_album.AddSide(strBase)) {
+        ShowError();
+        if (bNewFile) {
+            const std::string strPath = m_album.GetPath();
+            m_album.SetPath({});
+            std::remove(strPath.c_str());
+        }
+        return;
+    }
+    ShowOpened(m_strBasePath);
+    SetStatus(tr("%1 is side %2.").arg(FileTitle(strBase), FromUtf8(CRecord::SideName(m_album.GetSideCount() - 1))));
+}
+
+void CSongsDlg::OnMoveSide(int nBy)
+{
+    const int nRow = m_pSides->currentRow();
+    if (nRow < 0 || nRow + nBy < 0 || nRow + nBy >= m_album.GetSideCount()) return;
+    CommitTyping();
+    if (!m_album.MoveSide(nRow, nRow + nBy)) {
+        ShowError();
+        return;
+    }
+    ShowOpened(m_strBasePath);
+    m_pSides->selectRow(nRow + nBy);
+    ShowSides();
+}
+
+void CSongsDlg::OnRemoveSide()
+{
+    const int nRow = m_pSides->currentRow();
+    if (nRow < 0 || nRow >= m_album.GetSideCount()) return;
+    CommitTyping();
+    const std::string strBase = m_album.GetSide(nRow).GetBasePath();
+    if (!m_album.RemoveSide(nRow)) {
+        ShowError();
+        return;
+    }
+    if (!HasSide(m_strBasePath)) m_strBasePath = m_album.GetBasePath();
+    ShowOpened(m_strBasePath);
+    SetStatus(tr("%1 is no side of this record now; its files are as they were.").arg(FileTitle(strBase)));
 }
 
 // ---------------------------------------------------------------------------------
@@ -555,6 +791,19 @@ void CSongsDlg::OnTick()
 void CSongsDlg::OnPickCut(int nCut)
 {
     if (nCut <= 0 || nCut >= m_album.GetSongCount()) return;
+    if (m_pOverview->IsSideEnd(nCut)) {
+        // Where a side ends there is no cut to move: only look there.
+        const int32_t nSide = m_album.GetSideOf(nCut + 1);
+        m_pOverview->SetPickedCut(0);
+        m_pCloseUp->SetPickedCut(0);
+        ZoomTo(m_album.GetSongStart(nCut + 1));
+        m_pCloseUpLabel->setText(tr("Side %1 ends after song %2; side %3 begins")
+                                     .arg(FromUtf8(CRecord::SideName(nSide - 1)))
+                                     .arg(nCut)
+                                     .arg(FromUtf8(CRecord::SideName(nSide))));
+        m_pTable->selectRow(nCut);
+        return;
+    }
     m_pOverview->SetPickedCut(nCut);
     m_pCloseUp->SetPickedCut(nCut);
     const int64_t nFrame = m_album.GetSongStart(nCut + 1);
@@ -729,6 +978,19 @@ void CSongsDlg::OnPasteTrackList()
     dlg.setPalette(palette());
     if (m_runDialog(dlg) != QDialog::Accepted) return;
     std::string strError;
+    if (dlg.IsFit()) {
+        // What moved, what could not be placed, and why a side was left as it was.
+        std::vector<std::string> report;
+        const bool bAll = FitCuts::Fit(m_album, dlg.GetList(), &report, &strError);
+        std::string strText;
+        for (const std::string& strLine : report) strText += strLine + "\n";
+        if (!strError.empty()) strText += strError + "\n";
+        if (strText.empty()) strText = "Every cut was where the track list puts it.\n";
+        m_pPrompt->MessageBox(strText, "Fit Cuts to Track List", PromptButtons::Ok,
+                              bAll ? PromptIcon::Information : PromptIcon::Exclamation);
+        AfterEdit(true);
+        return;
+    }
     if (!TrackList::SetTitles(m_album, dlg.GetList(), &strError))
         m_pPrompt->MessageBox(strError, kCaption, PromptButtons::Ok,
                               strError == m_album.GetErrorText() ? PromptIcon::Stop : PromptIcon::Exclamation);

@@ -22,11 +22,19 @@
 // under the cursor at the cursor, Undo and Redo (Ctrl+Z, Ctrl+Shift+Z) step through the
 // edits. Export... opens the export window.
 //
+// A record of several sides (an LP's side A and side B, recorded one after the other) is
+// shown side after side: the overview marks where a side ends, the songs count across the
+// sides. The sides' list under the buttons adds a side (Add Side..., the recording that
+// just ended offered first), moves sides up and down, removes one (its files stay), gives
+// each side its disc, and chooses vinyl numbering for the exported file names. The record
+// is kept in a record file beside the sides, found again when any side is opened.
+//
 // Every change of files goes through the album library; a refused or failed edit is
 // shown in a box through the prompt. Window thread only; the overview is computed on
 // the library's own threads and polled.
 
 #include "album/Album.h"
+#include "album/Record.h"
 #include "album/Overview.h"
 #include "engine/Declicker.h"
 #include "capture/SoundOutput.h"
@@ -71,6 +79,10 @@ public:
     // to the album (and its cue sheet) as Enter would take them. Every close does it.
     void CommitTyping();
     const std::string& GetBasePath() const { return m_strBasePath; }
+    // True when strBasePath is a side of the record shown.
+    bool HasSide(const std::string& strBasePath) const;
+    // The recording that ended last, offered first by Add Side...
+    void SetLastRecording(const std::string& strBasePath) { m_strLastRecording = strBasePath; }
 
     // The user's settings, where the window keeps its place and size, and the export its
     // folder, Trim, Remove clicks and the click sensitivity (which the close-up's marks
@@ -103,9 +115,17 @@ public:
     void OnExport();
     void OnPasteTrackList();
     void OnPickCut(int nCut);
+    void OnAddSide();
+    void OnMoveSide(int nBy);   // the selected side up (-1) or down (+1)
+    void OnRemoveSide();
+    // The recordings Add Side... offers: the last one first, then the others in the folder
+    // of the first side that are not sides yet.
+    std::vector<std::string> SideCandidates() const;
 
     // --- what tests read ---
-    CAlbum& GetAlbum() { return m_album; }
+    CRecord& GetAlbum() { return m_album; }
+    QTableWidget* GetSides() const { return m_pSides; }
+    QCheckBox* GetVinyl() const { return m_pVinyl; }
     CWaveView* GetOverview() const { return m_pOverview; }
     CWaveView* GetCloseUp() const { return m_pCloseUp; }
     QTableWidget* GetTable() const { return m_pTable; }
@@ -130,6 +150,8 @@ private:
     void ShowOpened(const std::string& strBasePath);
     void ApplyLook();
     void ShowAlbum();          // songs, table, fields and buttons from the album
+    void ShowSides();          // the sides' list from the record
+    bool OpenBase(const std::string& strBasePath);  // its record when it has one
     void ShowError();          // the album's error text in a box
     // Shows the album after an edit; nPick >= 0 picks that cut once it succeeded.
     void AfterEdit(bool bOk, int nPick = -1);
@@ -149,8 +171,9 @@ private:
     CDeclickLevel GetClickLevel() const;
 
     IPrompt* m_pPrompt;
-    CAlbum m_album;
+    CRecord m_album;
     std::string m_strBasePath;
+    std::string m_strLastRecording;
     std::function<bool()> m_fnIsRecording;
     DialogRunner m_runDialog;
 
@@ -185,6 +208,11 @@ private:
     QPushButton* m_pUndo = nullptr;
     QPushButton* m_pRedo = nullptr;
     QPushButton* m_pExport = nullptr;
+    QTableWidget* m_pSides = nullptr;   // Side, Recording, Songs, Disc
+    QCheckBox* m_pVinyl = nullptr;
+    QPushButton* m_pSideUp = nullptr;
+    QPushButton* m_pSideDown = nullptr;
+    QPushButton* m_pRemoveSide = nullptr;
     QCheckBox* m_pPlayRepaired = nullptr;
     QComboBox* m_pClickLevel = nullptr;
     QLabel* m_pRepairLabel = nullptr;  // how many clicks the close-up marks

@@ -30,10 +30,23 @@ CTrackListDlg::CTrackListDlg(int nSongs, QWidget* pParent) : QDialog(pParent), m
     m_pSet->setDefault(true);
     auto* pCancel = new QPushButton(tr("Cancel"), this);
     pCancel->setAutoDefault(false);
+    m_pFit = new QPushButton(tr("&Fit Cuts to Track List"), this);
+    m_pFit->setObjectName("fit");
+    m_pFit->setAutoDefault(false);
+    m_pFit->setToolTip(tr("Moves each cut to the quiet nearest where the durations say the song ends, and "
+                          "sets the titles"));
+    pButtons->addWidget(m_pFit);
     pButtons->addWidget(m_pSet);
     pButtons->addWidget(pCancel);
     pLayout->addLayout(pButtons);
-    connect(m_pSet, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_pSet, &QPushButton::clicked, this, [this] {
+        m_bFit = false;
+        accept();
+    });
+    connect(m_pFit, &QPushButton::clicked, this, [this] {
+        m_bFit = true;
+        accept();
+    });
     connect(pCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_pText, &QPlainTextEdit::textChanged, this, [this] { OnTextChanged(); });
     m_pText->setPlainText(QApplication::clipboard()->text());
@@ -58,4 +71,5 @@ void CTrackListDlg::OnTextChanged()
     for (const std::string& strRefused : list.refused) text += "\n" + QString::fromStdString(strRefused);
     m_pSummary->setText(text);
     m_pSet->setEnabled(!list.tracks.empty());
+    m_pFit->setEnabled(!list.tracks.empty() && list.HasDurations());
 }

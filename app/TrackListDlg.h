@@ -19,11 +19,14 @@ public:
     CTrackListDlg(int nSongs, QWidget* pParent = nullptr);
 
     CTrackList GetList() const;
+    // The dialog was left with Fit Cuts to Track List rather than Set Titles.
+    bool IsFit() const { return m_bFit; }
 
     // --- what tests read ---
     QPlainTextEdit* GetTextEdit() const { return m_pText; }
     QLabel* GetSummary() const { return m_pSummary; }
     QPushButton* GetSetButton() const { return m_pSet; }
+    QPushButton* GetFitButton() const { return m_pFit; }
 
 private:
     void OnTextChanged();
@@ -32,4 +35,6 @@ private:
     QPlainTextEdit* m_pText = nullptr;
     QLabel* m_pSummary = nullptr;
     QPushButton* m_pSet = nullptr;
+    QPushButton* m_pFit = nullptr;
+    bool m_bFit = false;
 };

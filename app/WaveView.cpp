@@ -119,11 +119,24 @@ int64_t CWaveView::XToFrame(double x) const
     return std::max<int64_t>(0, std::min(nFrame, m_nTotal));
 }
 
+void CWaveView::SetSideEnds(const std::vector<int>& ends)
+{
+    m_sideEnds = ends;
+    std::sort(m_sideEnds.begin(), m_sideEnds.end());
+    update();
+}
+
+bool CWaveView::IsSideEnd(int nCut) const
+{
+    return std::binary_search(m_sideEnds.begin(), m_sideEnds.end(), nCut);
+}
+
 int CWaveView::CutAt(double x) const
 {
     int nBest = 0;
     double fBest = kReach + 0.5;
     for (int k = 1; k < static_cast<int>(m_songs.size()); ++k) {
+        if (IsSideEnd(k)) continue;
         const double d = std::abs(FrameToX(GetCutFrame(k)) - x);
         if (d < fBest) {
             fBest = d;
@@ -213,9 +226,21 @@ void CWaveView::paintEvent(QPaintEvent*)
                          QString("Gap Level %1 dB").arg(m_fGapDb, 0, 'f', 1));
     }
 
-    // Cuts, with the picked one thicker.
+    // Cuts, with the picked one thicker; where a side ends, a double white line and the
+    // next side's letter at the foot.
+    int nSide = 0;
     for (int k = 1; k < static_cast<int>(m_songs.size()); ++k) {
         const double x = FrameToX(GetCutFrame(k));
+        if (IsSideEnd(k)) {
+            ++nSide;
+            if (x < -4 || x > width() + 4) continue;
+            painter.setPen(QPen(text, 1));
+            painter.drawLine(QPointF(x - 1.5, 0), QPointF(x - 1.5, h));
+            painter.drawLine(QPointF(x + 1.5, 0), QPointF(x + 1.5, h));
+            const QString name = nSide < 26 ? QString("Side %1").arg(QChar('A' + nSide)) : QString("Side %1").arg(nSide + 1);
+            painter.drawText(QPointF(x + 5, h - 4), name);
+            continue;
+        }
         if (x < -2 || x > width() + 2) continue;
         painter.setPen(QPen(cut, k == m_nPicked ? 3 : 1));
         painter.drawLine(QPointF(x, 0), QPointF(x, h));
@@ -271,6 +296,14 @@ void CWaveView::mousePressEvent(QMouseEvent* pEvent)
         update();
         emit cutPicked(nCut);
         return;
+    }
+    // The end of a side is no cut: a click on it only asks to look there.
+    for (int k : m_sideEnds) {
+        if (k < static_cast<int>(m_songs.size()) &&
+            std::abs(FrameToX(m_songs[static_cast<size_t>(k)].nStart) - pEvent->position().x()) <= kReach) {
+            emit sideEndClicked(k);
+            return;
+        }
     }
     SetCursorFrame(XToFrame(pEvent->position().x()));
     emit cursorMoved(m_nCursor);

@@ -70,6 +70,10 @@ public:
     int64_t GetCursorFrame() const { return m_nCursor; }
     // The play head's frame; -1 hides it.
     void SetPlayHead(int64_t nFrame);
+    // The ends of the sides of a record: cut k (between songs k and k + 1) where one side
+    // ends and the next begins, drawn as a side's end, never picked or moved.
+    void SetSideEnds(const std::vector<int>& ends);
+    bool IsSideEnd(int nCut) const;
     // The picked cut: 1 for the cut between song 1 and song 2, ...; 0 for none.
     void SetPickedCut(int nCut);
     int GetPickedCut() const { return m_nPicked; }
@@ -87,6 +91,7 @@ signals:
     void cutPicked(int nCut);
     void cutMoved(int nCut, int64_t nFrame);  // a drag or a nudge ended at nFrame
     void cursorMoved(int64_t nFrame);
+    void sideEndClicked(int nCut);  // a click on the end of a side (cut nCut's place)
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -105,6 +110,7 @@ private:
 
     PeakSource m_source;
     std::vector<Song> m_songs;
+    std::vector<int> m_sideEnds;       // cuts that are the ends of sides, ascending
     int m_nRate = 44100;
     int64_t m_nTotal = 0;
     int64_t m_nFirst = 0, m_nLast = 0;

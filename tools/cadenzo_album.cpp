@@ -6,6 +6,8 @@
 
 #include "album/Album.h"
 #include "album/Export.h"
+#include "album/FitCuts.h"
+#include "album/Record.h"
 #include "album/TrackList.h"
 
 #include "CadenzoVersion.h"
@@ -29,14 +31,16 @@ namespace {
 
 const char* const kProgram = "cadenzo-album";
 const char kUsage[] =
-    "Usage: cadenzo-album list BASE.wav\n"
-    "       cadenzo-album move BASE.wav K SECONDS     move cut K (between songs K and K+1)\n"
+    "Usage: cadenzo-album list BASE.wav...\n"
+    "       cadenzo-album move BASE.wav... K SECONDS  move cut K (between songs K and K+1)\n"
     "                                                 by SECONDS, + later, - earlier\n"
-    "       cadenzo-album join BASE.wav K             join song K with song K+1\n"
-    "       cadenzo-album split BASE.wav K SECONDS    split song K that far into it\n"
-    "       cadenzo-album title BASE.wav K TEXT       give song K a title\n"
-    "       cadenzo-album tracklist BASE.wav FILE     titles from a track list, one a line\n"
-    "       cadenzo-album export BASE.wav DIR [--flac|--wav|--mp3 [V0|320]|--ogg|--opus]\n"
+    "       cadenzo-album join BASE.wav... K          join song K with song K+1\n"
+    "       cadenzo-album split BASE.wav... K SECONDS split song K that far into it\n"
+    "       cadenzo-album title BASE.wav... K TEXT    give song K a title\n"
+    "       cadenzo-album tracklist BASE.wav... FILE [--fit]\n"
+    "                                                 titles from a track list, one a line;\n"
+    "                                                 --fit places the cuts by its durations\n"
+    "       cadenzo-album export BASE.wav... DIR [--flac|--wav|--mp3 [V0|320]|--ogg|--opus]\n"
     "                                         [--artist A] [--album B] [--year Y] [--trim]\n"
     "                                         [--no-replaygain] [--cover FILE]\n"
     "                                         [--subfolder artist/album|artist-album]\n"
@@ -51,9 +55,16 @@ const char kHelp[] =
     "count from 1; cut K lies between songs K and K+1. An edit keeps every sample:\n"
     "only where one song ends and the next begins changes, and later files are\n"
     "renumbered. Titles and the album data are kept in the cue sheet BASE.cue beside\n"
-    "the songs. tracklist gives the songs the titles of a track list copied from a\n"
+    "the songs. Several bases are the sides of one record, in the order given: songs\n"
+    "and cuts count across them (a cut never moves past the end of a side, songs of two\n"
+    "sides are never joined) and an export numbers the tracks 1..N over the record.\n"
+    "A record file (RECORD.cue, written by the Songs window) stands for its sides, its\n"
+    "album data, discs, cover and numbering, and is rewritten with every edit. tracklist gives the songs the titles of a track list copied from a\n"
     "sleeve or a web page (\"A1 Title 3:45\", \"1. Title (3:45)\", \"Title\", ...), in\n"
-    "order; it changes nothing when the counts differ.\n"
+    "order; it changes nothing when the counts differ. With --fit each cut moves to the\n"
+    "most convincing quiet within 5 s of where the durations say the song ends (counted\n"
+    "from the side's first sound), one edit per side; a side that cannot be fitted whole\n"
+    "is left as it is, and every cut moved or not placed is listed.\n"
     "\n"
     "Options:\n"
     "  --flac                export tagged FLAC files \"01 Title.flac\", ... (the default)\n"
@@ -162,18 +173,26 @@ bool ParseSeconds(const std::string& str, double* pValue)
 
 std::string Songs(int32_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
 
-void List(const CAlbum& album)
+void List(const CRecord& album)
 {
     const CAlbumInfo& info = album.GetInfo();
     if (!info.strAlbum.empty()) std::printf("Album:  %s\n", info.strAlbum.c_str());
     if (!info.strArtist.empty()) std::printf("Artist: %s\n", info.strArtist.c_str());
     if (!info.strYear.empty()) std::printf("Year:   %s\n", info.strYear.c_str());
     const int32_t nRate = album.GetFormat().nRate;
-    std::printf("Song  Start     Length    Title\n");
+    const bool bSides = album.GetSideCount() > 1;
+    std::printf(bSides ? "Song  Side  Start     Length    Title\n" : "Song  Start     Length    Title\n");
     for (int32_t k = 1; k <= album.GetSongCount(); ++k) {
         const CAlbumSong& song = album.GetSongs()[static_cast<size_t>(k - 1)];
-        std::printf("%4d  %s  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
-                    Clock(song.nFrames, nRate).c_str(), song.strTitle.c_str());
+        const int32_t nSide = album.GetSideOf(k);
+        const std::string strPlace =
+            CRecord::SideName(nSide) + std::to_string(k - album.GetFirstSong(nSide) + 1);
+        if (bSides)
+            std::printf("%4d  %-4s  %s  %s  %s\n", k, strPlace.c_str(), Clock(album.GetSongStart(k), nRate).c_str(),
+                        Clock(song.nFrames, nRate).c_str(), song.strTitle.c_str());
+        else
+            std::printf("%4d  %s  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
+                        Clock(song.nFrames, nRate).c_str(), song.strTitle.c_str());
     }
     const std::vector<std::string>& leftovers = album.GetLayout().leftovers;
     if (!leftovers.empty()) {
@@ -182,8 +201,9 @@ void List(const CAlbum& album)
     }
 }
 
-// Titles in order from a track list file; nothing is changed when the counts differ.
-int SetTrackList(CAlbum& album, const std::string& strFile)
+// Titles in order from a track list file; nothing is changed when the counts differ. With
+// bFit the cuts are placed by the list's durations too.
+int SetTrackList(CRecord& album, const std::string& strFile, bool bFit)
 {
     std::ifstream in(strFile, std::ios::binary);
     if (!in) return kExit.Fail("Cannot read " + strFile + ".");
@@ -191,18 +211,31 @@ int SetTrackList(CAlbum& album, const std::string& strFile)
     const CTrackList list = TrackList::Parse(strText);
     for (const std::string& strRefused : list.refused) std::fprintf(stderr, "%s: %s\n", kProgram, strRefused.c_str());
     std::string strError;
+    if (bFit) {
+        std::vector<std::string> report;
+        const bool bAll = FitCuts::Fit(album, list, &report, &strError);
+        for (const std::string& strLine : report) std::printf("%s\n", strLine.c_str());
+        if (!strError.empty()) return kExit.Fail(strError);
+        const int32_t nRate = album.GetFormat().nRate;
+        for (int32_t k = 1; k <= album.GetSongCount(); ++k)
+            std::printf("%4d  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
+                        album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
+        return bAll ? 0 : 1;
+    }
     if (!TrackList::SetTitles(album, list, &strError)) return kExit.Fail(strError);
     for (int32_t k = 1; k <= album.GetSongCount(); ++k)
         std::printf("%4d  %s\n", k, album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
     return 0;
 }
 
-int Export(const CAlbum& album, const std::vector<std::string>& args)
+// args: DIR, then the options.
+int Export(const CRecord& album, const std::vector<std::string>& args)
 {
     CExportOptions options;
-    options.strFolder = args[3];
+    options.strFolder = args[0];
     options.info = album.GetInfo();
-    for (size_t i = 4; i < args.size(); ++i) {
+    options.strCover = album.GetCover();
+    for (size_t i = 1; i < args.size(); ++i) {
         const std::string& str = args[i];
         auto value = [&](std::string* pValue) {
             if (i + 1 >= args.size()) return false;
@@ -299,33 +332,45 @@ int main(int argc, char** argv)
         return 0;
     }
     if (args.size() < 3) return kExit.BadArgument(args.size() < 2 ? "A command is needed." : "BASE.wav is needed.");
-    const std::string& strVerb = args[1];
+    const std::string strVerb = args[1];
     struct Verb {
         const char* szName;
-        size_t nArgs;  // after the verb, BASE.wav included
+        size_t nArgs;  // after the bases
     };
-    const Verb verbs[] = {{"list", 1}, {"move", 3}, {"join", 2}, {"split", 3}, {"title", 3}, {"export", 2},
-                          {"tracklist", 2}};
+    const Verb verbs[] = {{"list", 0}, {"move", 2}, {"join", 1}, {"split", 2}, {"title", 2}, {"export", 1},
+                          {"tracklist", 1}};
     const Verb* pVerb = nullptr;
     for (const Verb& verb : verbs)
         if (strVerb == verb.szName) pVerb = &verb;
     if (pVerb == nullptr) return kExit.BadArgument("Unknown command " + strVerb + ".");
-    if (strVerb == "export" ? args.size() < 4 : args.size() != pVerb->nArgs + 2)
-        return kExit.BadArgument("Wrong number of arguments for " + strVerb + ".");
-    if (args[2].empty()) return kExit.BadArgument("BASE.wav is empty: name the base file of a recording.");
+    const bool bFit = strVerb == "tracklist" && args.back() == "--fit";
+    if (bFit) args.pop_back();
+    // The bases are every argument before the verb's own; export's end where its options
+    // begin.
+    size_t nEnd = args.size();
+    if (strVerb == "export")
+        nEnd = static_cast<size_t>(std::find_if(args.begin() + 2, args.end(),
+                                                [](const std::string& str) { return str.compare(0, 2, "--") == 0; }) -
+                                   args.begin());
+    if (nEnd < 2 + pVerb->nArgs + 1) return kExit.BadArgument("Wrong number of arguments for " + strVerb + ".");
+    const std::vector<std::string> bases(args.begin() + 2, args.begin() + static_cast<long>(nEnd - pVerb->nArgs));
+    const std::vector<std::string> rest(args.begin() + static_cast<long>(nEnd - pVerb->nArgs), args.end());
+    for (const std::string& strBase : bases)
+        if (strBase.empty()) return kExit.BadArgument("BASE.wav is empty: name the base file of a recording.");
+    const bool bRecordFile = bases.size() == 1 && CRecord::IsRecordFile(bases[0]);
     int32_t k = 0;
     double fSeconds = 0.0;
-    if (pVerb->nArgs >= 2 && strVerb != "export" && strVerb != "tracklist" && !ParseNumber(args[3], &k))
-        return kExit.BadArgument("K must be a song or cut number from 1: " + args[3] + ".");
-    if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(args[4], &fSeconds))
-        return kExit.BadArgument("SECONDS must be a decimal number of seconds: " + args[4] + ".");
+    if (pVerb->nArgs >= 1 && strVerb != "export" && strVerb != "tracklist" && !ParseNumber(rest[0], &k))
+        return kExit.BadArgument("K must be a song or cut number from 1: " + rest[0] + ".");
+    if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(rest[1], &fSeconds))
+        return kExit.BadArgument("SECONDS must be a decimal number of seconds: " + rest[1] + ".");
 
     InstallSignalHandlers();
-    CAlbum album;
+    CRecord album;
     // An edit keeps the folder locked from reading the songs to the end, so that an edit of
     // another program waits instead of working from what this one read.
     const bool bEdit = strVerb != "list" && strVerb != "export";
-    if (!album.Open(args[2], bEdit))
+    if (!(bRecordFile ? album.Open(bases[0], bEdit) : album.OpenSides(bases, {}, bEdit)))
         return g_nStopSignal ? Stopped("nothing was changed.") : kExit.Fail(album.GetErrorText());
     album.SetFaultHook([](const std::string&) { return g_nStopSignal == 0; });
     const int32_t nRate = album.GetFormat().nRate;
@@ -345,11 +390,11 @@ int main(int argc, char** argv)
         if (bOk) std::printf("Song %d starts at %s; the album has %s.\n", k + 1,
                              Clock(album.GetSongStart(k + 1), nRate).c_str(), Songs(album.GetSongCount()).c_str());
     } else if (strVerb == "title") {
-        bOk = album.SetTitle(k, args[4]);
+        bOk = album.SetTitle(k, rest[1]);
     } else if (strVerb == "tracklist") {
-        return SetTrackList(album, args[3]);
+        return SetTrackList(album, rest[0], bFit);
     } else {
-        return Export(album, args);
+        return Export(album, rest);
     }
     if (!bOk && g_nStopSignal) return Stopped("every file was left as it was.");
     return bOk ? 0 : kExit.Fail(album.GetErrorText());

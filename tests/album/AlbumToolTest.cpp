@@ -76,7 +76,7 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         {"list '" + (dir / "None.wav") + "'", 1,
          "cadenzo-album: There are no songs of " + (dir / "None.wav") + ": " + (dir / "None1.wav") +
              " does not exist.\n"},
-        {"--help", 0, "Usage: cadenzo-album list BASE.wav\n"},
+        {"--help", 0, "Usage: cadenzo-album list BASE.wav...\n"},
         {"list ''", 2, "cadenzo-album: BASE.wav is empty: name the base file of a recording.\nUsage:"},
         {"move " + strBase + " 0 1", 1, "cadenzo-album: There is no cut 0: the album has 3 songs.\n"},
         {"move " + strBase + " 7 1", 1, "cadenzo-album: There is no cut 7: the album has 3 songs.\n"},
@@ -100,6 +100,56 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         }
         EXPECT_TRUE(after == all) << strOut;
     }
+}
+
+TEST(AlbumTool, SeveralBasesAndARecordFile_AreOneRecordNumberedAcrossItsSides)
+{
+    std::mt19937 rng(23);
+    TempFolder dir;
+    MakeAlbum(dir / "Side A.wav", {44100, 44100}, 16, rng);
+    MakeAlbum(dir / "Side B.wav", {88200}, 16, rng);
+    const std::string strSides = "'" + (dir / "Side A.wav") + "' '" + (dir / "Side B.wav") + "'";
+    const std::string strRecord = dir / "LP.cue";
+    // A record file as another program may have left it: side B first.
+    std::ofstream(strRecord) << "REM CADENZO_RECORD 1\nTITLE \"LP\"\nREM CADENZO_SIDE 1 Side%20B.wav\n"
+                                "REM CADENZO_SIDE 2 Side%20A.wav\nFILE \"Side B1.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                                "    INDEX 01 00:00:00\n";
+    const std::string strOut = dir / "out";
+    struct Step {
+        std::string strArgs;
+        int nStatus;
+        std::string strOutput;
+    } const steps[] = {
+        {"list " + strSides, 0,
+         "Song  Side  Start     Length    Title\n"
+         "   1  A1    00:00.00  00:01.00  \n"
+         "   2  A2    00:01.00  00:01.00  \n"
+         "   3  B1    00:02.00  00:02.00  \n"},
+        {"join " + strSides + " 2", 1,
+         "cadenzo-album: Song 2 ends side A and song 3 begins side B: songs of two sides are never joined.\n"},
+        {"move " + strSides + " 2 -0.5", 1, "cadenzo-album: Song 2 ends side A: a cut never moves past the end of a side.\n"},
+        {"title " + strSides + " 3 Flip", 0, ""},
+        {"export " + strSides + " '" + strOut + "' --wav", 0,
+         strOut + "/01 Side A1.wav\n" + strOut + "/02 Side A2.wav\n" + strOut + "/03 Flip.wav\n"},
+        {"split '" + strRecord + "' 1 0.5", 0, "Song 2 starts at 00:00.50; the album has 4 songs.\n"},
+        {"list '" + strRecord + "'", 0,
+         "Album:  LP\n"
+         "Song  Side  Start     Length    Title\n"
+         "   1  A1    00:00.00  00:00.50  Flip\n"
+         "   2  A2    00:00.50  00:01.50  \n"
+         "   3  B1    00:02.00  00:01.00  \n"},
+        {"list '" + strRecord + "' '" + (dir / "Side A.wav") + "'", 1, "cadenzo-album: "},
+    };
+    for (const Step& step : steps) {
+        ToolRun run = RunTool(step.strArgs);
+        EXPECT_EQ(run.nStatus, step.nStatus) << step.strArgs << "\n" << run.strOutput;
+        EXPECT_EQ(run.strOutput.substr(0, step.strOutput.size()), step.strOutput) << step.strArgs;
+    }
+    // The split rewrote the record file with the side's files as they now are.
+    std::ifstream in(strRecord);
+    const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(strText.find("FILE \"Side B2.wav\" WAVE\n  TRACK 02 AUDIO\n"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("FILE \"Side A2.wav\" WAVE\n  TRACK 04 AUDIO\n"), std::string::npos) << strText;
 }
 
 TEST(AlbumTool, ASignalWhileWaitingForTheFolder_StopsCleanlyWithItsStatus)

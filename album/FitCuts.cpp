@@ -1,0 +1,164 @@
+#include "album/FitCuts.h"
+
+#include "album/Levels.h"
+#include "album/Record.h"
+#include "album/Snap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace FitCuts {
+
+namespace {
+
+// Sound stands this far above the quietest level of a side's opening before it counts as
+// the first sound (the lead-in groove, or digital silence, lies below).
+constexpr float kFirstSoundDb = 10.0f;
+constexpr double kLeadInSeconds = 30.0;  // how much of a side's opening is looked at
+
+// "m:ss.d" of a frame count.
+std::string Clock(int64_t nFrames, int64_t nRate)
+{
+    const int64_t nTenths = nRate > 0 ? (nFrames * 10 + nRate / 2) / nRate : 0;
+    char sz[48];
+    std::snprintf(sz, sizeof sz, "%lld:%02lld.%lld", static_cast<long long>(nTenths / 600),
+                  static_cast<long long>(nTenths / 10 % 60), static_cast<long long>(nTenths % 10));
+    return sz;
+}
+
+// The first frame of sound of a layout: the first block clearly above the quietest level
+// of its opening; 0 when it opens with sound or cannot be read.
+int64_t FirstSound(const CAlbumLayout& layout)
+{
+    const int64_t nRate = layout.format.nRate, nChannels = layout.format.nChannels;
+    const int64_t nCount = std::min<int64_t>(layout.TotalFrames(), static_cast<int64_t>(kLeadInSeconds * nRate));
+    if (nCount <= 0 || nChannels <= 0) return 0;
+    std::vector<float> samples(static_cast<size_t>(nCount * nChannels));
+    CAlbumReader reader(layout);
+    if (reader.ReadFloat(0, nCount, samples.data()) != nCount) return 0;
+    const int64_t nBlock = Levels::BlockFrames(nRate);
+    const std::vector<float> levels = Levels::Of(samples.data(), nCount, nChannels, nBlock);
+    if (levels.empty()) return 0;
+    const float fFloor = *std::min_element(levels.begin(), levels.end());
+    for (size_t i = 0; i < levels.size(); ++i)
+        if (levels[i] > fFloor + kFirstSoundDb) return static_cast<int64_t>(i) * nBlock;
+    return 0;
+}
+
+}  // namespace
+
+SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, const std::string& strSide)
+{
+    SidePlan plan;
+    const int64_t nRate = side.format.nRate;
+    const int64_t nTotal = side.TotalFrames();
+    const int32_t nSongs = static_cast<int32_t>(side.songs.size());
+    const int32_t nTracks = static_cast<int32_t>(tracks.size());
+    const std::string strName = strSide.empty() ? std::string() : "Side " + strSide + ": ";
+    const int64_t nFirst = FirstSound(side);
+    plan.starts.push_back(0);
+    int64_t nSum = 0;
+    for (int32_t k = 1; k < nTracks; ++k) {
+        nSum += tracks[static_cast<size_t>(k - 1)].nSeconds;
+        const int64_t nExpected = nFirst + nSum * nRate;
+        // At least a second after the cut before, and a second before the side's end.
+        const int64_t nLow = plan.starts.back() + nRate, nHigh = nTotal - nRate;
+        const bool bSame = nSongs == nTracks;
+        const int64_t nNow = bSame ? side.SongStart(k + 1) : -1;
+        int64_t nCut = -1;
+        if (nExpected >= nLow && nExpected <= nHigh) {
+            // Snap leaves a frame where it is both when there is no quiet near and when the
+            // frame is the best place already: asked again from a tenth of a second on, it
+            // comes back in the second case only.
+            const int64_t nFound = Snap::Find(side, nExpected, kWindowSeconds, nLow, nHigh);
+            if (nFound != nExpected) {
+                nCut = nFound;
+            } else {
+                const int64_t nNear = std::min(nExpected + nRate / 10, nHigh);
+                const int64_t nAgain = Snap::Find(side, nNear, kWindowSeconds, nLow, nHigh);
+                if (nAgain != nNear) nCut = nAgain;
+            }
+        }
+        if (nCut < 0) {
+            const std::string strWhere = "the end of song " + std::to_string(k) + " (expected at " +
+                                         Clock(nExpected, nRate) + ") has no quiet within " +
+                                         std::to_string(static_cast<int>(kWindowSeconds)) + " s";
+            if (bSame && nNow > plan.starts.back()) {
+                plan.notes.push_back(strName + strWhere + "; cut " + std::to_string(k) + " stays at " +
+                                     Clock(nNow, nRate) + ".");
+                plan.starts.push_back(nNow);
+                continue;
+            }
+            plan.notes.push_back(strName + strWhere + ".");
+            plan.bComplete = false;
+            nCut = std::clamp(nExpected, nLow, std::max(nLow, nHigh));
+        } else if (bSame && nCut != nNow) {
+            plan.notes.push_back(strName + "cut " + std::to_string(k) + " moved from " + Clock(nNow, nRate) + " to " +
+                                 Clock(nCut, nRate) + ".");
+        } else if (!bSame) {
+            plan.notes.push_back(strName + "song " + std::to_string(k + 1) + " begins at " + Clock(nCut, nRate) + ".");
+        }
+        plan.starts.push_back(nCut);
+    }
+    for (const CTrackLine& track : tracks) plan.titles.push_back(track.strTitle);
+    // A plan that ran out of room has no place for every cut.
+    for (size_t i = 1; i < plan.starts.size(); ++i)
+        if (plan.starts[i] <= plan.starts[i - 1] || plan.starts[i] >= nTotal) plan.bComplete = false;
+    return plan;
+}
+
+bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pReport, std::string* pError)
+{
+    if (list.tracks.empty()) {
+        *pError = "The track list has no titles.";
+        return false;
+    }
+    if (!list.HasDurations()) {
+        *pError = "The track list does not give every track's duration: the cuts cannot be fitted to it.";
+        return false;
+    }
+    // The tracks of each side: by the list's side letters, in the order it names them.
+    std::vector<std::vector<CTrackLine>> sides;
+    std::vector<std::string> letters;
+    for (const CTrackLine& track : list.tracks) {
+        const std::string strSide = record.GetSideCount() > 1 ? track.strSide : std::string();
+        auto it = std::find(letters.begin(), letters.end(), strSide);
+        if (it == letters.end()) {
+            letters.push_back(strSide);
+            sides.emplace_back();
+            it = letters.end() - 1;
+        }
+        sides[static_cast<size_t>(it - letters.begin())].push_back(track);
+    }
+    if (record.GetSideCount() > 1 && (letters.size() != static_cast<size_t>(record.GetSideCount()) || letters[0].empty())) {
+        *pError = "The record has " + std::to_string(record.GetSideCount()) + " sides, the track list " +
+                  (letters[0].empty() ? std::string("names none") : std::to_string(letters.size())) +
+                  ": give each line its side (A1, A2, B1, ...) to fit the cuts side by side.";
+        return false;
+    }
+    bool bAll = true;
+    for (int32_t s = 0; s < record.GetSideCount(); ++s) {
+        const std::string strSide = CRecord::SideName(s);
+        const CAlbumLayout layout = record.GetSide(s).GetLayout();
+        const std::vector<CTrackLine>& tracks = sides[static_cast<size_t>(s)];
+        const SidePlan plan = Plan(layout, tracks, strSide);
+        pReport->insert(pReport->end(), plan.notes.begin(), plan.notes.end());
+        const int32_t nSongs = static_cast<int32_t>(layout.songs.size());
+        if (!plan.bComplete) {
+            std::string strWhy = nSongs != static_cast<int32_t>(tracks.size())
+                                     ? TrackList::CountMismatch(strSide, nSongs, static_cast<int32_t>(tracks.size())) + " "
+                                     : std::string();
+            pReport->push_back(strWhy + "Nothing on side " + strSide + " was changed.");
+            bAll = false;
+            continue;
+        }
+        if (!record.SetSideSongs(s, plan.starts, plan.titles)) {
+            *pError = record.GetErrorText();
+            return false;
+        }
+    }
+    return bAll;
+}
+
+}  // namespace FitCuts

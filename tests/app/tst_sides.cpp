@@ -1,0 +1,95 @@
+// The Songs window's sides worked with the mouse: a side added (the recording just ended
+// offered first), its end marked in the overview and never picked as a cut, sides
+// reordered and one removed with its files left.
+#include "app/SongsDlg.h"
+
+#include "AppTestSupport.h"
+#include "ScriptedPrompt.h"
+
+#include "app/WaveView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+class TestSides : public QObject {
+    Q_OBJECT
+private:
+    static void ClickRow(QTableWidget* pTable, int nRow)
+    {
+        const QRect cell = pTable->visualRect(pTable->model()->index(nRow, 1));
+        QTest::mouseClick(pTable->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+
+private slots:
+    void AddSide_MarkedInTheOverview_MovedAndRemoved()
+    {
+        CAppTestPlace place;
+        for (const char* name : {"Side A1.wav", "Side A2.wav", "Side B1.wav", "Side B2.wav", "Side B3.wav"})
+            QVERIFY(WriteWav(place.Path(name), MakeSong({{1.0, 0.0}, {2.0, 0.5}, {1.0, 0.0}})));
+        CScriptedPrompt prompt;
+        CSongsDlg dlg(&prompt);
+        QVERIFY(dlg.Open(place.Path("Side A.wav")));
+        dlg.SetLastRecording(place.Path("Side B.wav"));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QCOMPARE(dlg.GetSides()->rowCount(), 1);
+        QVERIFY(!dlg.GetButton("removeSide")->isEnabled());
+
+        // Add Side...: the recording just ended comes first; the user takes it.
+        QStringList offered;
+        dlg.SetDialogRunner([&](QDialog& d) {
+            d.show();
+            auto* pName = d.findChild<QComboBox*>("sideName");
+            for (int i = 0; pName && i < pName->count(); ++i) offered << pName->itemText(i);
+            QTest::mouseClick(d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+            return d.result();
+        });
+        QTest::mouseClick(dlg.GetButton("addSide"), Qt::LeftButton);
+        QCOMPARE(offered, QStringList({"Side B.wav"}));
+        QCOMPARE(prompt.boxes.size(), size_t(0));
+        CRecord& record = dlg.GetAlbum();
+        QCOMPARE(record.GetSideCount(), 2);
+        QCOMPARE(record.GetSongCount(), 5);
+        QCOMPARE(record.GetPath(), place.Path("Side A record.cue"));
+        QVERIFY(QFile::exists(QString::fromStdString(record.GetPath())));
+        QCOMPARE(dlg.GetTable()->item(2, 0)->text(), QString("3  B1"));
+
+        // The end of side A is marked, and a click on it only looks there.
+        QVERIFY(dlg.GetOverview()->IsSideEnd(2));
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.IsOverviewReady(), 20000);
+        CWaveView* pOverview = dlg.GetOverview();
+        const int nX = static_cast<int>(pOverview->FrameToX(record.GetSongStart(3)));
+        QTest::mouseClick(pOverview, Qt::LeftButton, {}, QPoint(nX, pOverview->height() / 2));
+        QCOMPARE(pOverview->GetPickedCut(), 0);
+        QCOMPARE(dlg.findChild<QLabel*>("closeUpLabel")->text(), QString("Side A ends after song 2; side B begins"));
+        dlg.grab().save("tst_sides.png");
+
+        // Side B first, then side A left out: its files stay.
+        ClickRow(dlg.GetSides(), 1);
+        QTest::mouseClick(dlg.GetButton("sideUp"), Qt::LeftButton);
+        QCOMPARE(dlg.GetSides()->item(0, 1)->text(), QString("Side B.wav"));
+        QCOMPARE(record.GetSongs()[0].strPath, place.Path("Side B1.wav"));
+        ClickRow(dlg.GetSides(), 1);
+        QTest::mouseClick(dlg.GetButton("removeSide"), Qt::LeftButton);
+        QCOMPARE(record.GetSideCount(), 1);
+        QCOMPARE(record.GetSongCount(), 3);
+        QVERIFY(QFile::exists(QString::fromStdString(place.Path("Side A1.wav"))));
+        QVERIFY(QFile::exists(QString::fromStdString(place.Path("Side A2.wav"))));
+        QCOMPARE(prompt.boxes.size(), size_t(0));
+
+        // Opened again from side B, the window finds the record.
+        CSongsDlg again(&prompt);
+        QVERIFY(again.Open(place.Path("Side B.wav")));
+        QCOMPARE(again.GetAlbum().GetPath(), place.Path("Side A record.cue"));
+    }
+};
+
+QTEST_MAIN(TestSides)
+#include "tst_sides.moc"
