@@ -381,6 +381,7 @@ bool CSongsDlg::Open(const std::string& strBasePath)
     }
     m_bRecording = false;
     ShowOpened(strBasePath);
+    if (!m_strRecordProblem.empty()) SetStatus(FromUtf8(m_strRecordProblem), true);
     return true;
 }
 
@@ -401,8 +402,16 @@ bool CSongsDlg::ShowRecording(const std::string& strBasePath, const std::vector<
 
 bool CSongsDlg::OpenBase(const std::string& strBasePath)
 {
+    m_strRecordProblem.clear();
     const std::string strRecord = CRecord::FindFor(strBasePath);
-    return strRecord.empty() ? m_album.OpenSides({strBasePath}) : m_album.Open(strRecord);
+    if (strRecord.empty()) return m_album.OpenSides({strBasePath});
+    if (m_album.Open(strRecord)) return true;
+    // A record whose other side cannot be read (its files moved away) still leaves this
+    // side to open on its own; the status line says why.
+    const std::string strWhy = m_album.GetErrorText();
+    if (!m_album.OpenSides({strBasePath})) return false;
+    m_strRecordProblem = "The record " + strRecord + " cannot be opened (" + strWhy + "); this side is shown on its own.";
+    return true;
 }
 
 bool CSongsDlg::HasSide(const std::string& strBasePath) const
@@ -633,6 +642,13 @@ void CSongsDlg::OnAddSide()
     }
     // A record's second side begins its record file, named after its first side.
     const bool bNewFile = m_album.GetPath().empty();
+    std::error_code ec;
+    if (bNewFile && std::filesystem::exists(CRecord::DefaultPath(m_album.GetBasePath()), ec)) {
+        m_pPrompt->MessageBox(CRecord::DefaultPath(m_album.GetBasePath()) +
+                                  " exists already and cannot be opened: move it away to begin a new record.",
+                              kCaption, PromptButtons::Ok, PromptIcon::Stop);
+        return;
+    }
     if (bNewFile && !m_album.SetPath(CRecord::DefaultPath(m_album.GetBasePath()))) {
         ShowError();
         return;

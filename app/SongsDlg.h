@@ -174,6 +174,7 @@ private:
     CRecord m_album;
     std::string m_strBasePath;
     std::string m_strLastRecording;
+    std::string m_strRecordProblem;  // why the record of the side opened could not be
     std::function<bool()> m_fnIsRecording;
     DialogRunner m_runDialog;
 

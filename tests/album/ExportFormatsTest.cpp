@@ -14,6 +14,9 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 
 using namespace albumtest;
@@ -176,6 +179,31 @@ TEST(AlbumExportFormats, EveryFormat_DecodesWithTagsGainsAndCover)
             EXPECT_EQ(pictures.front()->data(), TagLib::ByteVector(kPng, sizeof kPng - 1));
         }
     }
+}
+
+// A song file cut short by another program while a lossy export reads it: the export fails
+// and leaves no file of that song.
+TEST(AlbumExportFormats, ASongFileCutShortDuringALossyExport_FailsIt)
+{
+    TempFolder dir;
+    WriteSong(dir / "C1.wav", Sine(-20.0, 4.0), 16);
+    CAlbum album;
+    ASSERT_TRUE(album.Open(dir / "C.wav"));
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    options.format = CExportFormat::Ogg;
+    options.bReplayGain = false;
+    std::atomic<bool> bCut{false};
+    CExportJob job;
+    ASSERT_TRUE(job.Start(album.GetLayout(), options, [&] {
+        if (!bCut.exchange(true)) {
+            ASSERT_EQ(::truncate((dir / "C1.wav").c_str(), 44), 0);
+        }
+    }));
+    job.Wait();
+    EXPECT_NE(job.GetReport().strError, "");
+    EXPECT_TRUE(job.GetReport().files.empty());
+    EXPECT_FALSE(fs::exists(dir / "out/01 C1.ogg"));
 }
 
 TEST(AlbumExportFormats, CoverThatIsNoImage_IsRefusedWithTheReason)

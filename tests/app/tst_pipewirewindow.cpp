@@ -87,6 +87,10 @@ private slots:
         QCOMPARE(Script("start"), 0);
         std::ofstream(m_place.Path("asound.conf")) << "pcm.!default { type pulse device \"ci.monitor\" }\n";
         setenv("ALSA_CONFIG_PATH", m_place.Path("asound.conf").c_str(), 1);
+        // Another way in, for trials by hand: an ALSA configuration of one's own (the PipeWire
+        // ALSA device, say) in place of the pulse device.
+        const char* conf = std::getenv("CADENZO_TEST_ALSA_CONF");
+        if (conf != nullptr && *conf != '\0') setenv("ALSA_CONFIG_PATH", conf, 1);
         setenv("PULSE_SERVER", ("unix:" + m_server + "/run/pulse/native").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (m_server + "/run").c_str(), 1);
     }

@@ -88,6 +88,15 @@ private slots:
         CSongsDlg again(&prompt);
         QVERIFY(again.Open(place.Path("Side B.wav")));
         QCOMPARE(again.GetAlbum().GetPath(), place.Path("Side A record.cue"));
+
+        // A record one of whose sides went away: the side asked for opens on its own.
+        QVERIFY(again.GetAlbum().AddSide(place.Path("Side A.wav")));
+        QVERIFY(QFile::remove(QString::fromStdString(place.Path("Side B1.wav"))));
+        CSongsDlg alone(&prompt);
+        QVERIFY(alone.Open(place.Path("Side A.wav")));
+        QCOMPARE(alone.GetAlbum().GetSideCount(), 1);
+        QVERIFY(alone.GetStatus()->text().startsWith("The record " + QString::fromStdString(place.Path("Side A record.cue")) +
+                                                     " cannot be opened ("));
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include "SessionTestSupport.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 
@@ -62,6 +64,14 @@ std::vector<int16_t> ReadJoined16(const std::string& strBase, int* pnFiles = nul
     std::vector<std::vector<int16_t>> songs = ReadSongs<int16_t>(strBase);
     if (pnFiles) *pnFiles = static_cast<int>(songs.size());
     return Joined(songs);
+}
+
+// What the window says of a file in the way of a new song file.
+std::string InTheWay(const std::string& strPath)
+{
+    return "Cannot create output file " + strPath +
+           ".\nAnother file of that name is in the way (it appeared after Record was pressed, or another program "
+           "is recording into it); it was left as it is.\n";
 }
 
 class FaultTest : public ::testing::Test {
@@ -207,10 +217,7 @@ TEST_F(FaultTest, ANewTakeRemovesTheEarlierTakesFiles_AndNeverTouchesOneThatAppe
     rig.RecordFile(strInput);
 
     ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
-    EXPECT_EQ(rig.prompt.m_boxes[1].strText,
-              "Cannot create output file " + (dir / "Song2.wav") +
-                  ".\nAnother file of that name is in the way (it appeared after Record was pressed, or another "
-                  "program is recording into it); it was left as it is.\n");
+    EXPECT_EQ(rig.prompt.m_boxes[1].strText, InTheWay(dir / "Song2.wav"));
     EXPECT_EQ(rig.prompt.m_boxes[1].strCaption, "ERROR");
     EXPECT_TRUE(rig.prompt.m_boxes[1].bWhileRecording);
     EXPECT_EQ(ReadAll(dir / "Song2.wav"), "another program's");
@@ -218,6 +225,26 @@ TEST_F(FaultTest, ANewTakeRemovesTheEarlierTakesFiles_AndNeverTouchesOneThatAppe
     ReadBack song1 = ReadSound(dir / "Song1.wav");
     EXPECT_EQ(song1.nFrames, (2 * 66150 - 1 + 88200) / 2);
     EXPECT_TRUE(IsPrefix(song1.samples16, input));
+}
+
+TEST_F(FaultTest, AnEarlierTakesFileThatAnotherRecordingHolds_IsNeverRemoved)
+{
+    // Another recording writes Song1.wav (it holds the writer's lock): Yes does not let this
+    // one remove it.
+    std::string strInput = WriteInput({{1.5, true}});
+    std::ofstream(dir / "Song1.wav") << "being recorded";
+    const int fd = ::open((dir / "Song1.wav").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    rig.ChooseBase(dir / "Song.wav");
+    rig.prompt.m_answers = {PromptAnswer::Yes};
+    rig.waveIn.UseFileSource(strInput.c_str(), false);
+    rig.session.OnRecord();
+    ::close(fd);
+
+    ASSERT_EQ(rig.prompt.m_boxes.size(), 2u);
+    EXPECT_EQ(rig.prompt.m_boxes[1].strText, InTheWay(dir / "Song1.wav"));
+    EXPECT_EQ(ReadAll(dir / "Song1.wav"), "being recorded");
+    EXPECT_FALSE(rig.session.IsRecording());
 }
 
 TEST_F(FaultTest, NextFileThatCannotBeCreatedIsToldOnceAndTheEndWaitsForTheBox)
