@@ -89,16 +89,17 @@ TEST(Declicker, Click_IsFoundAndRestored_WhereverItFalls)
     }
 }
 
-// Loud onsets are music: a drum hit (noise with a sharp start and a fast decay) and a
-// plucked string (harmonics with an instant attack) after quiet playing come out bit for
-// bit at the light and the normal level.
+// Loud onsets are music: a drum hit (noise with a sharp start and a fast decay), a
+// plucked string (harmonics with an instant attack) and a kick (a low thump swelling
+// within a few samples, its beater a short sharp spike on top) after quiet playing come
+// out bit for bit at the light and the normal level.
 TEST(Declicker, DrumHitAndPluckedAttack_AreLeftAlone)
 {
     const size_t n = 44100;
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    std::vector<float> drum = Music(n, 3), pluck = Music(n, 4);
-    for (auto* v : {&drum, &pluck})
+    std::vector<float> drum = Music(n, 3), pluck = Music(n, 4), kick = Music(n, 9);
+    for (auto* v : {&drum, &pluck, &kick})
         for (float& s : *v) s *= 0.05f;
     for (size_t start : {size_t(8000), size_t(20000 - 7), size_t(31000)}) {
         for (size_t i = 0; i < 6000; ++i) {
@@ -108,11 +109,16 @@ TEST(Declicker, DrumHitAndPluckedAttack_AreLeftAlone)
             for (int h = 1; h <= 8; ++h)
                 p += std::sin(2 * kPi * 196.0 * h * i / 44100.0) / h * std::exp(-static_cast<double>(i) * h / 9000.0);
             pluck[start + i] += static_cast<float>(0.5 * p);
+            const double t = i / 44100.0;
+            const double thump = (1 - std::exp(-static_cast<double>(i) / 8.0)) * std::exp(-t * 12);
+            const double beater = i < 8 ? 0.2 * std::sin(kPi * i / 8.0) * (i % 2 ? 0.6 : 1.0) : 0.0;
+            kick[start + i] += static_cast<float>(0.5 * thump * std::sin(2 * kPi * 70 * t + 0.3) + beater);
         }
     }
     for (CDeclickLevel level : {CDeclickLevel::Light, CDeclickLevel::Normal}) {
-        for (const auto* x : {&drum, &pluck}) {
-            SCOPED_TRACE(testing::Message() << DeclickLevelName(level) << (x == &drum ? " drum" : " pluck"));
+        for (const auto* x : {&drum, &pluck, &kick}) {
+            SCOPED_TRACE(testing::Message() << DeclickLevelName(level)
+                                            << (x == &drum ? " drum" : x == &pluck ? " pluck" : " kick"));
             const Result r = Declick(*x, 1, 1000, level);
             size_t marked = 0;
             for (size_t i = 0; i < n; ++i) marked += r.marks[i];
