@@ -4,6 +4,7 @@
 #include "album/Encoder.h"
 #include "album/ExportTags.h"
 #include "album/Levels.h"
+#include "album/Repair.h"
 #include "capture/WaveFile.h"
 
 #include <sndfile.h>
@@ -153,6 +154,31 @@ std::string Latin1ToUtf8(const std::string& str)
     return strOut;
 }
 
+// Writes the repaired samples (those marked) over their bytes in the recording's format,
+// little-endian as WAV keeps them; the others keep their bytes.
+void PatchRepaired(const CAlbumFormat& format, const float* pSamples, const uint8_t* pMarks, int64_t nSamples,
+                   uint8_t* pBytes)
+{
+    const int nBytes = format.nBits / 8;
+    const double fScale = std::ldexp(1.0, format.nBits - 1);
+    for (int64_t i = 0; i < nSamples; ++i) {
+        if (!pMarks[i]) continue;
+        uint8_t* p = pBytes + i * nBytes;
+        if (format.bFloat && nBytes == 4) {
+            std::memcpy(p, &pSamples[i], 4);
+        } else if (format.bFloat) {
+            const double f = pSamples[i];
+            std::memcpy(p, &f, sizeof f);
+        } else {
+            const double v = std::clamp(std::nearbyint(pSamples[i] * fScale), -fScale, fScale - 1.0);
+            // 8-bit WAV samples are unsigned, wider ones two's complement.
+            const uint32_t n = nBytes == 1 ? static_cast<uint32_t>(static_cast<int32_t>(v) + 128)
+                                           : static_cast<uint32_t>(static_cast<int32_t>(v));
+            for (int b = 0; b < nBytes; ++b) p[b] = static_cast<uint8_t>(n >> (8 * b));
+        }
+    }
+}
+
 }  // namespace
 
 struct CExportJob::Impl {
@@ -167,14 +193,15 @@ struct CExportJob::Impl {
     bool bGain = false;
 
     CSongTags SongTags(const CAlbumLayout& layout, const CExportOptions& options, int32_t nSong) const;
-    bool WriteLossy(CAlbumReader& reader, const CExportOptions& options, int64_t nFirst, int64_t nEnd,
-                    const std::string& strTemp, const std::function<void(int64_t)>& fnFrames,
+    bool WriteLossy(CRepairStream& stream, const CAlbumFormat& format, const CExportOptions& options,
+                    int64_t nEnd, const std::string& strTemp, const std::function<void(int64_t)>& fnFrames,
                     std::string* pError, int64_t* pClamped);
     bool WriteCover(const std::string& strFolder, std::string* pError);
 
     void Run(CAlbumLayout layout, CExportOptions options, std::function<void()> fnProgress);
-    bool WriteSong(CAlbumReader& reader, const CAlbumLayout& layout, const CExportOptions& options,
-                   int32_t nSong, int64_t nFirst, int64_t nEnd, const std::string& strTemp,
+    bool WriteSong(CAlbumReader& reader, CRepairStream& stream, const CAlbumLayout& layout,
+                   const CExportOptions& options, int32_t nSong, int64_t nFirst, int64_t nEnd,
+                   const std::string& strTemp,
                    const std::string& strFinal, std::function<void(int64_t)> fnFrames,
                    std::string* pError, int64_t* pClamped, int32_t* pConverted);
     bool CheckSongs(const CAlbumLayout& layout, std::string* pError);
@@ -204,25 +231,23 @@ CSongTags CExportJob::Impl::SongTags(const CAlbumLayout& layout, const CExportOp
     return tags;
 }
 
-bool CExportJob::Impl::WriteLossy(CAlbumReader& reader, const CExportOptions& options, int64_t nFirst,
-                                  int64_t nEnd, const std::string& strTemp,
+bool CExportJob::Impl::WriteLossy(CRepairStream& stream, const CAlbumFormat& format,
+                                  const CExportOptions& options, int64_t nEnd, const std::string& strTemp,
                                   const std::function<void(int64_t)>& fnFrames, std::string* pError,
                                   int64_t* pClamped)
 {
-    const CAlbumFormat& format = reader.GetLayout().format;
     CLossyEncoder encoder;
     if (!encoder.Open(strTemp, options.format, format.nChannels, format.nRate, pError)) return false;
     std::vector<float> in(static_cast<size_t>(kChunkFrames * format.nChannels));
     bool bOk = true;
-    for (int64_t nAt = nFirst; bOk && nAt < nEnd && !bCancel;) {
-        const int64_t nWant = std::min(kChunkFrames, nEnd - nAt);
-        if (reader.ReadFloat(nAt, nWant, in.data()) != nWant) {
-            *pError = reader.GetErrorText();
+    while (bOk && stream.GetPosition() < nEnd && !bCancel) {
+        const int64_t nGot = stream.Read(in.data(), kChunkFrames);
+        if (nGot <= 0) {
+            *pError = stream.GetErrorText();
             return false;
         }
-        bOk = encoder.Write(in.data(), nWant, pError);
-        nAt += nWant;
-        fnFrames(nWant);
+        bOk = encoder.Write(in.data(), nGot, pError);
+        fnFrames(nGot);
     }
     std::string strCloseError;
     if (!encoder.Close(&strCloseError) && bOk) {
@@ -262,7 +287,7 @@ bool CExportJob::Impl::WriteCover(const std::string& strFolder, std::string* pEr
     return bOk;
 }
 
-bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layout,
+bool CExportJob::Impl::WriteSong(CAlbumReader& reader, CRepairStream& stream, const CAlbumLayout& layout,
                                  const CExportOptions& options, int32_t nSong, int64_t nFirst,
                                  int64_t nEnd, const std::string& strTemp,
                                  const std::string& strFinal,
@@ -272,11 +297,12 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
     const CAlbumFormat& format = layout.format;
     const int64_t nChannels = format.nChannels;
     if (CLossyEncoder::IsLossy(options.format)) {
-        return WriteLossy(reader, options, nFirst, nEnd, strTemp, fnFrames, pError, pClamped) &&
+        return WriteLossy(stream, format, options, nEnd, strTemp, fnFrames, pError, pClamped) &&
                (bCancel || ExportTags::Write(strTemp, options.format, SongTags(layout, options, nSong), pError));
     }
     if (options.format == CExportFormat::Wav) {
-        // The recording's own bytes, through the recorder's writer.
+        // The recording's own bytes, through the recorder's writer; with repair, the
+        // restored samples written over theirs.
         CWaveFile writer;
         writer.SetFileName(strTemp.c_str());
         errno = 0;
@@ -286,12 +312,22 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
             writer.WriteHeader(static_cast<int16_t>(format.nBits), format.nRate,
                                static_cast<int16_t>(nChannels), 1024 * 1024);
         std::vector<uint8_t> bytes(static_cast<size_t>(kChunkFrames * format.BytesPerFrame()));
+        std::vector<float> repaired(options.bDeclick ? static_cast<size_t>(kChunkFrames * nChannels) : 0);
+        std::vector<uint8_t> marks(repaired.size());
         for (int64_t nAt = nFirst; !writer.HasError() && nAt < nEnd && !bCancel;) {
             int64_t nWant = std::min(kChunkFrames, nEnd - nAt);
+            if (options.bDeclick) {
+                nWant = stream.Read(repaired.data(), nWant, marks.data());
+                if (nWant <= 0) {
+                    *pError = stream.GetErrorText();
+                    return false;
+                }
+            }
             if (reader.ReadRaw(nAt, nWant, bytes.data()) != nWant) {
                 *pError = reader.GetErrorText();
                 return false;
             }
+            if (options.bDeclick) PatchRepaired(format, repaired.data(), marks.data(), nWant * nChannels, bytes.data());
             errno = 0;
             writer.Write(bytes.data(), static_cast<int32_t>(nWant * format.BytesPerFrame()));
             nErrno = errno;
@@ -346,10 +382,10 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
     std::vector<float> in(static_cast<size_t>(kChunkFrames * nChannels));
     std::vector<int> out(in.size());
     bool bOk = true;
-    for (int64_t nAt = nFirst; bOk && nAt < nEnd && !bCancel;) {
-        int64_t nWant = std::min(kChunkFrames, nEnd - nAt);
-        if (reader.ReadFloat(nAt, nWant, in.data()) != nWant) {
-            *pError = reader.GetErrorText();
+    while (bOk && stream.GetPosition() < nEnd && !bCancel) {
+        const int64_t nWant = stream.Read(in.data(), kChunkFrames);
+        if (nWant <= 0) {
+            *pError = stream.GetErrorText();
             bOk = false;
             break;
         }
@@ -365,7 +401,6 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, const CAlbumLayout& layou
             *pError = std::string("Cannot write ") + strFinal + ": " + AlbumFiles::Reason(sf_strerror(pOut)) + ".";
             bOk = false;
         }
-        nAt += nWant;
         fnFrames(nWant);
     }
     if (sf_close(pOut) != 0 && bOk) {
@@ -480,7 +515,8 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         for (int32_t k = 1; k <= nSongs; ++k)
             ranges.emplace_back(layout.SongStart(k) + (k == 1 ? nLead : 0),
                                 layout.SongStart(k + 1) - (k == nSongs ? nTrail : 0));
-        bGain = Loudness::Measure(reader, ranges, bCancel, onFrames, &gain, &result.strError);
+        bGain = Loudness::Measure(reader, ranges, options.bDeclick ? &options.declickLevel : nullptr, bCancel,
+                                  onFrames, &gain, &result.strError);
         result.bReplayGain = bGain;
         result.gain = gain;
     }
@@ -495,7 +531,8 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         int64_t nClamped = 0;
         std::string strError;
         int32_t nConverted = 0;
-        bool bOk = WriteSong(reader, layout, options, k, nFirst, nEnd, strTemp, strFinal, onFrames,
+        CRepairStream stream(reader, nFirst, nEnd, options.bDeclick ? &options.declickLevel : nullptr);
+        bool bOk = WriteSong(reader, stream, layout, options, k, nFirst, nEnd, strTemp, strFinal, onFrames,
                              &strError, &nClamped, &nConverted);
         if (bOk && !bCancel) {
             int fd = ::open(strTemp.c_str(), O_RDONLY | O_CLOEXEC);
@@ -513,7 +550,10 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         std::lock_guard<std::mutex> lock(mutex);
         result.nClamped += nClamped;
         result.nLatin1Tags += nConverted;
-        if (bOk && !bCancel) result.files.push_back(strFinal);
+        if (bOk && !bCancel) {
+            result.files.push_back(strFinal);
+            if (options.bDeclick) result.clicks.push_back(stream.Clicks());
+        }
         if (!bOk) result.strError = strError;
         report = result;
     }

@@ -4,6 +4,7 @@
 
 #include "album/Album.h"
 #include "album/Loudness.h"
+#include "engine/Declicker.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,11 @@ struct CExportOptions {
     bool bReplayGain = true;     // measure the songs and the album, tag their gains and peaks
     std::string strCover;        // a JPEG or PNG to embed and to copy beside the songs
     CExportSubfolder subfolder = CExportSubfolder::None;
+    // Repair clicks, pops and crackle in the exported files (each song on its own, each
+    // channel on its own); the song files stay as they are. ReplayGain then measures the
+    // repaired sound.
+    bool bDeclick = false;
+    CDeclickLevel declickLevel = CDeclickLevel::Normal;
 };
 
 // What an export did.
@@ -55,6 +61,9 @@ struct CExportReport {
     std::string strFolder;   // where the files went, the subfolder included
     bool bReplayGain = false;  // the gains below were measured and tagged
     CReplayGain gain;
+    // With bDeclick: the clicks repaired in each file written, [i] for files[i] (stretches
+    // of frames with a restored sample; a click on both channels at once counts once).
+    std::vector<int64_t> clicks;
 };
 
 /**

@@ -1,6 +1,7 @@
 #include "album/Loudness.h"
 
 #include "album/Album.h"
+#include "album/Repair.h"
 
 #include <ebur128.h>
 
@@ -89,7 +90,7 @@ CGain CLoudnessMeter::AlbumGain(const std::vector<const CLoudnessMeter*>& meters
 namespace Loudness {
 
 bool Measure(CAlbumReader& reader, const std::vector<std::pair<int64_t, int64_t>>& ranges,
-             const std::atomic<bool>& bCancel, const std::function<void(int64_t)>& fnFrames,
+             const CDeclickLevel* pRepair, const std::atomic<bool>& bCancel, const std::function<void(int64_t)>& fnFrames,
              CReplayGain* pGain, std::string* pError)
 {
     const CAlbumFormat& format = reader.GetLayout().format;
@@ -106,16 +107,15 @@ bool Measure(CAlbumReader& reader, const std::vector<std::pair<int64_t, int64_t>
                       " channels at " + std::to_string(format.nRate) + " Hz.";
             return false;
         }
-        for (int64_t nAt = range.first; nAt < range.second;) {
+        CRepairStream stream(reader, range.first, range.second, pRepair);
+        for (int64_t nGot; (nGot = stream.Read(buffer.data(), kChunk)) != 0;) {
             if (bCancel) return false;
-            const int64_t nWant = std::min(kChunk, range.second - nAt);
-            if (reader.ReadFloat(nAt, nWant, buffer.data()) != nWant) {
+            if (nGot < 0) {
                 *pError = reader.GetErrorText();
                 return false;
             }
-            meter.Add(buffer.data(), nWant);
-            nAt += nWant;
-            if (fnFrames) fnFrames(nWant);
+            meter.Add(buffer.data(), nGot);
+            if (fnFrames) fnFrames(nGot);
         }
         pGain->tracks.push_back(meter.GetGain());
         all.push_back(&meter);

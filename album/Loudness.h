@@ -10,6 +10,7 @@
 #include <vector>
 
 class CAlbumReader;
+enum class CDeclickLevel;
 
 // One song's or the album's gain.
 struct CGain {
@@ -48,11 +49,12 @@ namespace Loudness {
 
 const double kReferenceLufs = -18.0;
 
-// Measures the songs [ranges[i].first, ranges[i].second) of a reader's album. Returns false
-// with a text when the audio cannot be read; false without text when bCancel was set.
+// Measures the songs [ranges[i].first, ranges[i].second) of a reader's album, each repaired
+// by a declicker of level *pRepair first when given (as the export writes them). Returns
+// false with a text when the audio cannot be read; false without text when bCancel was set.
 // fnFrames is called with each count of frames measured.
 bool Measure(CAlbumReader& reader, const std::vector<std::pair<int64_t, int64_t>>& ranges,
-             const std::atomic<bool>& bCancel, const std::function<void(int64_t)>& fnFrames,
+             const CDeclickLevel* pRepair, const std::atomic<bool>& bCancel, const std::function<void(int64_t)>& fnFrames,
              CReplayGain* pGain, std::string* pError);
 
 // Tag values as ReplayGain readers expect them: "-7.89 dB", "0.988525".

@@ -36,6 +36,7 @@ QString BaseFolder(const std::string& path)
 // Where the user's settings keep the last export's choices.
 const char kFolderKey[] = "Songs/Export Folder";
 const char kTrimKey[] = "Songs/Export Trim";
+const char kDeclickKey[] = "Songs/Export Remove Clicks";
 
 // "1 song", "6 songs".
 QString Count(int64_t n, const char* one, const char* many)
@@ -112,6 +113,25 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     m_pTrim->setToolTip(tr("Quiet is what stays within 6 dB of the noise floor measured at that end (record hiss "
                            "and crackle, or digital silence), clicks left out; anything clearly above it is kept."));
     pForm->addRow(QString(), m_pTrim);
+    auto* pDeclickRow = new QHBoxLayout;
+    m_pDeclick = new QCheckBox(tr("Remove &clicks, pops and crackle"), this);
+    m_pDeclick->setToolTip(tr("Repairs the exported files only: the song files never change. Only the samples "
+                              "taken for clicks differ from the recording; ReplayGain measures the repaired sound."));
+    m_pDeclickLevel = new QComboBox(this);
+    FillDeclickLevels(m_pDeclickLevel);
+    m_pDeclickLevel->setToolTip(tr("How readily a sample counts as a click: Normal leaves clean music alone, Light "
+                                   "takes only plain clicks, Strong also fainter ones at the price of touching a "
+                                   "little more music."));
+    m_pDeclickLevel->setEnabled(false);
+    connect(m_pDeclick, &QCheckBox::toggled, m_pDeclickLevel, &QWidget::setEnabled);
+    auto* pLevelLabel = new QLabel(tr("Se&nsitivity:"), this);
+    pLevelLabel->setBuddy(m_pDeclickLevel);
+    pDeclickRow->addWidget(m_pDeclick);
+    pDeclickRow->addSpacing(12);
+    pDeclickRow->addWidget(pLevelLabel);
+    pDeclickRow->addWidget(m_pDeclickLevel);
+    pDeclickRow->addStretch(1);
+    pForm->addRow(QString(), pDeclickRow);
     pLayout->addLayout(pForm);
 
     m_pProgress = new QProgressBar(this);
@@ -157,6 +177,27 @@ void CExportDlg::SetStore(QSettings* pStore)
     const QString folder = m_pStore->value(kFolderKey).toString();
     if (!folder.isEmpty()) m_pFolder->setText(folder);
     m_pTrim->setChecked(m_pStore->value(kTrimKey, false).toBool());
+    m_pDeclick->setChecked(m_pStore->value(kDeclickKey, false).toBool());
+    m_pDeclickLevel->setCurrentIndex(m_pDeclickLevel->findData(static_cast<int>(StoredDeclickLevel(m_pStore))));
+}
+
+const char* const CExportDlg::kDeclickLevelKey = "Songs/Export Click Sensitivity";
+
+CDeclickLevel CExportDlg::StoredDeclickLevel(const QSettings* pStore)
+{
+    CDeclickLevel level = CDeclickLevel::Normal;
+    if (pStore) ParseDeclickLevel(pStore->value(kDeclickLevelKey).toString().toStdString(), level);
+    return level;
+}
+
+void CExportDlg::FillDeclickLevels(QComboBox* pBox)
+{
+    for (CDeclickLevel level : {CDeclickLevel::Light, CDeclickLevel::Normal, CDeclickLevel::Strong}) {
+        QString name = QString::fromLatin1(DeclickLevelName(level));
+        name[0] = name[0].toUpper();
+        pBox->addItem(name, static_cast<int>(level));
+    }
+    pBox->setCurrentIndex(pBox->findData(static_cast<int>(CDeclickLevel::Normal)));
 }
 
 void CExportDlg::SetReport(const QString& text, bool bProblem)
@@ -230,8 +271,9 @@ void CExportDlg::Lock(bool bRunning)
     for (QWidget* pField : std::initializer_list<QWidget*>{m_pFolder, m_pBrowse, m_pFlac, m_pWav, m_pAlbum,
                                                            m_pArtist, m_pYear, m_pTrim, m_pExport, m_pMp3,
                                                            m_pMp3Cbr, m_pOgg, m_pOpus, m_pReplayGain, m_pCover,
-                                                           m_pCoverButton, m_pSubfolder})
+                                                           m_pCoverButton, m_pSubfolder, m_pDeclick})
         pField->setEnabled(!bRunning);
+    m_pDeclickLevel->setEnabled(!bRunning && m_pDeclick->isChecked());
     m_pCancel->setText(bRunning ? tr("Cancel") : tr("Close"));
 }
 
@@ -253,9 +295,14 @@ void CExportDlg::OnExport()
     options.info = GetInfo();
     options.bTrim = m_pTrim->isChecked();
     m_bTrim = options.bTrim;
+    options.bDeclick = m_pDeclick->isChecked();
+    options.declickLevel = static_cast<CDeclickLevel>(m_pDeclickLevel->currentData().toInt());
+    m_bDeclick = options.bDeclick;
     if (m_pStore) {
         m_pStore->setValue(kFolderKey, folder);
         m_pStore->setValue(kTrimKey, options.bTrim);
+        m_pStore->setValue(kDeclickKey, options.bDeclick);
+        m_pStore->setValue(kDeclickLevelKey, QString::fromLatin1(DeclickLevelName(options.declickLevel)));
     }
     CAlbumLayout layout = m_layout;
     layout.info = options.info;
@@ -312,6 +359,12 @@ void CExportDlg::OnTick()
         text += " " + tr("Trimmed %1 s before the first song and %2 s after the last.")
                           .arg(static_cast<double>(report.nTrimmedLead) / fRate, 0, 'f', 1)
                           .arg(static_cast<double>(report.nTrimmedTrail) / fRate, 0, 'f', 1);
+    }
+    if (m_bDeclick && !report.clicks.empty()) {
+        QStringList perSong;
+        for (size_t i = 0; i < report.clicks.size(); ++i)
+            perSong << tr("%1 in song %2").arg(report.clicks[i]).arg(i + 1);
+        text += " " + tr("Clicks repaired: %1.").arg(perSong.join(", "));
     }
     if (report.nClamped > 0)
         text += " " + Count(report.nClamped, "sample", "samples") + tr(" beyond full scale clamped.");

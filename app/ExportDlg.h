@@ -1,7 +1,7 @@
 #pragma once
-// The export window: asks for the folder, the format, the album data, the cover and whether
-// to tag ReplayGain, then writes one file per song in the background with a progress bar,
-// and can be cancelled.
+// The export window: asks for the folder, the format, the album data, the cover, whether
+// to tag ReplayGain and whether to remove clicks (and how readily), then writes one file
+// per song in the background with a progress bar, and can be cancelled.
 //
 //   CExportDlg dlg(album.GetLayout(), parent);
 //   dlg.exec();            // Export starts the job; Cancel stops it, or closes the window
@@ -39,9 +39,9 @@ public:
     // Asks through pPrompt before Export replaces files that exist in the folder; without
     // one, files in the way make the export refuse (the window says which).
     void SetPrompt(IPrompt* pPrompt) { m_pPrompt = pPrompt; }
-    // The user's settings: the folder and Trim of the last export are taken from them
-    // (the recording's folder and no trim the first time) and kept there at each Export.
-    // pStore must outlive the window; nullptr remembers nothing.
+    // The user's settings: the folder, Trim and Remove clicks of the last export are taken
+    // from them (the recording's folder, no trim and no repair the first time) and kept
+    // there at each Export. pStore must outlive the window; nullptr remembers nothing.
     void SetStore(QSettings* pStore);
 
     // The album data as the fields hold it now.
@@ -66,6 +66,16 @@ public:
     QLabel* GetCoverPreview() const { return m_pCoverPreview; }
     QComboBox* GetSubfolderBox() const { return m_pSubfolder; }
     QCheckBox* GetTrimBox() const { return m_pTrim; }
+    QCheckBox* GetDeclickBox() const { return m_pDeclick; }
+    QComboBox* GetDeclickLevelBox() const { return m_pDeclickLevel; }
+
+    // Where the user's settings keep the declicker's level (its name), shared with the
+    // Songs window's preview; Normal when missing or unknown.
+    static const char* const kDeclickLevelKey;
+    static CDeclickLevel StoredDeclickLevel(const QSettings* pStore);
+    // A combo box of the declicker's levels, "Light", "Normal", "Strong", each with the
+    // level as its data.
+    static void FillDeclickLevels(QComboBox* pBox);
 
 public slots:
     void reject() override;  // Escape and the close box: cancels a running export first
@@ -92,6 +102,8 @@ private:
     QLineEdit* m_pArtist = nullptr;
     QLineEdit* m_pYear = nullptr;
     QCheckBox* m_pTrim = nullptr;
+    QCheckBox* m_pDeclick = nullptr;
+    QComboBox* m_pDeclickLevel = nullptr;
     QRadioButton* m_pMp3 = nullptr;
     QRadioButton* m_pMp3Cbr = nullptr;
     QRadioButton* m_pOgg = nullptr;
@@ -108,5 +120,6 @@ private:
     QTimer* m_pTimer = nullptr;
     bool m_bRunning = false;
     bool m_bTrim = false;       // the running export trims
+    bool m_bDeclick = false;    // and removes clicks
     QSettings* m_pStore = nullptr;
 };

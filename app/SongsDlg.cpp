@@ -6,6 +6,7 @@
 #include "app/TrackListDlg.h"
 #include "album/FitCuts.h"
 #include "app/WaveView.h"
+#include "album/Repair.h"
 
 #include <QAbstractItemDelegate>
 #include <QApplication>
@@ -122,9 +123,32 @@ void CSongsDlg::BuildControls()
     m_pRecordingLine->hide();
     pLayout->addWidget(m_pRecordingLine);
 
+    // The close-up's heading: where it looks, and what click repair would do there.
+    auto* pCloseUpRow = new QHBoxLayout;
     m_pCloseUpLabel = new QLabel(tr("Click a cut above to look at it closely."), this);
     m_pCloseUpLabel->setObjectName("closeUpLabel");
-    pLayout->addWidget(m_pCloseUpLabel);
+    pCloseUpRow->addWidget(m_pCloseUpLabel, 1);
+    m_pRepairLabel = new QLabel(this);
+    m_pRepairLabel->setObjectName("repairLabel");
+    pCloseUpRow->addWidget(m_pRepairLabel);
+    m_pClickLevel = new QComboBox(this);
+    m_pClickLevel->setObjectName("clickLevel");
+    CExportDlg::FillDeclickLevels(m_pClickLevel);
+    m_pClickLevel->setToolTip(tr("Click sensitivity, as the export's Remove clicks uses it: Normal leaves clean "
+                                 "music alone, Light takes only plain clicks, Strong also fainter ones"));
+    connect(m_pClickLevel, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        if (m_pStore)
+            m_pStore->setValue(CExportDlg::kDeclickLevelKey, QString::fromLatin1(DeclickLevelName(GetClickLevel())));
+        m_nRepairFirst = m_nRepairLast = -1;
+        m_pCloseUp->RefreshPeaks();
+    });
+    pCloseUpRow->addWidget(m_pClickLevel);
+    m_pPlayRepaired = new QCheckBox(tr("Play repaire&d"), this);
+    m_pPlayRepaired->setObjectName("playRepaired");
+    m_pPlayRepaired->setToolTip(tr("Play plays the sound with the marked clicks repaired, as the export with Remove "
+                                   "clicks writes it; the song files never change"));
+    pCloseUpRow->addWidget(m_pPlayRepaired);
+    pLayout->addLayout(pCloseUpRow);
     m_pCloseUp = new CWaveView(this);
     m_pCloseUp->setObjectName("closeUp");
     m_pCloseUp->SetEditable(true);
@@ -331,6 +355,19 @@ QPushButton* CSongsDlg::GetButton(const char* name) const
     return findChild<QPushButton*>(name);
 }
 
+void CSongsDlg::SetStore(QSettings* pStore)
+{
+    m_pStore = pStore;
+    if (m_pStore)
+        m_pClickLevel->setCurrentIndex(
+            m_pClickLevel->findData(static_cast<int>(CExportDlg::StoredDeclickLevel(m_pStore))));
+}
+
+CDeclickLevel CSongsDlg::GetClickLevel() const
+{
+    return static_cast<CDeclickLevel>(m_pClickLevel->currentData().toInt());
+}
+
 // ---------------------------------------------------------------------------------
 // Opening
 
@@ -454,6 +491,7 @@ bool CSongsDlg::IsOverviewReady() const
 // Songs, table, album fields and the buttons' states, from the album as it is now.
 void CSongsDlg::ShowAlbum()
 {
+    m_nRepairFirst = m_nRepairLast = -1;  // the songs, repaired each on its own, may have changed
     const std::vector<CAlbumSong>& songs = m_album.GetSongs();
     const int nRate = m_album.GetFormat().nRate;
     std::vector<CWaveView::Song> viewSongs;
@@ -689,6 +727,7 @@ void CSongsDlg::CloseUpPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::v
                              std::vector<float>& max)
 {
     if (!m_album.IsOpen() || nLast <= nFirst) return;
+    ShowRepairs(nFirst, nLast);
     if (!m_pNear || m_pNear->GetFirst() != nFirst || m_pNear->GetCount() != nLast - nFirst ||
         static_cast<int>(m_pNear->GetColumns().size()) != nColumns) {
         m_pNear = std::make_unique<COverview>();
@@ -700,6 +739,33 @@ void CSongsDlg::CloseUpPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::v
         min[static_cast<size_t>(x)] = cols[static_cast<size_t>(x)].fMin;
         max[static_cast<size_t>(x)] = cols[static_cast<size_t>(x)].fMax;
     }
+}
+
+void CSongsDlg::ShowRepairs(int64_t nFirst, int64_t nLast)
+{
+    if (nFirst == m_nRepairFirst && nLast == m_nRepairLast) return;
+    m_nRepairFirst = nFirst;
+    m_nRepairLast = nLast;
+    CAlbumReader reader(m_album.GetLayout());
+    std::vector<float> samples;
+    std::vector<uint8_t> marks;
+    std::vector<std::pair<int64_t, int64_t>> spans;
+    if (CRepairStream::Preview(reader, nFirst, nLast, GetClickLevel(), &samples, &marks)) {
+        // One span per stretch of frames with a restored sample on any channel.
+        const size_t nChannels = static_cast<size_t>(std::max(1, m_album.GetFormat().nChannels));
+        for (size_t f = 0; f * nChannels < marks.size(); ++f) {
+            bool bMarked = false;
+            for (size_t c = 0; c < nChannels; ++c) bMarked = bMarked || marks[f * nChannels + c];
+            if (!bMarked) continue;
+            const int64_t nFrame = nFirst + static_cast<int64_t>(f);
+            if (!spans.empty() && spans.back().second == nFrame) spans.back().second = nFrame + 1;
+            else spans.emplace_back(nFrame, nFrame + 1);
+        }
+    }
+    m_pCloseUp->SetRepairs(spans);
+    m_pRepairLabel->setText(spans.empty() ? tr("No clicks to repair here")
+                                          : tr("%1 to repair here").arg(spans.size() == 1 ? tr("1 click")
+                                                                                            : tr("%1 clicks").arg(spans.size())));
 }
 
 void CSongsDlg::OnTick()
@@ -786,13 +852,20 @@ void CSongsDlg::OnPlay()
     if (nCount <= 0) return;
     std::vector<float> samples(static_cast<size_t>(nCount * format.nChannels));
     CAlbumReader reader(m_album.GetLayout());
-    const int64_t nRead = reader.ReadFloat(nFirst, nCount, samples.data());
+    int64_t nRead = 0;
+    if (m_pPlayRepaired->isChecked()) {
+        std::vector<uint8_t> marks;
+        nRead = CRepairStream::Preview(reader, nFirst, nFirst + nCount, GetClickLevel(), &samples, &marks) ? nCount : 0;
+    } else {
+        nRead = reader.ReadFloat(nFirst, nCount, samples.data());
+    }
     if (nRead <= 0) {
         SetStatus(FromUtf8(reader.GetErrorText()), true);
         return;
     }
     samples.resize(static_cast<size_t>(nRead * format.nChannels));
     m_nPlayFirst = nFirst;
+    m_played = samples;
     if (!m_output.Play(std::move(samples), format.nChannels, format.nRate)) {
         SetStatus(QString::fromStdString(m_output.GetErrorText()), true);
         return;
@@ -904,6 +977,8 @@ void CSongsDlg::OnExport()
     dlg.setPalette(palette());
     dlg.SetStore(m_pStore);
     m_runDialog(dlg);
+    // The sensitivity chosen there is the one to mark and play.
+    if (m_pStore) SetStore(m_pStore);
     // The export window may have changed the album data: keep it with the songs.
     const CAlbumInfo info = dlg.GetInfo();
     m_pAlbumEdit->setText(FromUtf8(info.strAlbum));

@@ -13,9 +13,11 @@
 // buttons; the table of songs with editable titles; a status line.
 //
 // Clicking a cut in the overview (or a row of the table) shows it in the close-up;
-// there the marker can be dragged or nudged with the arrow keys. Play (Space) plays a
-// few seconds round the cursor with a moving play head; without an output device the
-// status line says so and everything else goes on. Snap moves the picked cut to the
+// there the marker can be dragged or nudged with the arrow keys. The close-up marks the
+// samples the export's click repair would restore, at the sensitivity chosen beside it.
+// Play (Space) plays a few seconds round the cursor with a moving play head, repaired
+// when Play repaired is ticked; without an output device the status line says so and
+// everything else goes on. Snap moves the picked cut to the
 // most convincing silence nearby, Join removes the picked cut, Split cuts the song
 // under the cursor at the cursor, Undo and Redo (Ctrl+Z, Ctrl+Shift+Z) step through the
 // edits. Export... opens the export window.
@@ -34,6 +36,7 @@
 #include "album/Album.h"
 #include "album/Record.h"
 #include "album/Overview.h"
+#include "engine/Declicker.h"
 #include "capture/SoundOutput.h"
 
 #include <QDialog>
@@ -47,6 +50,7 @@
 class CWaveView;
 class IPrompt;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -80,9 +84,10 @@ public:
     // The recording that ended last, offered first by Add Side...
     void SetLastRecording(const std::string& strBasePath) { m_strLastRecording = strBasePath; }
 
-    // The user's settings, where the window keeps its place and size and the export its
-    // folder and Trim; pStore must outlive the window.
-    void SetStore(QSettings* pStore) { m_pStore = pStore; }
+    // The user's settings, where the window keeps its place and size, and the export its
+    // folder, Trim, Remove clicks and the click sensitivity (which the close-up's marks
+    // and Play repaired use too); pStore must outlive the window.
+    void SetStore(QSettings* pStore);
     // Before the window is first shown: where it was last, or else beside pMain where the
     // screen has room, so that it does not cover the recorder.
     void PlaceBeside(const QWidget* pMain);
@@ -126,6 +131,12 @@ public:
     QTableWidget* GetTable() const { return m_pTable; }
     QLabel* GetStatus() const { return m_pStatus; }
     QPushButton* GetButton(const char* name) const;
+    QCheckBox* GetPlayRepairedBox() const { return m_pPlayRepaired; }
+    QComboBox* GetClickLevelBox() const { return m_pClickLevel; }
+    QLabel* GetRepairLabel() const { return m_pRepairLabel; }
+    // The samples the last Play handed to the output (whether or not a device took them).
+    const std::vector<float>& GetPlayedSamples() const { return m_played; }
+    int64_t GetPlayedFirst() const { return m_nPlayFirst; }
     bool IsOverviewReady() const;
     // How the export window is run; tests replace it to work the window as a user would.
     using DialogRunner = std::function<int(QDialog&)>;
@@ -154,6 +165,10 @@ private:
                        std::vector<float>& max);
     void CloseUpPeaks(int64_t nFirst, int64_t nLast, int nColumns, std::vector<float>& min,
                       std::vector<float>& max);
+    // Marks in the close-up what click repair would restore in [nFirst, nLast), unless
+    // that stretch at this sensitivity is marked already.
+    void ShowRepairs(int64_t nFirst, int64_t nLast);
+    CDeclickLevel GetClickLevel() const;
 
     IPrompt* m_pPrompt;
     CRecord m_album;
@@ -173,6 +188,9 @@ private:
 
     CSoundOutput m_output;
     int64_t m_nPlayFirst = 0;  // frame where the playing stretch begins
+    std::vector<float> m_played;
+    // The stretch whose repairs the close-up shows; -1 when they are to be found again.
+    int64_t m_nRepairFirst = -1, m_nRepairLast = -1;
 
     CWaveView* m_pOverview = nullptr;
     CWaveView* m_pCloseUp = nullptr;
@@ -196,6 +214,9 @@ private:
     QPushButton* m_pSideUp = nullptr;
     QPushButton* m_pSideDown = nullptr;
     QPushButton* m_pRemoveSide = nullptr;
+    QCheckBox* m_pPlayRepaired = nullptr;
+    QComboBox* m_pClickLevel = nullptr;
+    QLabel* m_pRepairLabel = nullptr;  // how many clicks the close-up marks
     QTimer* m_pTimer = nullptr;
     bool m_bFilling = false;  // the table is being filled: its changes are not edits
     bool m_bRecording = false;

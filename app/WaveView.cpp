@@ -73,6 +73,12 @@ void CWaveView::SetGapLevel(double fDb)
     update();
 }
 
+void CWaveView::SetRepairs(std::vector<std::pair<int64_t, int64_t>> spans)
+{
+    m_repairs = std::move(spans);
+    update();
+}
+
 void CWaveView::SetCursorFrame(int64_t nFrame)
 {
     m_nCursor = std::max<int64_t>(0, std::min(nFrame, m_nTotal));
@@ -196,6 +202,21 @@ void CWaveView::paintEvent(QPaintEvent*)
         const double y0 = mid - Height(m_max[x]) * half;
         const double y1 = mid - Height(m_min[x]) * half;
         painter.drawLine(QPointF(x + 0.5, y0), QPointF(x + 0.5, std::max(y1, y0 + 1)));
+    }
+
+    // What click repair would restore: shaded over the waveform, with a mark at the
+    // bottom that a click of one sample shows as well.
+    for (const auto& span : m_repairs) {
+        const double x0 = FrameToX(span.first), x1 = std::max(x0 + 1.0, FrameToX(span.second));
+        if (x1 < 0 || x0 > width()) continue;
+        painter.fillRect(QRectF(x0, 0, x1 - x0, h), QColor(255, 120, 40, 110));
+        QPolygonF mark;
+        const double xm = (x0 + x1) / 2;
+        mark << QPointF(xm - 4, h) << QPointF(xm + 4, h) << QPointF(xm, h - 7);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 120, 40));
+        painter.drawPolygon(mark);
+        painter.setBrush(Qt::NoBrush);
     }
 
     if (!std::isnan(m_fGapDb)) {

@@ -1,7 +1,8 @@
 #pragma once
 // A view of a stretch of a recording: its waveform as one peak bar per pixel column,
 // the cuts between songs as markers, the songs' numbers, titles and lengths, the
-// cursor, the play head and, when asked, the Gap Level as two lines.
+// cursor, the play head and, when asked, the Gap Level as two lines and the samples
+// that click repair would restore.
 //
 // The view holds no samples. It asks its peak source for the peaks of the frames it
 // shows whenever its stretch or its width changes, so the same widget serves as the
@@ -21,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class CWaveView : public QWidget {
@@ -58,6 +60,11 @@ public:
     // the Gap Level stand out; otherwise heights follow the samples (the overview).
     void SetDecibelScale(bool bDecibels) { m_bDecibels = bDecibels; update(); }
     static constexpr double kDbRange = 72.0;
+
+    // Stretches of frames [first, end) that click repair would restore, shaded with a
+    // mark under each (at least a pixel wide, however short); empty draws none.
+    void SetRepairs(std::vector<std::pair<int64_t, int64_t>> spans);
+    const std::vector<std::pair<int64_t, int64_t>>& GetRepairs() const { return m_repairs; }
 
     void SetCursorFrame(int64_t nFrame);
     int64_t GetCursorFrame() const { return m_nCursor; }
@@ -112,6 +119,7 @@ private:
     bool m_bShowLabels = false;
     bool m_bDecibels = false;
     double m_fGapDb;
+    std::vector<std::pair<int64_t, int64_t>> m_repairs;
     int64_t m_nCursor = 0;
     int64_t m_nPlayHead = -1;
     int m_nPicked = 0;

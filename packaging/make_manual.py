@@ -29,13 +29,18 @@ def roff_text(text):
 
 
 def option_label(label):
-    """'-h, --help' or '--gap-size SECONDS' as bold options and italic values."""
+    """'-h, --help', '--gap-size SECONDS' or '--declick[=LEVEL]' as bold options and
+    italic values."""
     words = []
     for word in label.split():
         comma = "," if word.endswith(",") else ""
         word = word.rstrip(",")
+        value = ""
+        if word.startswith("-") and word.endswith("]") and "[=" in word:
+            word, value = word[:-1].split("[=", 1)
+            value = "[=\\fI%s\\fR]" % roff_text(value)
         font = "B" if word.startswith("-") else "I"
-        words.append("\\f%s%s\\fR%s" % (font, roff_text(word), comma))
+        words.append("\\f%s%s\\fR%s%s" % (font, roff_text(word), value, comma))
     return " ".join(words)
 
 

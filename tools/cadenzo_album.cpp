@@ -11,6 +11,7 @@
 #include "album/TrackList.h"
 
 #include "CadenzoVersion.h"
+#include "tools/ToolArgs.h"
 
 #include <unistd.h>
 
@@ -43,7 +44,7 @@ const char kUsage[] =
     "                                         [--artist A] [--album B] [--year Y] [--trim]\n"
     "                                         [--no-replaygain] [--cover FILE]\n"
     "                                         [--subfolder artist/album|artist-album]\n"
-    "                                         [--overwrite]\n"
+    "                                         [--declick[=LEVEL]] [--overwrite]\n"
     "       cadenzo-album --help | --version\n";
 
 // --help: the usage, what the commands work on, the options of export, the exit status.
@@ -84,6 +85,11 @@ const char kHelp[] =
     "                        copied beside them as cover.jpg or cover.png\n"
     "  --subfolder KIND      put the files in DIR/Artist/Album (artist/album) or in\n"
     "                        DIR/Artist - Album (artist-album)\n"
+    "  --declick[=LEVEL]     remove clicks, pops and crackle from the exported files\n"
+    "                        (the songs stay as they are) and say how many were\n"
+    "                        repaired in each song; LEVEL is how readily a sample\n"
+    "                        counts as a click: light, normal (the default, which\n"
+    "                        leaves clean music alone) or strong\n"
     "  -h, --help            show this help\n"
     "  --version             show the version number\n"
     "\n"
@@ -124,17 +130,7 @@ int Stopped(const std::string& strWhat)
     return 128 + g_nStopSignal;
 }
 
-int BadArgument(const std::string& strText)
-{
-    std::fprintf(stderr, "%s: %s\n%s", kProgram, strText.c_str(), kUsage);
-    return 2;
-}
-
-int Fail(const std::string& strText)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgram, strText.c_str());
-    return 1;
-}
+constexpr CToolExit kExit(kProgram, kUsage);
 
 // "mm:ss.cc" of a frame count.
 std::string Clock(int64_t nFrames, int32_t nRate)
@@ -210,7 +206,7 @@ void List(const CRecord& album)
 int SetTrackList(CRecord& album, const std::string& strFile, bool bFit)
 {
     std::ifstream in(strFile, std::ios::binary);
-    if (!in) return Fail("Cannot read " + strFile + ".");
+    if (!in) return kExit.Fail("Cannot read " + strFile + ".");
     const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const CTrackList list = TrackList::Parse(strText);
     for (const std::string& strRefused : list.refused) std::fprintf(stderr, "%s: %s\n", kProgram, strRefused.c_str());
@@ -219,14 +215,14 @@ int SetTrackList(CRecord& album, const std::string& strFile, bool bFit)
         std::vector<std::string> report;
         const bool bAll = FitCuts::Fit(album, list, &report, &strError);
         for (const std::string& strLine : report) std::printf("%s\n", strLine.c_str());
-        if (!strError.empty()) return Fail(strError);
+        if (!strError.empty()) return kExit.Fail(strError);
         const int32_t nRate = album.GetFormat().nRate;
         for (int32_t k = 1; k <= album.GetSongCount(); ++k)
             std::printf("%4d  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
                         album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
         return bAll ? 0 : 1;
     }
-    if (!TrackList::SetTitles(album, list, &strError)) return Fail(strError);
+    if (!TrackList::SetTitles(album, list, &strError)) return kExit.Fail(strError);
     for (int32_t k = 1; k <= album.GetSongCount(); ++k)
         std::printf("%4d  %s\n", k, album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
     return 0;
@@ -258,24 +254,30 @@ int Export(const CRecord& album, const std::vector<std::string>& args)
         else if (str == "--ogg") options.format = CExportFormat::Ogg;
         else if (str == "--opus") options.format = CExportFormat::Opus;
         else if (str == "--no-replaygain") options.bReplayGain = false;
-        else if (str == "--cover") { if (!value(&options.strCover)) return BadArgument("--cover needs a file."); }
+        else if (str == "--declick" || str.rfind("--declick=", 0) == 0) {
+            options.bDeclick = true;
+            options.declickLevel = CDeclickLevel::Normal;
+            if (str.size() > 9 && !ParseDeclickLevel(str.substr(10), options.declickLevel))
+                return kExit.BadArgument("--declick takes " + DeclickLevelChoices() + ": " + str.substr(10) + ".");
+        }
+        else if (str == "--cover") { if (!value(&options.strCover)) return kExit.BadArgument("--cover needs a file."); }
         else if (str == "--subfolder") {
             std::string strKind;
             if (!value(&strKind) || (strKind != "artist/album" && strKind != "artist-album"))
-                return BadArgument("--subfolder takes artist/album or artist-album.");
+                return kExit.BadArgument("--subfolder takes artist/album or artist-album.");
             options.subfolder = strKind == "artist/album" ? CExportSubfolder::ArtistAlbum
                                                           : CExportSubfolder::ArtistDashAlbum;
         }
-        else if (str == "--artist") { if (!value(&options.info.strArtist)) return BadArgument("--artist needs a value."); }
-        else if (str == "--album") { if (!value(&options.info.strAlbum)) return BadArgument("--album needs a value."); }
-        else if (str == "--year") { if (!value(&options.info.strYear)) return BadArgument("--year needs a value."); }
-        else return BadArgument("Unknown option " + str + ".");
+        else if (str == "--artist") { if (!value(&options.info.strArtist)) return kExit.BadArgument("--artist needs a value."); }
+        else if (str == "--album") { if (!value(&options.info.strAlbum)) return kExit.BadArgument("--album needs a value."); }
+        else if (str == "--year") { if (!value(&options.info.strYear)) return kExit.BadArgument("--year needs a value."); }
+        else return kExit.BadArgument("Unknown option " + str + ".");
     }
     const std::vector<std::string> existing = CExportJob::ExistingFiles(album.GetLayout(), options);
     if (!existing.empty() && !options.bOverwrite)
-        return Fail(existing[0] + " exists already (--overwrite replaces it). Nothing was exported.");
+        return kExit.Fail(existing[0] + " exists already (--overwrite replaces it). Nothing was exported.");
     CExportJob job;
-    if (!job.Start(album.GetLayout(), options)) return Fail(job.GetReport().strError);
+    if (!job.Start(album.GetLayout(), options)) return kExit.Fail(job.GetReport().strError);
     const bool bBar = ::isatty(STDERR_FILENO);
     while (job.IsRunning()) {
         if (g_nStopSignal) job.Cancel();
@@ -295,6 +297,9 @@ int Export(const CRecord& album, const std::vector<std::string>& args)
             std::printf("The album is too quiet to measure its loudness; peak %s.\n",
                         Loudness::PeakText(album.fPeak).c_str());
     }
+    for (size_t i = 0; i < report.clicks.size(); ++i)
+        std::printf("Song %zu: %lld click%s repaired.\n", i + 1, static_cast<long long>(report.clicks[i]),
+                    report.clicks[i] == 1 ? "" : "s");
     if (report.nClamped > 0)
         std::printf("%lld samples beyond full scale were clamped.\n",
                     static_cast<long long>(report.nClamped));
@@ -307,9 +312,9 @@ int Export(const CRecord& album, const std::vector<std::string>& args)
                     static_cast<double>(report.nTrimmedLead) / fRate,
                     static_cast<double>(report.nTrimmedTrail) / fRate);
     }
-    if (!report.strError.empty()) return Fail(report.strError);
+    if (!report.strError.empty()) return kExit.Fail(report.strError);
     if (report.bCancelled && g_nStopSignal) return Stopped("the files above are complete.");
-    if (report.bCancelled) return Fail("The export was cancelled; the files above are complete.");
+    if (report.bCancelled) return kExit.Fail("The export was cancelled; the files above are complete.");
     return 0;
 }
 
@@ -326,7 +331,7 @@ int main(int argc, char** argv)
         std::printf("%s %s\n", kProgram, CADENZO_VERSION);
         return 0;
     }
-    if (args.size() < 3) return BadArgument(args.size() < 2 ? "A command is needed." : "BASE.wav is needed.");
+    if (args.size() < 3) return kExit.BadArgument(args.size() < 2 ? "A command is needed." : "BASE.wav is needed.");
     const std::string strVerb = args[1];
     struct Verb {
         const char* szName;
@@ -337,7 +342,7 @@ int main(int argc, char** argv)
     const Verb* pVerb = nullptr;
     for (const Verb& verb : verbs)
         if (strVerb == verb.szName) pVerb = &verb;
-    if (pVerb == nullptr) return BadArgument("Unknown command " + strVerb + ".");
+    if (pVerb == nullptr) return kExit.BadArgument("Unknown command " + strVerb + ".");
     const bool bFit = strVerb == "tracklist" && args.back() == "--fit";
     if (bFit) args.pop_back();
     // The bases are every argument before the verb's own; export's end where its options
@@ -347,18 +352,18 @@ int main(int argc, char** argv)
         nEnd = static_cast<size_t>(std::find_if(args.begin() + 2, args.end(),
                                                 [](const std::string& str) { return str.compare(0, 2, "--") == 0; }) -
                                    args.begin());
-    if (nEnd < 2 + pVerb->nArgs + 1) return BadArgument("Wrong number of arguments for " + strVerb + ".");
+    if (nEnd < 2 + pVerb->nArgs + 1) return kExit.BadArgument("Wrong number of arguments for " + strVerb + ".");
     const std::vector<std::string> bases(args.begin() + 2, args.begin() + static_cast<long>(nEnd - pVerb->nArgs));
     const std::vector<std::string> rest(args.begin() + static_cast<long>(nEnd - pVerb->nArgs), args.end());
     for (const std::string& strBase : bases)
-        if (strBase.empty()) return BadArgument("BASE.wav is empty: name the base file of a recording.");
+        if (strBase.empty()) return kExit.BadArgument("BASE.wav is empty: name the base file of a recording.");
     const bool bRecordFile = bases.size() == 1 && CRecord::IsRecordFile(bases[0]);
     int32_t k = 0;
     double fSeconds = 0.0;
     if (pVerb->nArgs >= 1 && strVerb != "export" && strVerb != "tracklist" && !ParseNumber(rest[0], &k))
-        return BadArgument("K must be a song or cut number from 1: " + rest[0] + ".");
+        return kExit.BadArgument("K must be a song or cut number from 1: " + rest[0] + ".");
     if ((strVerb == "move" || strVerb == "split") && !ParseSeconds(rest[1], &fSeconds))
-        return BadArgument("SECONDS must be a decimal number of seconds: " + rest[1] + ".");
+        return kExit.BadArgument("SECONDS must be a decimal number of seconds: " + rest[1] + ".");
 
     InstallSignalHandlers();
     CRecord album;
@@ -366,7 +371,7 @@ int main(int argc, char** argv)
     // another program waits instead of working from what this one read.
     const bool bEdit = strVerb != "list" && strVerb != "export";
     if (!(bRecordFile ? album.Open(bases[0], bEdit) : album.OpenSides(bases, {}, bEdit)))
-        return g_nStopSignal ? Stopped("nothing was changed.") : Fail(album.GetErrorText());
+        return g_nStopSignal ? Stopped("nothing was changed.") : kExit.Fail(album.GetErrorText());
     album.SetFaultHook([](const std::string&) { return g_nStopSignal == 0; });
     const int32_t nRate = album.GetFormat().nRate;
     const int64_t nFrames = std::llround(fSeconds * nRate);
@@ -392,5 +397,5 @@ int main(int argc, char** argv)
         return Export(album, rest);
     }
     if (!bOk && g_nStopSignal) return Stopped("every file was left as it was.");
-    return bOk ? 0 : Fail(album.GetErrorText());
+    return bOk ? 0 : kExit.Fail(album.GetErrorText());
 }

@@ -6,6 +6,7 @@
 
 #include "CadenzoVersion.h"
 #include "engine/Declicker.h"
+#include "tools/ToolArgs.h"
 
 #include <sndfile.h>
 #include <unistd.h>
@@ -41,17 +42,7 @@ const char kHelp[] =
     "Exit status: 0 on success; 1 when IN cannot be read or OUT cannot be written; 2 for a\n"
     "wrong argument.\n";
 
-int BadArgument(const std::string& strText)
-{
-    std::fprintf(stderr, "%s: %s\n%s", kProgram, strText.c_str(), kUsage);
-    return 2;
-}
-
-int Fail(const std::string& strText)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgram, strText.c_str());
-    return 1;
-}
+constexpr CToolExit kExit(kProgram, kUsage);
 
 // The WAV subtype that holds IN's samples exactly, and their width in bits (0 = float or
 // double, kept as such); false for compressed or odd formats.
@@ -80,7 +71,7 @@ int main(int argc, char** argv)
         const std::string& a = args[i];
         std::string strLevel;
         if (a == "--level") {
-            if (i + 1 >= args.size()) return BadArgument("--level needs light, normal or strong");
+            if (i + 1 >= args.size()) return kExit.BadArgument("--level needs " + DeclickLevelChoices());
             strLevel = args[++i];
         } else if (a.rfind("--level=", 0) == 0) {
             strLevel = a.substr(8);
@@ -91,25 +82,25 @@ int main(int argc, char** argv)
             std::printf("%s %s\n", kProgram, CADENZO_VERSION);
             return 0;
         } else if (a.size() > 1 && a[0] == '-') {
-            return BadArgument("unknown option " + a);
+            return kExit.BadArgument("unknown option " + a);
         } else {
             files.push_back(a);
             continue;
         }
         if (!ParseDeclickLevel(strLevel, level))
-            return BadArgument("unknown level \"" + strLevel + "\" (light, normal or strong)");
+            return kExit.BadArgument("unknown level \"" + strLevel + "\" (" + DeclickLevelChoices() + ")");
     }
-    if (files.size() != 2) return BadArgument("give one input and one output file");
+    if (files.size() != 2) return kExit.BadArgument("give one input and one output file");
 
     SF_INFO in{};
     SNDFILE* pIn = sf_open(files[0].c_str(), SFM_READ, &in);
-    if (!pIn) return Fail("cannot read " + files[0] + ": " + sf_strerror(nullptr));
+    if (!pIn) return kExit.Fail("cannot read " + files[0] + ": " + sf_strerror(nullptr));
     int nSubtype = 0, nBits = 0;
     const int nMajor = in.format & SF_FORMAT_TYPEMASK;
     if ((nMajor != SF_FORMAT_WAV && nMajor != SF_FORMAT_WAVEX && nMajor != SF_FORMAT_FLAC) ||
         !OutputFormat(in.format, &nSubtype, &nBits)) {
         sf_close(pIn);
-        return Fail(files[0] + " is not a PCM or float WAV file nor a FLAC file");
+        return kExit.Fail(files[0] + " is not a PCM or float WAV file nor a FLAC file");
     }
     SF_INFO out{};
     out.samplerate = in.samplerate;
@@ -119,7 +110,7 @@ int main(int argc, char** argv)
     SNDFILE* pOut = sf_open(strTemp.c_str(), SFM_WRITE, &out);
     if (!pOut) {
         sf_close(pIn);
-        return Fail("cannot write " + files[1] + ": " + sf_strerror(nullptr));
+        return kExit.Fail("cannot write " + files[1] + ": " + sf_strerror(nullptr));
     }
 
     const size_t nCh = static_cast<size_t>(in.channels);
@@ -205,11 +196,11 @@ int main(int argc, char** argv)
     if (sf_close(pOut) != 0) bOk = false;
     if (!bOk || bReadError) {
         std::remove(strTemp.c_str());
-        return Fail(bReadError ? "cannot read " + files[0] : "cannot write " + files[1]);
+        return kExit.Fail(bReadError ? "cannot read " + files[0] : "cannot write " + files[1]);
     }
     if (std::rename(strTemp.c_str(), files[1].c_str()) != 0) {
         std::remove(strTemp.c_str());
-        return Fail("cannot write " + files[1] + ": " + std::strerror(errno));
+        return kExit.Fail("cannot write " + files[1] + ": " + std::strerror(errno));
     }
     std::printf("%lld clicks repaired, %lld samples restored\n", static_cast<long long>(declicker.Clicks()),
                 static_cast<long long>(declicker.RepairedSamples()));

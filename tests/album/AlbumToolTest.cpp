@@ -65,6 +65,12 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
          "cadenzo-album: " + dir / "out/01 Second Song.wav" +
              " exists already (--overwrite replaces it). Nothing was exported.\n"},
         {"export " + strBase + " '" + (dir / "out") + "' --wav --overwrite", 0, dir / "out/01 Second Song.wav\n"},
+        {"export " + strBase + " '" + (dir / "out2") + "' --declick=loud", 2,
+         "cadenzo-album: --declick takes light, normal or strong: loud.\nUsage:"},
+        // Noise has no clicks: nothing repaired, the files decode to the songs (below).
+        {"export " + strBase + " '" + (dir / "out2") + "' --wav --declick=Strong", 0,
+         dir / "out2/01 Second Song.wav\n" + dir / "out2/02 Side A2.wav\n" + dir / "out2/03 Side A3.wav\n" +
+             "Song 1: 0 clicks repaired.\nSong 2: 0 clicks repaired.\nSong 3: 0 clicks repaired.\n"},
         {"split " + strBase + " x 1", 2, "cadenzo-album: K must be a song or cut number from 1: x.\n"},
         {"rename " + strBase, 2, "cadenzo-album: Unknown command rename.\nUsage:"},
         {"list '" + (dir / "None.wav") + "'", 1,
@@ -85,13 +91,15 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         EXPECT_EQ(run.strOutput.substr(0, step.strOutput.size()), step.strOutput) << step.strArgs;
     }
     // The joined song took song 2's title, song 1 having none; the recording is whole.
-    std::vector<uint8_t> after;
-    for (int k = 1; k <= 3; ++k) {
-        std::string strName = k == 1 ? "01 Second Song" : "0" + std::to_string(k) + " Side A" + std::to_string(k);
-        std::vector<uint8_t> bytes = SampleBytes(dir / ("out/" + strName + ".wav"));
-        after.insert(after.end(), bytes.begin(), bytes.end());
+    for (const std::string strOut : {"out/", "out2/"}) {
+        std::vector<uint8_t> after;
+        for (int k = 1; k <= 3; ++k) {
+            std::string strName = k == 1 ? "01 Second Song" : "0" + std::to_string(k) + " Side A" + std::to_string(k);
+            std::vector<uint8_t> bytes = SampleBytes(dir / (strOut + strName + ".wav"));
+            after.insert(after.end(), bytes.begin(), bytes.end());
+        }
+        EXPECT_TRUE(after == all) << strOut;
     }
-    EXPECT_TRUE(after == all);
 }
 
 TEST(AlbumTool, SeveralBasesAndARecordFile_AreOneRecordNumberedAcrossItsSides)

@@ -8,6 +8,7 @@
 // play: press Play and print the status line. snap: Snap the picked cut. join: join the songs at the picked cut. titles: give the songs titles and album
 // data. export: open the export window and export to FOLDER as FLAC. tracklist: paste a
 // track list and set the titles. cover FILE: the next export is MP3 with FILE as cover.
+// declick: tick Play repaired, and the next export removes clicks.
 #include "app/ExportDlg.h"
 #include "app/SongsDlg.h"
 #include "app/TrackListDlg.h"
@@ -17,6 +18,7 @@
 #include "resources/Artwork.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QRadioButton>
 #include <QLabel>
@@ -46,6 +48,7 @@ int main(int argc, char** argv)
     dlg.show();
     int nDelay = 1500;
     static QString cover;
+    static bool bDeclick = false;
     for (int i = 2; i < argc; ++i) {
         const QString step = argv[i];
         QString folder;
@@ -80,6 +83,9 @@ int main(int argc, char** argv)
                 }
             } else if (step == "cover") {
                 cover = folder;
+            } else if (step == "declick") {
+                QTest::mouseClick(dlg.GetPlayRepairedBox(), Qt::LeftButton);
+                bDeclick = true;
             } else if (step == "tracklist") {
                 QApplication::clipboard()->setText("A1  Morning Light  4:12\nA2  Harbour Walk  3:58\n"
                                                    "A3  The Long Field  5:40\nA4  Last Train Home  6:03\n");
@@ -93,6 +99,7 @@ int main(int argc, char** argv)
                 dlg.SetDialogRunner([folder](QDialog& d) {
                     auto& exp = static_cast<CExportDlg&>(d);
                     exp.GetFolderEdit()->setText(folder);
+                    exp.GetDeclickBox()->setChecked(bDeclick);
                     if (!cover.isEmpty()) {
                         exp.GetFormatButton(CExportFormat::Mp3)->setChecked(true);
                         exp.GetCoverEdit()->setText(cover);

@@ -1,6 +1,7 @@
 // The Songs window on song files written by the real WAV writer: a cut moved with the
 // mouse and the keyboard, undone and redone with the keys, Play without an output
-// device, a title typed into the table, and an export with its progress and cancel.
+// device, a title typed into the table, an export with its progress and cancel, and the
+// clicks the close-up marks, Play repaired and the export's Remove clicks.
 #include "app/SongsDlg.h"
 
 #include "AppTestSupport.h"
@@ -11,6 +12,7 @@
 #include "app/WaveView.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +83,24 @@ private:
             QVERIFY(exp.GetReportLabel()->text().startsWith("Cancelled after "));
             QVERIFY(exp.GetExportButton()->isEnabled());
         }
+    }
+
+    // Ticks Remove clicks (its sensitivity opens to changes) and exports to the end.
+    void RunRepairExport(CExportDlg& exp, const QString& folder)
+    {
+        exp.show();
+        QVERIFY(!exp.GetDeclickBox()->isChecked());
+        QVERIFY(!exp.GetDeclickLevelBox()->isEnabled());
+        QCOMPARE(exp.GetDeclickLevelBox()->currentText(), QString("Strong"));
+        QTest::mouseClick(exp.GetDeclickBox(), Qt::LeftButton);
+        QVERIFY(exp.GetDeclickLevelBox()->isEnabled());
+        exp.GetFolderEdit()->setText(folder);
+        QTest::mouseClick(exp.GetExportButton(), Qt::LeftButton);
+        QVERIFY(!exp.GetDeclickBox()->isEnabled() && !exp.GetDeclickLevelBox()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), kWait);
+        QCOMPARE(exp.GetReportLabel()->text(),
+                 QString("2 files written to %1. Clicks repaired: 1 in song 1, 1 in song 2.").arg(folder));
+        QVERIFY(exp.GetDeclickLevelBox()->isEnabled());
     }
 
 private slots:
@@ -194,6 +214,83 @@ private slots:
         };
         for (const Case& c : cases)
             QCOMPARE(CSongsDlg::Beside(screen, c.main, frame, want, least), c.expected);
+    }
+
+    // Clicks in both songs near the cut: the close-up marks them at the sensitivity
+    // chosen beside it, Play repaired plays them mended and nothing else changed, and the
+    // export window, remembering that sensitivity, removes them and counts them per song.
+    void Repair_MarkedPlayedAndExported()
+    {
+        CAppTestPlace place;
+        std::vector<int16_t> one = MakeSong({{2.0, 0.5}, {1.0, 0.0}});
+        std::vector<int16_t> two = MakeSong({{0.5, 0.0}, {2.0, 0.5}});
+        const int64_t clicks[] = {44100 + 123, kCut + 44100 + 77};  // album frames, left channel
+        for (int64_t c : clicks) {
+            std::vector<int16_t>& song = c < kCut ? one : two;
+            const size_t at = static_cast<size_t>(2 * (c < kCut ? c : c - kCut));
+            for (int i = 0; i < 6; ++i)
+                song[at + 2 * i] = static_cast<int16_t>(std::clamp(song[at + 2 * i] + (i % 2 ? -9000 : 15000) * std::exp(-i / 3.0), -32768.0, 32767.0));
+        }
+        QVERIFY(WriteWav(place.Path("Side1.wav"), one) && WriteWav(place.Path("Side2.wav"), two));
+        CScriptedPrompt prompt;
+        CSongsDlg dlg(&prompt);
+        dlg.SetOutputDevice(9999);
+        dlg.SetStore(place.store.get());
+        QVERIFY(dlg.Open(place.Path("Side.wav")));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.IsOverviewReady(), kWait);
+
+        // The close-up round cut 1 marks the two clicks, and nothing else.
+        const auto spans = dlg.GetCloseUp()->GetRepairs();
+        QCOMPARE(spans.size(), size_t(2));
+        for (size_t i = 0; i < 2; ++i) {
+            QVERIFY(spans[i].first <= clicks[i] + 1 && spans[i].second >= clicks[i] + 4);
+            QVERIFY(spans[i].second - spans[i].first < 40);
+        }
+        QCOMPARE(dlg.GetRepairLabel()->text(), QString("2 clicks to repair here"));
+
+        // Play round the second click: as recorded, then, ticked, repaired at those
+        // samples only.
+        QTest::mouseClick(dlg.GetCloseUp(), Qt::LeftButton, Qt::NoModifier, At(dlg.GetCloseUp(), clicks[1]));
+        QTest::mouseClick(dlg.GetButton("play"), Qt::LeftButton);
+        const std::vector<float> plain = dlg.GetPlayedSamples();
+        QTest::mouseClick(dlg.GetPlayRepairedBox(), Qt::LeftButton);
+        QVERIFY(dlg.GetPlayRepairedBox()->isChecked());
+        QTest::mouseClick(dlg.GetButton("play"), Qt::LeftButton);
+        const std::vector<float> repaired = dlg.GetPlayedSamples();
+        QCOMPARE(repaired.size(), plain.size());
+        QVERIFY(plain.size() > 4 * 44100);
+        size_t nChanged = 0;
+        for (size_t i = 0; i < plain.size(); ++i) {
+            const int64_t nFrame = dlg.GetPlayedFirst() + static_cast<int64_t>(i / 2);
+            if (plain[i] == repaired[i]) continue;
+            ++nChanged;
+            QVERIFY2(i % 2 == 0 && nFrame >= spans[1].first && nFrame < spans[1].second, qPrintable(QString::number(nFrame)));
+        }
+        QVERIFY(nChanged >= 4);
+        const size_t nClick = static_cast<size_t>(2 * (clicks[1] - dlg.GetPlayedFirst()));
+        QVERIFY(std::fabs(plain[nClick] - repaired[nClick]) > 0.3f && std::fabs(repaired[nClick]) <= 0.52f);
+
+        // Strong, chosen with the keyboard, is kept in the settings for the export.
+        QComboBox* level = dlg.GetClickLevelBox();
+        QCOMPARE(level->currentText(), QString("Normal"));
+        level->setFocus();
+        QTest::keyClick(level, Qt::Key_Down);
+        QCOMPARE(level->currentText(), QString("Strong"));
+        QCOMPARE(place.store->value(CExportDlg::kDeclickLevelKey).toString(), QString("strong"));
+
+        const QString folder = QString::fromStdString(place.Path("out"));
+        dlg.SetDialogRunner([&](QDialog& d) {
+            RunRepairExport(static_cast<CExportDlg&>(d), folder);
+            return int(QDialog::Accepted);
+        });
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        if (QTest::currentTestFailed()) return;
+        CExportDlg next(dlg.GetAlbum().GetLayout());
+        next.SetStore(place.store.get());
+        QVERIFY(next.GetDeclickBox()->isChecked());
+        QCOMPARE(next.GetDeclickLevelBox()->currentText(), QString("Strong"));
     }
 
     void Export_TitleProgressAndCancel()
