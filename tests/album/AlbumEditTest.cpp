@@ -214,8 +214,8 @@ TEST(AlbumEdits, SongFileNamesWithQuotes_AreNamedAsTheyAreOrKeptInRemarks)
 
         std::ifstream in(CueSheet::PathFor(dir / strName));
         const std::string strCue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        Cd* pCd = cue_parse_string(strCue.c_str());
-        ASSERT_EQ(pCd != nullptr, bTracks) << strCue;
+        // A sheet without tracks is not handed to libcue: it fails on it and leaks what it
+        // parsed so far; the album reads such a sheet itself.
         if (!bTracks) {
             EXPECT_EQ(strCue.find("FILE"), std::string::npos) << strCue;
             EXPECT_NE(strCue.find("REM COMMENT \"No tracks: the song files' names hold a double quote beside white "
@@ -223,6 +223,8 @@ TEST(AlbumEdits, SongFileNamesWithQuotes_AreNamedAsTheyAreOrKeptInRemarks)
                       std::string::npos) << strCue;
             continue;
         }
+        Cd* pCd = cue_parse_string(strCue.c_str());
+        ASSERT_NE(pCd, nullptr) << strCue;
         ASSERT_EQ(cd_get_ntrack(pCd), 2);
         for (int t = 1; t <= 2; ++t) {
             const std::string strFile = track_get_filename(cd_get_track(pCd, t));
