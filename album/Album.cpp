@@ -2,6 +2,7 @@
 
 #include "album/AlbumFiles.h"
 #include "album/CueSheet.h"
+#include "album/EditHistory.h"
 #include "album/Snap.h"
 #include "capture/WaveFile.h"
 
@@ -203,8 +204,7 @@ struct CAlbum::Impl {
     std::string strError;
     std::function<bool()> fnRecording;
     std::function<bool(const std::string&)> fnFault;
-    std::vector<Edit> history;
-    size_t nDone = 0;  // edits in history that are applied
+    CEditHistory<Edit> history;
     std::unique_ptr<AlbumFiles::FolderLock> pHeld;  // see Open(bHoldLock)
     bool bOwnerLocks = false;  // see SetOwnerHoldsLock()
     std::function<std::pair<std::string, std::string>(const CAlbumLayout&)> fnCompanion;
@@ -259,6 +259,7 @@ struct CAlbum::Impl {
     bool Relayout(const std::vector<int64_t>& starts, const std::vector<std::string>& titles);
     bool SaveCue();
     bool Apply(const Edit& edit, bool bForward);
+    bool Make(const Edit& edit);
 };
 
 // Edits work from what the album read when it was opened or last edited; another program
@@ -311,8 +312,7 @@ bool CAlbum::Impl::BeginEdit(std::unique_ptr<AlbumFiles::FolderLock>* pLock)
 {
     if (!pHeld && !bOwnerLocks) pLock->reset(new AlbumFiles::FolderLock(layout.strBasePath, true));
     if (*pLock && (*pLock)->WasInterrupted()) {
-        strError = Printf("Stopped while waiting for another program to finish with the folder of "
-                          "%s.%s", layout.strBasePath.c_str(), kLeftAsItWas);
+        strError = AlbumFiles::StoppedWaitingText(layout.strBasePath) + kLeftAsItWas;
         return false;
     }
     if (!AlbumFiles::Recover(layout.strBasePath, &strError)) return false;
@@ -507,6 +507,15 @@ bool CAlbum::Impl::Apply(const Edit& edit, bool bForward)
     return Relayout(starts, titles);
 }
 
+// Makes a new edit under the folder's lock; once it is in place, Undo can take it back.
+bool CAlbum::Impl::Make(const Edit& edit)
+{
+    std::unique_ptr<AlbumFiles::FolderLock> lock;
+    if (!BeginEdit(&lock) || !Apply(edit, true)) return false;
+    history.Add(edit);
+    return true;
+}
+
 CAlbum::CAlbum() : m_pImpl(new Impl) {}
 CAlbum::~CAlbum() = default;
 
@@ -525,8 +534,7 @@ bool CAlbum::Open(const std::string& strBasePath, bool bHoldLock)
         pLock = std::make_unique<AlbumFiles::FolderLock>(strBasePath, true);
     }
     if (pLock && pLock->WasInterrupted()) {
-        d.strError = "Stopped while waiting for another program to finish with the folder of " +
-                     strBasePath + ".";
+        d.strError = AlbumFiles::StoppedWaitingText(strBasePath);
         return false;
     }
     if (!AlbumFiles::Recover(strBasePath, &d.strError)) return false;
@@ -536,8 +544,7 @@ bool CAlbum::Open(const std::string& strBasePath, bool bHoldLock)
     CueSheet::Read(CueSheet::PathFor(strBasePath), &layout, &strCueError);
     d.layout = layout;
     d.bOpen = true;
-    d.history.clear();
-    d.nDone = 0;
+    d.history.Clear();
     ++d.nGeneration;
     if (bHoldLock && pLock) d.pHeld = std::move(pLock);
     return true;
@@ -553,8 +560,7 @@ bool CAlbum::OpenRecorded(const std::string& strBasePath, const std::vector<std:
     d.layout = layout;
     d.TakeStamps();
     d.bOpen = true;
-    d.history.clear();
-    d.nDone = 0;
+    d.history.Clear();
     ++d.nGeneration;
     return true;
 }
@@ -604,14 +610,7 @@ bool CAlbum::MoveCut(int32_t k, int64_t nFrame)
     }
     const int64_t nOld = GetSongStart(k + 1);
     if (nFrame == nOld) return true;
-    std::unique_ptr<AlbumFiles::FolderLock> lock;
-    if (!d.BeginEdit(&lock)) return false;
-    Edit edit{EditKind::Move, k, nOld, nFrame, {}, {}, {}, {}, {}, {}};
-    if (!d.Apply(edit, true)) return false;
-    d.history.resize(d.nDone);
-    d.history.push_back(edit);
-    d.nDone = d.history.size();
-    return true;
+    return d.Make(Edit{EditKind::Move, k, nOld, nFrame, {}, {}, {}, {}, {}, {}});
 }
 
 bool CAlbum::Join(int32_t k)
@@ -624,17 +623,10 @@ bool CAlbum::Join(int32_t k)
                             Songs(nSongs).c_str());
         return false;
     }
-    std::unique_ptr<AlbumFiles::FolderLock> lock;
-    if (!d.BeginEdit(&lock)) return false;
-    Edit edit{EditKind::Join, k, GetSongStart(k + 1), 0,
-              d.layout.songs[static_cast<size_t>(k)].strTitle,
-              d.layout.songs[static_cast<size_t>(k - 1)].strTitle,
-              {}, {}, {}, {}};
-    if (!d.Apply(edit, true)) return false;
-    d.history.resize(d.nDone);
-    d.history.push_back(edit);
-    d.nDone = d.history.size();
-    return true;
+    return d.Make(Edit{EditKind::Join, k, GetSongStart(k + 1), 0,
+                       d.layout.songs[static_cast<size_t>(k)].strTitle,
+                       d.layout.songs[static_cast<size_t>(k - 1)].strTitle,
+                       {}, {}, {}, {}});
 }
 
 bool CAlbum::Split(int32_t k, int64_t nFrame)
@@ -650,14 +642,7 @@ bool CAlbum::Split(int32_t k, int64_t nFrame)
         d.strError = Printf("Song %d can only be split inside it.", k);
         return false;
     }
-    std::unique_ptr<AlbumFiles::FolderLock> lock;
-    if (!d.BeginEdit(&lock)) return false;
-    Edit edit{EditKind::Split, k, 0, nFrame, {}, {}, {}, {}, {}, {}};
-    if (!d.Apply(edit, true)) return false;
-    d.history.resize(d.nDone);
-    d.history.push_back(edit);
-    d.nDone = d.history.size();
-    return true;
+    return d.Make(Edit{EditKind::Split, k, 0, nFrame, {}, {}, {}, {}, {}, {}});
 }
 
 bool CAlbum::SetSongs(const std::vector<int64_t>& starts, const std::vector<std::string>& titles)
@@ -678,64 +663,48 @@ bool CAlbum::SetSongs(const std::vector<int64_t>& starts, const std::vector<std:
     edit.startsAfter = starts;
     for (const std::string& strTitle : titles) edit.titlesAfter.push_back(CueSheet::Clean(strTitle));
     if (edit.startsAfter == edit.startsBefore && edit.titlesAfter == edit.titlesBefore) return true;
-    std::unique_ptr<AlbumFiles::FolderLock> lock;
-    if (!d.BeginEdit(&lock)) return false;
-    if (!d.Apply(edit, true)) return false;
-    d.history.resize(d.nDone);
-    d.history.push_back(edit);
-    d.nDone = d.history.size();
-    return true;
+    return d.Make(edit);
 }
 
-bool CAlbum::CanUndo() const { return m_pImpl->nDone > 0; }
-bool CAlbum::CanRedo() const { return m_pImpl->nDone < m_pImpl->history.size(); }
+bool CAlbum::CanUndo() const { return m_pImpl->history.CanUndo(); }
+bool CAlbum::CanRedo() const { return m_pImpl->history.CanRedo(); }
 
 bool CAlbum::Undo()
 {
     Impl& d = *m_pImpl;
     d.strError.clear();
-    if (!CanUndo()) {
-        d.strError = "There is nothing to undo.";
-        return false;
-    }
-    std::unique_ptr<AlbumFiles::FolderLock> lock;
-    if (!d.BeginEdit(&lock)) return false;
-    Edit& edit = d.history[d.nDone - 1];
-    // The second half of a split keeps the title it was given, for a redo.
-    if (edit.kind == EditKind::Split)
-        edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
-    // Titles given since the songs were set go back with them on a redo.
-    if (edit.kind == EditKind::Songs) {
-        edit.titlesAfter.clear();
-        for (const CAlbumSong& song : d.layout.songs) edit.titlesAfter.push_back(song.strTitle);
-    }
-    if (!d.Apply(edit, false)) return false;
-    --d.nDone;
-    return true;
+    return d.history.Undo(&d.strError, [&d](Edit& edit) {
+        std::unique_ptr<AlbumFiles::FolderLock> lock;
+        if (!d.BeginEdit(&lock)) return false;
+        // The second half of a split keeps the title it was given, for a redo.
+        if (edit.kind == EditKind::Split)
+            edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
+        // Titles given since the songs were set go back with them on a redo.
+        if (edit.kind == EditKind::Songs) {
+            edit.titlesAfter.clear();
+            for (const CAlbumSong& song : d.layout.songs) edit.titlesAfter.push_back(song.strTitle);
+        }
+        return d.Apply(edit, false);
+    });
 }
 
 bool CAlbum::Redo()
 {
     Impl& d = *m_pImpl;
     d.strError.clear();
-    if (!CanRedo()) {
-        d.strError = "There is nothing to redo.";
-        return false;
-    }
-    std::unique_ptr<AlbumFiles::FolderLock> lock;
-    if (!d.BeginEdit(&lock)) return false;
-    Edit& edit = d.history[d.nDone];
-    if (edit.kind == EditKind::Songs) {
-        edit.titlesBefore.clear();
-        for (const CAlbumSong& song : d.layout.songs) edit.titlesBefore.push_back(song.strTitle);
-    }
-    if (edit.kind == EditKind::Join) {
-        edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
-        edit.strFirst = d.layout.songs[static_cast<size_t>(edit.k - 1)].strTitle;
-    }
-    if (!d.Apply(edit, true)) return false;
-    ++d.nDone;
-    return true;
+    return d.history.Redo(&d.strError, [&d](Edit& edit) {
+        std::unique_ptr<AlbumFiles::FolderLock> lock;
+        if (!d.BeginEdit(&lock)) return false;
+        if (edit.kind == EditKind::Songs) {
+            edit.titlesBefore.clear();
+            for (const CAlbumSong& song : d.layout.songs) edit.titlesBefore.push_back(song.strTitle);
+        }
+        if (edit.kind == EditKind::Join) {
+            edit.strTitle = d.layout.songs[static_cast<size_t>(edit.k)].strTitle;
+            edit.strFirst = d.layout.songs[static_cast<size_t>(edit.k - 1)].strTitle;
+        }
+        return d.Apply(edit, true);
+    });
 }
 
 bool CAlbum::SetTitle(int32_t k, const std::string& strTitle)
@@ -765,8 +734,7 @@ bool CAlbum::SetInfo(const CAlbumInfo& info)
         return false;
     }
     CAlbumInfo old = d.layout.info;
-    d.layout.info = {CueSheet::Clean(info.strAlbum), CueSheet::Clean(info.strArtist),
-                     CueSheet::Clean(info.strYear)};
+    d.layout.info = CueSheet::Clean(info);
     if (!d.SaveCue()) {
         d.layout.info = old;
         return false;

@@ -387,6 +387,11 @@ FolderLock::~FolderLock()
     if (m_fd >= 0) ::close(m_fd);
 }
 
+std::string StoppedWaitingText(const std::string& strPath)
+{
+    return "Stopped while waiting for another program to finish with the folder of " + strPath + ".";
+}
+
 // ---------------------------------------------------------------------------------------
 // Transaction
 

@@ -76,7 +76,8 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     bool IsHeld() const { return m_bHeld; }
-    // True when a signal ended the wait (its handler without SA_RESTART): the caller stops.
+    // True when a signal ended the wait (its handler without SA_RESTART): the caller stops,
+    // saying so with StoppedWaitingText().
     bool WasInterrupted() const { return m_bInterrupted; }
 
 private:
@@ -84,6 +85,9 @@ private:
     bool m_bHeld = false;
     bool m_bInterrupted = false;
 };
+
+// What a caller says when a signal ended its wait for the lock of strPath's folder.
+std::string StoppedWaitingText(const std::string& strPath);
 
 /**
  * Changes several files of one folder so that either all changes happen or none does.

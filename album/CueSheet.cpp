@@ -206,6 +206,11 @@ std::string Clean(const std::string& strText)
     return str;
 }
 
+CAlbumInfo Clean(const CAlbumInfo& info)
+{
+    return {Clean(info.strAlbum), Clean(info.strArtist), Clean(info.strYear)};
+}
+
 std::string PathFor(const std::string& strBasePath)
 {
     size_t nSlash = strBasePath.find_last_of('/');

@@ -13,6 +13,8 @@ std::string PathFor(const std::string& strBasePath);
 // The text as a cue sheet can hold it: double quotes become single quotes, line breaks and
 // tabs spaces.
 std::string Clean(const std::string& strText);
+// The album's data with each text cleaned so.
+CAlbumInfo Clean(const CAlbumInfo& info);
 
 // A text in double quotes as a reader takes it whole (no trailing backslash).
 std::string QuotedText(const std::string& strText);

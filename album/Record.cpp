@@ -2,6 +2,7 @@
 
 #include "album/AlbumFiles.h"
 #include "album/CueSheet.h"
+#include "album/EditHistory.h"
 #include "album/Snap.h"
 
 #include <libcue.h>
@@ -121,8 +122,7 @@ struct CRecord::Impl {
     std::vector<int64_t> starts;    // per side: its first frame in the record
     uint64_t nGeneration = 0;
     std::string strError;
-    std::vector<int32_t> history;   // the side of each edit, in order
-    size_t nDone = 0;               // edits in history that are applied
+    CEditHistory<int32_t> history;  // the side of each edit, in order
     std::function<bool()> fnRecording;
     std::function<bool(const std::string&)> fnFault;
     std::unique_ptr<AlbumFiles::FolderLock> pHeld;
@@ -133,6 +133,7 @@ struct CRecord::Impl {
     bool WriteFile();
     bool CheckFolder(const std::string& strBase);
     bool Sided(int32_t nSide, bool bOk);
+    bool Rebuilt(int32_t nSide, bool bOk);
     int32_t SideOf(int32_t k) const
     {
         for (size_t s = sides.size(); s-- > 0;)
@@ -217,7 +218,7 @@ bool CRecord::Impl::WriteFile()
     std::unique_ptr<AlbumFiles::FolderLock> pLock;
     if (!pHeld) pLock = std::make_unique<AlbumFiles::FolderLock>(strPath, true);
     if (pLock && pLock->WasInterrupted()) {
-        strError = "Stopped while waiting for another program to finish with the folder of " + strPath + ".";
+        strError = AlbumFiles::StoppedWaitingText(strPath);
         return false;
     }
     if (!AlbumFiles::Recover(strPath, &strError)) return false;
@@ -247,16 +248,18 @@ bool CRecord::Impl::CheckFolder(const std::string& strBase)
 // After an edit of side nSide: its place in the history.
 bool CRecord::Impl::Sided(int32_t nSide, bool bOk)
 {
-    if (!bOk) {
-        strError = sides[static_cast<size_t>(nSide)].pAlbum->GetErrorText();
-        Rebuild();  // a title may have been cleaned, files may have changed names
-        return false;
-    }
-    history.resize(nDone);
-    history.push_back(nSide);
-    nDone = history.size();
+    if (bOk) history.Add(nSide);
+    return Rebuilt(nSide, bOk);
+}
+
+// After a change of side nSide (an edit, its undo, a title): the side's text when it failed,
+// and the record's songs as the side has them now either way (a title may have been
+// cleaned, files may have changed names).
+bool CRecord::Impl::Rebuilt(int32_t nSide, bool bOk)
+{
+    if (!bOk) strError = sides[static_cast<size_t>(nSide)].pAlbum->GetErrorText();
     Rebuild();
-    return true;
+    return bOk;
 }
 
 CRecord::CRecord() : m_pImpl(new Impl) { m_pImpl->pOwner = this; }
@@ -314,8 +317,7 @@ bool CRecord::Open(const std::string& strRecordPath, bool bHoldLock)
         if (bHoldLock || ::lstat(AlbumFiles::JournalPath(strRecordPath).c_str(), &st) == 0)
             pLock = std::make_unique<AlbumFiles::FolderLock>(strRecordPath, true);
         if (pLock && pLock->WasInterrupted()) {
-            d.strError = "Stopped while waiting for another program to finish with the folder of " +
-                         strRecordPath + ".";
+            d.strError = AlbumFiles::StoppedWaitingText(strRecordPath);
             return false;
         }
         if (pLock && !AlbumFiles::Recover(strRecordPath, &d.strError)) return false;
@@ -359,15 +361,14 @@ bool CRecord::OpenSides(const std::vector<std::string>& bases, const std::string
         d.pHeld = std::make_unique<AlbumFiles::FolderLock>(bases[0], true);
         if (d.pHeld->WasInterrupted()) {
             d.pHeld.reset();
-            d.strError = "Stopped while waiting for another program to finish with the folder of " + bases[0] + ".";
+            d.strError = AlbumFiles::StoppedWaitingText(bases[0]);
             return false;
         }
     }
     if (!bHoldLock) d.pHeld.reset();
     d.bOpen = false;
     d.sides.clear();
-    d.history.clear();
-    d.nDone = 0;
+    d.history.Clear();
     d.strPath = strRecordPath;
     d.strCover.clear();
     d.bVinyl = false;
@@ -398,8 +399,7 @@ bool CRecord::OpenRecorded(const std::string& strBasePath, const std::vector<std
     d.pHeld.reset();
     d.sides.clear();
     d.sides.push_back({std::move(pAlbum), 0});
-    d.history.clear();
-    d.nDone = 0;
+    d.history.Clear();
     d.strPath.clear();
     d.strCover.clear();
     d.bVinyl = false;
@@ -494,15 +494,11 @@ bool CRecord::RemoveSide(int32_t nSide)
         return false;
     }
     // The removed side's edits leave the history; the later sides move down one.
-    std::vector<int32_t> history;
-    size_t nDone = 0;
-    for (size_t i = 0; i < d.history.size(); ++i) {
-        if (d.history[i] == nSide) continue;
-        history.push_back(d.history[i] > nSide ? d.history[i] - 1 : d.history[i]);
-        if (i < d.nDone) ++nDone;
-    }
-    d.history = history;
-    d.nDone = nDone;
+    d.history.Keep([nSide](int32_t& n) {
+        if (n == nSide) return false;
+        if (n > nSide) --n;
+        return true;
+    });
     d.Rebuild();
     return true;
 }
@@ -532,8 +528,10 @@ bool CRecord::MoveSide(int32_t nSide, int32_t nTo)
         reorder(back);
         return false;
     }
-    for (int32_t& n : d.history)
+    d.history.Keep([&order](int32_t& n) {
         n = static_cast<int32_t>(std::find(order.begin(), order.end(), n) - order.begin());
+        return true;
+    });
     d.Rebuild();
     return true;
 }
@@ -679,39 +677,25 @@ bool CRecord::SetSideSongs(int32_t nSide, const std::vector<int64_t>& starts, co
     return d.Sided(nSide, bOk);
 }
 
-bool CRecord::CanUndo() const { return m_pImpl->nDone > 0; }
-bool CRecord::CanRedo() const { return m_pImpl->nDone < m_pImpl->history.size(); }
+bool CRecord::CanUndo() const { return m_pImpl->history.CanUndo(); }
+bool CRecord::CanRedo() const { return m_pImpl->history.CanRedo(); }
 
 bool CRecord::Undo()
 {
     Impl& d = *m_pImpl;
     d.strError.clear();
-    if (!CanUndo()) {
-        d.strError = "There is nothing to undo.";
-        return false;
-    }
-    CAlbum& side = *d.sides[static_cast<size_t>(d.history[d.nDone - 1])].pAlbum;
-    const bool bOk = side.Undo();
-    if (bOk) --d.nDone;
-    else d.strError = side.GetErrorText();
-    d.Rebuild();
-    return bOk;
+    return d.history.Undo(&d.strError, [&d](int32_t nSide) {
+        return d.Rebuilt(nSide, d.sides[static_cast<size_t>(nSide)].pAlbum->Undo());
+    });
 }
 
 bool CRecord::Redo()
 {
     Impl& d = *m_pImpl;
     d.strError.clear();
-    if (!CanRedo()) {
-        d.strError = "There is nothing to redo.";
-        return false;
-    }
-    CAlbum& side = *d.sides[static_cast<size_t>(d.history[d.nDone])].pAlbum;
-    const bool bOk = side.Redo();
-    if (bOk) ++d.nDone;
-    else d.strError = side.GetErrorText();
-    d.Rebuild();
-    return bOk;
+    return d.history.Redo(&d.strError, [&d](int32_t nSide) {
+        return d.Rebuilt(nSide, d.sides[static_cast<size_t>(nSide)].pAlbum->Redo());
+    });
 }
 
 bool CRecord::SetTitle(int32_t k, const std::string& strTitle)
@@ -724,10 +708,7 @@ bool CRecord::SetTitle(int32_t k, const std::string& strTitle)
     }
     const int32_t s = d.SideOf(k);
     const size_t i = static_cast<size_t>(s);
-    const bool bOk = d.sides[i].pAlbum->SetTitle(k - d.firsts[i] + 1, strTitle);
-    if (!bOk) d.strError = d.sides[i].pAlbum->GetErrorText();
-    d.Rebuild();
-    return bOk;
+    return d.Rebuilt(s, d.sides[i].pAlbum->SetTitle(k - d.firsts[i] + 1, strTitle));
 }
 
 bool CRecord::SetInfo(const CAlbumInfo& info)
@@ -741,13 +722,11 @@ bool CRecord::SetInfo(const CAlbumInfo& info)
     // A record of one side without a record file keeps its data in the side's cue sheet.
     if (d.strPath.empty() && d.sides.size() == 1) {
         const bool bOk = d.sides[0].pAlbum->SetInfo(info);
-        if (!bOk) d.strError = d.sides[0].pAlbum->GetErrorText();
         d.info = d.sides[0].pAlbum->GetInfo();
-        d.Rebuild();
-        return bOk;
+        return d.Rebuilt(0, bOk);
     }
     const CAlbumInfo old = d.info;
-    d.info = {CueSheet::Clean(info.strAlbum), CueSheet::Clean(info.strArtist), CueSheet::Clean(info.strYear)};
+    d.info = CueSheet::Clean(info);
     if (!d.WriteFile()) {
         d.info = old;
         return false;

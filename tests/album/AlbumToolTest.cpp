@@ -1,6 +1,7 @@
 // cadenzo-album run as a program: one run per command, its output and exit status.
 
 #include "AlbumTestSupport.h"
+#include "ToolTestSupport.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,31 +10,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 using namespace albumtest;
-
-namespace {
-
-struct ToolRun {
-    int nStatus = -1;
-    std::string strOutput;  // standard output and error
-};
-
-ToolRun RunTool(const std::string& strArgs)
-{
-    ToolRun run;
-    std::string strCommand = std::string(CADENZO_ALBUM_PATH) + " " + strArgs + " 2>&1";
-    FILE* p = ::popen(strCommand.c_str(), "r");
-    char sz[4096];
-    for (size_t n; (n = std::fread(sz, 1, sizeof sz, p)) > 0;) run.strOutput.append(sz, n);
-    int nStatus = ::pclose(p);
-    run.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    return run;
-}
-
-}  // namespace
+using namespace tooltest;
 
 TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
 {
@@ -42,12 +22,7 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
     // Three songs of 1, 2 and 3 seconds.
     std::vector<uint8_t> all = MakeAlbum(dir / "Side A.wav", {44100, 88200, 132300}, 16, rng);
     const std::string strBase = "'" + (dir / "Side A.wav") + "'";
-    struct Step {
-        std::string strArgs;
-        int nStatus;
-        std::string strOutput;  // expected start of the output
-    };
-    const Step steps[] = {
+    RunSteps(CADENZO_ALBUM_PATH, {
         {"title " + strBase + " 2 'Second Song'", 0, ""},
         {"move " + strBase + " 1 -0.5", 0, "Cut 1 is at 00:00.50.\n"},
         {"move " + strBase + " 1 +3", 1, "cadenzo-album: Cut 1 can only move inside songs 1 and 2.\n"},
@@ -84,12 +59,7 @@ TEST(AlbumTool, EachCommand_EditsListsAndExportsWithItsStatus)
         {"split " + strBase + " 1 1e-1", 2, "cadenzo-album: SECONDS must be a decimal number of seconds: 1e-1.\n"},
         {"join " + strBase + " 1", 0, "Songs 1 and 2 are song 1; the album has 2 songs.\n"},
         {"join " + strBase + " 1", 0, "Songs 1 and 2 are song 1; the album has 1 song.\n"},
-    };
-    for (const Step& step : steps) {
-        ToolRun run = RunTool(step.strArgs);
-        EXPECT_EQ(run.nStatus, step.nStatus) << step.strArgs << "\n" << run.strOutput;
-        EXPECT_EQ(run.strOutput.substr(0, step.strOutput.size()), step.strOutput) << step.strArgs;
-    }
+    });
     // The joined song took song 2's title, song 1 having none; the recording is whole.
     for (const std::string strOut : {"out/", "out2/"}) {
         std::vector<uint8_t> after;
@@ -115,11 +85,7 @@ TEST(AlbumTool, SeveralBasesAndARecordFile_AreOneRecordNumberedAcrossItsSides)
                                 "REM CADENZO_SIDE 2 Side%20A.wav\nFILE \"Side B1.wav\" WAVE\n  TRACK 01 AUDIO\n"
                                 "    INDEX 01 00:00:00\n";
     const std::string strOut = dir / "out";
-    struct Step {
-        std::string strArgs;
-        int nStatus;
-        std::string strOutput;
-    } const steps[] = {
+    RunSteps(CADENZO_ALBUM_PATH, {
         {"list " + strSides, 0,
          "Song  Side  Start     Length    Title\n"
          "   1  A1    00:00.00  00:01.00  \n"
@@ -139,12 +105,7 @@ TEST(AlbumTool, SeveralBasesAndARecordFile_AreOneRecordNumberedAcrossItsSides)
          "   2  A2    00:00.50  00:01.50  \n"
          "   3  B1    00:02.00  00:01.00  \n"},
         {"list '" + strRecord + "' '" + (dir / "Side A.wav") + "'", 1, "cadenzo-album: "},
-    };
-    for (const Step& step : steps) {
-        ToolRun run = RunTool(step.strArgs);
-        EXPECT_EQ(run.nStatus, step.nStatus) << step.strArgs << "\n" << run.strOutput;
-        EXPECT_EQ(run.strOutput.substr(0, step.strOutput.size()), step.strOutput) << step.strArgs;
-    }
+    });
     // The split rewrote the record file with the side's files as they now are.
     std::ifstream in(strRecord);
     const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

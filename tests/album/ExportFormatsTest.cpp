@@ -2,8 +2,7 @@
 // loudness, the cover embedded and beside the songs, and covers that are refused.
 
 #include "AlbumTestSupport.h"
-
-#include "album/Export.h"
+#include "ExportTestSupport.h"
 
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
@@ -83,17 +82,11 @@ TEST(AlbumExportFormats, EveryFormat_DecodesWithTagsGainsAndCover)
                           Case{CExportFormat::Opus, 48000, 0, false}}) {
         const std::string strExt = CExportJob::Extension(c.format);
         SCOPED_TRACE(strExt + (c.nBitrate ? " 320" : ""));
-        CExportOptions options;
-        options.strFolder = dir / ("out-" + std::to_string(static_cast<int>(c.format)));
-        options.format = c.format;
+        CExportOptions options = ExportTo(dir / ("out-" + std::to_string(static_cast<int>(c.format))), c.format);
         options.info = {"Nocturnes", "Ana Ruiz", "2024-05-01"};
         options.strCover = dir / "front.png";
         options.subfolder = CExportSubfolder::ArtistAlbum;
-        CExportJob job;
-        ASSERT_TRUE(job.Start(album.GetLayout(), options)) << job.GetReport().strError;
-        job.Wait();
-        const CExportReport report = job.GetReport();
-        ASSERT_EQ(report.strError, "");
+        const CExportReport report = RunExport(album, options);
         const std::string strFolder = options.strFolder + "/Ana Ruiz/Nocturnes";
         ASSERT_EQ(report.files.size(), 3u);
         EXPECT_EQ(report.files[0], strFolder + "/01 Ballade." + strExt);
@@ -189,9 +182,7 @@ TEST(AlbumExportFormats, ASongFileCutShortDuringALossyExport_FailsIt)
     WriteSong(dir / "C1.wav", Sine(-20.0, 4.0), 16);
     CAlbum album;
     ASSERT_TRUE(album.Open(dir / "C.wav"));
-    CExportOptions options;
-    options.strFolder = dir / "out";
-    options.format = CExportFormat::Ogg;
+    CExportOptions options = ExportTo(dir / "out", CExportFormat::Ogg);
     options.bReplayGain = false;
     std::atomic<bool> bCut{false};
     CExportJob job;
@@ -224,8 +215,7 @@ TEST(AlbumExportFormats, CoverThatIsNoImage_IsRefusedWithTheReason)
     };
     for (const auto& c : cases) {
         CExportJob job;
-        CExportOptions options;
-        options.strFolder = dir / "out";
+        CExportOptions options = ExportTo(dir / "out");
         options.strCover = c.first;
         EXPECT_FALSE(job.Start(album.GetLayout(), options));
         EXPECT_EQ(job.GetReport().strError, c.second);

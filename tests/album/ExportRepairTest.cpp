@@ -3,13 +3,15 @@
 // the Songs window's preview of a stretch is what the export writes there.
 
 #include "AlbumTestSupport.h"
+#include "ClickTestSupport.h"
+#include "ExportTestSupport.h"
 
-#include "album/Export.h"
 #include "album/Repair.h"
 
 #include <cmath>
 
 using namespace albumtest;
+using namespace clicktest;
 
 namespace {
 
@@ -37,9 +39,7 @@ struct ClickyAlbum {
                     0.1 * std::sin(2 * M_PI * 555 * i / kRate) + noise(rng);
         std::vector<double> x = clean;
         for (int64_t c : clicks)
-            for (int ch = 0; ch < (c == clicks.back() ? 2 : 1); ++ch)
-                for (int i = 0; i < 6; ++i)
-                    x[static_cast<size_t>(2 * (c + i) + ch)] += (i % 2 ? -0.3 : 0.5) * std::exp(-i / 3.0);
+            for (int ch = 0; ch < (c == clicks.back() ? 2 : 1); ++ch) PlantClick(x, c, ch);
         // Song files in the recorder's format, from the clicky samples.
         const std::string strPrefix = strBase.substr(0, strBase.size() - 4);
         int64_t nAt = 0;
@@ -70,18 +70,6 @@ struct ClickyAlbum {
     }
 };
 
-std::vector<double> Decode(const std::string& strPath)
-{
-    SF_INFO info{};
-    SNDFILE* p = sf_open(strPath.c_str(), SFM_READ, &info);
-    EXPECT_NE(p, nullptr) << strPath;
-    if (!p) return {};
-    std::vector<double> v(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_double(p, v.data(), info.frames);
-    sf_close(p);
-    return v;
-}
-
 }  // namespace
 
 // For 16-bit FLAC, 24-bit WAV and float WAV: every sample away from a click is the song's
@@ -101,15 +89,9 @@ TEST(AlbumExportRepair, ExportedFiles_DifferFromTheSongsOnlyAtTheMendedClicks)
         const std::map<std::string, std::string> songsBefore = FolderBytes(dir.path);  // the songs alone
         CAlbum album;
         ASSERT_TRUE(album.Open(strBase));
-        CExportOptions options;
-        options.strFolder = dir / "out";
-        options.format = c.format;
+        CExportOptions options = ExportTo(dir / "out", c.format);
         options.bDeclick = true;
-        CExportJob job;
-        ASSERT_TRUE(job.Start(album.GetLayout(), options));
-        job.Wait();
-        const CExportReport report = job.GetReport();
-        ASSERT_EQ(report.strError, "");
+        const CExportReport report = RunExport(album, options);
         ASSERT_EQ(report.files.size(), 2u);
         EXPECT_EQ(report.clicks, (std::vector<int64_t>{2, 2}));
         for (const auto& song : songsBefore) {
@@ -119,18 +101,10 @@ TEST(AlbumExportRepair, ExportedFiles_DifferFromTheSongsOnlyAtTheMendedClicks)
 
         int64_t nAt = 0, nChanged = 0;
         for (size_t k = 0; k < 2; ++k) {
-            const std::vector<double> song = Decode(album.GetSongs()[k].strPath);
-            const std::vector<double> out = Decode(report.files[k]);
-            ASSERT_EQ(song.size(), out.size());
-            for (size_t i = 0; i < out.size(); ++i) {
-                const int64_t nFrame = nAt + static_cast<int64_t>(i / 2);
-                if (!clicky.NearClick(nFrame, static_cast<int>(i % 2))) {
-                    ASSERT_EQ(song[i], out[i]) << "frame " << nFrame << " channel " << i % 2;
-                } else {
-                    nChanged += song[i] != out[i];
-                    EXPECT_NEAR(out[i], clicky.clean[static_cast<size_t>(2 * nAt) + i], 0.02) << "frame " << nFrame;
-                }
-            }
+            ASSERT_NO_FATAL_FAILURE(ExpectMendedOnlyAtClicks(
+                Decode(album.GetSongs()[k].strPath), Decode(report.files[k]), clicky.clean, nAt,
+                [&clicky](int64_t nFrame, int nChannel) { return clicky.NearClick(nFrame, nChannel); }, 0.02,
+                &nChanged));
             nAt += clicky.lengths[k];
         }
         EXPECT_GE(nChanged, 5 * 6);
@@ -152,16 +126,12 @@ TEST(AlbumExportRepair, Preview_IsWhatTheExportWrites)
     const ClickyAlbum clicky(strBase, 16);
     CAlbum album;
     ASSERT_TRUE(album.Open(strBase));
-    CExportOptions options;
-    options.strFolder = dir / "out";
-    options.format = CExportFormat::Wav;
+    CExportOptions options = ExportTo(dir / "out", CExportFormat::Wav);
     options.bDeclick = true;
-    CExportJob job;
-    ASSERT_TRUE(job.Start(album.GetLayout(), options));
-    job.Wait();
-    ASSERT_EQ(job.GetReport().files.size(), 2u);
-    std::vector<double> written = Decode(job.GetReport().files[0]);
-    const std::vector<double> second = Decode(job.GetReport().files[1]);
+    const CExportReport report = RunExport(album, options);
+    ASSERT_EQ(report.files.size(), 2u);
+    std::vector<double> written = Decode(report.files[0]);
+    const std::vector<double> second = Decode(report.files[1]);
     written.insert(written.end(), second.begin(), second.end());
 
     CAlbumReader reader(album.GetLayout());

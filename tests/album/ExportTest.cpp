@@ -2,8 +2,7 @@
 // and a cancel that leaves no half-written file.
 
 #include "AlbumTestSupport.h"
-
-#include "album/Export.h"
+#include "ExportTestSupport.h"
 
 #include <taglib/flacfile.h>
 #include <taglib/xiphcomment.h>
@@ -11,20 +10,6 @@
 #include <cmath>
 
 using namespace albumtest;
-
-namespace {
-
-CExportReport RunExport(const CAlbum& album, const CExportOptions& options)
-{
-    CExportJob job;
-    EXPECT_TRUE(job.Start(album.GetLayout(), options)) << job.GetReport().strError;
-    job.Wait();
-    EXPECT_FALSE(job.IsRunning());
-    EXPECT_EQ(job.GetReport().strError, "");
-    return job.GetReport();
-}
-
-}  // namespace
 
 TEST(AlbumExport, SixteenBitFlac_DecodesToTheSameSamplesWithTags)
 {
@@ -38,8 +23,7 @@ TEST(AlbumExport, SixteenBitFlac_DecodesToTheSameSamplesWithTags)
     ASSERT_TRUE(album.SetTitle(2, "Café"));
     ASSERT_TRUE(album.SetTitle(3, "Caf\xe9 au lait"));  // Latin-1: converted, never dropped
 
-    CExportOptions options;
-    options.strFolder = dir / "out";
+    CExportOptions options = ExportTo(dir / "out");
     options.info = {"The Album", "The Artist", "1979"};
     CExportReport report = RunExport(album, options);
     ASSERT_EQ(report.files, (std::vector<std::string>{dir / "out/01 Intro_ 'Why_' _ _Now_.flac",
@@ -93,9 +77,7 @@ TEST(AlbumExport, FloatBeyondFullScale_Becomes24BitClampedAndCounted)
 
     CAlbum album;
     ASSERT_TRUE(album.Open(strBase));
-    CExportOptions options;
-    options.strFolder = dir / "out";
-    CExportReport report = RunExport(album, options);
+    CExportReport report = RunExport(album, ExportTo(dir / "out"));
     EXPECT_EQ(report.nClamped, nBeyond);
     ASSERT_EQ(report.files.size(), 1u);
     SF_INFO info{};
@@ -153,9 +135,7 @@ TEST(AlbumExport, FilesInTheWay_AreReplacedOnlyWhenAskedAndSongsOfARecordingNeve
     for (const Case& c : cases) {
         SCOPED_TRACE(c.strFolder + (c.bOverwrite ? " overwrite" : ""));
         const auto before = FolderBytes(dir.path);
-        CExportOptions options;
-        options.strFolder = c.strFolder;
-        options.format = CExportFormat::Wav;
+        CExportOptions options = ExportTo(c.strFolder, CExportFormat::Wav);
         options.bOverwrite = c.bOverwrite;
         CExportJob job;
         ASSERT_TRUE(job.Start(album.GetLayout(), options));
@@ -166,10 +146,7 @@ TEST(AlbumExport, FilesInTheWay_AreReplacedOnlyWhenAskedAndSongsOfARecordingNeve
             EXPECT_EQ(FolderBytes(dir.path), before);
         }
     }
-    CExportOptions here;
-    here.strFolder = dir.path.string();
-    here.format = CExportFormat::Wav;
-    EXPECT_EQ(CExportJob::ExistingFiles(album.GetLayout(), here),
+    EXPECT_EQ(CExportJob::ExistingFiles(album.GetLayout(), ExportTo(dir.path.string(), CExportFormat::Wav)),
               (std::vector<std::string>{dir / "01 Intro1.wav", dir / "02 01 Intro2.wav"}));
 }
 
@@ -190,9 +167,7 @@ TEST(AlbumExport, TrimmedWav_KeepsHalfASecondOfTheOuterSilences)
     CAlbum album;
     ASSERT_TRUE(album.Open(dir / "T.wav"));
 
-    CExportOptions options;
-    options.strFolder = dir / "out";
-    options.format = CExportFormat::Wav;
+    CExportOptions options = ExportTo(dir / "out", CExportFormat::Wav);
     options.bTrim = true;
     CExportReport report = RunExport(album, options);
     ASSERT_EQ(report.files.size(), 2u);
@@ -215,10 +190,7 @@ TEST(AlbumExport, Cancelled_LeavesNoHalfWrittenFile)
     std::ofstream(dir / "out/.02 C2.flac.cadenzo-part") << "killed";
     for (CExportFormat format : {CExportFormat::Flac, CExportFormat::Wav}) {
         CExportJob job;
-        CExportOptions options;
-        options.strFolder = dir / "out";
-        options.format = format;
-        ASSERT_TRUE(job.Start(album.GetLayout(), options, [&job] { job.Cancel(); }));
+        ASSERT_TRUE(job.Start(album.GetLayout(), ExportTo(dir / "out", format), [&job] { job.Cancel(); }));
         job.Wait();
         CExportReport report = job.GetReport();
         EXPECT_TRUE(report.bCancelled);

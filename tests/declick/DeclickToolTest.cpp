@@ -1,47 +1,18 @@
 // cadenzo-declick run as a program: the repaired copy keeps the format and every sample
 // away from a click, and bad arguments and files end with their status and text.
-#include <gtest/gtest.h>
+#include "ClickTestSupport.h"
+#include "ToolTestSupport.h"
+
 #include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
-namespace {
-
-struct ToolRun {
-    int nStatus = -1;
-    std::string strOutput;  // standard output and error
-};
-
-ToolRun RunTool(const std::string& strArgs)
-{
-    ToolRun run;
-    FILE* p = ::popen((std::string(CADENZO_DECLICK_PATH) + " " + strArgs + " 2>&1").c_str(), "r");
-    char sz[4096];
-    for (size_t n; (n = std::fread(sz, 1, sizeof sz, p)) > 0;) run.strOutput.append(sz, n);
-    const int nStatus = ::pclose(p);
-    run.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    return run;
-}
-
-std::vector<int> ReadInts(const std::string& strPath, SF_INFO& info)
-{
-    info = SF_INFO{};
-    SNDFILE* f = sf_open(strPath.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<int> v(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_int(f, v.data(), info.frames);
-    sf_close(f);
-    return v;
-}
-
-}  // namespace
+using namespace clicktest;
+using namespace tooltest;
 
 // 16-bit WAV and 24-bit FLAC in: a WAV of the same width out, the clicks (left channel
 // only) repaired, and every sample more than 40 frames from a click, and all of the
@@ -60,8 +31,12 @@ TEST(DeclickTool, RepairedCopy_DiffersOnlyAtTheClicks)
         for (int ch = 0; ch < 2; ++ch)
             clean[2 * i + ch] = 0.3 * std::sin(2 * M_PI * (330 + 110 * ch) * i / 44100.0) + noise(rng);
     x = clean;
-    for (int c : clicks)
-        for (int i = 0; i < 6; ++i) x[2 * (c + i)] += (i % 2 ? -0.3 : 0.5) * std::exp(-i / 3.0);
+    for (int c : clicks) PlantClick(x, c, 0);
+    auto nearClick = [&clicks](int64_t nFrame, int nChannel) {
+        for (int c : clicks)
+            if (nChannel == 0 && nFrame >= c - 40 && nFrame < c + 40) return true;
+        return false;
+    };
     for (int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_24}) {
         SCOPED_TRACE(format);
         const std::string in = dir + ((format & SF_FORMAT_FLAC) ? "/in.flac" : "/in.wav");
@@ -73,37 +48,23 @@ TEST(DeclickTool, RepairedCopy_DiffersOnlyAtTheClicks)
         ASSERT_NE(nullptr, f);
         sf_writef_double(f, x.data(), frames);
         sf_close(f);
-        const ToolRun run = RunTool(in + " " + dir + "/out.wav --level normal");
+        const ToolRun run = RunProgram(CADENZO_DECLICK_PATH, in + " " + dir + "/out.wav --level normal");
         EXPECT_EQ(0, run.nStatus);
         EXPECT_NE(std::string::npos, run.strOutput.find(" clicks repaired, ")) << run.strOutput;
-        SF_INFO a{}, b{};
-        const std::vector<int> vIn = ReadInts(in, a), vOut = ReadInts(dir + "/out.wav", b);
-        ASSERT_EQ(vIn.size(), vOut.size());
-        EXPECT_EQ(SF_FORMAT_WAV, b.format & SF_FORMAT_TYPEMASK);
-        EXPECT_EQ(format & SF_FORMAT_SUBMASK, b.format & SF_FORMAT_SUBMASK);
-        for (size_t i = 0; i < vIn.size(); ++i) {
-            const int frame = static_cast<int>(i / 2);
-            bool near = false;
-            for (int c : clicks) near = near || (i % 2 == 0 && frame >= c - 40 && frame < c + 40);
-            if (!near) {
-                ASSERT_EQ(vIn[i], vOut[i]) << "frame " << frame;
-            } else {
-                EXPECT_LT(std::fabs(vOut[i] / 2147483648.0 - clean[i]), 0.01) << "frame " << frame;
-            }
-        }
+        SF_INFO out{};
+        const std::vector<double> vOut = Decode(dir + "/out.wav", &out);
+        EXPECT_EQ(SF_FORMAT_WAV, out.format & SF_FORMAT_TYPEMASK);
+        EXPECT_EQ(format & SF_FORMAT_SUBMASK, out.format & SF_FORMAT_SUBMASK);
+        ASSERT_NO_FATAL_FAILURE(ExpectMendedOnlyAtClicks(Decode(in), vOut, clean, 0, nearClick, 0.01));
     }
     std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(DeclickTool, BadArgumentsAndFiles_EndWithTheirStatusAndText)
 {
-    ToolRun run = RunTool("in.wav out.wav --level loud");
-    EXPECT_EQ(2, run.nStatus);
-    EXPECT_EQ(0u, run.strOutput.find("cadenzo-declick: unknown level \"loud\" (light, normal or strong)\nUsage:"));
-    run = RunTool("only.wav");
-    EXPECT_EQ(2, run.nStatus);
-    EXPECT_EQ(0u, run.strOutput.find("cadenzo-declick: give one input and one output file\nUsage:"));
-    run = RunTool("/nonexistent/in.wav /tmp/x.wav");
-    EXPECT_EQ(1, run.nStatus);
-    EXPECT_EQ(0u, run.strOutput.find("cadenzo-declick: cannot read /nonexistent/in.wav: "));
+    RunSteps(CADENZO_DECLICK_PATH, {
+        {"in.wav out.wav --level loud", 2, "cadenzo-declick: unknown level \"loud\" (light, normal or strong)\nUsage:"},
+        {"only.wav", 2, "cadenzo-declick: give one input and one output file\nUsage:"},
+        {"/nonexistent/in.wav /tmp/x.wav", 1, "cadenzo-declick: cannot read /nonexistent/in.wav: "},
+    });
 }
