@@ -3,6 +3,7 @@
 #include "album/Levels.h"
 #include "album/Record.h"
 #include "album/Snap.h"
+#include "engine/QuietStretches.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,6 +47,56 @@ int64_t FirstSound(const CAlbumLayout& layout)
     return 0;
 }
 
+// The quiet stretches of a side round frame nAt, in frames of the side: the side is read
+// nReach either side of it and as far again, so that a stretch reaching into the nearer
+// range is seen whole or for at least nReach. A sample is loud when it stands out of the
+// quietest level read as sound does (Snap::QuietPeak); there are none where nothing stands
+// clearly above that level. Only the side's own start and end make a stretch leading or
+// trailing, not the ends of what was read.
+std::vector<QuietStretch> QuietNear(const CAlbumLayout& side, int64_t nAt, int64_t nReach)
+{
+    const int64_t nTotal = side.TotalFrames(), nChannels = side.format.nChannels;
+    const int64_t nFrom = std::clamp<int64_t>(nAt - 2 * nReach, 0, nTotal);
+    const int64_t nTo = std::clamp<int64_t>(nAt + 2 * nReach, nFrom, nTotal);
+    const int64_t nCount = nTo - nFrom;
+    if (nCount <= 0 || nChannels <= 0) return {};
+    std::vector<float> samples(static_cast<size_t>(nCount * nChannels));
+    CAlbumReader reader(side);
+    if (reader.ReadFloat(nFrom, nCount, samples.data()) != nCount) return {};
+    const float fPeak = Snap::QuietPeak(Levels::Of(samples.data(), nCount, nChannels,
+                                                   Levels::BlockFrames(side.format.nRate)));
+    if (!(fPeak > 0.0f)) return {};
+    // The stretches judge two channels: each frame's loudest sample (or one that is not a
+    // number) on both.
+    std::vector<float> pair(static_cast<size_t>(2 * nCount));
+    for (int64_t f = 0; f < nCount; ++f) {
+        float v = 0.0f;
+        for (int64_t c = 0; c < nChannels && !std::isnan(v); ++c) {
+            const float x = samples[static_cast<size_t>(f * nChannels + c)];
+            if (!(std::fabs(x) <= std::fabs(v))) v = x;
+        }
+        pair[static_cast<size_t>(2 * f)] = pair[static_cast<size_t>(2 * f + 1)] = v;
+    }
+    QuietStretchesConfig config;
+    config.nRate = side.format.nRate;
+    config.nBitsPerSample = 32;
+    config.fThreshold = fPeak;
+    config.bPassBursts = true;  // record clicks do not end a silence
+    CQuietStretches quiet(config);
+    const size_t nChunk = size_t{1} << 18;  // floats fed at a time
+    for (size_t i = 0; i < pair.size(); i += nChunk)
+        quiet.Feed(pair.data() + i, static_cast<int32_t>(std::min(nChunk, pair.size() - i) * sizeof(float)));
+    quiet.Finish();
+    std::vector<QuietStretch> stretches = quiet.Stretches();
+    for (QuietStretch& st : stretches) {
+        st.nStart += nFrom;
+        st.nFirstSample += 2 * nFrom;
+        st.bLeading = st.bLeading && nFrom == 0;
+        st.bTrailing = st.bTrailing && nTo == nTotal;
+    }
+    return stretches;
+}
+
 }  // namespace
 
 SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, const std::string& strSide)
@@ -57,6 +108,7 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
     const int32_t nTracks = static_cast<int32_t>(tracks.size());
     const std::string strName = strSide.empty() ? std::string() : "Side " + strSide + ": ";
     const int64_t nFirst = FirstSound(side);
+    const int64_t nWindow = static_cast<int64_t>(kWindowSeconds * static_cast<double>(nRate));
     plan.starts.push_back(0);
     int64_t nSum = 0;
     for (int32_t k = 1; k < nTracks; ++k) {
@@ -66,20 +118,12 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
         const int64_t nLow = plan.starts.back() + nRate, nHigh = nTotal - nRate;
         const bool bSame = nSongs == nTracks;
         const int64_t nNow = bSame ? side.SongStart(k + 1) : -1;
+        // The most convincing silence near the predicted end, cut in its middle.
         int64_t nCut = -1;
-        if (nExpected >= nLow && nExpected <= nHigh) {
-            // Snap leaves a frame where it is both when there is no quiet near and when the
-            // frame is the best place already: asked again from a tenth of a second on, it
-            // comes back in the second case only.
-            const int64_t nFound = Snap::Find(side, nExpected, kWindowSeconds, nLow, nHigh);
-            if (nFound != nExpected) {
-                nCut = nFound;
-            } else {
-                const int64_t nNear = std::min(nExpected + nRate / 10, nHigh);
-                const int64_t nAgain = Snap::Find(side, nNear, kWindowSeconds, nLow, nHigh);
-                if (nAgain != nNear) nCut = nAgain;
-            }
-        }
+        QuietStretch found;
+        if (nLow <= nHigh)
+            CQuietStretches::CutNear(QuietNear(side, nExpected, nWindow), nExpected, nWindow, nLow, nHigh + 1, 0,
+                                     &found, &nCut);
         if (nCut < 0) {
             const std::string strWhere = "the end of song " + std::to_string(k) + " (expected at " +
                                          Clock(nExpected, nRate) + ") has no quiet within " +

@@ -16,9 +16,10 @@ namespace FitCuts {
 constexpr double kWindowSeconds = 5.0;
 
 // The songs of one side fitted to its tracks: song k ends where the durations of tracks
-// 1..k, counted from the side's first sound, predict, moved to the quiet stretch there that
-// Snap finds most convincing (longest, then quietest, then nearest), at least a second
-// after the cut before. A predicted end with no quiet within kWindowSeconds is not placed:
+// 1..k, counted from the side's first sound, predict, moved to the middle of the most
+// convincing quiet stretch (longest, then quietest, then earliest) that reaches within
+// kWindowSeconds of it, as cadenzo-split --lengths chooses, at least a second after the
+// cut before. A predicted end with no quiet within kWindowSeconds is not placed:
 // when the side has as many songs as tracks its cut stays where it is, otherwise the side
 // cannot be fitted (bComplete false).
 struct SidePlan {

@@ -27,6 +27,15 @@ struct Stretch {
 
 }  // namespace
 
+float QuietPeak(const std::vector<float>& levels)
+{
+    if (levels.empty()) return 0.0f;
+    const float fFloor = *std::min_element(levels.begin(), levels.end());
+    const float fLoudest = *std::max_element(levels.begin(), levels.end());
+    if (fLoudest - fFloor < kContrastDb) return 0.0f;
+    return static_cast<float>(std::pow(10.0, (fFloor + Levels::kAboveFloorDb + kPeakAboveDb) / 20.0));
+}
+
 int64_t Find(const CAlbumLayout& layout, int64_t nFrame, double fSeconds, int64_t nLow, int64_t nHigh)
 {
     const int64_t nTotal = layout.TotalFrames();
@@ -58,11 +67,9 @@ int64_t Find(const CAlbumLayout& layout, int64_t nFrame, double fSeconds, int64_
 
     // The noise floor here is the quietest click-free level round the cut: hiss and
     // crackle where the record has them, digital silence where it has that.
-    const float fFloor = *std::min_element(levels.begin(), levels.end());
-    const float fLoudest = *std::max_element(levels.begin(), levels.end());
-    if (fLoudest - fFloor < kContrastDb) return nFrame;
-    const float fQuiet = fFloor + Levels::kAboveFloorDb;
-    const float fPeak = static_cast<float>(std::pow(10.0, (fQuiet + kPeakAboveDb) / 20.0));
+    const float fPeak = QuietPeak(levels);
+    if (!(fPeak > 0.0f)) return nFrame;
+    const float fQuiet = *std::min_element(levels.begin(), levels.end()) + Levels::kAboveFloorDb;
 
     // Whether frame f (of the range read) holds a sample that stands out of the stretch.
     auto isLoud = [&](int64_t f) {

@@ -466,6 +466,28 @@ int64_t CQuietStretches::CutFrame(const QuietStretch& s, int64_t nGapSamples)
     return s.nStart + s.nLength / 2;
 }
 
+bool CQuietStretches::CutNear(const std::vector<QuietStretch>& stretches, int64_t nExpected, int64_t nWindow,
+                              int64_t nEarliest, int64_t nLimit, int64_t nGapSamples, QuietStretch* pFound,
+                              int64_t* pnCut)
+{
+    const QuietStretch* pBest = nullptr;
+    int64_t nBestCut = 0;
+    for (const QuietStretch& s : stretches) {
+        if (s.bLeading || s.bTrailing || s.nStart >= nExpected + nWindow || s.nStart + s.nLength <= nExpected - nWindow)
+            continue;
+        const int64_t nCut = CutFrame(s, nGapSamples);
+        if (nCut < nEarliest || nCut >= nLimit) continue;
+        if (pBest == nullptr || IsMoreConvincing(s, *pBest)) {
+            pBest = &s;
+            nBestCut = nCut;
+        }
+    }
+    if (pBest == nullptr) return false;
+    *pFound = *pBest;
+    *pnCut = nBestCut;
+    return true;
+}
+
 std::vector<int64_t> CQuietStretches::ChooseCuts(int nCuts, int64_t nMinSongFrames, int64_t nGapSamples,
                                                  std::vector<int64_t> chosen) const
 {

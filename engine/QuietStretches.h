@@ -106,6 +106,16 @@ public:
     // shorter than that.
     static int64_t CutFrame(const QuietStretch& s, int64_t nGapSamples);
 
+    // Where a cut belongs near the frame a song is expected to end at: of the stretches
+    // between sounds that overlap [nExpected - nWindow, nExpected + nWindow), the most
+    // convincing whose cut (CutFrame) lies in [nEarliest, nLimit). The cut is where the
+    // stretch has it, even beyond the window: a silence that begins near the window's
+    // edge is cut inside it, not at that edge. False, leaving *pFound and *pnCut alone,
+    // when there is none.
+    static bool CutNear(const std::vector<QuietStretch>& stretches, int64_t nExpected, int64_t nWindow,
+                        int64_t nEarliest, int64_t nLimit, int64_t nGapSamples, QuietStretch* pFound,
+                        int64_t* pnCut);
+
     // Up to nCuts cut frames (ascending) for a stream of FramesFed() frames: the cuts
     // already chosen, then one in each of the most convincing stretches between sounds
     // taken in turn, skipping a stretch whose cut would come less than nMinSongFrames

@@ -311,20 +311,8 @@ bool PlanSongLengths(const SplitAnalysis& a, const CSongSplitter& settings, cons
         // already cut.
         const int64_t nEarliest = (cuts.empty() ? 0 : cuts.back()) + a.nRate;
         auto best = [&](const CQuietStretches& finder, QuietStretch* pFound, int64_t* pnCut) {
-            bool bFound = false;
-            for (const QuietStretch& st : finder.Stretches()) {
-                if (st.bLeading || st.bTrailing || st.nStart >= nExpected + nWindow ||
-                    st.nStart + st.nLength <= nExpected - nWindow)
-                    continue;
-                const int64_t nCut = CQuietStretches::CutFrame(st, s.GetGapSamples());
-                if (nCut < nEarliest || nCut >= a.nInputFrames) continue;
-                if (!bFound || CQuietStretches::IsMoreConvincing(st, *pFound)) {
-                    *pFound = st;
-                    *pnCut = nCut;
-                    bFound = true;
-                }
-            }
-            return bFound;
+            return CQuietStretches::CutNear(finder.Stretches(), nExpected, nWindow, nEarliest, a.nInputFrames,
+                                            s.GetGapSamples(), pFound, pnCut);
         };
         QuietStretch st;
         int64_t nCut = 0;

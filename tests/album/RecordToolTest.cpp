@@ -1,7 +1,10 @@
-// cadenzo-album's track list and its export options for formats, cover and ReplayGain.
+// cadenzo-album's track list (titles, and cuts fitted to its durations) and its export options for
+// formats, cover and ReplayGain.
 
 #include "AlbumTestSupport.h"
 #include "ToolTestSupport.h"
+
+#include <algorithm>
 
 using namespace albumtest;
 using namespace tooltest;
@@ -27,4 +30,57 @@ TEST(RecordTool, TrackListAndExportOptions)
         {"export " + strBase + " '" + (dir / "out") + "' --mp3 320 --no-replaygain --artist X --album Y --subfolder artist-album",
          0, dir / "out/X - Y/01 One.mp3\n" + dir / "out/X - Y/02 Two.mp3\n"},
     });
+}
+
+TEST(RecordTool, FitPutsTheCutsInTheSilencesTheDurationsPointAtOrChangesNothing)
+{
+    // Each side: 1.5 s of lead-in, music to 11 s, silence to 13 s, music to 21 s, silence to
+    // 23 s, music to 29 s, a second of run-out. Side A is cut at 12 s, side B at 10 and 20 s.
+    const int64_t h = 22050;  // half a second
+    std::mt19937 rng(5);
+    std::vector<uint8_t> side;
+    for (auto piece : {std::make_pair(3, false), {19, true}, {4, false}, {16, true}, {4, false}, {12, true}, {2, false}}) {
+        std::vector<uint8_t> bytes = RandomFrames(rng, piece.first * h, 16, 2);
+        if (!piece.second) std::fill(bytes.begin(), bytes.end(), 0);
+        side.insert(side.end(), bytes.begin(), bytes.end());
+    }
+    auto part = [&](int64_t nFrom, int64_t nTo) {  // whole seconds
+        return std::vector<uint8_t>(side.begin() + nFrom * 8 * h, side.begin() + nTo * 8 * h);
+    };
+    TempFolder dir;
+    WriteSong(dir / "A1.wav", part(0, 12), 16);
+    WriteSong(dir / "A2.wav", part(12, 30), 16);
+    WriteSong(dir / "B1.wav", part(0, 10), 16);
+    WriteSong(dir / "B2.wav", part(10, 20), 16);
+    WriteSong(dir / "B3.wav", part(20, 30), 16);
+    std::ofstream(dir / "counts.txt") << "A1 a 0:02\nA2 b 0:30\nA3 c 0:05\nB1 x 0:02\nB2 y 0:30\n";
+    // B1 ends at 6.5 s by the list: the silence at 11 s begins half a second before the
+    // edge of the 5 s looked at, and the cut still goes to its middle.
+    std::ofstream(dir / "fit.txt") << "A1 One 0:10\nA2 Two 0:10\nA3 Three 0:07\nB1 Uno 0:05\nB2 Dos 0:10\nB3 Tres 0:07\n";
+    const std::string strArgs = "tracklist '" + (dir / "A.wav") + "' '" + (dir / "B.wav") + "' '";
+    auto fit = [&](const std::string& strList) {
+        const ToolRun run = RunProgram(CADENZO_ALBUM_PATH, strArgs + (dir / strList) + "' --fit");
+        return std::make_pair(run.nStatus, run.strOutput);
+    };
+
+    const auto before = FolderBytes(dir.path);
+    EXPECT_EQ(fit("counts.txt"),
+              std::make_pair(1, std::string("Side A: the end of song 1 (expected at 0:03.5) has no quiet within 5 s.\n"
+                                            "Side A: the end of song 2 (expected at 0:33.5) has no quiet within 5 s.\n"
+                                            "Side A has 2 songs, the track list 3: split a song, or fit the cuts. "
+                                            "Nothing on side A was changed.\n"
+                                            "Side B: the end of song 1 (expected at 0:03.5) has no quiet within 5 s.\n"
+                                            "Side B has 3 songs, the track list 2: join songs, or fit the cuts. "
+                                            "Nothing on side B was changed.\n"
+                                            "   1  00:00.00  \n   2  00:12.00  \n   3  00:30.00  \n"
+                                            "   4  00:40.00  \n   5  00:50.00  \n")));
+    EXPECT_EQ(FolderBytes(dir.path), before);
+
+    EXPECT_EQ(fit("fit.txt"),
+              std::make_pair(0, std::string("Side A: song 2 begins at 0:12.0.\n"
+                                            "Side A: song 3 begins at 0:22.0.\n"
+                                            "Side B: cut 1 moved from 0:10.0 to 0:12.0.\n"
+                                            "Side B: cut 2 moved from 0:20.0 to 0:22.0.\n"
+                                            "   1  00:00.00  One\n   2  00:12.00  Two\n   3  00:22.00  Three\n"
+                                            "   4  00:30.00  Uno\n   5  00:42.00  Dos\n   6  00:52.00  Tres\n")));
 }
