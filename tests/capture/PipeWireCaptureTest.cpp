@@ -4,16 +4,17 @@
 
 #include "CaptureTestUtil.h"
 #include "PulseServer.h"
+#include "ServerCycles.h"
 #include "SessionCaptureSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <random>
+#include <iostream>
 #include <sstream>
+
+#include <unistd.h>
 
 using namespace capturetest;
 
@@ -24,7 +25,7 @@ protected:
     void SetUp() override
     {
         m_strDir = MakeTempDir();
-        ASSERT_EQ(Script("start"), 0) << Log("pipewire.log") << Log("wireplumber.log") << Log("pipewire-pulse.log");
+        ASSERT_EQ(Script("start", std::to_string(getpid())), 0) << Log("pipewire.log") << Log("wireplumber.log") << Log("pipewire-pulse.log");
         std::ofstream(m_strDir + "/asound.conf") << "pcm.!default { type pulse device \"ci.monitor\" }\n";
         setenv("ALSA_CONFIG_PATH", (m_strDir + "/asound.conf").c_str(), 1);
         setenv("PULSE_SERVER", ("unix:" + m_strDir + "/run/pulse/native").c_str(), 1);
@@ -51,29 +52,16 @@ protected:
     std::string m_strDir;
 };
 
-// Songs of noise (every stretch of it unlike any other, so the recording can be found in
-// the album) between gaps of digital silence.
-std::vector<uint8_t> NoiseAlbum(int nSongs, double fSong, double fGap)
+// Three minutes while two busy processes keep both cores loaded, beside the server's own
+// recorder: the files hold the music as the server gave it to every stream (see
+// ServerCycles.h for what the server may do and the recorder may not), and the graph ran
+// in large cycles all along (the stream asks for long periods, not a short latency).
+TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyLoseNothingOfWhatTheServerGave)
 {
-    std::mt19937 rng(99);
-    std::uniform_int_distribution<int> noise(-8000, 8000);
-    std::vector<int16_t> samples;
-    for (int s = 0; s < nSongs; ++s) {
-        for (int64_t i = 0; i < static_cast<int64_t>(fSong * 48000) * 2; ++i)
-            samples.push_back(static_cast<int16_t>(noise(rng)));
-        samples.insert(samples.end(), static_cast<size_t>(fGap * 48000) * 2, 0);
-    }
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(samples.data());
-    return std::vector<uint8_t>(p, p + samples.size() * 2);
-}
-
-TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyAreExactAndReportNothing)
-{
-    const std::vector<uint8_t> album = NoiseAlbum(7, 28, 2);  // 210 s
-    WriteBytes(m_strDir + "/album.raw", album);
+    const std::vector<int16_t> album = servercycles::NoiseAlbum(99, 7, 28, 2);  // 210 s
+    std::ofstream(m_strDir + "/album.raw", std::ios::binary)
+        .write(reinterpret_cast<const char*>(album.data()), static_cast<std::streamsize>(album.size() * 2));
     ASSERT_EQ(Script("play", "'" + m_strDir + "/album.raw'"), 0);
-    // The server's own recorder beside ours: under load the server may put silence into
-    // every stream (the player falls behind), which is not the recorder's loss.
     ASSERT_EQ(Script("record", "'" + m_strDir + "/server.raw'"), 0);
     ASSERT_EQ(Script("profile"), 0);
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the record is playing
@@ -101,46 +89,29 @@ TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyAreExactAndReportNothin
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the server's recorder writes its last second
     Script("stop");
 
-    // Nothing told, nothing lost.
-    for (const sessiontest::ShownBox& box : rig.prompt.m_boxes) ADD_FAILURE() << box.strCaption << ": " << box.strText;
-    EXPECT_TRUE(rig.waveIn.GetLosses().empty());
-
-    // The files, end to end, are one stretch of what the server delivered: find where it
-    // begins by the first sound in it (the recording may begin in a gap).
-    int nKept = 0;
-    const std::vector<uint8_t> recorded = KeptSongBytes(rig.session.GetSongFiles(), &nKept);
-    ASSERT_GE(static_cast<int64_t>(recorded.size()), nStopBytes);
-    size_t nSound = 0;
-    while (nSound + 4096 <= recorded.size() && recorded[nSound] == 0 && recorded[nSound + 1] == 0) nSound += 2;
-    ASSERT_LT(nSound + 4096, recorded.size());
-    nSound -= nSound % 4;
-    std::ifstream serverFile(m_strDir + "/server.raw", std::ios::binary);
-    const std::vector<uint8_t> server{std::istreambuf_iterator<char>(serverFile), std::istreambuf_iterator<char>()};
-    const auto it = std::search(server.begin(), server.end(), recorded.begin() + nSound, recorded.begin() + nSound + 4096);
-    ASSERT_NE(it, server.end()) << "the recording's first sound is not in the server's capture";
-    const size_t nAt = static_cast<size_t>(it - server.begin());
-    const std::vector<uint8_t> rest(recorded.begin() + nSound, recorded.end());
-    const std::vector<uint8_t> delivered(server.begin() + nAt, server.end());
-    ASSERT_GE(delivered.size(), rest.size());
-    EXPECT_EQ(CompareWithGaps(rest, delivered, {}, 4), "");
-    // What the server delivered is the album, but for silence it may have put in.
-    EXPECT_NE(std::search(album.begin(), album.end(), recorded.begin() + nSound, recorded.begin() + nSound + 4096),
-              album.end());
-
-    // The server ran the whole graph at a large period (1024 frames and more: 21.3 ms and
-    // more per cycle; the profiler's fourth column is the cycle's length in microseconds).
-    std::ifstream profile(m_strDir + "/profiler.log");
-    std::string strLine;
-    int nCycles = 0, nShort = 0;
-    while (std::getline(profile, strLine)) {
-        std::istringstream fields(strLine);
-        long long n[4] = {};
-        if (!(fields >> n[0] >> n[1] >> n[2] >> n[3])) continue;
-        ++nCycles;
-        if (n[3] < 21333) ++nShort;
+    const std::vector<int16_t> recorded = servercycles::StreamOfSongFiles(rig.session.GetSongFiles());
+    ASSERT_GE(static_cast<int64_t>(recorded.size()) * 2, nStopBytes);
+    const servercycles::CycleWalk ours = servercycles::WalkCycles(recorded, album);
+    const servercycles::CycleWalk theirs = servercycles::WalkCycles(servercycles::ReadSamples(m_strDir + "/server.raw"), album);
+    const servercycles::GraphProfile graph = servercycles::ReadProfile(m_strDir + "/profiler.log");
+    std::cout << "recorder: " << ours.Summary() << "\nserver's recorder: " << theirs.Summary() << "\ngraph: "
+              << graph.nCycles << " cycles of " << graph.nMinFrames << "-" << graph.nMaxFrames << " frames, "
+              << graph.nLate << " late\n";
+    for (const sessiontest::ShownBox& box : rig.prompt.m_boxes) std::cout << box.strCaption << ": " << box.strText << "\n";
+    if (const char* keep = std::getenv("CADENZO_PIPEWIRE_KEEP")) {
+        std::ofstream(std::string(keep) + "/recorded.raw", std::ios::binary)
+            .write(reinterpret_cast<const char*>(recorded.data()), static_cast<std::streamsize>(recorded.size() * 2));
+        std::system(("cp '" + m_strDir + "/server.raw' '" + m_strDir + "/profiler.log' '" + keep + "'").c_str());
     }
-    EXPECT_GT(nCycles, 1000);
-    EXPECT_EQ(nShort, 0);
+
+    EXPECT_GT(graph.nCycles, 1000);
+    EXPECT_EQ(graph.nMinFrames, servercycles::kCycleFrames);
+    EXPECT_EQ(graph.nMaxFrames, servercycles::kCycleFrames);
+    EXPECT_GE(ours.nCycles * servercycles::kCycleFrames * 4, nStopBytes - 4 * servercycles::kCycleFrames * 4);
+    EXPECT_EQ(servercycles::Judge(ours, theirs), "");
+    // Lost audio is told (and only the server can have lost any here: then its graph ran late).
+    EXPECT_TRUE(rig.prompt.m_boxes.empty() || graph.nLate > 0);
+    EXPECT_TRUE(rig.waveIn.GetLosses().empty() || graph.nLate > 0);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 # A private PipeWire sound server with its PulseAudio service and session manager, in a
 # folder of its own, as most Debian 12 desktops run it, with a null sink "ci" whose monitor
 # is the default source. Used by the capture tests:
-#   private-pipewire.sh start DIR        start the server (the session bus it needs too)
+#   private-pipewire.sh start DIR [PID]  start the server (the session bus it needs too);
+#                                        with PID, stop it too when that process ends
+#                                        (a test killed for taking too long)
 #   private-pipewire.sh play DIR FILE    play raw 48 kHz 16-bit stereo into the sink
 #   private-pipewire.sh record DIR FILE  record the sink's monitor as the server delivers
 #                                        it (raw 48 kHz 16-bit stereo, a second of buffer)
@@ -32,6 +34,11 @@ case $cmd in
 start)
   mkdir -p "$d/run" && chmod 700 "$d/run"
   spawn "$d/dbus.log" dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile
+  if [ -n "${3:-}" ]; then
+    # Until a stop has run: once the test process is gone, stop what it left.
+    (while kill -0 "$3" 2>/dev/null && [ -f "$d/pids" ]; do sleep 1; done
+     [ -f "$d/pids" ] && bash "$0" stop "$d") >/dev/null 2>&1 &
+  fi
   wait_for "$d/run/bus" || exit 1
   spawn "$d/pipewire.log" pipewire
   wait_for "$d/run/pipewire-0" || exit 1
