@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <string>
@@ -108,6 +109,28 @@ inline std::vector<uint8_t> MakeAlbum(const std::string& strBase, const std::vec
         all.insert(all.end(), bytes.begin(), bytes.end());
     }
     return all;
+}
+
+// Two sides of a test record made of the same 30 s of 16-bit stereo: pieces of noise (true)
+// and digital silence (false), each a number of units of nUnit frames; side A is cut at
+// 12 s, side B at 10 and 20 s (A1, A2; B1, B2, B3 in dir).
+inline void WriteTwoSides(const TempFolder& dir, std::mt19937& rng, int64_t nUnit,
+                          std::initializer_list<std::pair<int, bool>> pieces)
+{
+    std::vector<uint8_t> side;
+    for (auto piece : pieces) {
+        std::vector<uint8_t> bytes = RandomFrames(rng, piece.first * nUnit, 16, 2);
+        if (!piece.second) std::fill(bytes.begin(), bytes.end(), 0);
+        side.insert(side.end(), bytes.begin(), bytes.end());
+    }
+    auto part = [&](int64_t nFrom, int64_t nTo) {  // whole seconds of 44100 frames of 4 bytes
+        return std::vector<uint8_t>(side.begin() + nFrom * 176400, side.begin() + nTo * 176400);
+    };
+    WriteSong(dir / "A1.wav", part(0, 12), 16);
+    WriteSong(dir / "A2.wav", part(12, 30), 16);
+    WriteSong(dir / "B1.wav", part(0, 10), 16);
+    WriteSong(dir / "B2.wav", part(10, 20), 16);
+    WriteSong(dir / "B3.wav", part(20, 30), 16);
 }
 
 }  // namespace albumtest

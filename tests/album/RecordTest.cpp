@@ -178,21 +178,8 @@ TEST(Record, CutsFittedToATrackListSideBySide)
     // between, and a second of run-out; side A cut once at 12 s, side B at 10 s and 20 s.
     const int64_t s = 44100;
     std::mt19937 rng(4);
-    std::vector<uint8_t> side;
-    for (auto piece : {std::make_pair(1, false), {10, true}, {2, false}, {8, true}, {2, false}, {6, true}, {1, false}}) {
-        std::vector<uint8_t> bytes = RandomFrames(rng, piece.first * s, 16, 2);
-        if (!piece.second) std::fill(bytes.begin(), bytes.end(), 0);
-        side.insert(side.end(), bytes.begin(), bytes.end());
-    }
-    auto part = [&](int64_t nFrom, int64_t nTo) {
-        return std::vector<uint8_t>(side.begin() + nFrom * s * 4, side.begin() + nTo * s * 4);
-    };
     TempFolder dir;
-    WriteSong(dir / "A1.wav", part(0, 12), 16);
-    WriteSong(dir / "A2.wav", part(12, 30), 16);
-    WriteSong(dir / "B1.wav", part(0, 10), 16);
-    WriteSong(dir / "B2.wav", part(10, 20), 16);
-    WriteSong(dir / "B3.wav", part(20, 30), 16);
+    WriteTwoSides(dir, rng, s, {{1, false}, {10, true}, {2, false}, {8, true}, {2, false}, {6, true}, {1, false}});
     CRecord record;
     ASSERT_TRUE(record.OpenSides({dir / "A.wav", dir / "B.wav"}, dir / "LP.cue")) << record.GetErrorText();
 

@@ -36,23 +36,9 @@ TEST(RecordTool, FitPutsTheCutsInTheSilencesTheDurationsPointAtOrChangesNothing)
 {
     // Each side: 1.5 s of lead-in, music to 11 s, silence to 13 s, music to 21 s, silence to
     // 23 s, music to 29 s, a second of run-out. Side A is cut at 12 s, side B at 10 and 20 s.
-    const int64_t h = 22050;  // half a second
     std::mt19937 rng(5);
-    std::vector<uint8_t> side;
-    for (auto piece : {std::make_pair(3, false), {19, true}, {4, false}, {16, true}, {4, false}, {12, true}, {2, false}}) {
-        std::vector<uint8_t> bytes = RandomFrames(rng, piece.first * h, 16, 2);
-        if (!piece.second) std::fill(bytes.begin(), bytes.end(), 0);
-        side.insert(side.end(), bytes.begin(), bytes.end());
-    }
-    auto part = [&](int64_t nFrom, int64_t nTo) {  // whole seconds
-        return std::vector<uint8_t>(side.begin() + nFrom * 8 * h, side.begin() + nTo * 8 * h);
-    };
     TempFolder dir;
-    WriteSong(dir / "A1.wav", part(0, 12), 16);
-    WriteSong(dir / "A2.wav", part(12, 30), 16);
-    WriteSong(dir / "B1.wav", part(0, 10), 16);
-    WriteSong(dir / "B2.wav", part(10, 20), 16);
-    WriteSong(dir / "B3.wav", part(20, 30), 16);
+    WriteTwoSides(dir, rng, 22050, {{3, false}, {19, true}, {4, false}, {16, true}, {4, false}, {12, true}, {2, false}});
     std::ofstream(dir / "counts.txt") << "A1 a 0:02\nA2 b 0:30\nA3 c 0:05\nB1 x 0:02\nB2 y 0:30\n";
     // B1 ends at 6.5 s by the list: the silence at 11 s begins half a second before the
     // edge of the 5 s looked at, and the cut still goes to its middle.
