@@ -61,6 +61,9 @@ TEST(AlbumEdits, RandomEditsUndosAndRedos_KeepEverySampleInOrder)
         CAlbum album;
         ASSERT_TRUE(album.Open(strBase)) << album.GetErrorText();
         ASSERT_TRUE(album.SetInfo({"Album \"One\"", "Artist", "1979"}));
+        // Nothing undone yet: a redo is refused, not reported as done.
+        EXPECT_FALSE(album.Redo());
+        EXPECT_EQ(album.GetErrorText(), "There is nothing to redo.");
 
         // The lengths after each edit, to see that undo and redo go back exactly.
         std::vector<std::vector<int64_t>> states{Lengths(album)};
