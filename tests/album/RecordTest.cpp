@@ -138,7 +138,14 @@ TEST(Record, SidesNumberedAcrossEditedInsideRemovedAndReadBack)
     EXPECT_FALSE(record.CanUndo());
     ASSERT_TRUE(record.Redo()) << record.GetErrorText();
 
-    // Read back: the record file names the sides, discs, numbering and data.
+    // The cover, by its full path; one that cannot be written leaves the one kept.
+    ASSERT_TRUE(record.SetCover(dir / "front.jpg")) << record.GetErrorText();
+    record.SetFaultHook([](const std::string& strStep) { return strStep.find("put the new") == std::string::npos; });
+    EXPECT_FALSE(record.SetCover(dir / "back.png"));
+    record.SetFaultHook({});
+    EXPECT_EQ(record.GetCover(), dir / "front.jpg");
+
+    // Read back: the record file names the sides, discs, numbering, cover and data.
     EXPECT_EQ(CRecord::FindFor(dir / "Side A.wav"), strRecord);
     EXPECT_EQ(CRecord::FindFor(dir / "Side B.wav"), "");
     CRecord again;
@@ -147,6 +154,7 @@ TEST(Record, SidesNumberedAcrossEditedInsideRemovedAndReadBack)
                                         "Side A4.wav|"}));
     EXPECT_EQ(again.GetInfo().strArtist, "Band");
     EXPECT_EQ(again.GetInfo().strYear, "1979");
+    EXPECT_EQ(again.GetCover(), dir / "front.jpg");
     ASSERT_EQ(again.GetSideCount(), 2);
     EXPECT_EQ(again.GetDisc(0), 2);
     EXPECT_EQ(again.GetDisc(1), 1);
@@ -223,4 +231,39 @@ TEST(Record, CutsFittedToATrackListSideBySide)
     ASSERT_TRUE(record.Undo());
     EXPECT_EQ(record.GetSongStart(4), record.GetSideStart(1) + 10 * s);
     EXPECT_FALSE(record.CanUndo());
+}
+
+TEST(Record, TrimTakesEachSidesLeadInAndLeadOutDownToHalfASecond)
+{
+    // Each side: 2 s of needle drop, 26 s of music, 2 s of lift; side A cut at 12 s, side B
+    // at 10 and 20 s.
+    const int64_t s = 44100;
+    std::mt19937 rng(9);
+    TempFolder dir;
+    WriteTwoSides(dir, rng, s, {{2, false}, {26, true}, {2, false}});
+    CRecord record;
+    ASSERT_TRUE(record.OpenSides({dir / "A.wav", dir / "B.wav"})) << record.GetErrorText();
+    std::vector<std::vector<uint8_t>> songs;
+    for (const CAlbumSong& song : record.GetSongs()) songs.push_back(SampleBytes(song.strPath));
+
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    options.format = CExportFormat::Wav;
+    options.bTrim = true;
+    CExportJob job;
+    ASSERT_TRUE(job.Start(record.GetLayout(), options));
+    job.Wait();
+    const CExportReport report = job.GetReport();
+    ASSERT_EQ(report.files.size(), 5u) << report.strError;
+    const size_t nCut = static_cast<size_t>(3 * s / 2 * 4);  // 1.5 s of 16-bit stereo
+    const std::vector<std::pair<size_t, size_t>> cuts = {{nCut, 0}, {0, nCut}, {nCut, 0}, {0, 0}, {0, nCut}};
+    for (size_t i = 0; i < cuts.size(); ++i)
+        EXPECT_TRUE(SampleBytes(report.files[i]) ==
+                    std::vector<uint8_t>(songs[i].begin() + static_cast<long>(cuts[i].first),
+                                         songs[i].end() - static_cast<long>(cuts[i].second)))
+            << report.files[i];
+    EXPECT_EQ(report.nTrimmedFrames, 4 * (3 * s / 2));
+    EXPECT_EQ(CExportJob::TrimText(report, 44100),
+              "Side A: trimmed 1.5 s before its first song and 1.5 s after its last.\n"
+              "Side B: trimmed 1.5 s before its first song and 1.5 s after its last.");
 }
