@@ -82,8 +82,8 @@ struct CExportReport {
  * float recordings become 24-bit, samples beyond full scale clamped and counted. WAV copies
  * keep the recording's format and bytes.
  *
- * Runs on a thread of its own ("cadenzo-gain" beside it while it measures). It holds the album folder's lock shared while it reads (an
- * edit waits until it is done) and first checks that every song file is the one the
+ * Runs on a thread of its own ("cadenzo-gain" beside it while it measures). It holds the
+ * album folder's lock shared while it reads (an edit waits until it is done) and checks that every song file is the one the
  * layout was read from and that none is being recorded; otherwise it writes nothing. Each
  * file is written under a hidden temporary name, synced, and renamed to its final name
  * only when complete, so a cancel or a failure never leaves a half-written file under a
