@@ -134,7 +134,7 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
                 plan.starts.push_back(nNow);
                 continue;
             }
-            plan.notes.push_back(strName + strWhere + ".");
+            plan.unplaced.push_back(strName + strWhere + ".");
             plan.bComplete = false;
             nCut = std::clamp(nExpected, nLow, std::max(nLow, nHigh));
         } else if (bSame && nCut != nNow) {
@@ -187,13 +187,20 @@ bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pRep
         const CAlbumLayout layout = record.GetSide(s).GetLayout();
         const std::vector<CTrackLine>& tracks = sides[static_cast<size_t>(s)];
         const SidePlan plan = Plan(layout, tracks, strSide);
-        pReport->insert(pReport->end(), plan.notes.begin(), plan.notes.end());
         const int32_t nSongs = static_cast<int32_t>(layout.songs.size());
+        const int32_t nTracks = static_cast<int32_t>(tracks.size());
         if (!plan.bComplete) {
-            std::string strWhy = nSongs != static_cast<int32_t>(tracks.size())
-                                     ? TrackList::CountMismatch(strSide, nSongs, static_cast<int32_t>(tracks.size())) + " "
-                                     : std::string();
-            pReport->push_back(strWhy + "Nothing on side " + strSide + " was changed.");
+            // A side left as it was: said first, then why, and none of the moves it would
+            // have made.
+            const std::string strCounts = nSongs == nTracks ? std::string()
+                                          : "it has " + std::to_string(nSongs) + (nSongs == 1 ? " song" : " songs") +
+                                                ", the track list " + std::to_string(nTracks) + ", and ";
+            const std::string strCuts = nTracks == 2 ? std::string("the one cut")
+                                        : std::to_string(std::max<size_t>(plan.unplaced.size(), 1)) + " of the " +
+                                              std::to_string(nTracks - 1) + " cuts";
+            pReport->push_back("Nothing on side " + strSide + " was changed: " + strCounts + strCuts +
+                               " the track list asks for could not be placed.");
+            pReport->insert(pReport->end(), plan.unplaced.begin(), plan.unplaced.end());
             bAll = false;
             continue;
         }
@@ -201,6 +208,7 @@ bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pRep
             *pError = record.GetErrorText();
             return false;
         }
+        pReport->insert(pReport->end(), plan.notes.begin(), plan.notes.end());
     }
     return bAll;
 }

@@ -25,16 +25,20 @@ constexpr double kWindowSeconds = 5.0;
 struct SidePlan {
     std::vector<int64_t> starts;      // the side's songs, from frame 0 of the side
     std::vector<std::string> titles;  // the tracks' titles
-    std::vector<std::string> notes;   // what moved and what could not be placed, one a line
+    // What the plan, applied, moves, and the cuts it leaves where they are, one a line.
+    std::vector<std::string> notes;
+    // The predicted ends no cut could be placed at, one a line.
+    std::vector<std::string> unplaced;
     bool bComplete = true;            // every cut has a place
 };
 SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, const std::string& strSide);
 
 // Fits every side of the record to the list (its side letters, or one list for a record of
 // one side) and gives the songs the list's titles. A side is changed only when it can be
-// fitted whole; the others are left as they are and *pReport says why ("Side A has 4
-// songs, the track list 5: split a song, or fit the cuts." and the ends not placed).
-// *pReport lists, side by side, what moved and what could not be placed. False with
+// fitted whole; the others are left as they are. *pReport lists, side by side, what moved
+// on a side that was changed, and for a side left as it was says so first ("Nothing on
+// side A was changed: it has 4 songs, the track list 5, and 1 of the 4 cuts the track list
+// asks for could not be placed.") and then the ends that could not be placed. False with
 // *pError when nothing can be fitted at all (no durations, sides not named) or an edit
 // failed; true when every side was fitted.
 bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pReport, std::string* pError);

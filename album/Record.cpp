@@ -222,17 +222,15 @@ bool CRecord::Impl::WriteFile()
         return false;
     }
     if (!AlbumFiles::Recover(strPath, &strError)) return false;
+    // A write that fails puts the old file back: the record stays as it was, in memory too.
     AlbumFiles::Transaction tx(strPath, [this](const std::string& s) { return !fnFault || fnFault(s); });
-    if (!tx.NewText(strPath, pOwner->FileText())) {
-        strError = tx.GetErrorText();
-        return false;
+    bool bOk = tx.NewText(strPath, pOwner->FileText());
+    if (bOk) {
+        tx.PlaceNew(strPath, true);
+        bOk = tx.Commit();
     }
-    tx.PlaceNew(strPath, true);
-    if (!tx.Commit()) {
-        strError = tx.GetErrorText();
-        return false;
-    }
-    return true;
+    if (!bOk) strError = tx.GetErrorText() + " The record was left as it was.";
+    return bOk;
 }
 
 // The record file names its sides by file name: they share its folder (and so its lock and

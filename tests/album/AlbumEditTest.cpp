@@ -148,6 +148,15 @@ TEST(AlbumEdits, TitlesFollowTheirSongs_ThroughJoinSplitAndUndo)
     EXPECT_EQ(titles(), "[T2][T3]");
     ASSERT_TRUE(album.Undo());
     EXPECT_EQ(titles(), "[][T2][T3]");
+    // Songs set at once (a fit), undone, a title given, redone and undone: the title given
+    // in between comes back, not the one before the fit.
+    ASSERT_TRUE(album.SetSongs({0, 150, 450}, {"F1", "F2", "F3"}));
+    ASSERT_TRUE(album.Undo());
+    ASSERT_TRUE(album.SetTitle(1, "Given"));
+    ASSERT_TRUE(album.Redo());
+    EXPECT_EQ(titles(), "[F1][F2][F3]");
+    ASSERT_TRUE(album.Undo());
+    EXPECT_EQ(titles(), "[Given][T2][T3]");
 
     // What another player reads from BASE.cue.
     std::ifstream in(dir / "Side B.cue");

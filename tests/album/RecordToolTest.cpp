@@ -51,13 +51,13 @@ TEST(RecordTool, FitPutsTheCutsInTheSilencesTheDurationsPointAtOrChangesNothing)
 
     const auto before = FolderBytes(dir.path);
     EXPECT_EQ(fit("counts.txt"),
-              std::make_pair(1, std::string("Side A: the end of song 1 (expected at 0:03.5) has no quiet within 5 s.\n"
+              std::make_pair(1, std::string("Nothing on side A was changed: it has 2 songs, the track list 3, and 2 "
+                                            "of the 2 cuts the track list asks for could not be placed.\n"
+                                            "Side A: the end of song 1 (expected at 0:03.5) has no quiet within 5 s.\n"
                                             "Side A: the end of song 2 (expected at 0:33.5) has no quiet within 5 s.\n"
-                                            "Side A has 2 songs, the track list 3: split a song, or fit the cuts. "
-                                            "Nothing on side A was changed.\n"
+                                            "Nothing on side B was changed: it has 3 songs, the track list 2, and the "
+                                            "one cut the track list asks for could not be placed.\n"
                                             "Side B: the end of song 1 (expected at 0:03.5) has no quiet within 5 s.\n"
-                                            "Side B has 3 songs, the track list 2: join songs, or fit the cuts. "
-                                            "Nothing on side B was changed.\n"
                                             "   1  00:00.00  \n   2  00:12.00  \n   3  00:30.00  \n"
                                             "   4  00:40.00  \n   5  00:50.00  \n")));
     EXPECT_EQ(FolderBytes(dir.path), before);

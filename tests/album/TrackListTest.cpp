@@ -1,8 +1,10 @@
-// The track list parser on lines as people copy them from sleeves and web pages.
+// The track list parser on lines as people copy them from sleeves and web pages, and its
+// titles given to the sides of a record.
 
+#include "AlbumTestSupport.h"
+
+#include "album/Record.h"
 #include "album/TrackList.h"
-
-#include <gtest/gtest.h>
 
 TEST(TrackList, RealWorldLines)
 {
@@ -67,4 +69,32 @@ TEST(TrackList, SideHeadingsBlankLinesAndCounts)
     EXPECT_TRUE(TrackList::Parse("One 1:00\nTwo 2:00").HasDurations());
     EXPECT_EQ(TrackList::CountMismatch("A", 4, 5), "Side A has 4 songs, the track list 5: split a song, or fit the cuts.");
     EXPECT_EQ(TrackList::CountMismatch("", 1, 0), "The album has 1 song, the track list 0: join songs, or fit the cuts.");
+}
+
+TEST(TrackList, TitlesForARecord_CheckEverySideToTheLast)
+{
+    std::mt19937 rng(12);
+    albumtest::TempFolder dir;
+    albumtest::MakeAlbum(dir / "A.wav", {100, 100}, 16, rng);
+    albumtest::MakeAlbum(dir / "B.wav", {100, 100, 100}, 16, rng);
+    CRecord record;
+    ASSERT_TRUE(record.OpenSides({dir / "A.wav", dir / "B.wav"})) << record.GetErrorText();
+    struct {
+        const char* szList;
+        const char* szError;  // empty: the titles are given
+    } const cases[] = {
+        {"A1 a\nA2 b\nB1 c\nB2 d\n", "Side B has 3 songs, the track list 2: join songs, or fit the cuts."},
+        {"A1 a\nA2 b\nB1 c\nB2 d\nB3 e\nB4 f\n", "Side B has 3 songs, the track list 4: split a song, or fit the cuts."},
+        {"A1 a\nB1 c\nB2 d\nB3 e\n", "Side A has 2 songs, the track list 1: join songs, or fit the cuts."},
+        {"A1 a\nA2 b\nB1 c\nB2 d\nB3 e\nC1 f\n", "The record has 2 sides, the track list 3."},
+        {"a\nb\nc\nd\n", "The album has 5 songs, the track list 4: join songs, or fit the cuts."},
+        {"A1 a\nA2 b\nB1 c\nB2 d\nB3 e\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.szList);
+        std::string strError;
+        EXPECT_EQ(TrackList::SetTitles(record, TrackList::Parse(c.szList), &strError), *c.szError == 0);
+        EXPECT_EQ(strError, c.szError);
+        EXPECT_EQ(record.GetSongs()[4].strTitle, *c.szError ? "" : "e");
+    }
 }

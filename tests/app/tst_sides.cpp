@@ -71,6 +71,22 @@ private slots:
         QCOMPARE(dlg.findChild<QLabel*>("closeUpLabel")->text(), QString("Side A ends after song 2; side B begins"));
         dlg.grab().save("tst_sides.png");
 
+        // The record file cannot be written: the box says why and the tick stays off.
+        record.SetFaultHook([](const std::string& strStep) {
+            if (strStep.compare(0, 12, "put the new ") != 0) return true;
+            errno = EIO;
+            return false;
+        });
+        QTest::mouseClick(dlg.findChild<QCheckBox*>("vinyl"), Qt::LeftButton);
+        record.SetFaultHook({});
+        QCOMPARE(prompt.boxes.size(), size_t(1));
+        QCOMPARE(prompt.boxes[0].caption, std::string("Songs"));
+        QCOMPARE(prompt.boxes[0].text, "Cannot put the new " + record.GetPath() +
+                                           " in place: Input/output error. The record was left as it was.");
+        QVERIFY(!dlg.findChild<QCheckBox*>("vinyl")->isChecked());
+        QVERIFY(!record.GetVinyl());
+        prompt.boxes.clear();
+
         // Side B first, then side A left out: its files stay.
         ClickRow(dlg.GetSides(), 1);
         QTest::mouseClick(dlg.GetButton("sideUp"), Qt::LeftButton);
