@@ -61,6 +61,9 @@ struct CAlbumLayout {
     // deleted by it.
     std::vector<std::string> leftovers;
     int32_t nDiscs = 0;  // the discs a record's sides make; 0 when none is set
+    // A record of several sides: the first song (1-based) of each side, in order; empty for
+    // one recording.
+    std::vector<int32_t> sideFirsts;
     int64_t TotalFrames() const;
     // First frame of song k (1-based) in the recording; TotalFrames() for k = count + 1.
     int64_t SongStart(int32_t k) const;

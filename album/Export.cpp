@@ -4,6 +4,7 @@
 #include "album/Encoder.h"
 #include "album/ExportTags.h"
 #include "album/Levels.h"
+#include "album/Record.h"
 #include "album/Repair.h"
 #include "capture/WaveFile.h"
 
@@ -454,23 +455,36 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     CAlbumReader reader(layout);
     const int32_t nSongs = static_cast<int32_t>(layout.songs.size());
     const int64_t nTotal = layout.TotalFrames();
-    int64_t nLead = 0, nTrail = 0;
+    // Per song: the frames the trim leaves out at its start and at its end.
+    std::vector<int64_t> cutHead(static_cast<size_t>(nSongs) + 2, 0), cutTail(cutHead.size(), 0);
     if (options.bTrim) {
         // The quiet before the first song's sound and after the last song's, down to half a
-        // second each.
+        // second each, on every side of a record: each has its needle drop and its lift.
+        std::vector<int32_t> firsts = layout.sideFirsts;
+        if (firsts.empty()) firsts.push_back(1);
         const int64_t nKeep = layout.format.nRate / 2;
-        int64_t nQuiet = QuietFrames(reader, 0, layout.SongStart(2), false, bCancel);
-        if (nQuiet > nKeep) nLead = nQuiet - nKeep;
-        nQuiet = QuietFrames(reader, layout.SongStart(nSongs), nTotal, true, bCancel);
-        if (nQuiet > nKeep) nTrail = nQuiet - nKeep;
-        if (nSongs == 1 && nLead + nTrail >= nTotal) nTrail = 0;  // all quiet: half a second of it
-        result.nTrimmedLead = nLead;
-        result.nTrimmedTrail = nTrail;
-        result.nTrimmedFrames = nLead + nTrail;
+        for (size_t s = 0; s < firsts.size(); ++s) {
+            const int32_t kFirst = firsts[s];
+            const int32_t kLast = s + 1 < firsts.size() ? firsts[s + 1] - 1 : nSongs;
+            int64_t nLead = 0, nTrail = 0;
+            int64_t nQuiet = QuietFrames(reader, layout.SongStart(kFirst), layout.SongStart(kFirst + 1), false, bCancel);
+            if (nQuiet > nKeep) nLead = nQuiet - nKeep;
+            nQuiet = QuietFrames(reader, layout.SongStart(kLast), layout.SongStart(kLast + 1), true, bCancel);
+            if (nQuiet > nKeep) nTrail = nQuiet - nKeep;
+            // A side of one song, all quiet: half a second of it.
+            if (kFirst == kLast && nLead + nTrail >= layout.songs[static_cast<size_t>(kFirst - 1)].nFrames) nTrail = 0;
+            cutHead[static_cast<size_t>(kFirst)] = nLead;
+            cutTail[static_cast<size_t>(kLast)] = nTrail;
+            result.sideLeads.push_back(nLead);
+            result.sideTrails.push_back(nTrail);
+            result.nTrimmedFrames += nLead + nTrail;
+        }
+        result.nTrimmedLead = cutHead[1];
+        result.nTrimmedTrail = cutTail[static_cast<size_t>(nSongs)];
     }
     // With ReplayGain the songs are read twice: measured, then written. WAV copies carry no tags.
     const bool bMeasure = options.bReplayGain && options.format != CExportFormat::Wav;
-    const int64_t nToWrite = std::max<int64_t>(1, (nTotal - nLead - nTrail) * (bMeasure ? 2 : 1));
+    const int64_t nToWrite = std::max<int64_t>(1, (nTotal - result.nTrimmedFrames) * (bMeasure ? 2 : 1));
     int64_t nWritten = 0;
     int nLastPercent = -1;
     auto onFrames = [&](int64_t n) {
@@ -513,8 +527,8 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     if (bMeasure && !bCancel) {
         std::vector<std::pair<int64_t, int64_t>> ranges;
         for (int32_t k = 1; k <= nSongs; ++k)
-            ranges.emplace_back(layout.SongStart(k) + (k == 1 ? nLead : 0),
-                                layout.SongStart(k + 1) - (k == nSongs ? nTrail : 0));
+            ranges.emplace_back(layout.SongStart(k) + cutHead[static_cast<size_t>(k)],
+                                layout.SongStart(k + 1) - cutTail[static_cast<size_t>(k)]);
         bGain = Loudness::Measure(reader, ranges, options.bDeclick ? &options.declickLevel : nullptr, bCancel,
                                   onFrames, &gain, &result.strError);
         result.bReplayGain = bGain;
@@ -525,9 +539,8 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
         const std::string& strFinal = finals[static_cast<size_t>(k - 1)];
         const std::string& strTemp = temps[static_cast<size_t>(k - 1)];
-        int64_t nFirst = layout.SongStart(k), nEnd = layout.SongStart(k + 1);
-        if (k == 1) nFirst += nLead;
-        if (k == nSongs) nEnd -= nTrail;
+        const int64_t nFirst = layout.SongStart(k) + cutHead[static_cast<size_t>(k)];
+        const int64_t nEnd = layout.SongStart(k + 1) - cutTail[static_cast<size_t>(k)];
         int64_t nClamped = 0;
         std::string strError;
         int32_t nConverted = 0;
@@ -620,6 +633,25 @@ CExportReport CExportJob::GetReport() const
 {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     return m_pImpl->report;
+}
+
+std::string CExportJob::TrimText(const CExportReport& report, int32_t nRate)
+{
+    const double fRate = nRate > 0 ? nRate : 1;
+    auto seconds = [fRate](int64_t nFrames) {
+        char sz[32];
+        std::snprintf(sz, sizeof sz, "%.1f s", static_cast<double>(nFrames) / fRate);
+        return std::string(sz);
+    };
+    if (report.sideLeads.size() < 2)
+        return "Trimmed " + seconds(report.nTrimmedLead) + " before the first song and " +
+               seconds(report.nTrimmedTrail) + " after the last.";
+    std::string strText;
+    for (size_t s = 0; s < report.sideLeads.size(); ++s)
+        strText += (s ? "\n" : "") + std::string("Side ") + CRecord::SideName(static_cast<int32_t>(s)) +
+                   ": trimmed " + seconds(report.sideLeads[s]) + " before its first song and " +
+                   seconds(report.sideTrails[s]) + " after its last.";
+    return strText;
 }
 
 std::vector<std::string> CExportJob::ExistingFiles(const CAlbumLayout& layout,

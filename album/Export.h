@@ -34,7 +34,7 @@ struct CExportOptions {
     CAlbumInfo info;                      // album, artist, year for the tags
     bool bOverwrite = false;  // replace files of the same names (never a song of a recording)
     // Shorten the quiet before the first song's sound and after the last song's to half a
-    // second. Quiet is what stays within a few dB of the noise floor measured in that
+    // second, on each side of a record of several sides. Quiet is what stays within a few dB of the noise floor measured in that
     // lead-in or lead-out itself, clicks left out: record hiss and crackle, or digital
     // silence; anything clearly above that floor is kept, however soft.
     bool bTrim = false;
@@ -52,9 +52,12 @@ struct CExportOptions {
 struct CExportReport {
     std::vector<std::string> files;  // full paths of the files written, in song order
     int64_t nClamped = 0;    // float samples beyond full scale, clamped to 24-bit full scale
-    int64_t nTrimmedFrames = 0;  // frames left out by the trim option, both ends
+    int64_t nTrimmedFrames = 0;  // frames left out by the trim option, every end
     int64_t nTrimmedLead = 0;    // of them before the first song's sound
     int64_t nTrimmedTrail = 0;   // and after the last song's
+    // Per side (one entry for one recording): the frames trimmed before its first song's
+    // sound and after its last song's.
+    std::vector<int64_t> sideLeads, sideTrails;
     int32_t nLatin1Tags = 0;  // FLAC tags whose text was not UTF-8, converted as Latin-1
     bool bCancelled = false;
     std::string strError;    // empty on success; names the file that failed
@@ -120,6 +123,9 @@ public:
     static const char* Extension(CExportFormat format);  // "flac", "mp3", ...
     // The folder the files go to: the chosen one, or its "Artist/Album" subfolder.
     static std::string TargetFolder(const CExportOptions& options);
+    // What the trim left out, in seconds: "Trimmed 2.5 s before the first song and 1.0 s
+    // after the last." for one recording, a line per side for a record of several.
+    static std::string TrimText(const CExportReport& report, int32_t nRate);
 
 private:
     struct Impl;

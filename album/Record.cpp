@@ -163,6 +163,7 @@ void CRecord::Impl::Rebuild()
             all.format = side.format;
         }
         firsts.push_back(static_cast<int32_t>(all.songs.size() + 1));
+        if (sides.size() > 1) all.sideFirsts.push_back(firsts.back());
         starts.push_back(nFrame);
         for (size_t i = 0; i < side.songs.size(); ++i) {
             CAlbumSong song = side.songs[i];

@@ -1,5 +1,6 @@
 #include "app/ExportDlg.h"
 
+#include "album/ExportTags.h"
 #include "app/Appearance.h"
 #include "capture/Prompt.h"
 
@@ -109,7 +110,10 @@ CExportDlg::CExportDlg(const CAlbumLayout& layout, QWidget* pParent) : QDialog(p
     m_pReplayGain = new QCheckBox(tr("Tag ReplayGa&in: each song's and the album's loudness and peak"), this);
     m_pReplayGain->setChecked(true);
     pForm->addRow(QString(), m_pReplayGain);
-    m_pTrim = new QCheckBox(tr("Tri&m the quiet before the first song and after the last to half a second"), this);
+    m_pTrim = new QCheckBox(layout.sideFirsts.size() > 1
+                                ? tr("Tri&m the quiet before each side's first song and after its last to half a second")
+                                : tr("Tri&m the quiet before the first song and after the last to half a second"),
+                            this);
     m_pTrim->setToolTip(tr("Quiet is what stays within 6 dB of the noise floor measured at that end (record hiss "
                            "and crackle, or digital silence), clicks left out; anything clearly above it is kept."));
     pForm->addRow(QString(), m_pTrim);
@@ -179,6 +183,13 @@ void CExportDlg::SetStore(QSettings* pStore)
     m_pTrim->setChecked(m_pStore->value(kTrimKey, false).toBool());
     m_pDeclick->setChecked(m_pStore->value(kDeclickKey, false).toBool());
     m_pDeclickLevel->setCurrentIndex(m_pDeclickLevel->findData(static_cast<int>(StoredDeclickLevel(m_pStore))));
+}
+
+void CExportDlg::SetKeptCover(const std::string& strCover, std::function<std::string(const std::string&)> fnKeep)
+{
+    m_strKeptCover = strCover;
+    m_fnKeepCover = std::move(fnKeep);
+    m_pCover->setText(QFile::decodeName(strCover.c_str()));
 }
 
 const char* const CExportDlg::kDeclickLevelKey = "Songs/Export Click Sensitivity";
@@ -304,6 +315,21 @@ void CExportDlg::OnExport()
         m_pStore->setValue(kDeclickKey, options.bDeclick);
         m_pStore->setValue(kDeclickLevelKey, QString::fromLatin1(DeclickLevelName(options.declickLevel)));
     }
+    // A cover chosen for a record is kept with it, once it is known to be a picture.
+    if (m_fnKeepCover && options.strCover != m_strKeptCover) {
+        CCover cover;
+        std::string strError;
+        if (!options.strCover.empty() && !ExportTags::LoadCover(options.strCover, &cover, &strError)) {
+            SetReport(FromUtf8(strError), true);
+            return;
+        }
+        strError = m_fnKeepCover(options.strCover);
+        if (!strError.empty()) {
+            SetReport(FromUtf8(strError), true);
+            return;
+        }
+        m_strKeptCover = options.strCover;
+    }
     CAlbumLayout layout = m_layout;
     layout.info = options.info;
     const std::vector<std::string> existing = CExportJob::ExistingFiles(layout, options);
@@ -355,10 +381,7 @@ void CExportDlg::OnTick()
     else
         text = tr("%1 written to %2.").arg(Count(report.files.size(), "file", "files"), QFile::decodeName(report.strFolder.c_str()));
     if (m_bTrim && report.strError.empty() && !report.bCancelled) {
-        const double fRate = m_layout.format.nRate > 0 ? m_layout.format.nRate : 1;
-        text += " " + tr("Trimmed %1 s before the first song and %2 s after the last.")
-                          .arg(static_cast<double>(report.nTrimmedLead) / fRate, 0, 'f', 1)
-                          .arg(static_cast<double>(report.nTrimmedTrail) / fRate, 0, 'f', 1);
+        text += " " + FromUtf8(CExportJob::TrimText(report, m_layout.format.nRate));
     }
     if (m_bDeclick && !report.clicks.empty()) {
         QStringList perSong;

@@ -16,7 +16,9 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 class IPrompt;
 class QCheckBox;
@@ -43,6 +45,11 @@ public:
     // from them (the recording's folder, no trim and no repair the first time) and kept
     // there at each Export. pStore must outlive the window; nullptr remembers nothing.
     void SetStore(QSettings* pStore);
+    // The cover a record keeps: the Cover field starts with strCover, and at each Export a
+    // cover other than the kept one (none included) is handed to fnKeep once it is known to
+    // be a picture. fnKeep returns an empty text when the record kept it, else why not; the
+    // window then shows that and exports nothing. Without it nothing is kept.
+    void SetKeptCover(const std::string& strCover, std::function<std::string(const std::string&)> fnKeep);
 
     // The album data as the fields hold it now.
     CAlbumInfo GetInfo() const;
@@ -122,4 +129,6 @@ private:
     bool m_bTrim = false;       // the running export trims
     bool m_bDeclick = false;    // and removes clicks
     QSettings* m_pStore = nullptr;
+    std::string m_strKeptCover;
+    std::function<std::string(const std::string&)> m_fnKeepCover;
 };

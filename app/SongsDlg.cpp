@@ -976,6 +976,11 @@ void CSongsDlg::OnExport()
     dlg.SetPrompt(m_pPrompt);
     dlg.setPalette(palette());
     dlg.SetStore(m_pStore);
+    // A record file keeps the cover chosen for it; a recording on its own has none to keep it.
+    if (!m_album.GetPath().empty())
+        dlg.SetKeptCover(m_album.GetCover(), [this](const std::string& strCover) {
+            return m_album.SetCover(strCover) ? std::string() : m_album.GetErrorText();
+        });
     m_runDialog(dlg);
     // The sensitivity chosen there is the one to mark and play.
     if (m_pStore) SetStore(m_pStore);

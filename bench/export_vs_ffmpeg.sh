@@ -8,8 +8,20 @@
 #    gain) and the album's with ffmpeg's ebur128 filter on the same WAV files. Prints every
 #    difference and fails when one exceeds 0.1 dB.
 # 2. Speed, in one hyperfine run: FLAC with ReplayGain against flac -5 plus ffmpeg's ebur128
-#    scan of the same files; MP3 320 kbit/s and Opus 160 kbit/s against ffmpeg encoding the
-#    same files with the same settings. Prints the times and the ratios.
+#    scan of the same files; MP3 V0, MP3 320 kbit/s and Opus 160 kbit/s against ffmpeg
+#    encoding the same files with the same settings. Prints the times, the ratios and the
+#    load average (the ratios hold within one run; the times depend on the machine's load).
+#
+#    The settings of each side:
+#    - cadenzo-album writes through libsndfile: MP3 with LAME (V0: VBR quality 0; 320: CBR,
+#      LAME's default algorithm quality either way), Opus with libopus at 160 kbit/s,
+#      complexity 10, application "audio", VBR as libopus has it by default (constrained),
+#      after libsoxr at its high quality (20 bits) from 44.1 to 48 kHz. Every lossy export
+#      also measures ReplayGain (a pass of libebur128 over the songs before they are
+#      encoded), which ffmpeg's commands do not.
+#    - ffmpeg: libmp3lame with -q:a 0 (V0) or -b:a 320k (CBR); libopus with -b:a 160k
+#      -vbr constrained -compression_level 10 -application audio, resampled by
+#      aresample=resampler=soxr:precision=20.
 #
 # ffmpeg and flac are installed here for this script only (the build and tests do not need
 # them). RUNS (default 2) sets hyperfine's runs per command.
@@ -79,14 +91,18 @@ echo "largest difference: $worst dB (ReplayGain values carry two decimals)"
 python3 -c "import sys; sys.exit(0 if $worst <= 0.1 else 1)" || { echo "FAIL: beyond 0.1 dB" >&2; exit 1; }
 
 echo
-echo "speed"
+echo "speed (load average at the start: $(cut -d' ' -f1-3 /proc/loadavg))"
 flac_ffmpeg="for t in ${tracks[*]}; do flac -5 -s -f -o $out/x.flac \$t && ffmpeg -hide_banner -nostats -loglevel error -i \$t -af ebur128 -f null -; done"
-mp3_ffmpeg="for t in ${tracks[*]}; do ffmpeg -hide_banner -nostats -loglevel error -y -i \$t -c:a libmp3lame -b:a 320k $out/x.mp3; done"
-opus_ffmpeg="for t in ${tracks[*]}; do ffmpeg -hide_banner -nostats -loglevel error -y -i \$t -ar 48000 -c:a libopus -b:a 160k $out/x.opus; done"
+ff="ffmpeg -hide_banner -nostats -loglevel error -y -i \$t"
+mp3v0_ffmpeg="for t in ${tracks[*]}; do $ff -c:a libmp3lame -q:a 0 $out/x.mp3; done"
+mp3_ffmpeg="for t in ${tracks[*]}; do $ff -c:a libmp3lame -b:a 320k $out/x.mp3; done"
+opus_ffmpeg="for t in ${tracks[*]}; do $ff -af aresample=resampler=soxr:precision=20 -ar 48000 -c:a libopus -b:a 160k -vbr constrained -compression_level 10 -application audio $out/x.opus; done"
 ours() { echo "rm -rf $out && '$tool' export '$work/album/Record.wav' $out $1 >/dev/null"; }
 hyperfine --style basic --runs "$runs" --export-json "$work/export.json" \
   -n "cadenzo-album FLAC + ReplayGain" "$(ours --flac)" \
   -n "flac -5 + ffmpeg ebur128" "$flac_ffmpeg" \
+  -n "cadenzo-album MP3 V0 + ReplayGain" "$(ours '--mp3 V0')" \
+  -n "ffmpeg MP3 V0" "$mp3v0_ffmpeg" \
   -n "cadenzo-album MP3 320 + ReplayGain" "$(ours '--mp3 320')" \
   -n "ffmpeg MP3 320" "$mp3_ffmpeg" \
   -n "cadenzo-album Opus 160 + ReplayGain" "$(ours --opus)" \
@@ -95,7 +111,9 @@ python3 - "$work/export.json" <<'PY'
 import json, sys
 r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
 for ours, theirs in [("cadenzo-album FLAC + ReplayGain", "flac -5 + ffmpeg ebur128"),
+                     ("cadenzo-album MP3 V0 + ReplayGain", "ffmpeg MP3 V0"),
                      ("cadenzo-album MP3 320 + ReplayGain", "ffmpeg MP3 320"),
                      ("cadenzo-album Opus 160 + ReplayGain", "ffmpeg Opus 160")]:
     print(f"{ours}: {r[ours]:.1f} s, {theirs}: {r[theirs]:.1f} s, ratio {r[ours] / r[theirs]:.2f}")
 PY
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -6,6 +6,7 @@
 
 #include "album/Album.h"
 #include "album/Export.h"
+#include "album/ExportTags.h"
 #include "album/FitCuts.h"
 #include "album/Record.h"
 #include "album/TrackList.h"
@@ -21,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -76,13 +78,15 @@ const char kHelp[] =
     "  --album B             the album title, for the tags\n"
     "  --year Y              the year, for the tags\n"
     "  --trim                shorten the silence before the first song and after the\n"
-    "                        last to half a second\n"
+    "                        last to half a second, on each side of a record\n"
     "  --overwrite           replace files of the same names in DIR (never a song file\n"
     "                        of a recording); without it an export refuses them\n"
     "  --no-replaygain       leave out the ReplayGain tags (track and album gain and\n"
     "                        peak, measured to EBU R128 against -18 LUFS)\n"
     "  --cover FILE          a JPEG or PNG embedded as front cover in every file and\n"
-    "                        copied beside them as cover.jpg or cover.png\n"
+    "                        copied beside them as cover.jpg or cover.png; the record\n"
+    "                        file of several sides keeps it for later exports (the\n"
+    "                        first side's \"BASE record.cue\" when there is none yet)\n"
     "  --subfolder KIND      put the files in DIR/Artist/Album (artist/album) or in\n"
     "                        DIR/Artist - Album (artist-album)\n"
     "  --declick[=LEVEL]     remove clicks, pops and crackle from the exported files\n"
@@ -228,13 +232,30 @@ int SetTrackList(CRecord& album, const std::string& strFile, bool bFit)
     return 0;
 }
 
-// args: DIR, then the options.
-int Export(const CRecord& album, const std::vector<std::string>& args)
+// The record file that names exactly the sides of bases in their order; empty when none.
+std::string RecordOf(const std::vector<std::string>& bases)
+{
+    const std::string strRecord = CRecord::FindFor(bases[0]);
+    CRecord record;
+    if (strRecord.empty() || !record.Open(strRecord) || record.GetSideCount() != static_cast<int32_t>(bases.size()))
+        return {};
+    std::error_code ec;
+    for (size_t s = 0; s < bases.size(); ++s)
+        if (std::filesystem::weakly_canonical(record.GetSide(static_cast<int32_t>(s)).GetBasePath(), ec) !=
+            std::filesystem::weakly_canonical(bases[s], ec))
+            return {};
+    return strRecord;
+}
+
+// args: DIR, then the options. strKeep: the record file that keeps a cover given with
+// --cover (made when it does not exist yet); empty when there is none to keep it.
+int Export(CRecord& album, const std::vector<std::string>& args, const std::string& strKeep)
 {
     CExportOptions options;
     options.strFolder = args[0];
     options.info = album.GetInfo();
     options.strCover = album.GetCover();
+    bool bCover = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& str = args[i];
         auto value = [&](std::string* pValue) {
@@ -260,7 +281,10 @@ int Export(const CRecord& album, const std::vector<std::string>& args)
             if (str.size() > 9 && !ParseDeclickLevel(str.substr(10), options.declickLevel))
                 return kExit.BadArgument("--declick takes " + DeclickLevelChoices() + ": " + str.substr(10) + ".");
         }
-        else if (str == "--cover") { if (!value(&options.strCover)) return kExit.BadArgument("--cover needs a file."); }
+        else if (str == "--cover") {
+            if (!value(&options.strCover)) return kExit.BadArgument("--cover needs a file.");
+            bCover = true;
+        }
         else if (str == "--subfolder") {
             std::string strKind;
             if (!value(&strKind) || (strKind != "artist/album" && strKind != "artist-album"))
@@ -272,6 +296,16 @@ int Export(const CRecord& album, const std::vector<std::string>& args)
         else if (str == "--album") { if (!value(&options.info.strAlbum)) return kExit.BadArgument("--album needs a value."); }
         else if (str == "--year") { if (!value(&options.info.strYear)) return kExit.BadArgument("--year needs a value."); }
         else return kExit.BadArgument("Unknown option " + str + ".");
+    }
+    // The record keeps the cover given for it, once it is known to be a picture; later
+    // exports without --cover use it.
+    if (bCover && !strKeep.empty() && options.strCover != album.GetCover()) {
+        CCover cover;
+        std::string strError;
+        if (!options.strCover.empty() && !ExportTags::LoadCover(options.strCover, &cover, &strError))
+            return kExit.Fail(strError);
+        if ((album.GetPath().empty() && !album.SetPath(strKeep)) || !album.SetCover(options.strCover))
+            return kExit.Fail(album.GetErrorText());
     }
     const std::vector<std::string> existing = CExportJob::ExistingFiles(album.GetLayout(), options);
     if (!existing.empty() && !options.bOverwrite)
@@ -307,10 +341,7 @@ int Export(const CRecord& album, const std::vector<std::string>& args)
         std::printf("%d tag%s not in UTF-8 %s read as Latin-1 and converted.\n", report.nLatin1Tags,
                     report.nLatin1Tags == 1 ? "" : "s", report.nLatin1Tags == 1 ? "was" : "were");
     if (options.bTrim && report.strError.empty() && !report.bCancelled) {
-        const double fRate = album.GetFormat().nRate > 0 ? album.GetFormat().nRate : 1;
-        std::printf("Trimmed %.1f s before the first song and %.1f s after the last.\n",
-                    static_cast<double>(report.nTrimmedLead) / fRate,
-                    static_cast<double>(report.nTrimmedTrail) / fRate);
+        std::printf("%s\n", CExportJob::TrimText(report, album.GetFormat().nRate).c_str());
     }
     if (!report.strError.empty()) return kExit.Fail(report.strError);
     if (report.bCancelled && g_nStopSignal) return Stopped("the files above are complete.");
@@ -372,6 +403,20 @@ int main(int argc, char** argv)
     const bool bEdit = strVerb != "list" && strVerb != "export";
     if (!(bRecordFile ? album.Open(bases[0], bEdit) : album.OpenSides(bases, {}, bEdit)))
         return g_nStopSignal ? Stopped("nothing was changed.") : kExit.Fail(album.GetErrorText());
+    // The sides of an export: the record file that names just these sides in this order
+    // stands for them (its album data, discs, numbering and cover). It, or a new one, keeps
+    // a cover given with --cover.
+    std::string strKeep = album.GetPath();
+    if (strVerb == "export" && !bRecordFile && bases.size() > 1) {
+        strKeep = RecordOf(bases);
+        if (!strKeep.empty()) {
+            if (!album.Open(strKeep)) return kExit.Fail(album.GetErrorText());
+        } else {
+            std::error_code ec;
+            strKeep = CRecord::DefaultPath(bases[0]);
+            if (std::filesystem::exists(strKeep, ec)) strKeep.clear();  // another record's: left alone
+        }
+    }
     album.SetFaultHook([](const std::string&) { return g_nStopSignal == 0; });
     const int32_t nRate = album.GetFormat().nRate;
     const int64_t nFrames = std::llround(fSeconds * nRate);
@@ -394,7 +439,7 @@ int main(int argc, char** argv)
     } else if (strVerb == "tracklist") {
         return SetTrackList(album, rest[0], bFit);
     } else {
-        return Export(album, rest);
+        return Export(album, rest, strKeep);
     }
     if (!bOk && g_nStopSignal) return Stopped("every file was left as it was.");
     return bOk ? 0 : kExit.Fail(album.GetErrorText());

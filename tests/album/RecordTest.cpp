@@ -226,6 +226,41 @@ TEST(Record, CutsFittedToATrackListSideBySide)
     EXPECT_FALSE(record.CanUndo());
 }
 
+TEST(Record, TrimTakesEachSidesLeadInAndLeadOutDownToHalfASecond)
+{
+    // Each side: 2 s of needle drop, 26 s of music, 2 s of lift; side A cut at 12 s, side B
+    // at 10 and 20 s.
+    const int64_t s = 44100;
+    std::mt19937 rng(9);
+    TempFolder dir;
+    WriteTwoSides(dir, rng, s, {{2, false}, {26, true}, {2, false}});
+    CRecord record;
+    ASSERT_TRUE(record.OpenSides({dir / "A.wav", dir / "B.wav"})) << record.GetErrorText();
+    std::vector<std::vector<uint8_t>> songs;
+    for (const CAlbumSong& song : record.GetSongs()) songs.push_back(SampleBytes(song.strPath));
+
+    CExportOptions options;
+    options.strFolder = dir / "out";
+    options.format = CExportFormat::Wav;
+    options.bTrim = true;
+    CExportJob job;
+    ASSERT_TRUE(job.Start(record.GetLayout(), options));
+    job.Wait();
+    const CExportReport report = job.GetReport();
+    ASSERT_EQ(report.files.size(), 5u) << report.strError;
+    const size_t nCut = static_cast<size_t>(3 * s / 2 * 4);  // 1.5 s of 16-bit stereo
+    const std::vector<std::pair<size_t, size_t>> cuts = {{nCut, 0}, {0, nCut}, {nCut, 0}, {0, 0}, {0, nCut}};
+    for (size_t i = 0; i < cuts.size(); ++i)
+        EXPECT_TRUE(SampleBytes(report.files[i]) ==
+                    std::vector<uint8_t>(songs[i].begin() + static_cast<long>(cuts[i].first),
+                                         songs[i].end() - static_cast<long>(cuts[i].second)))
+            << report.files[i];
+    EXPECT_EQ(report.nTrimmedFrames, 4 * (3 * s / 2));
+    EXPECT_EQ(CExportJob::TrimText(report, 44100),
+              "Side A: trimmed 1.5 s before its first song and 1.5 s after its last.\n"
+              "Side B: trimmed 1.5 s before its first song and 1.5 s after its last.");
+}
+
 TEST(Record, ARecordFileThatCannotBeWritten_LeavesTheRecordAsItWasAndSaysWhy)
 {
     std::mt19937 rng(19);

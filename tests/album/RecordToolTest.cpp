@@ -70,3 +70,32 @@ TEST(RecordTool, FitPutsTheCutsInTheSilencesTheDurationsPointAtOrChangesNothing)
                                             "   1  00:00.00  One\n   2  00:12.00  Two\n   3  00:22.00  Three\n"
                                             "   4  00:30.00  Uno\n   5  00:42.00  Dos\n   6  00:52.00  Tres\n")));
 }
+
+// A cover given for several sides is kept in their record file (made for it) once it is
+// known to be a picture, and later exports of the sides or of the record file use it.
+TEST(RecordTool, TheCoverIsKeptWithTheRecord)
+{
+    std::mt19937 rng(8);
+    TempFolder dir;
+    MakeAlbum(dir / "A.wav", {22050}, 16, rng);
+    MakeAlbum(dir / "B.wav", {22050}, 16, rng);
+    std::ofstream(dir / "notes.png") << "not a picture";
+    std::ofstream(dir / "front.png") << "\x89PNG\r\n\x1A\n" << std::string(64, 'x');
+    const std::string strSides = "export '" + (dir / "A.wav") + "' '" + (dir / "B.wav") + "' '";
+    const std::string strWav = " --wav --no-replaygain";
+    RunSteps(CADENZO_ALBUM_PATH, {
+        {strSides + (dir / "o1") + "' --cover '" + (dir / "notes.png") + "'" + strWav, 1,
+         "cadenzo-album: " + (dir / "notes.png") + " is not a JPEG or PNG image.\n"},
+    });
+    EXPECT_FALSE(fs::exists(dir / "A record.cue"));
+    RunSteps(CADENZO_ALBUM_PATH, {
+        {strSides + (dir / "o2") + "' --cover '" + (dir / "front.png") + "'" + strWav, 0, dir / "o2/01 A1.wav\n"},
+        {strSides + (dir / "o3") + "'" + strWav, 0, dir / "o3/01 A1.wav\n"},
+        {"export '" + (dir / "A record.cue") + "' '" + (dir / "o4") + "'" + strWav, 0, dir / "o4/01 A1.wav\n"},
+        // Refused: the kept cover stays.
+        {"export '" + (dir / "A record.cue") + "' '" + (dir / "o5") + "' --cover '" + (dir / "notes.png") + "'" + strWav, 1,
+         "cadenzo-album: " + (dir / "notes.png") + " is not a JPEG or PNG image.\n"},
+        {strSides + (dir / "o6") + "'" + strWav, 0, dir / "o6/01 A1.wav\n"},
+    });
+    for (const char* szOut : {"o3", "o4", "o6"}) EXPECT_TRUE(fs::exists(dir / (szOut + std::string("/cover.png")))) << szOut;
+}

@@ -6,6 +6,7 @@
 #include "AppTestSupport.h"
 #include "ScriptedPrompt.h"
 
+#include "app/ExportDlg.h"
 #include "app/WaveView.h"
 
 #include <QCheckBox>
@@ -13,10 +14,14 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+
+#include <fstream>
 
 class TestSides : public QObject {
     Q_OBJECT
@@ -25,6 +30,31 @@ private:
     {
         const QRect cell = pTable->visualRect(pTable->model()->index(nRow, 1));
         QTest::mouseClick(pTable->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+
+    // The first export window: a file that is no picture, then front.png, each exported;
+    // later ones export with what the Cover field holds.
+    static void WorkExport(CExportDlg& exp, CSongsDlg& dlg, const CAppTestPlace& place, QStringList* pSeen)
+    {
+        exp.show();
+        *pSeen << exp.GetCoverEdit()->text();
+        exp.GetFolderEdit()->selectAll();
+        QTest::keyClicks(exp.GetFolderEdit(), QString::fromStdString(place.Path("out")));
+        if (pSeen->size() == 1) {
+            exp.GetCoverEdit()->selectAll();
+            QTest::keyClicks(exp.GetCoverEdit(), QString::fromStdString(place.Path("notes.png")));
+            QTest::mouseClick(exp.GetExportButton(), Qt::LeftButton);
+            QCOMPARE(exp.GetReportLabel()->text(),
+                     QString::fromStdString(place.Path("notes.png") + " is not a JPEG or PNG image."));
+            QCOMPARE(dlg.GetAlbum().GetCover(), std::string());
+            exp.GetCoverEdit()->selectAll();
+            QTest::keyClicks(exp.GetCoverEdit(), QString::fromStdString(place.Path("front.png")));
+        } else {
+            exp.grab().save("tst_sides_export.png");
+        }
+        QTest::mouseClick(exp.GetExportButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!exp.IsExporting(), 60000);
+        QCOMPARE(exp.GetReportLabel()->text(), QString("2 files written to %1.").arg(QString::fromStdString(place.Path("out"))));
     }
 
 private slots:
@@ -113,6 +143,43 @@ private slots:
         QCOMPARE(alone.GetAlbum().GetSideCount(), 1);
         QVERIFY(alone.GetStatus()->text().startsWith("The record " + QString::fromStdString(place.Path("Side A record.cue")) +
                                                      " cannot be opened ("));
+    }
+
+    // The cover chosen in the export window stays with the record: a file that is no
+    // picture is refused and not kept, a PNG is, and the next export window starts with it.
+    void Cover_KeptWithTheRecord()
+    {
+        CAppTestPlace place;
+        for (const char* name : {"A1.wav", "B1.wav"}) QVERIFY(WriteWav(place.Path(name), MakeSong({{1.0, 0.5}})));
+        {
+            CRecord record;
+            QVERIFY(record.OpenSides({place.Path("A.wav"), place.Path("B.wav")}, CRecord::DefaultPath(place.Path("A.wav"))));
+        }
+        std::ofstream(place.Path("notes.png")) << "not a picture";
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        QVERIFY(image.save(QString::fromStdString(place.Path("front.png"))));
+        CScriptedPrompt prompt;
+        CSongsDlg dlg(&prompt);
+        QVERIFY(dlg.Open(place.Path("A.wav")));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QStringList seen;  // the Cover field as each export window opens
+        auto runner = [&](QDialog& d) {
+            WorkExport(static_cast<CExportDlg&>(d), dlg, place, &seen);
+            return int(QDialog::Accepted);
+        };
+        dlg.SetDialogRunner(runner);
+        QTest::mouseClick(dlg.GetButton("export"), Qt::LeftButton);
+        QVERIFY(QFile::remove(QString::fromStdString(place.Path("out/cover.png"))));
+        // Opened again: the record file has it, and the export uses it unasked.
+        CSongsDlg again(&prompt);
+        QVERIFY(again.Open(place.Path("B.wav")));
+        again.SetDialogRunner(runner);
+        QTest::mouseClick(again.GetButton("export"), Qt::LeftButton);
+        QCOMPARE(seen, QStringList({"", QString::fromStdString(place.Path("front.png"))}));
+        QVERIFY(QFile::exists(QString::fromStdString(place.Path("out/cover.png"))));
+        QCOMPARE(prompt.boxes.size(), size_t(1));  // files of the first export in the way: replaced
     }
 };
 
