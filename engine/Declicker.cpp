@@ -89,6 +89,7 @@ struct CDeclicker::Channel {
     int nMerge = 0;     // quiet error inside one click at most
     int nGrowGap = 0;   // quiet error inside one click's core at most
     int nMaxWiden = 0;  // widening on either side at most
+    int nLongSpan = 0;  // a marked span this long must gain more from restoring
     int nPre = 1, nPost = 2;  // marked beyond the widened click
     int nBack = 0;      // error computed before a step, for widening backwards
     int nAhead = 0;     // error computed after a step: look-ahead
@@ -512,17 +513,20 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 }
 
 // Whether restoring [a, b] looks like taking a click out rather than a piece of music.
-// Interpolating any span lowers the prediction error over [a, b + kOrder] a little; a span
-// that gains no more than kMinGain from it holds no click worth the change. A click adds an
-// impulse to the music, so restoring it changes no sample by much more than the largest
-// prediction error it caused; a drum hit or a sharp attack that the predictor did not
-// foresee gets "restored" into something far from what was played. Such a span, or a
+// Interpolating any span lowers the prediction error over [a, b + kOrder]: the attack of a
+// kick or a struck note in loud playing, which the predictor did not foresee, by 3 to 8
+// times, and a longer span, having more samples free to fit, by up to about 30; a span
+// that gains no more than kSmallGain (kLongGain from nLongSpan samples on) holds no click
+// worth the change. A click adds an impulse to the music, so restoring it changes no
+// sample by much more than the largest prediction error it caused; a drum hit or a sharp
+// attack gets "restored" into something far from what was played. Such a span, or a
 // doubtful one, is taken only when interpolating it lowers the prediction error many times
 // more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
 bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
 {
-    constexpr double kMinGain = 3.0;       // residual energy before / after, for any click
-    constexpr double kGain = 150.0;        // the same for a big change
+    constexpr double kSmallGain = 10.0;    // residual energy before / after, for a short click
+    constexpr double kLongGain = 35.0;     // the same for a long one
+    constexpr double kGain = 150.0;        // and for a big change
     constexpr double kDoubtGain = 300.0;   // and for a doubtful click
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
@@ -536,7 +540,8 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
         fBefore += v * v;
     }
     const double fGain = fBefore / (fAfter + 1e-20);
-    if (!(fGain > kMinGain)) return false;
+    const double fMinGain = b - a + 1 >= nLongSpan ? kLongGain : kSmallGain;
+    if (!(fGain > fMinGain)) return false;
     if (bDoubt) return fGain > kDoubtGain;
     return fChange <= fErrMax || fGain > kGain;
 }
@@ -612,6 +617,7 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         p->nMerge = static_cast<int>(std::lround(6 * fScale));
         p->nGrowGap = static_cast<int>(std::lround(12 * fScale));
         p->nMaxWiden = static_cast<int>(std::lround(32 * fScale));
+        p->nLongSpan = static_cast<int>(std::lround(12 * fScale));
         p->nBack = RoundUp(p->nMaxWiden + p->nPre, kS);
         p->nAhead = RoundUp(std::max((kK + 1) * kS, p->nMaxRun + p->nMerge + p->nMaxWiden + kS), kS);
         p->nBeyond = p->nMaxWiden + kP;

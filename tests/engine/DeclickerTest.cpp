@@ -91,16 +91,25 @@ TEST(Declicker, Click_IsFoundAndRestored_WhereverItFalls)
 
 // Loud onsets are music: a drum hit (noise with a sharp start and a fast decay), a
 // plucked string (harmonics with an instant attack) and a kick (a low thump swelling
-// within a few samples, its beater a short sharp spike on top) after quiet playing come
-// out bit for bit at the light and the normal level.
+// within a few samples, its beater a short sharp spike on top) after quiet playing, and a
+// kick that sets in at once and falls in pitch from 90 Hz, over a bass and noisy playing,
+// come out bit for bit at the light and the normal level.
 TEST(Declicker, DrumHitAndPluckedAttack_AreLeftAlone)
 {
     const size_t n = 44100;
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    std::vector<float> drum = Music(n, 3), pluck = Music(n, 4), kick = Music(n, 9);
+    std::vector<float> drum = Music(n, 3), pluck = Music(n, 4), kick = Music(n, 9), band(n);
     for (auto* v : {&drum, &pluck, &kick})
         for (float& s : *v) s *= 0.05f;
+    std::mt19937 rngBand(11);
+    std::normal_distribution<double> g(0.0, 1.0);
+    double hum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        hum = 0.98 * hum + 0.0006 * g(rngBand);
+        band[i] = static_cast<float>(hum + 0.25 * std::sin(2 * kPi * 55 * i / 44100.0) +
+                                     0.1 * std::sin(2 * kPi * 330 * i / 44100.0));
+    }
     for (size_t start : {size_t(8000), size_t(20000 - 7), size_t(31000)}) {
         for (size_t i = 0; i < 6000; ++i) {
             const double env = std::exp(-static_cast<double>(i) / 1200.0);
@@ -113,12 +122,15 @@ TEST(Declicker, DrumHitAndPluckedAttack_AreLeftAlone)
             const double thump = (1 - std::exp(-static_cast<double>(i) / 8.0)) * std::exp(-t * 12);
             const double beater = i < 8 ? 0.2 * std::sin(kPi * i / 8.0) * (i % 2 ? 0.6 : 1.0) : 0.0;
             kick[start + i] += static_cast<float>(0.5 * thump * std::sin(2 * kPi * 70 * t + 0.3) + beater);
+            const double sweep = 2 * kPi * (50 * t + 40 * (1 - std::exp(-t * 30)) / 30);
+            band[start + i] += static_cast<float>(0.8 * (1 - std::exp(-2.0 * i)) * std::exp(-t * 12) * std::sin(sweep) -
+                                                  (i < 3 ? 0.05 * std::sin(kPi * i / 3.0) : 0.0));
         }
     }
     for (CDeclickLevel level : {CDeclickLevel::Light, CDeclickLevel::Normal}) {
-        for (const auto* x : {&drum, &pluck, &kick}) {
+        for (const auto* x : {&drum, &pluck, &kick, &band}) {
             SCOPED_TRACE(testing::Message() << DeclickLevelName(level)
-                                            << (x == &drum ? " drum" : x == &pluck ? " pluck" : " kick"));
+                                            << (x == &drum ? " drum" : x == &pluck ? " pluck" : x == &kick ? " kick" : " band kick"));
             const Result r = Declick(*x, 1, 1000, level);
             size_t marked = 0;
             for (size_t i = 0; i < n; ++i) marked += r.marks[i];
