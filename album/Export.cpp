@@ -313,8 +313,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, CRepairStream& stream, co
     const CAlbumFormat& format = layout.format;
     const int64_t nChannels = format.nChannels;
     if (CLossyEncoder::IsLossy(options.format)) {
-        return WriteLossy(stream, format, options, nEnd, strTemp, fnFrames, pError, pClamped) &&
-               (bCancel || TagSong(strTemp, options.format, layout, options, nSong, pError));
+        return WriteLossy(stream, format, options, nEnd, strTemp, fnFrames, pError, pClamped);
     }
     if (options.format == CExportFormat::Wav) {
         // The recording's own bytes, through the recorder's writer; with repair, the
@@ -423,10 +422,9 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, CRepairStream& stream, co
         *pError = std::string("Cannot write ") + strFinal + ".";
         bOk = false;
     }
-    if (!bOk || bCancel) return bOk;
-
-    // TRACKTOTAL, ALBUMARTIST, the gains and the cover are not among libsndfile's strings.
-    return TagSong(strTemp, CExportFormat::Flac, layout, options, nSong, pError);
+    // TRACKTOTAL, ALBUMARTIST, the gains and the cover are not among libsndfile's strings:
+    // TagSong adds them.
+    return bOk;
 }
 
 // Every song file is the one the layout was read from and none is being recorded. The
@@ -545,7 +543,7 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     // The gains are measured on a thread of their own, with a reader of its own, while the
     // songs are encoded: the measuring and the encoding each keep a core busy. A song is
     // tagged, and gets its name, once every song is measured (the album's gain needs them
-    // all); the measuring is much the quicker, so only the first song waits, if any.
+    // all); the songs written until then wait for it as hidden parts.
     std::thread measurer;
     std::atomic<bool> bMeasured{false};
     bool bMeasureOk = false;
@@ -588,6 +586,45 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     };
     if (cover.IsSet() && !bCancel && result.strError.empty()) WriteCover(options.strFolder, &result.strError);
 
+    // Songs written and waiting for their gains. Once every song is measured they are
+    // tagged, synced and named in order; the encoding goes on meanwhile.
+    struct Pending {
+        int32_t k;
+        int64_t nClicks;
+    };
+    std::vector<Pending> pending;
+    // Tags, syncs and names the pending songs; after a failure or a cancel their parts go.
+    auto finish = [&] {
+        for (const Pending& p : pending) {
+            const std::string& strFinal = finals[static_cast<size_t>(p.k - 1)];
+            const std::string& strTemp = temps[static_cast<size_t>(p.k - 1)];
+            std::string strError;
+            bool bOk = result.strError.empty() && !bCancel;
+            if (bOk && options.format != CExportFormat::Wav)
+                bOk = TagSong(strTemp, options.format, layout, options, p.k, &strError);
+            if (bOk && !bCancel) {
+                int fd = ::open(strTemp.c_str(), O_RDONLY | O_CLOEXEC);
+                bOk = fd >= 0 && ::fsync(fd) == 0;
+                if (fd >= 0) ::close(fd);
+                if (bOk) {
+                    bOk = options.bOverwrite && !IsRecordingSong(strFinal, layout)
+                              ? ::rename(strTemp.c_str(), strFinal.c_str()) == 0
+                              : ::renameat2(AT_FDCWD, strTemp.c_str(), AT_FDCWD, strFinal.c_str(),
+                                            RENAME_NOREPLACE) == 0;
+                }
+                if (!bOk) strError = "Cannot write " + strFinal + ": " + std::strerror(errno) + ".";
+            }
+            if (!bOk || bCancel) ::unlink(strTemp.c_str());
+            std::lock_guard<std::mutex> guard(mutex);
+            if (bOk && !bCancel) {
+                result.files.push_back(strFinal);
+                if (options.bDeclick) result.clicks.push_back(p.nClicks);
+            }
+            if (!strError.empty() && result.strError.empty()) result.strError = strError;
+            report = result;
+        }
+        pending.clear();
+    };
     for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
         const std::string& strFinal = finals[static_cast<size_t>(k - 1)];
         const std::string& strTemp = temps[static_cast<size_t>(k - 1)];
@@ -597,32 +634,25 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         std::string strError;
         int32_t nConverted = 0;
         CRepairStream stream(reader, nFirst, nEnd, options.bDeclick ? &options.declickLevel : nullptr);
-        bool bOk = WriteSong(reader, stream, layout, options, k, nFirst, nEnd, strTemp, strFinal, onFrames,
-                             &strError, &nClamped, &nConverted);
-        if (bOk && !bCancel) {
-            int fd = ::open(strTemp.c_str(), O_RDONLY | O_CLOEXEC);
-            bOk = fd >= 0 && ::fsync(fd) == 0;
-            if (fd >= 0) ::close(fd);
-            if (bOk) {
-                bOk = options.bOverwrite && !IsRecordingSong(strFinal, layout)
-                          ? ::rename(strTemp.c_str(), strFinal.c_str()) == 0
-                          : ::renameat2(AT_FDCWD, strTemp.c_str(), AT_FDCWD, strFinal.c_str(),
-                                        RENAME_NOREPLACE) == 0;
-            }
-            if (!bOk) strError = "Cannot write " + strFinal + ": " + std::strerror(errno) + ".";
-        }
+        const bool bOk = WriteSong(reader, stream, layout, options, k, nFirst, nEnd, strTemp, strFinal, onFrames,
+                                   &strError, &nClamped, &nConverted);
         if (!bOk || bCancel) ::unlink(strTemp.c_str());
-        std::lock_guard<std::mutex> lock(mutex);
-        result.nClamped += nClamped;
-        result.nLatin1Tags += nConverted;
-        if (bOk && !bCancel) {
-            result.files.push_back(strFinal);
-            if (options.bDeclick) result.clicks.push_back(stream.Clicks());
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            result.nClamped += nClamped;
+            result.nLatin1Tags += nConverted;
+            if (!bOk) result.strError = strError;
+            report = result;
         }
-        if (!bOk) result.strError = strError;
-        report = result;
+        if (bOk && !bCancel) pending.push_back({k, options.bDeclick ? stream.Clicks() : 0});
+        if (bMeasured || !measurer.joinable()) {
+            joinMeasurer(false);
+            finish();
+        }
     }
-    joinMeasurer(true);
+    // The last songs wait for the gains, unless the export has failed or was cancelled.
+    joinMeasurer(bCancel || !result.strError.empty());
+    finish();
     fnGainReady = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex);

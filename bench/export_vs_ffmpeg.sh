@@ -7,7 +7,7 @@
 #    to FLAC with ReplayGain and compares each song's loudness (-18 LUFS minus the track
 #    gain) and the album's with ffmpeg's ebur128 filter on the same WAV files. Prints every
 #    difference and fails when one exceeds 0.1 dB.
-# 2. Speed, in one hyperfine run: FLAC with ReplayGain against flac -5 plus ffmpeg's ebur128
+# 2. Speed, in one run: FLAC with ReplayGain against flac -5 plus ffmpeg's ebur128
 #    scan of the same files; MP3 V0, MP3 320 kbit/s and Opus 160 kbit/s against ffmpeg
 #    encoding the same files with the same settings. Prints the times, the ratios and the
 #    load average (the ratios hold within one run; the times depend on the machine's load).
@@ -24,7 +24,7 @@
 #      aresample=resampler=soxr:precision=20.
 #
 # ffmpeg and flac are installed here for this script only (the build and tests do not need
-# them). RUNS (default 2) sets hyperfine's runs per command.
+# them). RUNS (default 2) sets the runs per command; the times printed are their medians.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$(mktemp -d)}
@@ -36,7 +36,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "install ffmpeg and flac first" >&2; exit 1; }
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ffmpeg flac >/dev/null
 fi
-for tool in cmake ninja hyperfine python3; do
+for tool in cmake ninja python3; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/install-deps.sh)" >&2; exit 1; }
 done
 
@@ -98,22 +98,28 @@ mp3v0_ffmpeg="for t in ${tracks[*]}; do $ff -c:a libmp3lame -q:a 0 $out/x.mp3; d
 mp3_ffmpeg="for t in ${tracks[*]}; do $ff -c:a libmp3lame -b:a 320k $out/x.mp3; done"
 opus_ffmpeg="for t in ${tracks[*]}; do $ff -af aresample=resampler=soxr:precision=20 -ar 48000 -c:a libopus -b:a 160k -vbr constrained -compression_level 10 -application audio $out/x.opus; done"
 ours() { echo "rm -rf $out && '$tool' export '$work/album/Record.wav' $out $1 >/dev/null"; }
-hyperfine --style basic --runs "$runs" --export-json "$work/export.json" \
-  -n "cadenzo-album FLAC + ReplayGain" "$(ours --flac)" \
-  -n "flac -5 + ffmpeg ebur128" "$flac_ffmpeg" \
-  -n "cadenzo-album MP3 V0 + ReplayGain" "$(ours '--mp3 V0')" \
-  -n "ffmpeg MP3 V0" "$mp3v0_ffmpeg" \
-  -n "cadenzo-album MP3 320 + ReplayGain" "$(ours '--mp3 320')" \
-  -n "ffmpeg MP3 320" "$mp3_ffmpeg" \
-  -n "cadenzo-album Opus 160 + ReplayGain" "$(ours --opus)" \
-  -n "ffmpeg Opus 160" "$opus_ffmpeg"
-python3 - "$work/export.json" <<'PY'
-import json, sys
-r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
-for ours, theirs in [("cadenzo-album FLAC + ReplayGain", "flac -5 + ffmpeg ebur128"),
-                     ("cadenzo-album MP3 V0 + ReplayGain", "ffmpeg MP3 V0"),
-                     ("cadenzo-album MP3 320 + ReplayGain", "ffmpeg MP3 320"),
-                     ("cadenzo-album Opus 160 + ReplayGain", "ffmpeg Opus 160")]:
-    print(f"{ours}: {r[ours]:.1f} s, {theirs}: {r[theirs]:.1f} s, ratio {r[ours] / r[theirs]:.2f}")
+# Each pair alternates, ours first in odd rounds and theirs first in even ones, so that a
+# change of the machine's load falls on both sides alike (a machine shared with others).
+python3 - "$runs" <<PY
+import statistics, subprocess, sys, time
+runs = int(sys.argv[1])
+pairs = [("cadenzo-album FLAC + ReplayGain", """$(ours --flac)""", "flac -5 + ffmpeg ebur128", """$flac_ffmpeg"""),
+         ("cadenzo-album MP3 V0 + ReplayGain", """$(ours '--mp3 V0')""", "ffmpeg MP3 V0", """$mp3v0_ffmpeg"""),
+         ("cadenzo-album MP3 320 + ReplayGain", """$(ours '--mp3 320')""", "ffmpeg MP3 320", """$mp3_ffmpeg"""),
+         ("cadenzo-album Opus 160 + ReplayGain", """$(ours --opus)""", "ffmpeg Opus 160", """$opus_ffmpeg""")]
+def timed(cmd):
+    start = time.monotonic()
+    subprocess.run(["bash", "-c", cmd], check=True)
+    return time.monotonic() - start
+for name, cmd, peer, peer_cmd in pairs:
+    ours, theirs = [], []
+    for r in range(runs):
+        if r % 2 == 0:
+            ours.append(timed(cmd)); theirs.append(timed(peer_cmd))
+        else:
+            theirs.append(timed(peer_cmd)); ours.append(timed(cmd))
+    a, b = statistics.median(ours), statistics.median(theirs)
+    print(f"{name}: {a:.1f} s, {peer}: {b:.1f} s, ratio {a / b:.2f} "
+          f"(runs {', '.join(f'{x:.1f}' for x in ours)} / {', '.join(f'{x:.1f}' for x in theirs)})", flush=True)
 PY
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
