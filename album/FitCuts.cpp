@@ -41,7 +41,7 @@ int64_t FirstSound(const CAlbumLayout& layout)
     const int64_t nBlock = Levels::BlockFrames(nRate);
     const std::vector<float> levels = Levels::Of(samples.data(), nCount, nChannels, nBlock);
     if (levels.empty()) return 0;
-    const float fFloor = *std::min_element(levels.begin(), levels.end());
+    const float fFloor = Snap::Floor(levels);
     for (size_t i = 0; i < levels.size(); ++i)
         if (levels[i] > fFloor + kFirstSoundDb) return static_cast<int64_t>(i) * nBlock;
     return 0;

@@ -20,6 +20,9 @@ constexpr float kPeakAboveDb = 16.0f;
 // than the waver of a steady hiss from one block to the next.
 constexpr float kLouderDb = 1.0f;
 
+// One step of 16-bit sound, in dB re full scale.
+constexpr float kStepDb = -90.3f;
+
 struct Stretch {
     int64_t nStart, nEnd;  // frames of the analysed range, nEnd excluded
     double fLevel;         // mean click-free level, dB
@@ -27,10 +30,15 @@ struct Stretch {
 
 }  // namespace
 
+float Floor(const std::vector<float>& levels)
+{
+    return levels.empty() ? Levels::kSilentDb : std::max(kStepDb, *std::min_element(levels.begin(), levels.end()));
+}
+
 float QuietPeak(const std::vector<float>& levels)
 {
     if (levels.empty()) return 0.0f;
-    const float fFloor = *std::min_element(levels.begin(), levels.end());
+    const float fFloor = Floor(levels);
     const float fLoudest = *std::max_element(levels.begin(), levels.end());
     if (fLoudest - fFloor < kContrastDb) return 0.0f;
     return static_cast<float>(std::pow(10.0, (fFloor + Levels::kAboveFloorDb + kPeakAboveDb) / 20.0));
@@ -69,7 +77,7 @@ int64_t Find(const CAlbumLayout& layout, int64_t nFrame, double fSeconds, int64_
     // crackle where the record has them, digital silence where it has that.
     const float fPeak = QuietPeak(levels);
     if (!(fPeak > 0.0f)) return nFrame;
-    const float fQuiet = *std::min_element(levels.begin(), levels.end()) + Levels::kAboveFloorDb;
+    const float fQuiet = Floor(levels) + Levels::kAboveFloorDb;
 
     // Whether frame f (of the range read) holds a sample that stands out of the stretch.
     auto isLoud = [&](int64_t f) {

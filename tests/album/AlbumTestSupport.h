@@ -112,7 +112,8 @@ inline std::vector<uint8_t> MakeAlbum(const std::string& strBase, const std::vec
 }
 
 // Two sides of a test record made of the same 30 s of 16-bit stereo: pieces of noise (true)
-// and digital silence (false), each a number of units of nUnit frames; side A is cut at
+// and digital silence with its dither (false: a quarter of the samples one step off 0),
+// each a number of units of nUnit frames; side A is cut at
 // 12 s, side B at 10 and 20 s (A1, A2; B1, B2, B3 in dir).
 inline void WriteTwoSides(const TempFolder& dir, std::mt19937& rng, int64_t nUnit,
                           std::initializer_list<std::pair<int, bool>> pieces)
@@ -120,7 +121,10 @@ inline void WriteTwoSides(const TempFolder& dir, std::mt19937& rng, int64_t nUni
     std::vector<uint8_t> side;
     for (auto piece : pieces) {
         std::vector<uint8_t> bytes = RandomFrames(rng, piece.first * nUnit, 16, 2);
-        if (!piece.second) std::fill(bytes.begin(), bytes.end(), 0);
+        for (size_t i = 0; !piece.second && i < bytes.size(); i += 2) {
+            const int16_t nDither = rng() % 4 != 0 ? 0 : rng() % 2 ? 1 : -1;
+            std::memcpy(&bytes[i], &nDither, 2);
+        }
         side.insert(side.end(), bytes.begin(), bytes.end());
     }
     auto part = [&](int64_t nFrom, int64_t nTo) {  // whole seconds of 44100 frames of 4 bytes
