@@ -15,8 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -190,10 +193,15 @@ struct CExportJob::Impl {
     mutable std::mutex mutex;  // guards report
     CExportReport report;
     CCover cover;          // set by Start, read by the export's thread
-    CReplayGain gain;      // measured before the first song is written
+    CReplayGain gain;      // set once every song is measured, before the first is tagged
     bool bGain = false;
+    // Waits until the gains are measured (while the songs are encoded) and sets them; false,
+    // with the reason, when they could not be. Empty: nothing to wait for.
+    std::function<bool(std::string*)> fnGainReady;
 
     CSongTags SongTags(const CAlbumLayout& layout, const CExportOptions& options, int32_t nSong) const;
+    bool TagSong(const std::string& strTemp, CExportFormat format, const CAlbumLayout& layout,
+                 const CExportOptions& options, int32_t nSong, std::string* pError);
     bool WriteLossy(CRepairStream& stream, const CAlbumFormat& format, const CExportOptions& options,
                     int64_t nEnd, const std::string& strTemp, const std::function<void(int64_t)>& fnFrames,
                     std::string* pError, int64_t* pClamped);
@@ -230,6 +238,13 @@ CSongTags CExportJob::Impl::SongTags(const CAlbumLayout& layout, const CExportOp
     }
     tags.pCover = &cover;
     return tags;
+}
+
+bool CExportJob::Impl::TagSong(const std::string& strTemp, CExportFormat format, const CAlbumLayout& layout,
+                               const CExportOptions& options, int32_t nSong, std::string* pError)
+{
+    if (fnGainReady && !fnGainReady(pError)) return false;
+    return ExportTags::Write(strTemp, format, SongTags(layout, options, nSong), pError);
 }
 
 bool CExportJob::Impl::WriteLossy(CRepairStream& stream, const CAlbumFormat& format,
@@ -299,7 +314,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, CRepairStream& stream, co
     const int64_t nChannels = format.nChannels;
     if (CLossyEncoder::IsLossy(options.format)) {
         return WriteLossy(stream, format, options, nEnd, strTemp, fnFrames, pError, pClamped) &&
-               (bCancel || ExportTags::Write(strTemp, options.format, SongTags(layout, options, nSong), pError));
+               (bCancel || TagSong(strTemp, options.format, layout, options, nSong, pError));
     }
     if (options.format == CExportFormat::Wav) {
         // The recording's own bytes, through the recorder's writer; with repair, the
@@ -411,7 +426,7 @@ bool CExportJob::Impl::WriteSong(CAlbumReader& reader, CRepairStream& stream, co
     if (!bOk || bCancel) return bOk;
 
     // TRACKTOTAL, ALBUMARTIST, the gains and the cover are not among libsndfile's strings.
-    return ExportTags::Write(strTemp, CExportFormat::Flac, SongTags(layout, options, nSong), pError);
+    return TagSong(strTemp, CExportFormat::Flac, layout, options, nSong, pError);
 }
 
 // Every song file is the one the layout was read from and none is being recorded. The
@@ -482,14 +497,17 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         result.nTrimmedLead = cutHead[1];
         result.nTrimmedTrail = cutTail[static_cast<size_t>(nSongs)];
     }
-    // With ReplayGain the songs are read twice: measured, then written. WAV copies carry no tags.
+    // With ReplayGain the songs are read twice: measured, and written. WAV copies carry no tags.
     const bool bMeasure = options.bReplayGain && options.format != CExportFormat::Wav;
     const int64_t nToWrite = std::max<int64_t>(1, (nTotal - result.nTrimmedFrames) * (bMeasure ? 2 : 1));
     int64_t nWritten = 0;
+    std::atomic<int64_t> nMeasured{0};     // by the measuring thread
+    std::atomic<bool> bStopMeasuring{false};
     int nLastPercent = -1;
     auto onFrames = [&](int64_t n) {
+        if (bCancel) bStopMeasuring = true;
         nWritten += n;
-        fProgress = static_cast<double>(nWritten) / static_cast<double>(nToWrite);
+        fProgress = static_cast<double>(nWritten + nMeasured) / static_cast<double>(nToWrite);
         int nPercent = static_cast<int>(fProgress * 100.0);
         if (nPercent != nLastPercent) {
             nLastPercent = nPercent;
@@ -524,16 +542,50 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
     }
     result.strFolder = options.strFolder;
     bGain = false;
+    // The gains are measured on a thread of their own, with a reader of its own, while the
+    // songs are encoded: the measuring and the encoding each keep a core busy. A song is
+    // tagged, and gets its name, once every song is measured (the album's gain needs them
+    // all); the measuring is much the quicker, so only the first song waits, if any.
+    std::thread measurer;
+    std::atomic<bool> bMeasured{false};
+    bool bMeasureOk = false;
+    std::string strMeasureError;
+    CReplayGain measured;
     if (bMeasure && !bCancel) {
         std::vector<std::pair<int64_t, int64_t>> ranges;
         for (int32_t k = 1; k <= nSongs; ++k)
             ranges.emplace_back(layout.SongStart(k) + cutHead[static_cast<size_t>(k)],
                                 layout.SongStart(k + 1) - cutTail[static_cast<size_t>(k)]);
-        bGain = Loudness::Measure(reader, ranges, options.bDeclick ? &options.declickLevel : nullptr, bCancel,
-                                  onFrames, &gain, &result.strError);
+        measurer = std::thread([&, ranges] {
+            pthread_setname_np(pthread_self(), "cadenzo-gain");
+            CAlbumReader gainReader(layout);
+            bMeasureOk = Loudness::Measure(gainReader, ranges, options.bDeclick ? &options.declickLevel : nullptr,
+                                           bStopMeasuring, [&nMeasured](int64_t n) { nMeasured += n; }, &measured,
+                                           &strMeasureError);
+            bMeasured = true;
+        });
+    }
+    // Joins the measuring thread (bStop: stopping it first) and takes what it measured.
+    auto joinMeasurer = [&](bool bStop) {
+        if (!measurer.joinable()) return;
+        if (bStop) bStopMeasuring = true;
+        while (!bMeasured) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            onFrames(0);  // the progress keeps moving, and a cancel stops the measuring
+        }
+        measurer.join();
+        bGain = bMeasureOk;
+        gain = measured;
+        std::lock_guard<std::mutex> guard(mutex);
         result.bReplayGain = bGain;
         result.gain = gain;
-    }
+    };
+    fnGainReady = [&](std::string* pError) {
+        joinMeasurer(false);
+        if (!bMeasure || bGain) return true;
+        *pError = strMeasureError;
+        return false;
+    };
     if (cover.IsSet() && !bCancel && result.strError.empty()) WriteCover(options.strFolder, &result.strError);
 
     for (int32_t k = 1; k <= nSongs && !bCancel && result.strError.empty(); ++k) {
@@ -570,6 +622,8 @@ void CExportJob::Impl::Run(CAlbumLayout layout, CExportOptions options,
         if (!bOk) result.strError = strError;
         report = result;
     }
+    joinMeasurer(true);
+    fnGainReady = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex);
         result.bCancelled = bCancel && result.strError.empty() &&

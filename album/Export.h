@@ -74,15 +74,16 @@ struct CExportReport {
  * .wav): NN the two-digit song number, Title the song's title with characters that file
  * systems refuse replaced ("01 Side A1.flac" for a song without a title). FLAC, MP3, Ogg and
  * Opus files carry TITLE, ARTIST, ALBUMARTIST, ALBUM, DATE, TRACKNUMBER and TRACKTOTAL in
- * their format's own tags, with ReplayGain track and album gains and peaks (measured in a
- * first pass over the songs, so every file is complete when it gets its name) and the cover
+ * their format's own tags, with ReplayGain track and album gains and peaks (measured on a
+ * second thread while the songs are encoded; a file is tagged and gets its name once every
+ * song is measured, so every file is complete when it gets its name) and the cover
  * as front picture when chosen; the cover is also copied beside them as cover.jpg or
  * cover.png. 8, 16 and 24-bit recordings keep their width and their exact samples in FLAC;
  * float recordings become 24-bit, samples beyond full scale clamped and counted. WAV copies
  * keep the recording's format and bytes.
  *
- * Runs on a thread of its own. It holds the album folder's lock shared while it reads (an
- * edit waits until it is done) and first checks that every song file is the one the
+ * Runs on a thread of its own ("cadenzo-gain" beside it while it measures). It holds the
+ * album folder's lock shared while it reads (an edit waits until it is done) and checks that every song file is the one the
  * layout was read from and that none is being recorded; otherwise it writes nothing. Each
  * file is written under a hidden temporary name, synced, and renamed to its final name
  * only when complete, so a cancel or a failure never leaves a half-written file under a

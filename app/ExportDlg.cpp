@@ -381,7 +381,8 @@ void CExportDlg::OnTick()
     else
         text = tr("%1 written to %2.").arg(Count(report.files.size(), "file", "files"), QFile::decodeName(report.strFolder.c_str()));
     if (m_bTrim && report.strError.empty() && !report.bCancelled) {
-        text += " " + FromUtf8(CExportJob::TrimText(report, m_layout.format.nRate));
+        // A record's sides a line each, below what was written.
+        text += (report.sideLeads.size() > 1 ? "\n" : " ") + FromUtf8(CExportJob::TrimText(report, m_layout.format.nRate));
     }
     if (m_bDeclick && !report.clicks.empty()) {
         QStringList perSong;
