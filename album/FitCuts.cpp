@@ -208,6 +208,9 @@ bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pRep
             *pError = record.GetErrorText();
             return false;
         }
+        if (nSongs != nTracks)
+            pReport->push_back("Side " + strSide + " had " + std::to_string(nSongs) + (nSongs == 1 ? " song" : " songs") +
+                               "; it has the track list's " + std::to_string(nTracks) + " now.");
         pReport->insert(pReport->end(), plan.notes.begin(), plan.notes.end());
     }
     return bAll;

@@ -36,7 +36,7 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
 // Fits every side of the record to the list (its side letters, or one list for a record of
 // one side) and gives the songs the list's titles. A side is changed only when it can be
 // fitted whole; the others are left as they are. *pReport lists, side by side, what moved
-// on a side that was changed, and for a side left as it was says so first ("Nothing on
+// on a side that was changed (first its new number of songs when that changed), and for a side left as it was says so first ("Nothing on
 // side A was changed: it has 4 songs, the track list 5, and 1 of the 4 cuts the track list
 // asks for could not be placed.") and then the ends that could not be placed. False with
 // *pError when nothing can be fitted at all (no durations, sides not named) or an edit

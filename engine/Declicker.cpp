@@ -90,6 +90,8 @@ struct CDeclicker::Channel {
     int nGrowGap = 0;   // quiet error inside one click's core at most
     int nMaxWiden = 0;  // widening on either side at most
     int nLongSpan = 0;  // a marked span this long must gain more from restoring
+    int nPopMin = 0, nPopMax = 0;  // width of a wide pop
+    int nPopBack = 0, nPopAhead = 0;  // a pop's start before, its end after the strongest error
     int nPre = 1, nPost = 2;  // marked beyond the widened click
     int nBack = 0;      // error computed before a step, for widening backwards
     int nAhead = 0;     // error computed after a step: look-ahead
@@ -105,6 +107,7 @@ struct CDeclicker::Channel {
     int64_t nDetect = 0;  // clicks are known for all frames below
     int64_t nFinal = 0;   // frames below are repaired and never change
     int64_t nSkip = 0;    // no click starts below (inside an earlier click)
+    int64_t nPopSkip = 0;  // no pop is looked for below
     int64_t nMusic = INT64_MIN / 2;  // last loud error of a burst judged music
     int64_t nMarkEnd = 0;  // no mark at or after
     int64_t nStreamEnd = INT64_MAX;  // the last sample's successor once the stream has ended
@@ -133,7 +136,7 @@ struct CDeclicker::Channel {
         x.assign(static_cast<size_t>(nHistory + nTail), 0.0f);
         mark.assign(x.size(), 0);
         level.assign(x.size() / kS + 1, 0.0f);
-        nHeld = nDetect = nFinal = nSkip = nMarkEnd = 0;
+        nHeld = nDetect = nFinal = nSkip = nMarkEnd = nPopSkip = 0;
         nStreamEnd = INT64_MAX;
         nMusic = INT64_MIN / 2;
         for (auto& p : partial) p.fill(0.0);
@@ -167,6 +170,7 @@ struct CDeclicker::Channel {
 
     void FitModel();
     void Step(int64_t nEnd);
+    void FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t nEnd);
     void Restore(int64_t nUpTo, bool bAll);
     bool Solve(const int64_t* t, int m);
     bool Interpolate(const int64_t* t, int m);
@@ -387,11 +391,153 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         n = std::max(b, last);
         nSkip = n + 1;
     }
+    FindPops(nStartEnd, nMarkLim, nEnd);
     nDetect = d + kStep;
     // A later click starts no earlier than this.
     const int64_t nSafe = nDetect - nBack;
     Restore(std::min(nSafe, nEnd == INT64_MAX ? nEnd : nEnd + 1), false);  // chains near the end wait for Finish()
     if (nFinal < nDetect - kMaxPending - nBack) Restore(nDetect - kMaxPending - nBack, true);
+}
+
+// Wide scratch pops: smooth pulses of 18 to 32 samples that the predictor largely follows,
+// so that no single prediction error stands out, but the error summed over kPopWindow
+// samples stands far above its level (and not just through a few samples: that is a
+// tick, for the click finder, and a pop's span around it would take in music). The pop is
+// the span (searched over starts and widths) whose interpolation lowers the prediction
+// error most for the samples it takes in. It is taken only when that lowers the error
+// many times over, what interpolation removes looks like a pop (of one sign, smooth, and
+// fading out at both ends), and the restored samples keep to the swing of the music
+// around them: a pop rides on the music, while an interpolation over so long a span where
+// the predictor is poor can overshoot wildly or sag towards zero. Music interpolated over
+// as long a span loses some of its own swing, which is smooth and of one sign too, but
+// lowers the prediction error far less. Uses the step's errors and thresholds (e, thr).
+void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t nEnd)
+{
+    constexpr int kPopWindow = 16;
+    constexpr double kTrigger = 30.0;   // summed error energy over that of the local level
+    constexpr double kPopGain = 80.0;   // residual energy before / after interpolation
+    constexpr double kCoarseGain = 15.0;  // the same over the whole search, for the best guess
+    constexpr double kSwing = 1.25;     // restored peak / peak of the music around, at most
+    constexpr double kSag = 0.25;       // and at least
+    constexpr double kSpread = 0.25;    // largest squared error / their sum over the span
+    constexpr double kOneSign = 0.95;   // |sum of the change| / sum of |change|
+    constexpr double kEnds = 0.12;      // change at either end / largest change
+    constexpr double kRough = 0.06;     // energy of the change's second difference / its energy
+    const int64_t d = nDetect, lo = d - nBack, lim = d + kStep + nAhead;
+    const int64_t nFrom = std::max(d, nPopSkip);
+    if (nFrom >= nStartEnd) return;
+    auto Sq = [&](int64_t n) {
+        const double v = e[static_cast<size_t>(n - lo)];
+        return v * v;
+    };
+    auto Level = [&](int64_t n) { return static_cast<double>(thr[static_cast<size_t>((n - lo) / kS)]) + kFloor; };
+    // A window over the trigger lies within two neighbouring blocks of kPopWindow samples
+    // whose energy together is over it too: only such pairs are looked at closely.
+    auto BlockEnergy = [&](int64_t s) {
+        const float* pe = &e[static_cast<size_t>(s - lo)];
+        float f0 = 0, f1 = 0, f2 = 0, f3 = 0;
+        for (int i = 0; i < kPopWindow; i += 4) {
+            f0 += pe[i] * pe[i];
+            f1 += pe[i + 1] * pe[i + 1];
+            f2 += pe[i + 2] * pe[i + 2];
+            f3 += pe[i + 3] * pe[i + 3];
+        }
+        return static_cast<double>(f0) + f1 + f2 + f3;
+    };
+    const int64_t sFirst = nFrom / kPopWindow * kPopWindow;
+    double fNext = BlockEnergy(sFirst);
+    for (int64_t s = sFirst; s < nStartEnd; s += kPopWindow) {
+        const double fThis = fNext;
+        fNext = BlockEnergy(s + kPopWindow);
+        const double fLow = std::min(Level(s + kPopWindow / 2), Level(s + kPopWindow + kPopWindow / 2 - 1));
+        if (!(fThis + fNext > 0.99 * kTrigger * kPopWindow * fLow * fLow)) continue;
+        for (int64_t n = std::max(s, std::max(nFrom, nPopSkip)); n < std::min(s + kPopWindow, nStartEnd); ++n) {
+            if (n < nPopSkip) continue;
+            double fSum = 0;
+            for (int i = 0; i < kPopWindow; ++i) fSum += Sq(n + i);
+            const double fLevel = Level(n + kPopWindow / 2);
+            if (!(fSum > kTrigger * kPopWindow * fLevel * fLevel)) continue;
+            // The strongest window close by marks the pop.
+            int64_t n0 = n;
+            double fMax = fSum, f = fSum;
+            for (int64_t m = n + 1; m < n + kPopWindow && m + kPopWindow < lim; ++m) {
+                f += Sq(m + kPopWindow - 1) - Sq(m - 1);
+                if (f > fMax) {
+                    fMax = f;
+                    n0 = m;
+                }
+            }
+            nPopSkip = n0 + kPopWindow;
+            const int64_t aLow = std::max<int64_t>(std::max(nFinal, lo) + nPre, n0 - nPopBack - 3);
+            const int64_t bHigh = std::min<int64_t>(nMarkLim - 1 - nPost, n0 + nPopAhead + 3);
+            if (bHigh + 2 * kP >= nEnd || bHigh - aLow + 1 < nPopMin) continue;
+            bool bMarked = false;
+            for (int64_t m = aLow - nPre; m <= bHigh + nPost && !bMarked; ++m) bMarked = Mark(m) != 0;
+            if (bMarked) continue;
+            // Starts and widths on a coarse grid, then each refined on its own.
+            const double fSigma = 1.25 * fLevel, fPenalty = 4.0 * fSigma * fSigma;
+            const int64_t r0 = aLow, r1 = bHigh + kP;
+            double best = 1e300;
+            int64_t a = -1;
+            int w = 0;
+            auto Try = [&](int64_t a1, int w1) {
+                if (a1 < aLow || a1 + w1 - 1 > bHigh || w1 < nPopMin || w1 > nPopMax) return;
+                const double fCost = Cost(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1;
+                if (fCost < best) {
+                    best = fCost;
+                    a = a1;
+                    w = w1;
+                }
+            };
+            const int nGrid = (nPopMax - nPopMin + 2) / 3;  // the refinement covers +-3 around each
+            for (int64_t a1 = n0 - nPopBack; a1 <= n0; a1 += nGrid)
+                for (int w1 = nPopMin + 1; w1 <= nPopMax; w1 += nGrid) Try(a1, w1);
+            if (a < 0) continue;
+            // Music seldom gets this far; what it does mostly gains too little even here.
+            double fWide = 0;
+            for (int64_t m = r0; m <= r1; ++m) fWide += Sq(m);
+            if (!(fWide > kCoarseGain * (best - fPenalty * w))) continue;
+            const int64_t aCoarse = a;
+            for (int k : {-3, -2, -1, 1, 2, 3}) Try(aCoarse + k, w);
+            const int wCoarse = w;
+            for (int k : {-3, -2, -1, 1, 2, 3}) Try(a, wCoarse + k);
+            const int64_t b = a + w - 1;
+            const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+            double fBefore = 0, fTop = 0;
+            for (int64_t m = a; m <= b + kP; ++m) {
+                fBefore += Sq(m);
+                fTop = std::max(fTop, Sq(m));
+            }
+            if (!(fBefore > kPopGain * fAfter) || fTop > kSpread * fBefore) continue;
+            double fAbs = 0, fSumD = 0, fPeak = 0, fEnergy = 0, fRough = 0;
+            auto D = [&](int64_t m) { return static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a)]; };
+            for (int64_t m = a; m <= b; ++m) {
+                const double v = D(m);
+                fAbs += std::fabs(v);
+                fSumD += v;
+                fPeak = std::max(fPeak, std::fabs(v));
+                fEnergy += v * v;
+                if (m > a && m < b) {
+                    const double q = D(m + 1) - 2 * v + D(m - 1);
+                    fRough += q * q;
+                }
+            }
+            if (std::fabs(fSumD) < kOneSign * fAbs || std::max(std::fabs(D(a)), std::fabs(D(b))) > kEnds * fPeak ||
+                fRough > kRough * fEnergy)
+                continue;
+            double fAround = 0, fRestored = 0;
+            for (int64_t m = 1; m <= nPopMax; ++m)
+                fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))),
+                                    std::fabs(static_cast<double>(*X(b + m)))});
+            for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
+            if (fRestored > kSwing * fAround || fRestored < kSag * fAround) continue;
+            for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
+            nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
+            ++nClicks;
+            nPopSkip = b + nPost + 1;
+            nSkip = std::max(nSkip, nPopSkip);
+        }
+    }
 }
 
 // Restores the chains of marked samples from nFinal on: a chain is complete when no
@@ -618,6 +764,10 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         p->nGrowGap = static_cast<int>(std::lround(12 * fScale));
         p->nMaxWiden = static_cast<int>(std::lround(32 * fScale));
         p->nLongSpan = static_cast<int>(std::lround(12 * fScale));
+        p->nPopMin = static_cast<int>(std::lround(18 * fScale));
+        p->nPopMax = static_cast<int>(std::lround(32 * fScale));
+        p->nPopBack = static_cast<int>(std::lround(12 * fScale));
+        p->nPopAhead = p->nPopMax + 4;
         p->nBack = RoundUp(p->nMaxWiden + p->nPre, kS);
         p->nAhead = RoundUp(std::max((kK + 1) * kS, p->nMaxRun + p->nMerge + p->nMaxWiden + kS), kS);
         p->nBeyond = p->nMaxWiden + kP;

@@ -216,8 +216,9 @@ TEST(Record, CutsFittedToATrackListSideBySide)
     }
     EXPECT_EQ(record.GetSongs()[4].strTitle, "Dos");
     // Side A's two new songs; side B was fitted already.
-    ASSERT_EQ(report.size(), 2u);
-    EXPECT_EQ(report[1].substr(0, 25), "Side A: song 3 begins at ");
+    ASSERT_EQ(report.size(), 3u);
+    EXPECT_EQ(report[0], "Side A had 2 songs; it has the track list's 3 now.");
+    EXPECT_EQ(report[2].substr(0, 25), "Side A: song 3 begins at ");
     // One edit per side: two undos give both sides back.
     ASSERT_TRUE(record.Undo());
     EXPECT_EQ(record.GetSongCount(), 5);

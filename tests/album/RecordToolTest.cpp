@@ -63,7 +63,8 @@ TEST(RecordTool, FitPutsTheCutsInTheSilencesTheDurationsPointAtOrChangesNothing)
     EXPECT_EQ(FolderBytes(dir.path), before);
 
     EXPECT_EQ(fit("fit.txt"),
-              std::make_pair(0, std::string("Side A: song 2 begins at 0:12.0.\n"
+              std::make_pair(0, std::string("Side A had 2 songs; it has the track list's 3 now.\n"
+                                            "Side A: song 2 begins at 0:12.0.\n"
                                             "Side A: song 3 begins at 0:22.0.\n"
                                             "Side B: cut 1 moved from 0:10.0 to 0:12.0.\n"
                                             "Side B: cut 2 moved from 0:20.0 to 0:22.0.\n"

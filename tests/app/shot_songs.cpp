@@ -8,7 +8,9 @@
 // play: press Play and print the status line. snap: Snap the picked cut. join: join the songs at the picked cut. titles: give the songs titles and album
 // data. export: open the export window and export to FOLDER as FLAC. tracklist: paste a
 // track list and set the titles. cover FILE: the next export is MP3 with FILE as cover.
-// declick: tick Play repaired, and the next export removes clicks.
+// declick: tick Play repaired, and the next export removes clicks. addside NAME: Add Side...
+// with the recording NAME. fit FILE: paste the track list in FILE and Fit Cuts to Track
+// List (the report box closes after three seconds). info: the album data alone.
 #include "app/ExportDlg.h"
 #include "app/SongsDlg.h"
 #include "app/TrackListDlg.h"
@@ -19,6 +21,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
 #include <QClipboard>
 #include <QRadioButton>
 #include <QLabel>
@@ -52,7 +56,8 @@ int main(int argc, char** argv)
     for (int i = 2; i < argc; ++i) {
         const QString step = argv[i];
         QString folder;
-        if ((step == "export" || step == "cover") && i + 1 < argc) folder = argv[++i];
+        if ((step == "export" || step == "cover" || step == "addside" || step == "fit") && i + 1 < argc)
+            folder = argv[++i];
         QTimer::singleShot(nDelay, &dlg, [&dlg, step, folder] {
             CWaveView* view = dlg.GetCloseUp();
             if (step == "pick2") {
@@ -81,6 +86,36 @@ int main(int argc, char** argv)
                     edits[j]->setText(info[j]);
                     emit edits[j]->editingFinished();
                 }
+            } else if (step == "info") {
+                QList<QLineEdit*> edits = dlg.findChildren<QLineEdit*>();
+                const char* info[] = {"Walk Through", "Singularity", "2011"};
+                for (int j = 0; j < edits.size() && j < 3; ++j) {
+                    edits[j]->setText(info[j]);
+                    emit edits[j]->editingFinished();
+                }
+            } else if (step == "addside") {
+                dlg.SetDialogRunner([folder](QDialog& d) {
+                    d.findChild<QComboBox*>("sideName")->setEditText(folder);
+                    QTimer::singleShot(1000, &d, [&d] { d.accept(); });
+                    return d.exec();
+                });
+                QTest::mouseClick(dlg.GetButton("addSide"), Qt::LeftButton);
+            } else if (step == "fit") {
+                QFile file(folder);
+                file.open(QIODevice::ReadOnly);
+                QApplication::clipboard()->setText(QString::fromUtf8(file.readAll()));
+                dlg.SetDialogRunner([](QDialog& d) {
+                    auto& list = static_cast<CTrackListDlg&>(d);
+                    QTimer::singleShot(1500, &list, [&list] {
+                        // The report box that follows closes by itself.
+                        QTimer::singleShot(3000, [] {
+                            if (QWidget* pBox = QApplication::activeModalWidget()) pBox->close();
+                        });
+                        QTest::mouseClick(list.GetFitButton(), Qt::LeftButton);
+                    });
+                    return list.exec();
+                });
+                QTest::mouseClick(dlg.GetButton("tracklist"), Qt::LeftButton);
             } else if (step == "cover") {
                 cover = folder;
             } else if (step == "declick") {

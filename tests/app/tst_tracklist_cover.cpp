@@ -85,6 +85,27 @@ private slots:
         QCOMPARE(dlg.GetAlbum().GetSongs()[0].strTitle, std::string("Opening"));
         QCOMPARE(dlg.GetAlbum().GetSongs()[1].strTitle, std::string("Closing"));
 
+        // Fit Cuts on songs with no quiet between them: the box says first that nothing
+        // changed, and lists no move.
+        QApplication::clipboard()->setText("A1 Opening 0:01\nA2 Closing 0:01\nA3 Encore 0:02\n");
+        dlg.SetDialogRunner([&](QDialog& d) {
+            auto& list = static_cast<CTrackListDlg&>(d);
+            list.show();
+            QTest::mouseClick(list.GetFitButton(), Qt::LeftButton);
+            return list.result();
+        });
+        QTest::mouseClick(dlg.GetButton("tracklist"), Qt::LeftButton);
+        QCOMPARE(prompt.boxes.size(), size_t(2));
+        QCOMPARE(prompt.boxes[1].caption, std::string("Fit Cuts to Track List"));
+        QVERIFY(prompt.boxes[1].icon == PromptIcon::Exclamation);
+        QCOMPARE(prompt.boxes[1].text,
+                 std::string("Nothing on side A was changed: it has 2 songs, the track list 3, and 2 of the 2 cuts the "
+                             "track list asks for could not be placed.\n"
+                             "Side A: the end of song 1 (expected at 0:01.0) has no quiet within 5 s.\n"
+                             "Side A: the end of song 2 (expected at 0:02.0) has no quiet within 5 s.\n"));
+        QCOMPARE(dlg.GetAlbum().GetSongCount(), 2);
+        QCOMPARE(dlg.GetAlbum().GetSongs()[1].strTitle, std::string("Closing"));
+
         // Export: MP3, a text file refused as cover, then a PNG.
         std::ofstream(place.Path("notes.png")) << "not a picture";
         QImage image(32, 32, QImage::Format_RGB32);
