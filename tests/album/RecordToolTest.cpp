@@ -87,6 +87,9 @@ TEST(RecordTool, TheCoverIsKeptWithTheRecord)
     RunSteps(CADENZO_ALBUM_PATH, {
         {strSides + (dir / "o1") + "' --cover '" + (dir / "notes.png") + "'" + strWav, 1,
          "cadenzo-album: " + (dir / "notes.png") + " is not a JPEG or PNG image.\n"},
+        // One recording on its own has no record to keep it.
+        {"export '" + (dir / "A.wav") + "' '" + (dir / "o0") + "' --cover '" + (dir / "front.png") + "'" + strWav, 0,
+         dir / "o0/01 A1.wav\n"},
     });
     EXPECT_FALSE(fs::exists(dir / "A record.cue"));
     RunSteps(CADENZO_ALBUM_PATH, {
