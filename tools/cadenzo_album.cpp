@@ -401,21 +401,21 @@ int main(int argc, char** argv)
     // An edit keeps the folder locked from reading the songs to the end, so that an edit of
     // another program waits instead of working from what this one read.
     const bool bEdit = strVerb != "list" && strVerb != "export";
-    if (!(bRecordFile ? album.Open(bases[0], bEdit) : album.OpenSides(bases, {}, bEdit)))
-        return g_nStopSignal ? Stopped("nothing was changed.") : kExit.Fail(album.GetErrorText());
-    // The sides of an export: the record file that names just these sides in this order
-    // stands for them (its album data, discs, numbering and cover). It, or a new one, keeps
-    // a cover given with --cover.
+    // Several sides that a record file names, just these in this order, are that record: it
+    // stands for them (its album data, discs, numbering and cover), and an edit of them
+    // rewrites it in the same transaction, so that players reading it never see songs or
+    // titles the sides no longer have.
+    const std::string strNamed = !bRecordFile && bases.size() > 1 ? RecordOf(bases) : std::string();
+    const bool bOpened = bRecordFile         ? album.Open(bases[0], bEdit)
+                         : !strNamed.empty() ? album.Open(strNamed, bEdit)
+                                             : album.OpenSides(bases, {}, bEdit);
+    if (!bOpened) return g_nStopSignal ? Stopped("nothing was changed.") : kExit.Fail(album.GetErrorText());
+    // The record file, or a new one for several sides, keeps a cover given with --cover.
     std::string strKeep = album.GetPath();
-    if (strVerb == "export" && !bRecordFile && bases.size() > 1) {
-        strKeep = RecordOf(bases);
-        if (!strKeep.empty()) {
-            if (!album.Open(strKeep)) return kExit.Fail(album.GetErrorText());
-        } else {
-            std::error_code ec;
-            strKeep = CRecord::DefaultPath(bases[0]);
-            if (std::filesystem::exists(strKeep, ec)) strKeep.clear();  // another record's: left alone
-        }
+    if (strVerb == "export" && strKeep.empty() && bases.size() > 1) {
+        std::error_code ec;
+        strKeep = CRecord::DefaultPath(bases[0]);
+        if (std::filesystem::exists(strKeep, ec)) strKeep.clear();  // another record's: left alone
     }
     album.SetFaultHook([](const std::string&) { return g_nStopSignal == 0; });
     const int32_t nRate = album.GetFormat().nRate;

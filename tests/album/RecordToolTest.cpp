@@ -5,6 +5,7 @@
 #include "ToolTestSupport.h"
 
 #include <algorithm>
+#include <sstream>
 
 using namespace albumtest;
 using namespace tooltest;
@@ -102,4 +103,11 @@ TEST(RecordTool, TheCoverIsKeptWithTheRecord)
         {strSides + (dir / "o6") + "'" + strWav, 0, dir / "o6/01 A1.wav\n"},
     });
     for (const char* szOut : {"o3", "o4", "o6"}) EXPECT_TRUE(fs::exists(dir / (szOut + std::string("/cover.png")))) << szOut;
+
+    // An edit of the sides rewrites the record file that names them, cover kept.
+    RunSteps(CADENZO_ALBUM_PATH, {{"title '" + (dir / "A.wav") + "' '" + (dir / "B.wav") + "' 2 Flip", 0, ""}});
+    std::stringstream record;
+    record << std::ifstream(dir / "A record.cue").rdbuf();
+    EXPECT_NE(record.str().find("    TITLE \"Flip\"\n"), std::string::npos) << record.str();
+    EXPECT_NE(record.str().find("front.png"), std::string::npos) << record.str();
 }
