@@ -82,7 +82,7 @@ int64_t QuietFrames(CAlbumReader& reader, int64_t nFirst, int64_t nEnd, bool bFr
             for (size_t i = 0; i < std::min(nFloorBlocks, raw.size()); ++i)
                 fFloor = std::min(fFloor, Levels::ClickFree(raw, i));
             if (fFloor > kTrimFloorMaxDb) return 0;
-            fQuiet = fFloor + Levels::kAboveFloorDb;
+            fQuiet = std::max(fFloor, Levels::kStepDb) + Levels::kAboveFloorDb;
         }
         for (; nNext < nReady; ++nNext)
             if (Levels::ClickFree(raw, nNext) > fQuiet) return std::min(nLength, static_cast<int64_t>(nNext) * nBlock);

@@ -18,6 +18,9 @@ constexpr double kBlockSeconds = 0.01;
 constexpr int kMedianBlocks = 3;
 // The level of digital silence: lower levels are raised to it.
 constexpr float kSilentDb = -120.0f;
+// One step of 16-bit sound. A floor is never taken below it: dithered digital silence
+// (steps of one either way, its click-free level that of silence) is floor, not sound.
+constexpr float kStepDb = -90.3f;
 // How far above the noise floor sound must stand to be sound rather than floor: hiss
 // wavers by a decibel or two, music that is heard stands clearly above it.
 constexpr float kAboveFloorDb = 6.0f;

@@ -20,9 +20,6 @@ constexpr float kPeakAboveDb = 16.0f;
 // than the waver of a steady hiss from one block to the next.
 constexpr float kLouderDb = 1.0f;
 
-// One step of 16-bit sound, in dB re full scale.
-constexpr float kStepDb = -90.3f;
-
 struct Stretch {
     int64_t nStart, nEnd;  // frames of the analysed range, nEnd excluded
     double fLevel;         // mean click-free level, dB
@@ -32,7 +29,7 @@ struct Stretch {
 
 float Floor(const std::vector<float>& levels)
 {
-    return levels.empty() ? Levels::kSilentDb : std::max(kStepDb, *std::min_element(levels.begin(), levels.end()));
+    return levels.empty() ? Levels::kSilentDb : std::max(Levels::kStepDb, *std::min_element(levels.begin(), levels.end()));
 }
 
 float QuietPeak(const std::vector<float>& levels)

@@ -152,30 +152,45 @@ TEST(AlbumExport, FilesInTheWay_AreReplacedOnlyWhenAskedAndSongsOfARecordingNeve
 
 TEST(AlbumExport, TrimmedWav_KeepsHalfASecondOfTheOuterSilences)
 {
-    std::mt19937 rng(13);
-    TempFolder dir;
-    const int64_t nRate = 44100;
-    // Song 1: 2 s of silence, then sound; song 2: sound, then 3 s of silence.
-    std::vector<uint8_t> song1(static_cast<size_t>(2 * nRate * 4), 0);
-    std::vector<uint8_t> loud = RandomFrames(rng, 1000, 16, 2);
-    for (size_t i = 1; i < loud.size(); i += 2) loud[i] |= 0x40;  // well above the trim level
-    song1.insert(song1.end(), loud.begin(), loud.end());
-    std::vector<uint8_t> song2 = loud;
-    song2.resize(song2.size() + static_cast<size_t>(3 * nRate * 4), 0);
-    WriteSong(dir / "T1.wav", song1, 16);
-    WriteSong(dir / "T2.wav", song2, 16);
-    CAlbum album;
-    ASSERT_TRUE(album.Open(dir / "T.wav"));
+    // The silences digital zero, and half of their samples a step of one either way (the
+    // tail of a decoded song): such steps are floor, not sound.
+    for (const bool bDither : {false, true}) {
+        SCOPED_TRACE(bDither ? "steps of one" : "digital zero");
+        std::mt19937 rng(13);
+        TempFolder dir;
+        const int64_t nRate = 44100;
+        auto silence = [&](int64_t nSeconds) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(nSeconds * nRate * 4), 0);
+            for (size_t i = 0; bDither && i < bytes.size(); i += 2) {
+                const int v = rng() % 2 != 0 ? 0 : rng() % 2 != 0 ? 1 : -1;
+                bytes[i] = static_cast<uint8_t>(v & 0xFF);
+                bytes[i + 1] = static_cast<uint8_t>(v < 0 ? 0xFF : 0);
+            }
+            return bytes;
+        };
+        // Song 1: 2 s of silence, then sound; song 2: sound, then 3 s of silence.
+        std::vector<uint8_t> song1 = silence(2);
+        std::vector<uint8_t> loud = RandomFrames(rng, 1000, 16, 2);
+        for (size_t i = 1; i < loud.size(); i += 2) loud[i] |= 0x40;  // well above the trim level
+        song1.insert(song1.end(), loud.begin(), loud.end());
+        std::vector<uint8_t> song2 = loud;
+        const std::vector<uint8_t> tail = silence(3);
+        song2.insert(song2.end(), tail.begin(), tail.end());
+        WriteSong(dir / "T1.wav", song1, 16);
+        WriteSong(dir / "T2.wav", song2, 16);
+        CAlbum album;
+        ASSERT_TRUE(album.Open(dir / "T.wav"));
 
-    CExportOptions options = ExportTo(dir / "out", CExportFormat::Wav);
-    options.bTrim = true;
-    CExportReport report = RunExport(album, options);
-    ASSERT_EQ(report.files.size(), 2u);
-    EXPECT_EQ(report.nTrimmedFrames, (2 * nRate - nRate / 2) + (3 * nRate - nRate / 2));
-    EXPECT_TRUE(SampleBytes(report.files[0]) ==
-                std::vector<uint8_t>(song1.begin() + (2 * nRate - nRate / 2) * 4, song1.end()));
-    EXPECT_TRUE(SampleBytes(report.files[1]) ==
-                std::vector<uint8_t>(song2.begin(), song2.end() - (3 * nRate - nRate / 2) * 4));
+        CExportOptions options = ExportTo(dir / "out", CExportFormat::Wav);
+        options.bTrim = true;
+        CExportReport report = RunExport(album, options);
+        ASSERT_EQ(report.files.size(), 2u);
+        EXPECT_EQ(report.nTrimmedFrames, (2 * nRate - nRate / 2) + (3 * nRate - nRate / 2));
+        EXPECT_TRUE(SampleBytes(report.files[0]) ==
+                    std::vector<uint8_t>(song1.begin() + (2 * nRate - nRate / 2) * 4, song1.end()));
+        EXPECT_TRUE(SampleBytes(report.files[1]) ==
+                    std::vector<uint8_t>(song2.begin(), song2.end() - (3 * nRate - nRate / 2) * 4));
+    }
 }
 
 TEST(AlbumExport, Cancelled_LeavesNoHalfWrittenFile)
