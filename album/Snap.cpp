@@ -29,7 +29,8 @@ struct Stretch {
 
 float Floor(const std::vector<float>& levels)
 {
-    return levels.empty() ? Levels::kSilentDb : std::max(Levels::kStepDb, *std::min_element(levels.begin(), levels.end()));
+    if (levels.empty()) return Levels::kSilentDb;
+    return std::max(Levels::kStepDb, *std::min_element(levels.begin(), levels.end()));
 }
 
 float QuietPeak(const std::vector<float>& levels)
