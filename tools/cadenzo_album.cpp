@@ -406,7 +406,24 @@ int main(int argc, char** argv)
     // rewrites it in the same transaction, so that players reading it never see songs or
     // titles the sides no longer have.
     const std::string strNamed = !bRecordFile && bases.size() > 1 ? RecordOf(bases) : std::string();
-    const bool bOpened = bRecordFile         ? album.Open(bases[0], bEdit)
+    // One recording that a record file names as a side is edited as that side of the
+    // record, its songs still numbered within it, for the same reason. When that record
+    // cannot be opened (another side gone), the recording is edited on its own.
+    const bool bOneSong = strVerb == "move" || strVerb == "join" || strVerb == "split" || strVerb == "title";
+    int32_t nOwnSide = -1;
+    if (!bRecordFile && bases.size() == 1 && bOneSong) {
+        const std::string strOwner = CRecord::FindFor(bases[0]);
+        if (!strOwner.empty() && album.Open(strOwner, true)) {
+            std::error_code ec;
+            for (int32_t s = 0; s < album.GetSideCount(); ++s)
+                if (std::filesystem::weakly_canonical(album.GetSide(s).GetBasePath(), ec) ==
+                    std::filesystem::weakly_canonical(bases[0], ec))
+                    nOwnSide = s;
+        }
+        if (g_nStopSignal) return Stopped("nothing was changed.");
+    }
+    const bool bOpened = nOwnSide >= 0      ? true
+                         : bRecordFile       ? album.Open(bases[0], bEdit)
                          : !strNamed.empty() ? album.Open(strNamed, bEdit)
                                              : album.OpenSides(bases, {}, bEdit);
     if (!bOpened) return g_nStopSignal ? Stopped("nothing was changed.") : kExit.Fail(album.GetErrorText());
@@ -418,29 +435,36 @@ int main(int argc, char** argv)
         if (std::filesystem::exists(strKeep, ec)) strKeep.clear();  // another record's: left alone
     }
     album.SetFaultHook([](const std::string&) { return g_nStopSignal == 0; });
-    const int32_t nRate = album.GetFormat().nRate;
-    const int64_t nFrames = std::llround(fSeconds * nRate);
-    bool bOk = true;
     if (strVerb == "list") {
         List(album);
-    } else if (strVerb == "move") {
-        bOk = album.MoveCut(k, k < album.GetSongCount() ? album.GetSongStart(k + 1) + nFrames : 0);
-        if (bOk) std::printf("Cut %d is at %s.\n", k, Clock(album.GetSongStart(k + 1), nRate).c_str());
-    } else if (strVerb == "join") {
-        bOk = album.Join(k);
-        if (bOk) std::printf("Songs %d and %d are song %d; the album has %s.\n", k, k + 1, k,
-                             Songs(album.GetSongCount()).c_str());
-    } else if (strVerb == "split") {
-        bOk = album.Split(k, k <= album.GetSongCount() ? album.GetSongStart(k) + nFrames : 0);
-        if (bOk) std::printf("Song %d starts at %s; the album has %s.\n", k + 1,
-                             Clock(album.GetSongStart(k + 1), nRate).c_str(), Songs(album.GetSongCount()).c_str());
-    } else if (strVerb == "title") {
-        bOk = album.SetTitle(k, rest[1]);
-    } else if (strVerb == "tracklist") {
-        return SetTrackList(album, rest[0], bFit);
-    } else {
-        return Export(album, rest, strKeep);
+        return 0;
     }
-    if (!bOk && g_nStopSignal) return Stopped("every file was left as it was.");
-    return bOk ? 0 : kExit.Fail(album.GetErrorText());
+    if (strVerb == "tracklist") return SetTrackList(album, rest[0], bFit);
+    if (strVerb == "export") return Export(album, rest, strKeep);
+    // The edits of one song or cut: of the record or album given, or of the one side of a
+    // record that the recording given is.
+    const auto edit = [&](auto& target) {
+        const int32_t nRate = target.GetFormat().nRate;
+        const int64_t nFrames = std::llround(fSeconds * nRate);
+        bool bDone = true;
+        if (strVerb == "move") {
+            bDone = target.MoveCut(k, k < target.GetSongCount() ? target.GetSongStart(k + 1) + nFrames : 0);
+            if (bDone) std::printf("Cut %d is at %s.\n", k, Clock(target.GetSongStart(k + 1), nRate).c_str());
+        } else if (strVerb == "join") {
+            bDone = target.Join(k);
+            if (bDone)
+                std::printf("Songs %d and %d are song %d; the album has %s.\n", k, k + 1, k,
+                            Songs(target.GetSongCount()).c_str());
+        } else if (strVerb == "split") {
+            bDone = target.Split(k, k <= target.GetSongCount() ? target.GetSongStart(k) + nFrames : 0);
+            if (bDone)
+                std::printf("Song %d starts at %s; the album has %s.\n", k + 1,
+                            Clock(target.GetSongStart(k + 1), nRate).c_str(), Songs(target.GetSongCount()).c_str());
+        } else {
+            bDone = target.SetTitle(k, rest[1]);
+        }
+        if (!bDone && g_nStopSignal) return Stopped("every file was left as it was.");
+        return bDone ? 0 : kExit.Fail(target.GetErrorText());
+    };
+    return nOwnSide >= 0 ? edit(album.GetSide(nOwnSide)) : edit(album);
 }

@@ -104,10 +104,15 @@ TEST(RecordTool, TheCoverIsKeptWithTheRecord)
     });
     for (const char* szOut : {"o3", "o4", "o6"}) EXPECT_TRUE(fs::exists(dir / (szOut + std::string("/cover.png")))) << szOut;
 
-    // An edit of the sides rewrites the record file that names them, cover kept.
-    RunSteps(CADENZO_ALBUM_PATH, {{"title '" + (dir / "A.wav") + "' '" + (dir / "B.wav") + "' 2 Flip", 0, ""}});
+    // An edit of the sides, or of one of them, rewrites the record file that names them,
+    // cover kept; the songs of one are numbered within it.
+    RunSteps(CADENZO_ALBUM_PATH, {{"title '" + (dir / "A.wav") + "' '" + (dir / "B.wav") + "' 2 Flip", 0, ""},
+                                  {"title '" + (dir / "B.wav") + "' 1 Flop", 0, ""},
+                                  {"title '" + (dir / "B.wav") + "' 2 X", 1,
+                                   "cadenzo-album: There is no song 2: the album has 1 song.\n"}});
     std::stringstream record;
     record << std::ifstream(dir / "A record.cue").rdbuf();
-    EXPECT_NE(record.str().find("    TITLE \"Flip\"\n"), std::string::npos) << record.str();
+    EXPECT_EQ(record.str().find("    TITLE \"Flip\"\n"), std::string::npos) << record.str();
+    EXPECT_NE(record.str().find("    TITLE \"Flop\"\n"), std::string::npos) << record.str();
     EXPECT_NE(record.str().find("front.png"), std::string::npos) << record.str();
 }
