@@ -56,7 +56,57 @@ TagLib::FLAC::Picture* NewPicture(const CCover& cover)
     pPicture->setType(TagLib::FLAC::Picture::FrontCover);
     pPicture->setMimeType(cover.strMime);
     pPicture->setData(Bytes(cover.strBytes));
+    pPicture->setWidth(cover.nWidth);
+    pPicture->setHeight(cover.nHeight);
+    pPicture->setColorDepth(cover.nDepth);
+    pPicture->setNumColors(cover.nColors);
     return pPicture;
+}
+
+uint32_t Big(const std::string& b, size_t i, int nBytes)
+{
+    uint32_t n = 0;
+    for (int k = 0; k < nBytes; ++k) n = (n << 8) | static_cast<uint8_t>(b[i + static_cast<size_t>(k)]);
+    return n;
+}
+
+// The picture's size from its header, for the players that read it from the picture block:
+// a PNG's IHDR, or a JPEG's start-of-frame segment. Left 0 where the header says nothing.
+void ReadSize(CCover* pCover)
+{
+    const std::string& b = pCover->strBytes;
+    if (pCover->strExtension == "png") {
+        if (b.size() < 26 || b.compare(12, 4, "IHDR") != 0) return;
+        static const int kChannels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+        const uint8_t nType = static_cast<uint8_t>(b[25]);
+        const int nBits = static_cast<uint8_t>(b[24]);
+        pCover->nWidth = static_cast<int32_t>(Big(b, 16, 4));
+        pCover->nHeight = static_cast<int32_t>(Big(b, 20, 4));
+        pCover->nDepth = nType < 7 ? nBits * kChannels[nType] : 0;
+        // A palette's pixels are its entries, 8-bit RGB; the picture has 2^bits colours.
+        if (nType == 3) {
+            pCover->nDepth = 24;
+            pCover->nColors = nBits <= 8 ? 1 << nBits : 0;
+        }
+        return;
+    }
+    size_t i = 2;  // past the start-of-image marker
+    while (i + 4 <= b.size() && static_cast<uint8_t>(b[i]) == 0xFF) {
+        const uint8_t nMarker = static_cast<uint8_t>(b[i + 1]);
+        if (nMarker == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        const bool bFrame = nMarker >= 0xC0 && nMarker <= 0xCF && nMarker != 0xC4 && nMarker != 0xC8 && nMarker != 0xCC;
+        if (bFrame) {
+            if (i + 10 > b.size()) return;
+            pCover->nHeight = static_cast<int32_t>(Big(b, i + 5, 2));
+            pCover->nWidth = static_cast<int32_t>(Big(b, i + 7, 2));
+            pCover->nDepth = static_cast<uint8_t>(b[i + 4]) * static_cast<uint8_t>(b[i + 9]);
+            return;
+        }
+        i += 2 + Big(b, i + 2, 2);
+    }
 }
 
 void TagXiph(TagLib::Ogg::XiphComment* pTags, const CSongTags& tags, bool bOpus)
@@ -198,6 +248,7 @@ bool LoadCover(const std::string& strPath, CCover* pCover, std::string* pError)
     }
     pCover->strPath = strPath;
     pCover->strBytes = std::move(strBytes);
+    ReadSize(pCover);
     return true;
 }
 

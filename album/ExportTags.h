@@ -15,6 +15,8 @@ struct CCover {
     std::string strBytes;
     std::string strMime;       // "image/jpeg" or "image/png"
     std::string strExtension;  // "jpg" or "png"
+    int32_t nWidth = 0, nHeight = 0, nDepth = 0;  // pixels and bits a pixel, 0 when unknown
+    int32_t nColors = 0;                          // of a palette picture; 0 for others
     bool IsSet() const { return !strBytes.empty(); }
 };
 

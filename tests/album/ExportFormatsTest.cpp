@@ -3,6 +3,7 @@
 
 #include "AlbumTestSupport.h"
 #include "ExportTestSupport.h"
+#include "album/ExportTags.h"
 
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <tuple>
 
 using namespace albumtest;
 
@@ -49,7 +51,8 @@ std::string PeakOf(const std::vector<uint8_t>& bytes)
 }
 
 // A PNG's signature and the start of its header: all an export looks at.
-const char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR";
+// A PNG's signature and header: 16 by 32 pixels, 8-bit RGB.
+const char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x20\x08\x02\0\0\0";
 
 std::string Tag(const TagLib::PropertyMap& tags, const char* sz)
 {
@@ -170,6 +173,9 @@ TEST(AlbumExportFormats, EveryFormat_DecodesWithTagsGainsAndCover)
             EXPECT_EQ(pictures.front()->type(), TagLib::FLAC::Picture::FrontCover);
             EXPECT_EQ(pictures.front()->mimeType(), "image/png");
             EXPECT_EQ(pictures.front()->data(), TagLib::ByteVector(kPng, sizeof kPng - 1));
+            EXPECT_EQ(std::make_tuple(pictures.front()->width(), pictures.front()->height(),
+                                      pictures.front()->colorDepth()),
+                      std::make_tuple(16, 32, 24));
         }
     }
 }
@@ -195,6 +201,35 @@ TEST(AlbumExportFormats, ASongFileCutShortDuringALossyExport_FailsIt)
     EXPECT_NE(job.GetReport().strError, "");
     EXPECT_TRUE(job.GetReport().files.empty());
     EXPECT_FALSE(fs::exists(dir / "out/01 C1.ogg"));
+}
+
+// The picture block carries the size the picture's own header gives.
+TEST(AlbumExportFormats, CoverSize_IsReadFromThePicturesHeader)
+{
+    TempFolder dir;
+    // A JPEG: start of image, an APP0 segment of 16 bytes, then a baseline frame of 3
+    // components, 30 lines of 40 pixels.
+    const std::string strJpeg = std::string("\xFF\xD8\xFF\xE0\x00\x10", 6) + std::string(14, 'j') +
+                                std::string("\xFF\xC0\x00\x11\x08\x00\x1E\x00\x28\x03", 10) +
+                                std::string(12, '\0');
+    const struct {
+        const char* szName;
+        std::string strBytes;
+        std::tuple<int, int, int, int> size;  // width, height, bits a pixel, palette colours
+    } covers[] = {
+        {"front.png", std::string(kPng, sizeof kPng - 1), {16, 32, 24, 0}},
+        // Two colours of a palette: its entries are 8-bit RGB.
+        {"palette.png", std::string(kPng, 24) + std::string("\x01\x03\0\0\0", 5), {16, 32, 24, 2}},
+        {"front.jpg", strJpeg, {40, 30, 24, 0}},
+        {"cut.jpg", strJpeg.substr(0, 24), {0, 0, 0, 0}},  // ends before its frame's size
+    };
+    for (const auto& c : covers) {
+        std::ofstream(dir / c.szName, std::ios::binary) << c.strBytes;
+        CCover cover;
+        std::string strError;
+        ASSERT_TRUE(ExportTags::LoadCover(dir / c.szName, &cover, &strError)) << strError;
+        EXPECT_EQ(std::make_tuple(cover.nWidth, cover.nHeight, cover.nDepth, cover.nColors), c.size) << c.szName;
+    }
 }
 
 TEST(AlbumExportFormats, CoverThatIsNoImage_IsRefusedWithTheReason)
