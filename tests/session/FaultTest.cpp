@@ -368,9 +368,9 @@ TEST_F(FaultTest, SessionDestroyedWithAStuckWorkerCompletesTheFiles)
     std::string strInput = WriteInput({{1.5, true}, {4.0, false}});
     std::string strBase = dir / "Song.wav";
     {
+        CGate gate;  // outlives the session, whose worker passes it until the session ends it
         SessionRig local;
         SetGapRules(local.splitter, kGapPos, kMinSongPos, -5292);
-        CGate gate;
         local.session.SetWorkerStallHook([&] { gate.Pass(); });
         local.session.SetDoneWaitMs(0);
         local.ChooseBase(strBase);
