@@ -2,7 +2,7 @@
 // and crackle to it, compares a repaired file with the clean one, and times the
 // declicker on its own.
 //
-//   bench_declick make SRC START SECONDS SEED CLEAN.wav CLICKY.wav
+//   bench_declick make SRC START SECONDS SEED CLEAN.wav CLICKY.wav [KINDS]
 //   bench_declick compare CLEAN.wav TEST.wav INPUT.wav  -> SNR dB, changed %, worst error dBFS
 //   bench_declick time IN.wav LEVEL REPS                 -> median processor seconds
 //   bench_declick cpu PROGRAM ARGS...                    -> processor seconds of the run
@@ -70,9 +70,12 @@ bool Write(const char* path, const Audio& a)
 
 // Clicks of 1-30 samples, -24 to -3 dBFS peak, on one or both channels, 1-5 a second:
 // single spikes, short decaying bursts and a few wide scratch pops; then crackle, 150 a
-// second of 1-3 samples at -48 to -34 dBFS.
-void AddClicks(Audio& a, unsigned seed)
+// second of 1-3 samples at -48 to -34 dBFS. Only the kinds named in strKinds ("spike",
+// "burst", "pop", "crackle"; all when empty) are added, from the same draws, so that each
+// kind's share of what is left after repair can be measured on its own.
+void AddClicks(Audio& a, unsigned seed, const std::string& strKinds = "")
 {
+    auto Wanted = [&](const char* kind) { return strKinds.empty() || strKinds.find(kind) != std::string::npos; };
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     const int64_t n = a.Frames();
@@ -109,10 +112,12 @@ void AddClicks(Audio& a, unsigned seed)
         }
         double m = 0;
         for (double v : shape) m = std::max(m, std::fabs(v));
+        const bool bWanted = Wanted(kind < 0.4 ? "spike" : kind < 0.9 ? "burst" : "pop");
         for (int c = 0; c < ch; ++c) {
             if (which != 2 && which != c) continue;
             const double g = (which == 2 && c == 1) ? 0.5 + 0.5 * u(rng) : 1.0;
-            for (int i = 0; i < len; ++i) Add(pos + i, c, shape[static_cast<size_t>(i)] / m * peak * g);
+            if (bWanted)
+                for (int i = 0; i < len; ++i) Add(pos + i, c, shape[static_cast<size_t>(i)] / m * peak * g);
         }
     }
     // crackle
@@ -124,7 +129,10 @@ void AddClicks(Audio& a, unsigned seed)
         const int len = 1 + static_cast<int>(u(rng) * 3);
         const int c = static_cast<int>(u(rng) * ch);
         const double sign = u(rng) < 0.5 ? -1 : 1;
-        for (int i = 0; i < len; ++i) Add(pos + i, c, sign * peak * (i == 0 ? 1.0 : -0.5 * u(rng)));
+        for (int i = 0; i < len; ++i) {
+            const double v = sign * peak * (i == 0 ? 1.0 : -0.5 * u(rng));
+            if (Wanted("crackle")) Add(pos + i, c, v);
+        }
     }
     for (auto& v : a.s) v = std::clamp(v, -32768, 32767);
 }
@@ -141,7 +149,7 @@ double CpuSeconds()
 int main(int argc, char** argv)
 {
     const std::string cmd = argc > 1 ? argv[1] : "";
-    if (cmd == "make" && argc == 8) {
+    if (cmd == "make" && (argc == 8 || argc == 9)) {
         Audio src;
         const double start = std::atof(argv[3]), seconds = std::atof(argv[4]);
         SF_INFO info{};
@@ -152,7 +160,7 @@ int main(int argc, char** argv)
                   static_cast<int64_t>(seconds * info.samplerate)))
             return 1;
         if (!Write(argv[6], src)) return 1;
-        AddClicks(src, static_cast<unsigned>(std::atoi(argv[5])));
+        AddClicks(src, static_cast<unsigned>(std::atoi(argv[5])), argc == 9 ? argv[8] : "");
         return Write(argv[7], src) ? 0 : 1;
     }
     if (cmd == "compare" && argc == 5) {
