@@ -177,6 +177,7 @@ struct CDeclicker::Channel {
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
+    bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     std::vector<int64_t> trial;
     std::vector<double> patch;
 };
@@ -326,6 +327,7 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             for (int64_t m = a; m >= from && a - m <= nGrowGap; --m)
                 if (Over(m)) a = m;
             for (int64_t m = a; m <= b; ++m) bPeak = bPeak || Over(m) == 2;
+            if (!bPeak) bPeak = MatchedPeak(a, b, lo, lim);
         }
         // Without a peak both ways round the cluster may still be a wide pop, whose smooth
         // body the predictor follows: such a doubtful click must pass a stricter test below.
@@ -690,6 +692,35 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     if (!(fGain > fMinGain)) return false;
     if (bDoubt) return fGain > kDoubtGain;
     return fChange <= fErrMax || fGain > kGain;
+}
+
+// Whether a lone impulse at some sample of [a, b] stands out: the prediction errors it
+// causes, correlated with the prediction error filter (the filter matched to an impulse
+// seen through the predictor), exceed fHigh local levels times the filter's gain for
+// noise. Where the predictor follows the music closely, an impulse's forward error peaks
+// a sample or two after it and its backward error as much before, so that no sample
+// stands out both ways round although the impulse is plain to the matched filter. A
+// note's onset, seen only one way round, stays below it. Uses the step's errors (e over
+// lo..lim, computed on from the samples beyond) and thresholds.
+bool CDeclicker::Channel::MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim)
+{
+    constexpr double kMatch = 1.25;  // how far above fHigh levels, for the noise gain
+    double fGain = 0;  // the filter's energy: its gain for white noise
+    for (int k = 0; k <= kP; ++k) fGain += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k)];
+    auto Err = [&](int64_t n) -> double {
+        if (n < lim) return e[static_cast<size_t>(n - lo)];
+        const float* px = X(n);
+        float v = px[0];
+        for (int k = 1; k <= kP; ++k) v += cf[static_cast<size_t>(k)] * px[-k];
+        return v;
+    };
+    const double fNoise = kMatch * std::sqrt(fGain);
+    for (int64_t m = a; m <= b; ++m) {
+        double h = 0;
+        for (int k = 0; k <= kP; ++k) h += c[static_cast<size_t>(k)] * Err(m + k);
+        if (std::fabs(h) > fNoise * (params.fHigh * thr[static_cast<size_t>((m - lo) / kS)] + kFloor)) return true;
+    }
+    return false;
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).
