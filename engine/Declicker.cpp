@@ -14,6 +14,8 @@ constexpr int kGrid = CDeclicker::kModelWindow / CDeclicker::kStep;  // blocks i
 constexpr int kMaxUnknowns = 512;   // samples restored together at most
 constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait for its end
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
+constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
+constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
 
 struct LevelParams {
     float fHigh;  // error above this many local levels starts a click
@@ -181,6 +183,8 @@ struct CDeclicker::Channel {
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
     bool Factor(int m);
     void Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
+    void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
+    void Gains(int64_t a, int64_t aHm, int m, double* pGain);
     std::vector<double> hm;  // matched filter output from the first sample asked for
     std::vector<double> tl;  // Cholesky factor of the filter's autocorrelation matrix (banded)
     int nFactored = 0;       // rows of tl valid for the current model
@@ -295,7 +299,10 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int64_t nStartEnd = std::min<int64_t>(d + kStep, nEnd);
     const int64_t nMarkLim = std::min<int64_t>(lim, nEnd);
     for (int64_t n = std::max(d, nSkip); n < nStartEnd; ++n) {
-        if (!High(n)) continue;
+        if (!High(n)) {
+            if (Err(n) > kFaintRise * Lvl(n) + kFloor) Faint(n, lo, lim, nMarkLim, nEnd);
+            continue;
+        }
         int64_t first = n, last = n;
         for (int64_t m = n + 1; m < nMarkLim && m - last <= nMerge; ++m)
             if (High(m)) last = m;
@@ -787,7 +794,6 @@ bool CDeclicker::Channel::Factor(int m)
 // (Matched, Factor) at the cost of a forward substitution per start.
 void CDeclicker::Channel::Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma)
 {
-    constexpr double kPerSample = 4.0;  // squared levels a sample taken must gain
     const int mMax = static_cast<int>(bMax - aMin + 1);
     if (!Factor(mMax)) {
         a = aMin;
@@ -795,32 +801,86 @@ void CDeclicker::Channel::Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMa
         return;
     }
     Matched(aMin, bMax, lo, lim);
-    const int w = kP + 1;
     const double fPenalty = kPerSample * fSigma * fSigma;
     double best = -1e300;
     int64_t aBest = a, bBest = b;
-    double y[kMaxUnknowns];
+    double fGain[kMaxUnknowns];
     for (int64_t a1 = aMin; a1 <= a + 1; ++a1) {
-        // Forward substitution from a1: the gain of [a1, b1] is the sum of the squares so far.
-        double fGain = 0;
         const int n = static_cast<int>(bMax - a1 + 1);
-        for (int i = 0; i < n; ++i) {
-            double v = hm[static_cast<size_t>(a1 - aMin + i)];
-            for (int k = std::max(0, i - kP); k < i; ++k) v -= tl[static_cast<size_t>(i) * w + (i - k)] * y[k];
-            y[i] = v / tl[static_cast<size_t>(i) * w];
-            fGain += y[i] * y[i];
-            const int64_t b1 = a1 + i;
-            if (b1 < std::max(a1, b - 1)) continue;
-            const double f = fGain - fPenalty * (i + 1);
+        Gains(a1, aMin, n, fGain);
+        for (int i = std::max(0, static_cast<int>(b - 1 - a1)); i < n; ++i) {
+            const double f = fGain[i] - fPenalty * (i + 1);
             if (f > best) {
                 best = f;
                 aBest = a1;
-                bBest = b1;
+                bBest = a1 + i;
             }
         }
     }
     a = aBest;
     b = bBest;
+}
+
+// How much interpolating [a, a + i] lowers the summed squared prediction error, for i
+// below m, into pGain: the running sum of squares of the forward substitution with the
+// factor (Factor, for m rows) through the matched filter's output (in hm from aHm on).
+void CDeclicker::Channel::Gains(int64_t a, int64_t aHm, int m, double* pGain)
+{
+    const int w = kP + 1;
+    double y[kMaxUnknowns];
+    double fSum = 0;
+    for (int i = 0; i < m; ++i) {
+        double v = hm[static_cast<size_t>(a - aHm + i)];
+        for (int k = std::max(0, i - kP); k < i; ++k) v -= tl[static_cast<size_t>(i) * w + (i - k)] * y[k];
+        y[i] = v / tl[static_cast<size_t>(i) * w];
+        fSum += y[i] * y[i];
+        pGain[i] = fSum;
+    }
+}
+
+// A faint tick of one to three samples near n, whose error stays below the level that
+// starts a click: taken when the matched filter stands kFaintZ times its noise above the
+// local level at its strongest sample p, nothing loud is near (that is for the click
+// finder, or music), interpolating the samples around it gains hardly more than the tick
+// itself (a tick is an impulse; a fast passage the predictor misses gains over several
+// samples) and the music on either side is one. It is marked alone, without margins: one
+// to three samples interpolated cost far less than the tick where the music is bright.
+void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd)
+{
+    constexpr double kFaintZ = 40.0;    // squared matched filter over its noise, at least
+    constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
+    constexpr int kAround = 2;          // samples around: before the tick, and after its end
+    Matched(n - 1, n + 2, lo, lim);
+    int64_t p = n - 1;
+    for (int64_t m = n; m <= n + 2; ++m)
+        if (std::fabs(hm[static_cast<size_t>(m - n + 1)]) > std::fabs(hm[static_cast<size_t>(p - n + 1)])) p = m;
+    if (p - kAround < std::max({nFinal, lo, nSkip}) || p - kP < lo || p + kP + 4 >= lim || p + 4 >= nMarkLim ||
+        p - nMusic <= kP)
+        return;
+    double fFilter = 0;
+    for (int k = 0; k <= kP; ++k) fFilter += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k)];
+    const double fSigma = 1.25 * thr[static_cast<size_t>((p - lo) / kS)] + kFloor, fSig2 = fSigma * fSigma;
+    const double h = hm[static_cast<size_t>(p - n + 1)];
+    if (!(h * h > kFaintZ * fFilter * fSig2)) return;
+    for (int64_t m = p - kP; m <= p + kP + 4; ++m)
+        if (std::fabs(e[static_cast<size_t>(m - lo)]) > params.fHigh * thr[static_cast<size_t>((m - lo) / kS)] + kFloor) return;
+    constexpr int kWide = 3 + 2 * kAround;
+    if (!Factor(kWide)) return;
+    Matched(p - kAround, p - kAround + kWide - 1, lo, lim);
+    double fTick[3], fWide[kWide];
+    Gains(p, p - kAround, 3, fTick);
+    Gains(p - kAround, p - kAround, kWide, fWide);
+    int nLen = 1;
+    for (int i = 1; i < 3; ++i)
+        if (fTick[i] - kPerSample * fSig2 * (i + 1) > fTick[nLen - 1] - kPerSample * fSig2 * nLen) nLen = i + 1;
+    if (fWide[kWide - 1] - fTick[nLen - 1] > kFaintSpread * fSig2) return;
+    const int64_t b = p + nLen - 1;
+    if (!Continues(p, b, nEnd)) return;
+    for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
+    nMarkEnd = std::max(nMarkEnd, b + 1);
+    ++nClicks;
+    n = b;
+    nSkip = b + 1;
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).

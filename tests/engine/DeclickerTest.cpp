@@ -64,8 +64,9 @@ TEST(Declicker, Click_IsFoundAndRestored_WhereverItFalls)
         {10 * step - 12, 25, 0.7f}, {11 * step - 3, 6, -0.06f}, {300, 3, 0.4f},
         {static_cast<int64_t>(n) - 200, 8, 0.4f},
         // Faint ticks (-40 dBFS) whose prediction error peaks after them one way round and
-        // before them the other way, as in closely predicted music.
-        {10000, 1, 0.01f}, {15001, 1, 0.01f}};
+        // before them the other way, as in closely predicted music, and fainter ones (-46
+        // dBFS, ten times the noise) whose error stays below the level that starts a click.
+        {10000, 1, 0.01f}, {15001, 1, 0.01f}, {10000, 1, 0.005f}, {20002, 1, 0.005f}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "click at " << c.pos << ", " << c.len << " samples");
         std::vector<float> x = clean;
