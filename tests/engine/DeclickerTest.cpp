@@ -205,6 +205,28 @@ TEST(Declicker, DrumHitAndPluckedAttack_AreLeftAlone)
     }
 }
 
+// Noisy playing (white noise through two resonances, like brushes or breath) at three
+// levels holds no tick, however faint: it comes out bit for bit.
+TEST(Declicker, NoisyPlaying_IsLeftAlone)
+{
+    const size_t n = 44100;
+    std::mt19937 rng(12);
+    std::normal_distribution<double> g(0.0, 1.0);
+    for (double level : {0.01, 0.05, 0.2}) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        std::vector<float> x(n);
+        double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const double v = g(rng);
+            const double s = 1.6 * s1 - 0.9 * s2 + v, t = -1.2 * t1 - 0.8 * t2 + v;
+            s2 = s1, s1 = s, t2 = t1, t1 = t;
+            x[i] = static_cast<float>(level * (0.1 * s + 0.2 * t + 0.3 * g(rng)));
+        }
+        const Result r = Declick(x, 1, 4096);
+        EXPECT_TRUE(x == r.y);
+    }
+}
+
 // A click 20 samples before a note sets in (the level rises within 10 samples): the
 // click is restored, the onset of the note is not smoothed away with it.
 TEST(Declicker, ClickJustBeforeANote_LeavesTheNoteAlone)
