@@ -152,7 +152,8 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
     return plan;
 }
 
-bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pReport, std::string* pError)
+bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pReport, std::string* pError,
+         int32_t nOnlySide)
 {
     if (list.tracks.empty()) {
         *pError = "The track list has no titles.";
@@ -165,8 +166,9 @@ bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pRep
     // The tracks of each side: by the list's side letters, in the order it names them.
     std::vector<std::vector<CTrackLine>> sides;
     std::vector<std::string> letters;
+    const bool bWhole = nOnlySide < 0;
     for (const CTrackLine& track : list.tracks) {
-        const std::string strSide = record.GetSideCount() > 1 ? track.strSide : std::string();
+        const std::string strSide = record.GetSideCount() > 1 && bWhole ? track.strSide : std::string();
         auto it = std::find(letters.begin(), letters.end(), strSide);
         if (it == letters.end()) {
             letters.push_back(strSide);
@@ -175,17 +177,17 @@ bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pRep
         }
         sides[static_cast<size_t>(it - letters.begin())].push_back(track);
     }
-    if (record.GetSideCount() > 1 && (letters.size() != static_cast<size_t>(record.GetSideCount()) || letters[0].empty())) {
+    if (bWhole && record.GetSideCount() > 1 && (letters.size() != static_cast<size_t>(record.GetSideCount()) || letters[0].empty())) {
         *pError = "The record has " + std::to_string(record.GetSideCount()) + " sides, the track list " +
                   (letters[0].empty() ? std::string("names none") : std::to_string(letters.size())) +
                   ": give each line its side (A1, A2, B1, ...) to fit the cuts side by side.";
         return false;
     }
     bool bAll = true;
-    for (int32_t s = 0; s < record.GetSideCount(); ++s) {
+    for (int32_t s = bWhole ? 0 : nOnlySide; s < (bWhole ? record.GetSideCount() : nOnlySide + 1); ++s) {
         const std::string strSide = CRecord::SideName(s);
         const CAlbumLayout layout = record.GetSide(s).GetLayout();
-        const std::vector<CTrackLine>& tracks = sides[static_cast<size_t>(s)];
+        const std::vector<CTrackLine>& tracks = sides[bWhole ? static_cast<size_t>(s) : 0];
         const SidePlan plan = Plan(layout, tracks, strSide);
         const int32_t nSongs = static_cast<int32_t>(layout.songs.size());
         const int32_t nTracks = static_cast<int32_t>(tracks.size());

@@ -40,7 +40,9 @@ SidePlan Plan(const CAlbumLayout& side, const std::vector<CTrackLine>& tracks, c
 // side A was changed: it has 4 songs, the track list 5, and 1 of the 4 cuts the track list
 // asks for could not be placed.") and then the ends that could not be placed. False with
 // *pError when nothing can be fitted at all (no durations, sides not named) or an edit
-// failed; true when every side was fitted.
-bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pReport, std::string* pError);
+// failed; true when every side was fitted. With nOnlySide, the whole list is for that side
+// alone and the other sides are left as they are.
+bool Fit(CRecord& record, const CTrackList& list, std::vector<std::string>* pReport, std::string* pError,
+         int32_t nOnlySide = -1);
 
 }  // namespace FitCuts

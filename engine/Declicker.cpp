@@ -16,6 +16,8 @@ constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait f
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
 constexpr int kFineOrder = 96;      // order of the predictor that gives a doubtful pop a second look
 constexpr int kFineGap = 64;        // frames between the end of its window and the pop
+constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
+constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
 
 struct LevelParams {
     float fHigh;  // error above this many local levels starts a click
@@ -180,6 +182,15 @@ struct CDeclicker::Channel {
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
     double FineGain(int64_t a, int64_t b);
+    bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
+    void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
+    bool Factor(int m);
+    void Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
+    void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
+    void Gains(int64_t a, int64_t aHm, int m, double* pGain);
+    std::vector<double> hm;  // matched filter output from the first sample asked for
+    std::vector<double> tl;  // Cholesky factor of the filter's autocorrelation matrix (banded)
+    int nFactored = 0;       // rows of tl valid for the current model
     std::vector<int64_t> trial;
     std::vector<double> patch;
     std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs;
@@ -249,6 +260,7 @@ void CDeclicker::Channel::FitModel()
 void CDeclicker::Channel::Step(int64_t nEnd)
 {
     FitModel();
+    nFactored = 0;
     const int64_t d = nDetect;
     const int64_t lo = d - nBack;
     const int64_t lim = d + kStep + nAhead;
@@ -291,7 +303,10 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int64_t nStartEnd = std::min<int64_t>(d + kStep, nEnd);
     const int64_t nMarkLim = std::min<int64_t>(lim, nEnd);
     for (int64_t n = std::max(d, nSkip); n < nStartEnd; ++n) {
-        if (!High(n)) continue;
+        if (!High(n)) {
+            if (Err(n) > kFaintRise * Lvl(n) + kFloor) Faint(n, lo, lim, nMarkLim, nEnd);
+            continue;
+        }
         int64_t first = n, last = n;
         for (int64_t m = n + 1; m < nMarkLim && m - last <= nMerge; ++m)
             if (High(m)) last = m;
@@ -330,6 +345,7 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             for (int64_t m = a; m >= from && a - m <= nGrowGap; --m)
                 if (Over(m)) a = m;
             for (int64_t m = a; m <= b; ++m) bPeak = bPeak || Over(m) == 2;
+            if (!bPeak) bPeak = MatchedPeak(a, b, lo, lim);
         }
         // Without a peak both ways round the cluster may still be a wide pop, whose smooth
         // body the predictor follows: such a doubtful click must pass a stricter test below.
@@ -382,8 +398,14 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         // Where the music on either side is not one (a note starts or stops), only a very
         // clear click is taken.
         bDoubt = bDoubt || !Continues(a, b, nEnd);
-        a = std::max(a - nPre, std::max(nFinal, lo));
-        b = std::min<int64_t>(b + nPost, nMarkLim - 1);
+        // A click is marked with a sample or two beside it; a burst's span is then fitted.
+        const int64_t aMin = std::max(a - nPre, std::max(nFinal, lo)), bMax = std::min<int64_t>(b + nPost, nMarkLim - 1);
+        if (b - a + 1 >= 3 && bMax + kP < nEnd) {
+            Trim(a, b, aMin, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
+        } else {
+            a = aMin;
+            b = bMax;
+        }
         if (!Plausible(a, b, lo, lim, bDoubt)) {
             nMusic = last;
             n = std::max(b, last);
@@ -795,6 +817,175 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     if (!(fGain > fMinGain)) return false;
     if (bDoubt) return fGain > kDoubtGain;
     return fChange <= fErrMax || fGain > kGain;
+}
+
+// Whether a lone impulse at some sample of [a, b] stands out: the prediction errors it
+// causes, correlated with the prediction error filter (the filter matched to an impulse
+// seen through the predictor), exceed fHigh local levels times the filter's gain for
+// noise. Where the predictor follows the music closely, an impulse's forward error peaks
+// a sample or two after it and its backward error as much before, so that no sample
+// stands out both ways round although the impulse is plain to the matched filter. A
+// note's onset, seen only one way round, stays below it. Uses the step's errors (e over
+// lo..lim, computed on from the samples beyond) and thresholds.
+bool CDeclicker::Channel::MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim)
+{
+    constexpr double kMatch = 1.25;  // how far above fHigh levels, for the noise gain
+    Matched(a, b, lo, lim);
+    double fGain = 0;  // the filter's energy: its gain for white noise
+    for (int k = 0; k <= kP; ++k) fGain += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k)];
+    const double fNoise = kMatch * std::sqrt(fGain);
+    for (int64_t m = a; m <= b; ++m)
+        if (std::fabs(hm[static_cast<size_t>(m - a)]) > fNoise * (params.fHigh * thr[static_cast<size_t>((m - lo) / kS)] + kFloor))
+            return true;
+    return false;
+}
+
+// The step's prediction errors correlated with the prediction error filter, for the
+// samples a..b, into hm: how much interpolating each sample alone would lower the summed
+// squared error is hm^2 / (the filter's energy). Errors beyond the step's (lim on) are
+// computed from the samples.
+void CDeclicker::Channel::Matched(int64_t a, int64_t b, int64_t lo, int64_t lim)
+{
+    auto Err = [&](int64_t n) -> double {
+        if (n < lim) return e[static_cast<size_t>(n - lo)];
+        const float* px = X(n);
+        float v = px[0];
+        for (int k = 1; k <= kP; ++k) v += cf[static_cast<size_t>(k)] * px[-k];
+        return v;
+    };
+    hm.assign(static_cast<size_t>(b - a + 1), 0.0);
+    for (int64_t m = a; m <= b; ++m) {
+        double h = 0;
+        for (int k = 0; k <= kP; ++k) h += c[static_cast<size_t>(k)] * Err(m + k);
+        hm[static_cast<size_t>(m - a)] = h;
+    }
+}
+
+// Extends the Cholesky factor of the (Toeplitz) autocorrelation matrix of the prediction
+// error filter to m rows. Interpolating any m neighbouring samples has this matrix for its
+// normal equations, so that one factor serves every span of a step. False should it
+// prove singular.
+bool CDeclicker::Channel::Factor(int m)
+{
+    const int w = kP + 1;
+    if (static_cast<int>(tl.size()) < m * w) tl.resize(static_cast<size_t>(m) * w, 0.0);
+    std::array<double, kP + 1> r{};
+    for (int dlag = 0; dlag <= kP; ++dlag)
+        for (int k = 0; k + dlag <= kP; ++k) r[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
+    r[0] *= 1.0 + 1e-9;
+    auto L = [&](int i, int j) -> double& { return tl[static_cast<size_t>(i) * w + (i - j)]; };
+    for (int i = nFactored; i < m; ++i) {
+        for (int j = std::max(0, i - kP); j <= i; ++j) {
+            double v = r[static_cast<size_t>(i - j)];
+            for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
+            if (j < i) {
+                L(i, j) = v / L(j, j);
+            } else {
+                if (!(v > 0)) return false;
+                L(i, i) = std::sqrt(v);
+            }
+        }
+        nFactored = i + 1;
+    }
+    return true;
+}
+
+// Sets the click [a, b] (a core of three or more samples) to the span within [aMin, bMax]
+// (the core and the samples marked beside it) whose interpolation lowers the summed squared
+// prediction error most, less kPerSample fSigma^2 for each sample taken: a sample that gains
+// no more than that is as likely music as click, and interpolating clean music beside a
+// burst costs as much as it gains. It starts within a sample of the core and ends no more
+// than a sample before it. The gains come from the matched filter and the one factor
+// (Matched, Factor) at the cost of a forward substitution per start.
+void CDeclicker::Channel::Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma)
+{
+    const int mMax = static_cast<int>(bMax - aMin + 1);
+    if (!Factor(mMax)) {
+        a = aMin;
+        b = bMax;
+        return;
+    }
+    Matched(aMin, bMax, lo, lim);
+    const double fPenalty = kPerSample * fSigma * fSigma;
+    double best = -1e300;
+    int64_t aBest = a, bBest = b;
+    double fGain[kMaxUnknowns];
+    for (int64_t a1 = aMin; a1 <= a + 1; ++a1) {
+        const int n = static_cast<int>(bMax - a1 + 1);
+        Gains(a1, aMin, n, fGain);
+        for (int i = std::max(0, static_cast<int>(b - 1 - a1)); i < n; ++i) {
+            const double f = fGain[i] - fPenalty * (i + 1);
+            if (f > best) {
+                best = f;
+                aBest = a1;
+                bBest = a1 + i;
+            }
+        }
+    }
+    a = aBest;
+    b = bBest;
+}
+
+// How much interpolating [a, a + i] lowers the summed squared prediction error, for i
+// below m, into pGain: the running sum of squares of the forward substitution with the
+// factor (Factor, for m rows) through the matched filter's output (in hm from aHm on).
+void CDeclicker::Channel::Gains(int64_t a, int64_t aHm, int m, double* pGain)
+{
+    const int w = kP + 1;
+    double y[kMaxUnknowns];
+    double fSum = 0;
+    for (int i = 0; i < m; ++i) {
+        double v = hm[static_cast<size_t>(a - aHm + i)];
+        for (int k = std::max(0, i - kP); k < i; ++k) v -= tl[static_cast<size_t>(i) * w + (i - k)] * y[k];
+        y[i] = v / tl[static_cast<size_t>(i) * w];
+        fSum += y[i] * y[i];
+        pGain[i] = fSum;
+    }
+}
+
+// A faint tick of one to three samples near n, whose error stays below the level that
+// starts a click: taken when the matched filter stands kFaintZ times its noise above the
+// local level at its strongest sample p, nothing loud is near (that is for the click
+// finder, or music), interpolating the samples around it gains hardly more than the tick
+// itself (a tick is an impulse; a fast passage the predictor misses gains over several
+// samples) and the music on either side is one. It is marked alone, without margins: one
+// to three samples interpolated cost far less than the tick where the music is bright.
+void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd)
+{
+    constexpr double kFaintZ = 40.0;    // squared matched filter over its noise, at least
+    constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
+    constexpr int kAround = 2;          // samples around: before the tick, and after its end
+    Matched(n - 1, n + 2, lo, lim);
+    int64_t p = n - 1;
+    for (int64_t m = n; m <= n + 2; ++m)
+        if (std::fabs(hm[static_cast<size_t>(m - n + 1)]) > std::fabs(hm[static_cast<size_t>(p - n + 1)])) p = m;
+    if (p - kAround < std::max({nFinal, lo, nSkip}) || p - kP < lo || p + kP + 4 >= lim || p + 4 >= nMarkLim ||
+        p - nMusic <= kP)
+        return;
+    double fFilter = 0;
+    for (int k = 0; k <= kP; ++k) fFilter += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k)];
+    const double fSigma = 1.25 * thr[static_cast<size_t>((p - lo) / kS)] + kFloor, fSig2 = fSigma * fSigma;
+    const double h = hm[static_cast<size_t>(p - n + 1)];
+    if (!(h * h > kFaintZ * fFilter * fSig2)) return;
+    for (int64_t m = p - kP; m <= p + kP + 4; ++m)
+        if (std::fabs(e[static_cast<size_t>(m - lo)]) > params.fHigh * thr[static_cast<size_t>((m - lo) / kS)] + kFloor) return;
+    constexpr int kWide = 3 + 2 * kAround;
+    if (!Factor(kWide)) return;
+    Matched(p - kAround, p - kAround + kWide - 1, lo, lim);
+    double fTick[3], fWide[kWide];
+    Gains(p, p - kAround, 3, fTick);
+    Gains(p - kAround, p - kAround, kWide, fWide);
+    int nLen = 1;
+    for (int i = 1; i < 3; ++i)
+        if (fTick[i] - kPerSample * fSig2 * (i + 1) > fTick[nLen - 1] - kPerSample * fSig2 * nLen) nLen = i + 1;
+    if (fWide[kWide - 1] - fTick[nLen - 1] > kFaintSpread * fSig2) return;
+    const int64_t b = p + nLen - 1;
+    if (!Continues(p, b, nEnd)) return;
+    for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
+    nMarkEnd = std::max(nMarkEnd, b + 1);
+    ++nClicks;
+    n = b;
+    nSkip = b + 1;
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).

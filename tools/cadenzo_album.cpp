@@ -206,29 +206,45 @@ void List(const CRecord& album)
 }
 
 // Titles in order from a track list file; nothing is changed when the counts differ. With
-// bFit the cuts are placed by the list's durations too.
-int SetTrackList(CRecord& album, const std::string& strFile, bool bFit)
+// bFit the cuts are placed by the list's durations too. With nSide, the list is for that
+// side of the record alone: its lines of that side's letter when it names the side, else
+// all of them.
+int SetTrackList(CRecord& album, const std::string& strFile, bool bFit, int32_t nSide)
 {
     std::ifstream in(strFile, std::ios::binary);
     if (!in) return kExit.Fail("Cannot read " + strFile + ".");
     const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const CTrackList list = TrackList::Parse(strText);
+    CTrackList list = TrackList::Parse(strText);
     for (const std::string& strRefused : list.refused) std::fprintf(stderr, "%s: %s\n", kProgram, strRefused.c_str());
+    if (nSide >= 0) {
+        std::vector<CTrackLine> own;
+        for (const CTrackLine& track : list.tracks)
+            if (track.strSide == CRecord::SideName(nSide)) own.push_back(track);
+        if (!own.empty()) list.tracks = own;
+    }
+    const auto print = [&](auto& target, bool bStarts) {
+        const int32_t nRate = target.GetFormat().nRate;
+        for (int32_t k = 1; k <= target.GetSongCount(); ++k) {
+            const std::string& strTitle = target.GetSongs()[static_cast<size_t>(k - 1)].strTitle;
+            if (bStarts)
+                std::printf("%4d  %s  %s\n", k, Clock(target.GetSongStart(k), nRate).c_str(), strTitle.c_str());
+            else
+                std::printf("%4d  %s\n", k, strTitle.c_str());
+        }
+    };
     std::string strError;
     if (bFit) {
         std::vector<std::string> report;
-        const bool bAll = FitCuts::Fit(album, list, &report, &strError);
+        const bool bAll = FitCuts::Fit(album, list, &report, &strError, nSide);
         for (const std::string& strLine : report) std::printf("%s\n", strLine.c_str());
         if (!strError.empty()) return kExit.Fail(strError);
-        const int32_t nRate = album.GetFormat().nRate;
-        for (int32_t k = 1; k <= album.GetSongCount(); ++k)
-            std::printf("%4d  %s  %s\n", k, Clock(album.GetSongStart(k), nRate).c_str(),
-                        album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
+        nSide >= 0 ? print(album.GetSide(nSide), true) : print(album, true);
         return bAll ? 0 : 1;
     }
-    if (!TrackList::SetTitles(album, list, &strError)) return kExit.Fail(strError);
-    for (int32_t k = 1; k <= album.GetSongCount(); ++k)
-        std::printf("%4d  %s\n", k, album.GetSongs()[static_cast<size_t>(k - 1)].strTitle.c_str());
+    if (!(nSide >= 0 ? TrackList::SetTitles(album.GetSide(nSide), list, &strError)
+                     : TrackList::SetTitles(album, list, &strError)))
+        return kExit.Fail(strError);
+    nSide >= 0 ? print(album.GetSide(nSide), false) : print(album, false);
     return 0;
 }
 
@@ -409,9 +425,10 @@ int main(int argc, char** argv)
     // One recording that a record file names as a side is edited as that side of the
     // record, its songs still numbered within it, for the same reason. When that record
     // cannot be opened (another side gone), the recording is edited on its own.
-    const bool bOneSong = strVerb == "move" || strVerb == "join" || strVerb == "split" || strVerb == "title";
+    const bool bSideEdit =
+        strVerb == "move" || strVerb == "join" || strVerb == "split" || strVerb == "title" || strVerb == "tracklist";
     int32_t nOwnSide = -1;
-    if (!bRecordFile && bases.size() == 1 && bOneSong) {
+    if (!bRecordFile && bases.size() == 1 && bSideEdit) {
         const std::string strOwner = CRecord::FindFor(bases[0]);
         if (!strOwner.empty() && album.Open(strOwner, true)) {
             std::error_code ec;
@@ -439,7 +456,7 @@ int main(int argc, char** argv)
         List(album);
         return 0;
     }
-    if (strVerb == "tracklist") return SetTrackList(album, rest[0], bFit);
+    if (strVerb == "tracklist") return SetTrackList(album, rest[0], bFit, nOwnSide);
     if (strVerb == "export") return Export(album, rest, strKeep);
     // The edits of one song or cut: of the record or album given, or of the one side of a
     // record that the recording given is.

@@ -115,4 +115,19 @@ TEST(RecordTool, TheCoverIsKeptWithTheRecord)
     EXPECT_EQ(record.str().find("    TITLE \"Flip\"\n"), std::string::npos) << record.str();
     EXPECT_NE(record.str().find("    TITLE \"Flop\"\n"), std::string::npos) << record.str();
     EXPECT_NE(record.str().find("front.png"), std::string::npos) << record.str();
+
+    // So does a track list for one side, fitted or not; of a list naming sides, that side's lines.
+    std::ofstream(dir / "b.txt") << "Flap\n";
+    std::ofstream(dir / "ab.txt") << "A1 Flup 0:01\nB1 Ay 0:01\n";
+    const std::string strB = "tracklist '" + (dir / "B.wav") + "' '";
+    RunSteps(CADENZO_ALBUM_PATH, {{strB + (dir / "b.txt") + "'", 0, "   1  Flap\n"}});
+    record.str("");
+    record << std::ifstream(dir / "A record.cue").rdbuf();
+    EXPECT_NE(record.str().find("    TITLE \"Flap\"\n"), std::string::npos) << record.str();
+    RunSteps(CADENZO_ALBUM_PATH,
+             {{"tracklist '" + (dir / "A.wav") + "' '" + (dir / "ab.txt") + "' --fit", 0, "   1  00:00.00  Flup\n"}});
+    record.str("");
+    record << std::ifstream(dir / "A record.cue").rdbuf();
+    EXPECT_NE(record.str().find("    TITLE \"Flup\"\n"), std::string::npos) << record.str();
+    EXPECT_EQ(record.str().find("Ay"), std::string::npos) << record.str();
 }
