@@ -124,6 +124,14 @@ struct CDeclicker::Channel {
     std::vector<float> e;  // prediction error of the current step
     std::vector<float> thr;  // click threshold per stretch of the current step
     std::vector<double> seg, err, rhs, band;
+    std::array<double, kP + 1> rc{};  // autocorrelation of the filter c: the normal equations' diagonals
+    std::array<double, kP + 1> ri{};  // the same with the interpolation's diagonal load
+    std::vector<double> il;  // banded Cholesky factor of ri's Toeplitz matrix, for spans without gaps
+    int nInterpRows = 0;     // rows of il valid for the current model
+    uint64_t nVersion = 0;   // counts changes of the model and the samples
+    uint64_t nCostVersion = ~uint64_t{0};  // nVersion when costErr was computed
+    int64_t nCostLo = 0, nCostHi = -1;     // costErr holds the errors of the samples as they are over this
+    std::vector<double> costErr;
     std::vector<int64_t> unknown;
     std::vector<uint8_t> over;  // per sample near a candidate: 1 both errors above fLow, 2 above fHigh
 
@@ -147,8 +155,7 @@ struct CDeclicker::Channel {
         nNextGrid = 0;
         c.fill(0.0);
         c[0] = 1.0;
-        cf.fill(0.0f);
-        cf[0] = 1.0f;
+        NewModel();
     }
 
     void Grow(int64_t nEnd)
@@ -173,6 +180,7 @@ struct CDeclicker::Channel {
     }
 
     void FitModel();
+    void NewModel();
     void Step(int64_t nEnd);
     void FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t nEnd);
     void Restore(int64_t nUpTo, bool bAll);
@@ -185,6 +193,7 @@ struct CDeclicker::Channel {
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
     bool Factor(int m);
+    static bool ExtendFactor(const std::array<double, kP + 1>& r, std::vector<double>& l, int& nRows, int m);
     void Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
     void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
     void Gains(int64_t a, int64_t aHm, int m, double* pGain);
@@ -251,7 +260,22 @@ void CDeclicker::Channel::FitModel()
         }
         for (int j = 1; j <= kP; ++j) c[static_cast<size_t>(j)] = -a[static_cast<size_t>(j)];
     }
+    NewModel();
+}
+
+// What follows from a new predictor c: its float copy and the autocorrelation of the
+// filter, and every factor built from it is stale.
+void CDeclicker::Channel::NewModel()
+{
     for (int j = 0; j <= kP; ++j) cf[static_cast<size_t>(j)] = static_cast<float>(c[static_cast<size_t>(j)]);
+    rc.fill(0.0);
+    for (int dlag = 0; dlag <= kP; ++dlag)
+        for (int k = 0; k + dlag <= kP; ++k) rc[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
+    ri = rc;
+    ri[0] = rc[0] + rc[0] * 1e-9;
+    nInterpRows = 0;
+    nFactored = 0;
+    ++nVersion;
 }
 
 // Finds the clicks that start in [nDetect, nDetect + kStep), given samples up to nEnd
@@ -267,13 +291,16 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int nE = static_cast<int>(lim - lo);
     e.resize(static_cast<size_t>(nE));
     {
+        // Four taps per pass over the errors, each error summing its taps in order.
+        static_assert(kP % 4 == 0, "the error filter takes its taps four at a time");
         const float* px = X(lo);
         float* pe = e.data();
         for (int i = 0; i < nE; ++i) pe[i] = px[i];
-        for (int k = 1; k <= kP; ++k) {
-            const float ck = cf[static_cast<size_t>(k)];
+        for (int k = 1; k <= kP; k += 4) {
+            const float c0 = cf[static_cast<size_t>(k)], c1 = cf[static_cast<size_t>(k + 1)];
+            const float c2 = cf[static_cast<size_t>(k + 2)], c3 = cf[static_cast<size_t>(k + 3)];
             const float* pk = px - k;
-            for (int i = 0; i < nE; ++i) pe[i] += ck * pk[i];
+            for (int i = 0; i < nE; ++i) pe[i] = pe[i] + c0 * pk[i] + c1 * pk[i - 1] + c2 * pk[i - 2] + c3 * pk[i - 3];
         }
     }
     // Levels of this step's stretches and of its look-ahead.
@@ -723,6 +750,7 @@ bool CDeclicker::Channel::Solve(const int64_t* t, int m)
 {
     if (!Interpolate(t, m)) return false;
     for (int i = 0; i < m; ++i) *X(t[i]) = static_cast<float>(rhs[static_cast<size_t>(i)]);
+    ++nVersion;
     return true;
 }
 
@@ -737,11 +765,29 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     const float* px = X(lo);
     for (size_t i = 0; i < patch.size(); ++i) patch[i] = px[i];
     for (int64_t n = a; n <= b; ++n) patch[static_cast<size_t>(n - lo)] = rhs[static_cast<size_t>(n - a)];
+    // The errors outside [a, b + kP] do not depend on the span: the searches ask for many
+    // spans over the same range, so those are computed once.
+    const bool bShared = r0 < a || r1 > b + kP;
+    if (bShared && (nCostVersion != nVersion || nCostLo != r0 || nCostHi != r1)) {
+        costErr.resize(static_cast<size_t>(r1 - r0 + 1));
+        for (int64_t n = r0; n <= r1; ++n) {
+            double e = 0;
+            for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * static_cast<double>(px[n - lo - k]);
+            costErr[static_cast<size_t>(n - r0)] = e;
+        }
+        nCostVersion = nVersion;
+        nCostLo = r0;
+        nCostHi = r1;
+    }
     double cost = 0;
     for (int64_t n = r0; n <= r1; ++n) {
         double e = 0;
-        const double* pp = &patch[static_cast<size_t>(n - lo)];
-        for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * pp[-k];
+        if (bShared && (n < a || n > b + kP)) {
+            e = costErr[static_cast<size_t>(n - r0)];
+        } else {
+            const double* pp = &patch[static_cast<size_t>(n - lo)];
+            for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * pp[-k];
+        }
         cost += e * e;
     }
     return cost;
@@ -854,6 +900,15 @@ void CDeclicker::Channel::Matched(int64_t a, int64_t b, int64_t lo, int64_t lim)
         return v;
     };
     hm.assign(static_cast<size_t>(b - a + 1), 0.0);
+    if (b + kP < lim) {  // all within the step's errors
+        const float* pe = &e[static_cast<size_t>(a - lo)];
+        for (int64_t m = a; m <= b; ++m) {
+            double h = 0;
+            for (int k = 0; k <= kP; ++k) h += c[static_cast<size_t>(k)] * static_cast<double>(pe[m - a + k]);
+            hm[static_cast<size_t>(m - a)] = h;
+        }
+        return;
+    }
     for (int64_t m = a; m <= b; ++m) {
         double h = 0;
         for (int k = 0; k <= kP; ++k) h += c[static_cast<size_t>(k)] * Err(m + k);
@@ -861,20 +916,15 @@ void CDeclicker::Channel::Matched(int64_t a, int64_t b, int64_t lo, int64_t lim)
     }
 }
 
-// Extends the Cholesky factor of the (Toeplitz) autocorrelation matrix of the prediction
-// error filter to m rows. Interpolating any m neighbouring samples has this matrix for its
-// normal equations, so that one factor serves every span of a step. False should it
-// prove singular.
-bool CDeclicker::Channel::Factor(int m)
+// Extends the banded Cholesky factor l (row i holds L(i, j) at i * (kOrder + 1) + i - j)
+// of the symmetric Toeplitz matrix whose first row is r (zero beyond kOrder) from nRows
+// to m rows. False, nRows at the offending row, should it prove singular.
+bool CDeclicker::Channel::ExtendFactor(const std::array<double, kP + 1>& r, std::vector<double>& l, int& nRows, int m)
 {
     const int w = kP + 1;
-    if (static_cast<int>(tl.size()) < m * w) tl.resize(static_cast<size_t>(m) * w, 0.0);
-    std::array<double, kP + 1> r{};
-    for (int dlag = 0; dlag <= kP; ++dlag)
-        for (int k = 0; k + dlag <= kP; ++k) r[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
-    r[0] *= 1.0 + 1e-9;
-    auto L = [&](int i, int j) -> double& { return tl[static_cast<size_t>(i) * w + (i - j)]; };
-    for (int i = nFactored; i < m; ++i) {
+    if (static_cast<int>(l.size()) < m * w) l.resize(static_cast<size_t>(m) * w, 0.0);
+    auto L = [&](int i, int j) -> double& { return l[static_cast<size_t>(i) * w + (i - j)]; };
+    for (int i = nRows; i < m; ++i) {
         for (int j = std::max(0, i - kP); j <= i; ++j) {
             double v = r[static_cast<size_t>(i - j)];
             for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
@@ -885,9 +935,20 @@ bool CDeclicker::Channel::Factor(int m)
                 L(i, i) = std::sqrt(v);
             }
         }
-        nFactored = i + 1;
+        nRows = i + 1;
     }
     return true;
+}
+
+// Extends the Cholesky factor of the (Toeplitz) autocorrelation matrix of the prediction
+// error filter to m rows. Interpolating any m neighbouring samples has this matrix for its
+// normal equations, so that one factor serves every span of a step. False should it
+// prove singular.
+bool CDeclicker::Channel::Factor(int m)
+{
+    std::array<double, kP + 1> r = rc;
+    r[0] *= 1.0 + 1e-9;
+    return ExtendFactor(r, tl, nFactored, m);
 }
 
 // Sets the click [a, b] (a core of three or more samples) to the span within [aMin, bMax]
@@ -1004,9 +1065,6 @@ bool CDeclicker::Channel::Interpolate(const int64_t* t, int m)
         for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * seg[static_cast<size_t>(i - k)];
         err[static_cast<size_t>(i)] = s;
     }
-    std::array<double, kP + 1> rc{};
-    for (int dlag = 0; dlag <= kP; ++dlag)
-        for (int k = 0; k + dlag <= kP; ++k) rc[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
     rhs.assign(static_cast<size_t>(m), 0.0);
     for (int i = 0; i < m; ++i) {
         const int j0 = static_cast<int>(t[i] - lo);
@@ -1014,27 +1072,36 @@ bool CDeclicker::Channel::Interpolate(const int64_t* t, int m)
         for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * err[static_cast<size_t>(j0 + k)];
         rhs[static_cast<size_t>(i)] = -s;
     }
-    // Band Cholesky: band[i * (kP + 1) + (i - j)] holds L(i, j) for 0 <= i - j <= kP.
+    // Band Cholesky: L(i, j) at i * (kP + 1) + (i - j) for 0 <= i - j <= kP. Without gaps
+    // the matrix is Toeplitz and the leading rows of one factor serve every such span.
     const int w = kP + 1;
-    band.assign(static_cast<size_t>(m) * w, 0.0);
-    auto L = [&](int i, int j) -> double& { return band[static_cast<size_t>(i) * w + (i - j)]; };
-    auto M = [&](int i, int j) {
-        const int64_t dlag = t[i] > t[j] ? t[i] - t[j] : t[j] - t[i];
-        return dlag <= kP ? rc[static_cast<size_t>(dlag)] : 0.0;
-    };
-    const double fLoad = rc[0] * 1e-9;
-    for (int j = 0; j < m; ++j) {
-        double s = M(j, j) + fLoad;
-        for (int k = std::max(0, j - kP); k < j; ++k) s -= L(j, k) * L(j, k);
-        if (!(s > 0)) return false;
-        const double d = std::sqrt(s);
-        L(j, j) = d;
-        for (int i = j + 1; i < std::min(m, j + w); ++i) {
-            double v = M(i, j);
-            for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
-            L(i, j) = v / d;
+    const double* pL = nullptr;
+    if (t[m - 1] - t[0] == m - 1) {
+        if (!ExtendFactor(ri, il, nInterpRows, m)) return false;
+        pL = il.data();
+    } else {
+        band.assign(static_cast<size_t>(m) * w, 0.0);
+        auto L = [&](int i, int j) -> double& { return band[static_cast<size_t>(i) * w + (i - j)]; };
+        auto M = [&](int i, int j) {
+            const int64_t dlag = t[i] > t[j] ? t[i] - t[j] : t[j] - t[i];
+            return dlag <= kP ? rc[static_cast<size_t>(dlag)] : 0.0;
+        };
+        const double fLoad = rc[0] * 1e-9;
+        for (int j = 0; j < m; ++j) {
+            double s = M(j, j) + fLoad;
+            for (int k = std::max(0, j - kP); k < j; ++k) s -= L(j, k) * L(j, k);
+            if (!(s > 0)) return false;
+            const double d = std::sqrt(s);
+            L(j, j) = d;
+            for (int i = j + 1; i < std::min(m, j + w); ++i) {
+                double v = M(i, j);
+                for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
+                L(i, j) = v / d;
+            }
         }
+        pL = band.data();
     }
+    auto L = [pL](int i, int j) { return pL[static_cast<size_t>(i) * w + (i - j)]; };
     for (int i = 0; i < m; ++i) {  // L y = rhs
         double s = rhs[static_cast<size_t>(i)];
         for (int k = std::max(0, i - kP); k < i; ++k) s -= L(i, k) * rhs[static_cast<size_t>(k)];
