@@ -36,6 +36,27 @@ LevelParams ParamsOf(CDeclickLevel level)
 
 int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
 
+// pOut[i] = the sum over k = 0..kOrder of pC[k] * pIn[i - k] (bForward) or pC[k] * pIn[i + k],
+// for i below n, summed from 0 in rising k as one output at a time would be. Four taps go
+// per pass over the outputs, so that the loop over the outputs vectorises.
+template <bool bForward, typename T>
+void Dot(const double* pC, const T* pIn, int n, double* pOut)
+{
+    static_assert(kP % 4 == 0, "four taps per pass, and one more");
+    constexpr int s = bForward ? -1 : 1;
+    for (int i = 0; i < n; ++i) pOut[i] = 0.0;
+    for (int k = 0; k < kP; k += 4) {
+        const double c0 = pC[k], c1 = pC[k + 1], c2 = pC[k + 2], c3 = pC[k + 3];
+        const T* p = pIn + s * k;
+        for (int i = 0; i < n; ++i)
+            pOut[i] = pOut[i] + c0 * static_cast<double>(p[i]) + c1 * static_cast<double>(p[i + s]) +
+                      c2 * static_cast<double>(p[i + 2 * s]) + c3 * static_cast<double>(p[i + 3 * s]);
+    }
+    const double cLast = pC[kP];
+    const T* p = pIn + s * kP;
+    for (int i = 0; i < n; ++i) pOut[i] = pOut[i] + cLast * static_cast<double>(p[i]);
+}
+
 float Median(float* p, int n)
 {
     std::nth_element(p, p + n / 2, p + n);
@@ -131,7 +152,7 @@ struct CDeclicker::Channel {
     uint64_t nVersion = 0;   // counts changes of the model and the samples
     uint64_t nCostVersion = ~uint64_t{0};  // nVersion when costErr was computed
     int64_t nCostLo = 0, nCostHi = -1;     // costErr holds the errors of the samples as they are over this
-    std::vector<double> costErr;
+    std::vector<double> costErr, costNew;
     std::vector<int64_t> unknown;
     std::vector<uint8_t> over;  // per sample near a candidate: 1 both errors above fLow, 2 above fHigh
 
@@ -770,24 +791,18 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     const bool bShared = r0 < a || r1 > b + kP;
     if (bShared && (nCostVersion != nVersion || nCostLo != r0 || nCostHi != r1)) {
         costErr.resize(static_cast<size_t>(r1 - r0 + 1));
-        for (int64_t n = r0; n <= r1; ++n) {
-            double e = 0;
-            for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * static_cast<double>(px[n - lo - k]);
-            costErr[static_cast<size_t>(n - r0)] = e;
-        }
+        Dot<true>(c.data(), px + (r0 - lo), static_cast<int>(r1 - r0 + 1), costErr.data());
         nCostVersion = nVersion;
         nCostLo = r0;
         nCostHi = r1;
     }
+    // The errors the span enters.
+    const int64_t n0 = bShared ? std::max(r0, a) : r0, n1 = bShared ? std::min(r1, b + kP) : r1;
+    costNew.resize(static_cast<size_t>(std::max<int64_t>(0, n1 - n0 + 1)));
+    if (n1 >= n0) Dot<true>(c.data(), &patch[static_cast<size_t>(n0 - lo)], static_cast<int>(n1 - n0 + 1), costNew.data());
     double cost = 0;
     for (int64_t n = r0; n <= r1; ++n) {
-        double e = 0;
-        if (bShared && (n < a || n > b + kP)) {
-            e = costErr[static_cast<size_t>(n - r0)];
-        } else {
-            const double* pp = &patch[static_cast<size_t>(n - lo)];
-            for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * pp[-k];
-        }
+        const double e = n >= n0 && n <= n1 ? costNew[static_cast<size_t>(n - n0)] : costErr[static_cast<size_t>(n - r0)];
         cost += e * e;
     }
     return cost;
@@ -901,12 +916,7 @@ void CDeclicker::Channel::Matched(int64_t a, int64_t b, int64_t lo, int64_t lim)
     };
     hm.assign(static_cast<size_t>(b - a + 1), 0.0);
     if (b + kP < lim) {  // all within the step's errors
-        const float* pe = &e[static_cast<size_t>(a - lo)];
-        for (int64_t m = a; m <= b; ++m) {
-            double h = 0;
-            for (int k = 0; k <= kP; ++k) h += c[static_cast<size_t>(k)] * static_cast<double>(pe[m - a + k]);
-            hm[static_cast<size_t>(m - a)] = h;
-        }
+        Dot<false>(c.data(), &e[static_cast<size_t>(a - lo)], static_cast<int>(b - a + 1), hm.data());
         return;
     }
     for (int64_t m = a; m <= b; ++m) {
@@ -1060,17 +1070,18 @@ bool CDeclicker::Channel::Interpolate(const int64_t* t, int m)
     for (int i = 0; i < m; ++i) seg[static_cast<size_t>(t[i] - lo)] = 0.0;
     // Prediction error with the unknowns at zero, from t[0] to hi.
     err.assign(static_cast<size_t>(nSeg), 0.0);
-    for (int i = kP; i < nSeg; ++i) {
-        double s = 0;
-        for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * seg[static_cast<size_t>(i - k)];
-        err[static_cast<size_t>(i)] = s;
-    }
+    Dot<true>(c.data(), seg.data() + kP, nSeg - kP, err.data() + kP);
     rhs.assign(static_cast<size_t>(m), 0.0);
-    for (int i = 0; i < m; ++i) {
-        const int j0 = static_cast<int>(t[i] - lo);
-        double s = 0;
-        for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * err[static_cast<size_t>(j0 + k)];
-        rhs[static_cast<size_t>(i)] = -s;
+    if (t[m - 1] - t[0] == m - 1) {
+        Dot<false>(c.data(), err.data() + kP, m, rhs.data());
+        for (int i = 0; i < m; ++i) rhs[static_cast<size_t>(i)] = -rhs[static_cast<size_t>(i)];
+    } else {
+        for (int i = 0; i < m; ++i) {
+            const int j0 = static_cast<int>(t[i] - lo);
+            double s = 0;
+            for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * err[static_cast<size_t>(j0 + k)];
+            rhs[static_cast<size_t>(i)] = -s;
+        }
     }
     // Band Cholesky: L(i, j) at i * (kP + 1) + (i - j) for 0 <= i - j <= kP. Without gaps
     // the matrix is Toeplitz and the leading rows of one factor serve every such span.
