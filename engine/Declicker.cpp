@@ -144,6 +144,7 @@ struct CDeclicker::Channel {
 
     std::vector<float> e;  // prediction error of the current step
     std::vector<float> thr;  // click threshold per stretch of the current step
+    std::vector<uint8_t> quiet;  // per stretch of thr: no error near a click's
     std::vector<double> seg, err, rhs, band;
     std::array<double, kP + 1> rc{};  // autocorrelation of the filter c: the normal equations' diagonals
     std::array<double, kP + 1> ri{};  // the same with the interpolation's diagonal load
@@ -350,7 +351,22 @@ void CDeclicker::Channel::Step(int64_t nEnd)
 
     const int64_t nStartEnd = std::min<int64_t>(d + kStep, nEnd);
     const int64_t nMarkLim = std::min<int64_t>(lim, nEnd);
+    // Stretches where no error stands above kFaintRise levels (below fHigh levels too)
+    // hold nothing to look at.
+    static_assert(kFaintRise < 7.0f, "a click's error stands above kFaintRise levels");
+    quiet.assign(thr.size(), 0);
+    for (int64_t s = d / kS; s * kS < nStartEnd; ++s) {
+        const float* pe = &e[static_cast<size_t>(s * kS - lo)];
+        const float fOver = kFaintRise * thr[static_cast<size_t>(s - sLo)] + kFloor;
+        int nOver = 0;
+        for (int i = 0; i < kS; ++i) nOver += std::fabs(pe[i]) > fOver;
+        quiet[static_cast<size_t>(s - sLo)] = nOver == 0;
+    }
     for (int64_t n = std::max(d, nSkip); n < nStartEnd; ++n) {
+        if (quiet[static_cast<size_t>(n / kS - sLo)]) {
+            n = n / kS * kS + kS - 1;
+            continue;
+        }
         if (!High(n)) {
             if (Err(n) > kFaintRise * Lvl(n) + kFloor) Faint(n, lo, lim, nMarkLim, nEnd);
             continue;
@@ -1176,7 +1192,10 @@ size_t CDeclicker::Process(const float* pIn, size_t nFrames, float* pOut, uint8_
         Channel& c = *m_channels[static_cast<size_t>(ch)];
         c.Grow(nEnd);
         float* px = c.X(m_nIn);
-        for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[i * static_cast<size_t>(m_nChannels) + static_cast<size_t>(ch)];
+        if (m_nChannels == 2)  // a stride the compiler knows
+            for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[2 * i + static_cast<size_t>(ch)];
+        else
+            for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[i * static_cast<size_t>(m_nChannels) + static_cast<size_t>(ch)];
         c.nHeld = nEnd;
         while (c.nDetect + kStep + c.nAhead + c.nBeyond <= c.nHeld) c.Step(INT64_MAX);
     }
@@ -1218,7 +1237,10 @@ size_t CDeclicker::Emit(int64_t nUpTo, float* pOut, uint8_t* pMarks)
         if (c.nFinal < nUpTo) c.Restore(nUpTo, true);  // a chain too long to wait for
         const float* px = c.X(m_nOut);
         const uint8_t* pm = &c.Mark(m_nOut);
-        for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
+        if (nCh == 2)
+            for (size_t i = 0; i < nFrames; ++i) pOut[2 * i + ch] = px[i];
+        else
+            for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
         if (pMarks)
             for (size_t i = 0; i < nFrames; ++i) pMarks[i * nCh + ch] = pm[i];
         const int64_t nKeep = std::min(m_nOut + static_cast<int64_t>(nFrames),
