@@ -14,6 +14,8 @@ constexpr int kGrid = CDeclicker::kModelWindow / CDeclicker::kStep;  // blocks i
 constexpr int kMaxUnknowns = 512;   // samples restored together at most
 constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait for its end
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
+constexpr int kFineOrder = 96;      // order of the predictor that gives a doubtful pop a second look
+constexpr int kFineGap = 64;        // frames between the end of its window and the pop
 constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
 constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
 
@@ -179,6 +181,7 @@ struct CDeclicker::Channel {
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
+    double FineGain(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
     bool Factor(int m);
@@ -191,6 +194,7 @@ struct CDeclicker::Channel {
     int nFactored = 0;       // rows of tl valid for the current model
     std::vector<int64_t> trial;
     std::vector<double> patch;
+    std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs;
 };
 
 // Lag products of the repaired samples, summed over the last grid blocks, with a
@@ -449,6 +453,8 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kTrigger = 30.0;   // summed error energy over that of the local level
     constexpr double kPopGain = 80.0;   // residual energy before / after interpolation
     constexpr double kCoarseGain = 15.0;  // the same over the whole search, for the best guess
+    constexpr double kDoubtfulGain = 20.0;  // or this, where the finer predictor agrees:
+    constexpr double kFineGain = 12.0;  // residual energy before / after under that predictor
     constexpr double kSwing = 1.25;     // restored peak / peak of the music around, at most
     constexpr double kSag = 0.25;       // and at least
     constexpr double kSpread = 0.25;    // largest squared error / their sum over the span
@@ -540,7 +546,8 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
                 fBefore += Sq(m);
                 fTop = std::max(fTop, Sq(m));
             }
-            if (!(fBefore > kPopGain * fAfter) || fTop > kSpread * fBefore) continue;
+            const bool bClear = fBefore > kPopGain * fAfter;
+            if (!(fBefore > kDoubtfulGain * fAfter) || fTop > kSpread * fBefore) continue;
             double fAbs = 0, fSumD = 0, fPeak = 0, fEnergy = 0, fRough = 0;
             auto D = [&](int64_t m) { return static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a)]; };
             for (int64_t m = a; m <= b; ++m) {
@@ -563,6 +570,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
                                     std::fabs(static_cast<double>(*X(b + m)))});
             for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
             if (fRestored > kSwing * fAround || fRestored < kSag * fAround) continue;
+            if (!bClear && !(FineGain(a, b) > kFineGain)) continue;
             for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
             nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
             ++nClicks;
@@ -570,6 +578,103 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             nSkip = std::max(nSkip, nPopSkip);
         }
     }
+}
+
+// How many times interpolating [a, b] lowers the prediction error of a predictor of order
+// kFineOrder, fitted to the kModelWindow samples (or those still kept) that end kFineGap
+// before a, over every
+// error the span enters. The short predictor of the click finder cannot resolve the
+// harmonics of a bass: a thump or a swelling bass note then leaves a smooth error that
+// interpolation removes as it would a pop. The finer predictor follows such music and
+// leaves little for interpolation to gain, while a pop, being no part of the music,
+// stays as unexplained as before. 0 when the equations prove singular.
+double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
+{
+    constexpr int kQ = kFineOrder;
+    const int64_t w0 = std::max(nBase, a - kFineGap - kModelWindow);  // the samples kept
+    const int nWindow = static_cast<int>(a - kFineGap - w0);
+    if (nWindow < 4 * kQ) return 0.0;
+    const float* pw = X(w0);
+    std::array<double, kQ + 1> r{};
+    for (int k = 0; k <= kQ; ++k) {
+        double s = 0;
+        for (int i = k; i < nWindow; ++i) s += static_cast<double>(pw[i]) * pw[i - k];
+        r[static_cast<size_t>(k)] = s;
+    }
+    if (!(r[0] > 1e-12)) return 0.0;
+    r[0] *= 1.0 + 1e-6;
+    fineC.assign(kQ + 1, 0.0);
+    fineRhs.assign(kQ + 1, 0.0);  // the previous order's predictor, during the recursion
+    double fErr = r[0];
+    for (int i = 1; i <= kQ; ++i) {
+        double acc = r[static_cast<size_t>(i)];
+        for (int j = 1; j < i; ++j) acc -= fineC[static_cast<size_t>(j)] * r[static_cast<size_t>(i - j)];
+        const double k = acc / fErr;
+        if (!(std::fabs(k) < 1.0)) break;
+        std::copy(fineC.begin(), fineC.begin() + i, fineRhs.begin());
+        fineC[static_cast<size_t>(i)] = k;
+        for (int j = 1; j < i; ++j) fineC[static_cast<size_t>(j)] = fineRhs[static_cast<size_t>(j)] - k * fineRhs[static_cast<size_t>(i - j)];
+        fErr *= 1.0 - k * k;
+    }
+    for (int j = 1; j <= kQ; ++j) fineC[static_cast<size_t>(j)] = -fineC[static_cast<size_t>(j)];
+    fineC[0] = 1.0;
+    // The errors over [a, b + kQ] with the span as it is and with the span at zero.
+    const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
+    const int64_t lo = a - kQ;
+    fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
+    for (int i = 0; i < nSeg; ++i) fineSeg[static_cast<size_t>(i)] = *X(lo + i);
+    auto Errors = [&](std::vector<double>& out) {
+        out.assign(static_cast<size_t>(nSeg), 0.0);
+        double f = 0;
+        for (int i = kQ; i < nSeg; ++i) {
+            double v = 0;
+            for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineSeg[static_cast<size_t>(i - k)];
+            out[static_cast<size_t>(i)] = v;
+            f += v * v;
+        }
+        return f;
+    };
+    const double fBefore = Errors(fineErr);
+    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kQ + i)] = 0.0;
+    Errors(fineErr);
+    // Normal equations of the m unknowns (Toeplitz, from the filter's autocorrelation),
+    // solved by Cholesky.
+    std::array<double, kQ + 1> rc{};
+    for (int d = 0; d <= kQ; ++d)
+        for (int k = 0; k + d <= kQ; ++k) rc[static_cast<size_t>(d)] += fineC[static_cast<size_t>(k)] * fineC[static_cast<size_t>(k + d)];
+    fineRhs.assign(static_cast<size_t>(m), 0.0);
+    for (int i = 0; i < m; ++i) {
+        double v = 0;
+        for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineErr[static_cast<size_t>(kQ + i + k)];
+        fineRhs[static_cast<size_t>(i)] = -v;
+    }
+    fineBand.assign(static_cast<size_t>(m) * m, 0.0);
+    auto L = [&](int i, int j) -> double& { return fineBand[static_cast<size_t>(i) * m + j]; };
+    auto M = [&](int i, int j) { const int d = i > j ? i - j : j - i; return d <= kQ ? rc[static_cast<size_t>(d)] : 0.0; };
+    for (int j = 0; j < m; ++j) {
+        double s = M(j, j) * (1.0 + 1e-9);
+        for (int k = 0; k < j; ++k) s -= L(j, k) * L(j, k);
+        if (!(s > 0)) return 0.0;
+        L(j, j) = std::sqrt(s);
+        for (int i = j + 1; i < m; ++i) {
+            double v = M(i, j);
+            for (int k = 0; k < j; ++k) v -= L(i, k) * L(j, k);
+            L(i, j) = v / L(j, j);
+        }
+    }
+    for (int i = 0; i < m; ++i) {
+        double s = fineRhs[static_cast<size_t>(i)];
+        for (int k = 0; k < i; ++k) s -= L(i, k) * fineRhs[static_cast<size_t>(k)];
+        fineRhs[static_cast<size_t>(i)] = s / L(i, i);
+    }
+    for (int i = m - 1; i >= 0; --i) {
+        double s = fineRhs[static_cast<size_t>(i)];
+        for (int k = i + 1; k < m; ++k) s -= L(k, i) * fineRhs[static_cast<size_t>(k)];
+        fineRhs[static_cast<size_t>(i)] = s / L(i, i);
+    }
+    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kQ + i)] = fineRhs[static_cast<size_t>(i)];
+    const double fAfter = Errors(fineErr);
+    return fBefore / (fAfter + 1e-20);
 }
 
 // Restores the chains of marked samples from nFinal on: a chain is complete when no
