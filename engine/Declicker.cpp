@@ -37,20 +37,23 @@ LevelParams ParamsOf(CDeclickLevel level)
 int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
 
 // pOut[i] = the sum over k = 0..kOrder of pC[k] * pIn[i - k] (bForward) or pC[k] * pIn[i + k],
-// for i below n, summed from 0 in rising k as one output at a time would be. Four taps go
+// for i below n, summed from 0 in rising k as one output at a time would be. Eight taps go
 // per pass over the outputs, so that the loop over the outputs vectorises.
 template <bool bForward, typename T>
 void Dot(const double* pC, const T* pIn, int n, double* pOut)
 {
-    static_assert(kP % 4 == 0, "four taps per pass, and one more");
+    static_assert(kP % 8 == 0, "eight taps per pass, and one more");
     constexpr int s = bForward ? -1 : 1;
     for (int i = 0; i < n; ++i) pOut[i] = 0.0;
-    for (int k = 0; k < kP; k += 4) {
+    for (int k = 0; k < kP; k += 8) {
         const double c0 = pC[k], c1 = pC[k + 1], c2 = pC[k + 2], c3 = pC[k + 3];
+        const double c4 = pC[k + 4], c5 = pC[k + 5], c6 = pC[k + 6], c7 = pC[k + 7];
         const T* p = pIn + s * k;
         for (int i = 0; i < n; ++i)
             pOut[i] = pOut[i] + c0 * static_cast<double>(p[i]) + c1 * static_cast<double>(p[i + s]) +
-                      c2 * static_cast<double>(p[i + 2 * s]) + c3 * static_cast<double>(p[i + 3 * s]);
+                      c2 * static_cast<double>(p[i + 2 * s]) + c3 * static_cast<double>(p[i + 3 * s]) +
+                      c4 * static_cast<double>(p[i + 4 * s]) + c5 * static_cast<double>(p[i + 5 * s]) +
+                      c6 * static_cast<double>(p[i + 6 * s]) + c7 * static_cast<double>(p[i + 7 * s]);
     }
     const double cLast = pC[kP];
     const T* p = pIn + s * kP;
@@ -314,16 +317,18 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int nE = static_cast<int>(lim - lo);
     e.resize(static_cast<size_t>(nE));
     {
-        // Four taps per pass over the errors, each error summing its taps in order.
-        static_assert(kP % 4 == 0, "the error filter takes its taps four at a time");
+        // Eight taps per pass over the errors, each error summing its taps in order.
+        static_assert(kP % 8 == 0, "the error filter takes its taps eight at a time");
         const float* px = X(lo);
         float* pe = e.data();
         for (int i = 0; i < nE; ++i) pe[i] = px[i];
-        for (int k = 1; k <= kP; k += 4) {
-            const float c0 = cf[static_cast<size_t>(k)], c1 = cf[static_cast<size_t>(k + 1)];
-            const float c2 = cf[static_cast<size_t>(k + 2)], c3 = cf[static_cast<size_t>(k + 3)];
+        for (int k = 1; k <= kP; k += 8) {
+            const float* pc = &cf[static_cast<size_t>(k)];
+            const float c0 = pc[0], c1 = pc[1], c2 = pc[2], c3 = pc[3], c4 = pc[4], c5 = pc[5], c6 = pc[6], c7 = pc[7];
             const float* pk = px - k;
-            for (int i = 0; i < nE; ++i) pe[i] = pe[i] + c0 * pk[i] + c1 * pk[i - 1] + c2 * pk[i - 2] + c3 * pk[i - 3];
+            for (int i = 0; i < nE; ++i)
+                pe[i] = pe[i] + c0 * pk[i] + c1 * pk[i - 1] + c2 * pk[i - 2] + c3 * pk[i - 3] + c4 * pk[i - 4] +
+                        c5 * pk[i - 5] + c6 * pk[i - 6] + c7 * pk[i - 7];
         }
     }
     // Levels of this step's stretches and of its look-ahead.
