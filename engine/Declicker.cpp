@@ -147,6 +147,7 @@ struct CDeclicker::Channel {
 
     std::vector<float> e;  // prediction error of the current step
     std::vector<float> thr;  // click threshold per stretch of the current step
+    std::vector<float> backErr;  // backward prediction error near a candidate
     std::vector<uint8_t> quiet;  // per stretch of thr: no error near a click's
     std::vector<double> seg, err, rhs, band;
     std::array<double, kP + 1> rc{};  // autocorrelation of the filter c: the normal equations' diagonals
@@ -401,11 +402,25 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         const int64_t to = std::min<int64_t>(last + nMaxWiden, nMarkLim - 1);
         int64_t a = -1, b = -1;
         bool bPeak = false;
-        over.assign(static_cast<size_t>(std::max<int64_t>(0, to - from + 1)), 0);
+        const int nNear = static_cast<int>(std::max<int64_t>(0, to - from + 1));
+        over.assign(static_cast<size_t>(nNear), 0);
+        // Backward errors, eight taps per pass as the forward ones.
+        backErr.resize(static_cast<size_t>(nNear));
+        if (nNear > 0) {
+            const float* px = X(from);
+            float* pb = backErr.data();
+            for (int i = 0; i < nNear; ++i) pb[i] = px[i];
+            for (int k = 1; k <= kP; k += 8) {
+                const float* pc = &cf[static_cast<size_t>(k)];
+                const float c0 = pc[0], c1 = pc[1], c2 = pc[2], c3 = pc[3], c4 = pc[4], c5 = pc[5], c6 = pc[6], c7 = pc[7];
+                const float* pk = px + k;
+                for (int i = 0; i < nNear; ++i)
+                    pb[i] = pb[i] + c0 * pk[i] + c1 * pk[i + 1] + c2 * pk[i + 2] + c3 * pk[i + 3] + c4 * pk[i + 4] +
+                            c5 * pk[i + 5] + c6 * pk[i + 6] + c7 * pk[i + 7];
+            }
+        }
         for (int64_t m = from; m <= to; ++m) {
-            const float* px = X(m);
-            float back = px[0];
-            for (int k = 1; k <= kP; ++k) back += cf[static_cast<size_t>(k)] * px[k];
+            const float back = backErr[static_cast<size_t>(m - from)];
             // (Past the end of the stream there is nothing to predict backwards from.)
             const float both = m + kP < nEnd ? std::min(Err(m), std::fabs(back)) : m <= last ? Err(m) : 0.0f;
             over[static_cast<size_t>(m - from)] = both > params.fLow * Lvl(m) + kFloor
