@@ -91,7 +91,7 @@ struct CDeclicker::Channel {
     // Lengths in frames, from the rate.
     int nMaxRun = 0;    // longest click, first to last loud error
     int nMerge = 0;     // quiet error inside one click at most
-    int nGrowGap = 0;   // quiet error inside one click's core at most
+    int nGrowGap = 0;   // quiet error inside one click's core at most (more parts a click from a note after it)
     int nMaxWiden = 0;  // widening on either side at most
     int nLongSpan = 0;  // a marked span this long must gain more from restoring
     int nPopMin = 0, nPopMax = 0;  // width of a wide pop
@@ -189,6 +189,7 @@ struct CDeclicker::Channel {
     void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
     void Gains(int64_t a, int64_t aHm, int m, double* pGain);
     std::vector<double> hm;  // matched filter output from the first sample asked for
+    std::vector<float> errs;  // prediction errors for it beyond the step's
     std::vector<double> tl;  // Cholesky factor of the filter's autocorrelation matrix (banded)
     int nFactored = 0;       // rows of tl valid for the current model
     std::vector<int64_t> trial;
@@ -302,9 +303,18 @@ void CDeclicker::Channel::Step(int64_t nEnd)
 
     const int64_t nStartEnd = std::min<int64_t>(d + kStep, nEnd);
     const int64_t nMarkLim = std::min<int64_t>(lim, nEnd);
+    int64_t nFaintSeen = INT64_MIN;
     for (int64_t n = std::max(d, nSkip); n < nStartEnd; ++n) {
-        if (!High(n)) {
-            if (Err(n) > kFaintRise * Lvl(n) + kFloor) Faint(n, lo, lim, nMarkLim, nEnd);
+        const float fErr = Err(n), fLvl = Lvl(n);
+        static_assert(kFaintRise < 7.0f, "a faint tick's error lies below the level that starts a click");
+        if (!(fErr > kFaintRise * fLvl + kFloor)) continue;
+        if (!(fErr > params.fHigh * fLvl + kFloor)) {
+            // A tick's strongest sample lies within a sample before and two after the first
+            // error that rises: each such stretch is looked at once.
+            if (n > nFaintSeen) {
+                nFaintSeen = n + 2;
+                Faint(n, lo, lim, nMarkLim, nEnd);
+            }
             continue;
         }
         int64_t first = n, last = n;
@@ -859,18 +869,30 @@ bool CDeclicker::Channel::MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t 
 // computed from the samples.
 void CDeclicker::Channel::Matched(int64_t a, int64_t b, int64_t lo, int64_t lim)
 {
-    auto Err = [&](int64_t n) -> double {
-        if (n < lim) return e[static_cast<size_t>(n - lo)];
-        const float* px = X(n);
-        float v = px[0];
-        for (int k = 1; k <= kP; ++k) v += cf[static_cast<size_t>(k)] * px[-k];
-        return v;
-    };
-    hm.assign(static_cast<size_t>(b - a + 1), 0.0);
-    for (int64_t m = a; m <= b; ++m) {
-        double h = 0;
-        for (int k = 0; k <= kP; ++k) h += c[static_cast<size_t>(k)] * Err(m + k);
-        hm[static_cast<size_t>(m - a)] = h;
+    const int n = static_cast<int>(b - a + 1);
+    const float* pe = nullptr;
+    if (b + kP < lim) {
+        pe = &e[static_cast<size_t>(a - lo)];
+    } else {
+        errs.resize(static_cast<size_t>(n + kP));
+        for (int i = 0; i < n + kP; ++i) {
+            const int64_t m = a + i;
+            if (m < lim) {
+                errs[static_cast<size_t>(i)] = e[static_cast<size_t>(m - lo)];
+                continue;
+            }
+            const float* px = X(m);
+            float v = px[0];
+            for (int k = 1; k <= kP; ++k) v += cf[static_cast<size_t>(k)] * px[-k];
+            errs[static_cast<size_t>(i)] = v;
+        }
+        pe = errs.data();
+    }
+    hm.assign(static_cast<size_t>(n), 0.0);
+    double* ph = hm.data();
+    for (int k = 0; k <= kP; ++k) {
+        const double ck = c[static_cast<size_t>(k)];
+        for (int i = 0; i < n; ++i) ph[i] += ck * pe[i + k];
     }
 }
 
@@ -968,6 +990,16 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     constexpr double kFaintZ = 40.0;    // squared matched filter over its noise, at least
     constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
     constexpr int kAround = 2;          // samples around: before the tick, and after its end
+    if (n + kP + 2 >= lim) return;
+    {
+        // The matched filter's square is at most the filter's energy times that of the
+        // errors it takes in (Cauchy-Schwarz): most candidates end here, cheaply.
+        const float* pe = &e[static_cast<size_t>(n - 1 - lo)];
+        float fSum = 0;
+        for (int i = 0; i < kP + 4; ++i) fSum += pe[i] * pe[i];
+        const double fLow = 1.25 * std::min(thr[static_cast<size_t>((n - 1 - lo) / kS)], thr[static_cast<size_t>((n + 2 - lo) / kS)]) + kFloor;
+        if (!(fSum > 0.999 * kFaintZ * fLow * fLow)) return;
+    }
     Matched(n - 1, n + 2, lo, lim);
     int64_t p = n - 1;
     for (int64_t m = n; m <= n + 2; ++m)
@@ -1070,7 +1102,7 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         p->params = ParamsOf(level);
         p->nMaxRun = static_cast<int>(std::lround(48 * fScale));
         p->nMerge = static_cast<int>(std::lround(6 * fScale));
-        p->nGrowGap = static_cast<int>(std::lround(12 * fScale));
+        p->nGrowGap = static_cast<int>(std::lround(8 * fScale));
         p->nMaxWiden = static_cast<int>(std::lround(32 * fScale));
         p->nLongSpan = static_cast<int>(std::lround(12 * fScale));
         p->nPopMin = static_cast<int>(std::lround(18 * fScale));
