@@ -36,6 +36,27 @@ LevelParams ParamsOf(CDeclickLevel level)
 
 int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
 
+// pOut[i] = the sum over k = 0..kOrder of pC[k] * pIn[i - k] (bForward) or pC[k] * pIn[i + k],
+// for i below n, summed from 0 in rising k as one output at a time would be. Four taps go
+// per pass over the outputs, so that the loop over the outputs vectorises.
+template <bool bForward, typename T>
+void Dot(const double* pC, const T* pIn, int n, double* pOut)
+{
+    static_assert(kP % 4 == 0, "four taps per pass, and one more");
+    constexpr int s = bForward ? -1 : 1;
+    for (int i = 0; i < n; ++i) pOut[i] = 0.0;
+    for (int k = 0; k < kP; k += 4) {
+        const double c0 = pC[k], c1 = pC[k + 1], c2 = pC[k + 2], c3 = pC[k + 3];
+        const T* p = pIn + s * k;
+        for (int i = 0; i < n; ++i)
+            pOut[i] = pOut[i] + c0 * static_cast<double>(p[i]) + c1 * static_cast<double>(p[i + s]) +
+                      c2 * static_cast<double>(p[i + 2 * s]) + c3 * static_cast<double>(p[i + 3 * s]);
+    }
+    const double cLast = pC[kP];
+    const T* p = pIn + s * kP;
+    for (int i = 0; i < n; ++i) pOut[i] = pOut[i] + cLast * static_cast<double>(p[i]);
+}
+
 float Median(float* p, int n)
 {
     std::nth_element(p, p + n / 2, p + n);
@@ -123,7 +144,16 @@ struct CDeclicker::Channel {
 
     std::vector<float> e;  // prediction error of the current step
     std::vector<float> thr;  // click threshold per stretch of the current step
+    std::vector<uint8_t> quiet;  // per stretch of thr: no error near a click's
     std::vector<double> seg, err, rhs, band;
+    std::array<double, kP + 1> rc{};  // autocorrelation of the filter c: the normal equations' diagonals
+    std::array<double, kP + 1> ri{};  // the same with the interpolation's diagonal load
+    std::vector<double> il;  // banded Cholesky factor of ri's Toeplitz matrix, for spans without gaps
+    int nInterpRows = 0;     // rows of il valid for the current model
+    uint64_t nVersion = 0;   // counts changes of the model and the samples
+    uint64_t nCostVersion = ~uint64_t{0};  // nVersion when costErr was computed
+    int64_t nCostLo = 0, nCostHi = -1;     // costErr holds the errors of the samples as they are over this
+    std::vector<double> costErr, costNew;
     std::vector<int64_t> unknown;
     std::vector<uint8_t> over;  // per sample near a candidate: 1 both errors above fLow, 2 above fHigh
 
@@ -147,8 +177,7 @@ struct CDeclicker::Channel {
         nNextGrid = 0;
         c.fill(0.0);
         c[0] = 1.0;
-        cf.fill(0.0f);
-        cf[0] = 1.0f;
+        NewModel();
     }
 
     void Grow(int64_t nEnd)
@@ -173,6 +202,7 @@ struct CDeclicker::Channel {
     }
 
     void FitModel();
+    void NewModel();
     void Step(int64_t nEnd);
     void FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t nEnd);
     void Restore(int64_t nUpTo, bool bAll);
@@ -185,6 +215,7 @@ struct CDeclicker::Channel {
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
     bool Factor(int m);
+    static bool ExtendFactor(const std::array<double, kP + 1>& r, std::vector<double>& l, int& nRows, int m);
     void Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
     void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
     void Gains(int64_t a, int64_t aHm, int m, double* pGain);
@@ -252,7 +283,22 @@ void CDeclicker::Channel::FitModel()
         }
         for (int j = 1; j <= kP; ++j) c[static_cast<size_t>(j)] = -a[static_cast<size_t>(j)];
     }
+    NewModel();
+}
+
+// What follows from a new predictor c: its float copy and the autocorrelation of the
+// filter, and every factor built from it is stale.
+void CDeclicker::Channel::NewModel()
+{
     for (int j = 0; j <= kP; ++j) cf[static_cast<size_t>(j)] = static_cast<float>(c[static_cast<size_t>(j)]);
+    rc.fill(0.0);
+    for (int dlag = 0; dlag <= kP; ++dlag)
+        for (int k = 0; k + dlag <= kP; ++k) rc[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
+    ri = rc;
+    ri[0] = rc[0] + rc[0] * 1e-9;
+    nInterpRows = 0;
+    nFactored = 0;
+    ++nVersion;
 }
 
 // Finds the clicks that start in [nDetect, nDetect + kStep), given samples up to nEnd
@@ -268,13 +314,16 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int nE = static_cast<int>(lim - lo);
     e.resize(static_cast<size_t>(nE));
     {
+        // Four taps per pass over the errors, each error summing its taps in order.
+        static_assert(kP % 4 == 0, "the error filter takes its taps four at a time");
         const float* px = X(lo);
         float* pe = e.data();
         for (int i = 0; i < nE; ++i) pe[i] = px[i];
-        for (int k = 1; k <= kP; ++k) {
-            const float ck = cf[static_cast<size_t>(k)];
+        for (int k = 1; k <= kP; k += 4) {
+            const float c0 = cf[static_cast<size_t>(k)], c1 = cf[static_cast<size_t>(k + 1)];
+            const float c2 = cf[static_cast<size_t>(k + 2)], c3 = cf[static_cast<size_t>(k + 3)];
             const float* pk = px - k;
-            for (int i = 0; i < nE; ++i) pe[i] += ck * pk[i];
+            for (int i = 0; i < nE; ++i) pe[i] = pe[i] + c0 * pk[i] + c1 * pk[i - 1] + c2 * pk[i - 2] + c3 * pk[i - 3];
         }
     }
     // Levels of this step's stretches and of its look-ahead.
@@ -303,8 +352,22 @@ void CDeclicker::Channel::Step(int64_t nEnd)
 
     const int64_t nStartEnd = std::min<int64_t>(d + kStep, nEnd);
     const int64_t nMarkLim = std::min<int64_t>(lim, nEnd);
+    // Stretches where no error stands above kFaintRise levels (below fHigh levels too)
+    // hold nothing to look at.
+    quiet.assign(thr.size(), 0);
+    for (int64_t s = d / kS; s * kS < nStartEnd; ++s) {
+        const float* pe = &e[static_cast<size_t>(s * kS - lo)];
+        const float fOver = kFaintRise * thr[static_cast<size_t>(s - sLo)] + kFloor;
+        int nOver = 0;
+        for (int i = 0; i < kS; ++i) nOver += std::fabs(pe[i]) > fOver;
+        quiet[static_cast<size_t>(s - sLo)] = nOver == 0;
+    }
     int64_t nFaintSeen = INT64_MIN;
     for (int64_t n = std::max(d, nSkip); n < nStartEnd; ++n) {
+        if (quiet[static_cast<size_t>(n / kS - sLo)]) {
+            n = n / kS * kS + kS - 1;
+            continue;
+        }
         const float fErr = Err(n), fLvl = Lvl(n);
         static_assert(kFaintRise < 7.0f, "a faint tick's error lies below the level that starts a click");
         if (!(fErr > kFaintRise * fLvl + kFloor)) continue;
@@ -746,6 +809,7 @@ bool CDeclicker::Channel::Solve(const int64_t* t, int m)
 {
     if (!Interpolate(t, m)) return false;
     for (int i = 0; i < m; ++i) *X(t[i]) = static_cast<float>(rhs[static_cast<size_t>(i)]);
+    ++nVersion;
     return true;
 }
 
@@ -760,11 +824,23 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     const float* px = X(lo);
     for (size_t i = 0; i < patch.size(); ++i) patch[i] = px[i];
     for (int64_t n = a; n <= b; ++n) patch[static_cast<size_t>(n - lo)] = rhs[static_cast<size_t>(n - a)];
+    // The errors outside [a, b + kP] do not depend on the span: the searches ask for many
+    // spans over the same range, so those are computed once.
+    const bool bShared = r0 < a || r1 > b + kP;
+    if (bShared && (nCostVersion != nVersion || nCostLo != r0 || nCostHi != r1)) {
+        costErr.resize(static_cast<size_t>(r1 - r0 + 1));
+        Dot<true>(c.data(), px + (r0 - lo), static_cast<int>(r1 - r0 + 1), costErr.data());
+        nCostVersion = nVersion;
+        nCostLo = r0;
+        nCostHi = r1;
+    }
+    // The errors the span enters.
+    const int64_t n0 = bShared ? std::max(r0, a) : r0, n1 = bShared ? std::min(r1, b + kP) : r1;
+    costNew.resize(static_cast<size_t>(std::max<int64_t>(0, n1 - n0 + 1)));
+    if (n1 >= n0) Dot<true>(c.data(), &patch[static_cast<size_t>(n0 - lo)], static_cast<int>(n1 - n0 + 1), costNew.data());
     double cost = 0;
     for (int64_t n = r0; n <= r1; ++n) {
-        double e = 0;
-        const double* pp = &patch[static_cast<size_t>(n - lo)];
-        for (int k = 0; k <= kP; ++k) e += c[static_cast<size_t>(k)] * pp[-k];
+        const double e = n >= n0 && n <= n1 ? costNew[static_cast<size_t>(n - n0)] : costErr[static_cast<size_t>(n - r0)];
         cost += e * e;
     }
     return cost;
@@ -888,28 +964,19 @@ void CDeclicker::Channel::Matched(int64_t a, int64_t b, int64_t lo, int64_t lim)
         }
         pe = errs.data();
     }
-    hm.assign(static_cast<size_t>(n), 0.0);
-    double* ph = hm.data();
-    for (int k = 0; k <= kP; ++k) {
-        const double ck = c[static_cast<size_t>(k)];
-        for (int i = 0; i < n; ++i) ph[i] += ck * pe[i + k];
-    }
+    hm.resize(static_cast<size_t>(n));
+    Dot<false>(c.data(), pe, n, hm.data());
 }
 
-// Extends the Cholesky factor of the (Toeplitz) autocorrelation matrix of the prediction
-// error filter to m rows. Interpolating any m neighbouring samples has this matrix for its
-// normal equations, so that one factor serves every span of a step. False should it
-// prove singular.
-bool CDeclicker::Channel::Factor(int m)
+// Extends the banded Cholesky factor l (row i holds L(i, j) at i * (kOrder + 1) + i - j)
+// of the symmetric Toeplitz matrix whose first row is r (zero beyond kOrder) from nRows
+// to m rows. False, nRows at the offending row, should it prove singular.
+bool CDeclicker::Channel::ExtendFactor(const std::array<double, kP + 1>& r, std::vector<double>& l, int& nRows, int m)
 {
     const int w = kP + 1;
-    if (static_cast<int>(tl.size()) < m * w) tl.resize(static_cast<size_t>(m) * w, 0.0);
-    std::array<double, kP + 1> r{};
-    for (int dlag = 0; dlag <= kP; ++dlag)
-        for (int k = 0; k + dlag <= kP; ++k) r[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
-    r[0] *= 1.0 + 1e-9;
-    auto L = [&](int i, int j) -> double& { return tl[static_cast<size_t>(i) * w + (i - j)]; };
-    for (int i = nFactored; i < m; ++i) {
+    if (static_cast<int>(l.size()) < m * w) l.resize(static_cast<size_t>(m) * w, 0.0);
+    auto L = [&](int i, int j) -> double& { return l[static_cast<size_t>(i) * w + (i - j)]; };
+    for (int i = nRows; i < m; ++i) {
         for (int j = std::max(0, i - kP); j <= i; ++j) {
             double v = r[static_cast<size_t>(i - j)];
             for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
@@ -920,9 +987,20 @@ bool CDeclicker::Channel::Factor(int m)
                 L(i, i) = std::sqrt(v);
             }
         }
-        nFactored = i + 1;
+        nRows = i + 1;
     }
     return true;
+}
+
+// Extends the Cholesky factor of the (Toeplitz) autocorrelation matrix of the prediction
+// error filter to m rows. Interpolating any m neighbouring samples has this matrix for its
+// normal equations, so that one factor serves every span of a step. False should it
+// prove singular.
+bool CDeclicker::Channel::Factor(int m)
+{
+    std::array<double, kP + 1> r = rc;
+    r[0] *= 1.0 + 1e-9;
+    return ExtendFactor(r, tl, nFactored, m);
 }
 
 // Sets the click [a, b] (a core of three or more samples) to the span within [aMin, bMax]
@@ -1044,42 +1122,49 @@ bool CDeclicker::Channel::Interpolate(const int64_t* t, int m)
     for (int i = 0; i < m; ++i) seg[static_cast<size_t>(t[i] - lo)] = 0.0;
     // Prediction error with the unknowns at zero, from t[0] to hi.
     err.assign(static_cast<size_t>(nSeg), 0.0);
-    for (int i = kP; i < nSeg; ++i) {
-        double s = 0;
-        for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * seg[static_cast<size_t>(i - k)];
-        err[static_cast<size_t>(i)] = s;
-    }
-    std::array<double, kP + 1> rc{};
-    for (int dlag = 0; dlag <= kP; ++dlag)
-        for (int k = 0; k + dlag <= kP; ++k) rc[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
+    Dot<true>(c.data(), seg.data() + kP, nSeg - kP, err.data() + kP);
     rhs.assign(static_cast<size_t>(m), 0.0);
-    for (int i = 0; i < m; ++i) {
-        const int j0 = static_cast<int>(t[i] - lo);
-        double s = 0;
-        for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * err[static_cast<size_t>(j0 + k)];
-        rhs[static_cast<size_t>(i)] = -s;
-    }
-    // Band Cholesky: band[i * (kP + 1) + (i - j)] holds L(i, j) for 0 <= i - j <= kP.
-    const int w = kP + 1;
-    band.assign(static_cast<size_t>(m) * w, 0.0);
-    auto L = [&](int i, int j) -> double& { return band[static_cast<size_t>(i) * w + (i - j)]; };
-    auto M = [&](int i, int j) {
-        const int64_t dlag = t[i] > t[j] ? t[i] - t[j] : t[j] - t[i];
-        return dlag <= kP ? rc[static_cast<size_t>(dlag)] : 0.0;
-    };
-    const double fLoad = rc[0] * 1e-9;
-    for (int j = 0; j < m; ++j) {
-        double s = M(j, j) + fLoad;
-        for (int k = std::max(0, j - kP); k < j; ++k) s -= L(j, k) * L(j, k);
-        if (!(s > 0)) return false;
-        const double d = std::sqrt(s);
-        L(j, j) = d;
-        for (int i = j + 1; i < std::min(m, j + w); ++i) {
-            double v = M(i, j);
-            for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
-            L(i, j) = v / d;
+    if (t[m - 1] - t[0] == m - 1) {
+        Dot<false>(c.data(), err.data() + kP, m, rhs.data());
+        for (int i = 0; i < m; ++i) rhs[static_cast<size_t>(i)] = -rhs[static_cast<size_t>(i)];
+    } else {
+        for (int i = 0; i < m; ++i) {
+            const int j0 = static_cast<int>(t[i] - lo);
+            double s = 0;
+            for (int k = 0; k <= kP; ++k) s += c[static_cast<size_t>(k)] * err[static_cast<size_t>(j0 + k)];
+            rhs[static_cast<size_t>(i)] = -s;
         }
     }
+    // Band Cholesky: L(i, j) at i * (kP + 1) + (i - j) for 0 <= i - j <= kP. Without gaps
+    // the matrix is Toeplitz and the leading rows of one factor serve every such span.
+    const int w = kP + 1;
+    const double* pL = nullptr;
+    if (t[m - 1] - t[0] == m - 1) {
+        if (!ExtendFactor(ri, il, nInterpRows, m)) return false;
+        pL = il.data();
+    } else {
+        band.assign(static_cast<size_t>(m) * w, 0.0);
+        auto L = [&](int i, int j) -> double& { return band[static_cast<size_t>(i) * w + (i - j)]; };
+        auto M = [&](int i, int j) {
+            const int64_t dlag = t[i] > t[j] ? t[i] - t[j] : t[j] - t[i];
+            return dlag <= kP ? rc[static_cast<size_t>(dlag)] : 0.0;
+        };
+        const double fLoad = rc[0] * 1e-9;
+        for (int j = 0; j < m; ++j) {
+            double s = M(j, j) + fLoad;
+            for (int k = std::max(0, j - kP); k < j; ++k) s -= L(j, k) * L(j, k);
+            if (!(s > 0)) return false;
+            const double d = std::sqrt(s);
+            L(j, j) = d;
+            for (int i = j + 1; i < std::min(m, j + w); ++i) {
+                double v = M(i, j);
+                for (int k = std::max(0, i - kP); k < j; ++k) v -= L(i, k) * L(j, k);
+                L(i, j) = v / d;
+            }
+        }
+        pL = band.data();
+    }
+    auto L = [pL](int i, int j) { return pL[static_cast<size_t>(i) * w + (i - j)]; };
     for (int i = 0; i < m; ++i) {  // L y = rhs
         double s = rhs[static_cast<size_t>(i)];
         for (int k = std::max(0, i - kP); k < i; ++k) s -= L(i, k) * rhs[static_cast<size_t>(k)];
@@ -1143,7 +1228,10 @@ size_t CDeclicker::Process(const float* pIn, size_t nFrames, float* pOut, uint8_
         Channel& c = *m_channels[static_cast<size_t>(ch)];
         c.Grow(nEnd);
         float* px = c.X(m_nIn);
-        for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[i * static_cast<size_t>(m_nChannels) + static_cast<size_t>(ch)];
+        if (m_nChannels == 2)  // a stride the compiler knows
+            for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[2 * i + static_cast<size_t>(ch)];
+        else
+            for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[i * static_cast<size_t>(m_nChannels) + static_cast<size_t>(ch)];
         c.nHeld = nEnd;
         while (c.nDetect + kStep + c.nAhead + c.nBeyond <= c.nHeld) c.Step(INT64_MAX);
     }
@@ -1185,7 +1273,10 @@ size_t CDeclicker::Emit(int64_t nUpTo, float* pOut, uint8_t* pMarks)
         if (c.nFinal < nUpTo) c.Restore(nUpTo, true);  // a chain too long to wait for
         const float* px = c.X(m_nOut);
         const uint8_t* pm = &c.Mark(m_nOut);
-        for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
+        if (nCh == 2)
+            for (size_t i = 0; i < nFrames; ++i) pOut[2 * i + ch] = px[i];
+        else
+            for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
         if (pMarks)
             for (size_t i = 0; i < nFrames; ++i) pMarks[i * nCh + ch] = pm[i];
         const int64_t nKeep = std::min(m_nOut + static_cast<int64_t>(nFrames),

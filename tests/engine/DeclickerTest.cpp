@@ -326,6 +326,44 @@ TEST(Declicker, Output_DoesNotDependOnBlockSize_AndClicksStayInTheirChannel)
     EXPECT_LE(leftMarks, 60u);
 }
 
+// Each channel is repaired as if it came alone, whatever the number of channels: spikes,
+// a decaying burst (widened), a wide pop and two clicks close enough to be restored
+// together, at other places in every channel.
+TEST(Declicker, EveryChannel_IsRepairedAsIfAlone)
+{
+    const size_t n = 40000;
+    auto Channel = [&](int ch) {
+        std::vector<float> x = Music(n, 11 + static_cast<unsigned>(ch));
+        const size_t shift = 997 * static_cast<size_t>(ch);
+        for (int i = 0; i < 5; ++i) x[4000 + shift + i] += 0.4f * (i % 2 ? -1 : 1);
+        for (int i = 0; i < 12; ++i) x[12000 + shift + i] += static_cast<float>(0.5 * std::exp(-i / 4.0) * (i % 2 ? -1 : 1));
+        for (int i = 0; i < 24; ++i) x[21000 + shift + i] += static_cast<float>(0.4 * std::sin(kPi * (i + 0.5) / 24));
+        x[30000 + shift] += 0.5f;
+        x[30010 + shift] -= 0.5f;
+        return x;
+    };
+    for (int channels : {1, 2, 3}) {
+        SCOPED_TRACE(channels);
+        std::vector<float> x(n * static_cast<size_t>(channels));
+        for (int ch = 0; ch < channels; ++ch) {
+            const std::vector<float> one = Channel(ch);
+            for (size_t i = 0; i < n; ++i) x[i * static_cast<size_t>(channels) + static_cast<size_t>(ch)] = one[i];
+        }
+        const Result all = Declick(x, channels, 1000);
+        for (int ch = 0; ch < channels; ++ch) {
+            const Result alone = Declick(Channel(ch), 1, 1000);
+            size_t marks = 0, same = 0;
+            for (size_t i = 0; i < n; ++i) {
+                const size_t k = i * static_cast<size_t>(channels) + static_cast<size_t>(ch);
+                same += all.y[k] == alone.y[i] && all.marks[k] == alone.marks[i];
+                marks += alone.marks[i];
+            }
+            EXPECT_EQ(n, same) << "channel " << ch;
+            EXPECT_GE(marks, 20u) << "channel " << ch;
+        }
+    }
+}
+
 TEST(Declicker, LevelNames_RoundTrip)
 {
     for (CDeclickLevel level : {CDeclickLevel::Light, CDeclickLevel::Normal, CDeclickLevel::Strong}) {
