@@ -534,6 +534,9 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
 {
     constexpr int kPopWindow = 16;
     constexpr double kTrigger = 30.0;   // summed error energy over that of the local level
+    constexpr double kFaintTrigger = 25.0;  // or this, for a pop held to the finer predictor:
+    constexpr double kFaintSpread = 0.3;    // largest squared error / their sum over the window
+    constexpr double kFaintCoarseGain = 5.0;  // kCoarseGain for such a pop
     constexpr double kPopGain = 80.0;   // residual energy before / after interpolation
     constexpr double kCoarseGain = 15.0;  // the same over the whole search, for the best guess
     constexpr double kDoubtfulGain = 20.0;  // or this, where the finer predictor agrees:
@@ -571,13 +574,23 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
         const double fThis = fNext;
         fNext = BlockEnergy(s + kPopWindow);
         const double fLow = std::min(Level(s + kPopWindow / 2), Level(s + kPopWindow + kPopWindow / 2 - 1));
-        if (!(fThis + fNext > 0.99 * kTrigger * kPopWindow * fLow * fLow)) continue;
+        if (!(fThis + fNext > 0.99 * kFaintTrigger * kPopWindow * fLow * fLow)) continue;
         for (int64_t n = std::max(s, std::max(nFrom, nPopSkip)); n < std::min(s + kPopWindow, nStartEnd); ++n) {
             if (n < nPopSkip) continue;
             double fSum = 0;
             for (int i = 0; i < kPopWindow; ++i) fSum += Sq(n + i);
             const double fLevel = Level(n + kPopWindow / 2);
-            if (!(fSum > kTrigger * kPopWindow * fLevel * fLevel)) continue;
+            if (!(fSum > kFaintTrigger * kPopWindow * fLevel * fLevel)) continue;
+            // Under bass-heavy music the short predictor's level is high and a pop stands
+            // out less: a fainter window is looked at only where its error is spread out as
+            // a pop's is (not a tick's or an onset's few loud errors), and its pop must then
+            // satisfy the finer predictor, however much it gains under the short one.
+            const bool bFaint = !(fSum > kTrigger * kPopWindow * fLevel * fLevel);
+            if (bFaint) {
+                double fTopWindow = 0;
+                for (int i = 0; i < kPopWindow; ++i) fTopWindow = std::max(fTopWindow, Sq(n + i));
+                if (fTopWindow > kFaintSpread * fSum) continue;
+            }
             // The strongest window close by marks the pop.
             int64_t n0 = n;
             double fMax = fSum, f = fSum;
@@ -617,7 +630,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             // Music seldom gets this far; what it does mostly gains too little even here.
             double fWide = 0;
             for (int64_t m = r0; m <= r1; ++m) fWide += Sq(m);
-            if (!(fWide > kCoarseGain * (best - fPenalty * w))) continue;
+            if (!(fWide > (bFaint ? kFaintCoarseGain : kCoarseGain) * (best - fPenalty * w))) continue;
             const int64_t aCoarse = a;
             for (int k : {-3, -2, -1, 1, 2, 3}) Try(aCoarse + k, w);
             const int wCoarse = w;
@@ -653,7 +666,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
                                     std::fabs(static_cast<double>(*X(b + m)))});
             for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
             if (fRestored > kSwing * fAround || fRestored < kSag * fAround) continue;
-            if (!bClear && !(FineGain(a, b) > kFineGain)) continue;
+            if ((!bClear || bFaint) && !(FineGain(a, b) > kFineGain)) continue;
             for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
             nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
             ++nClicks;
