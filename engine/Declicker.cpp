@@ -295,9 +295,14 @@ void CDeclicker::Channel::FitModel()
 void CDeclicker::Channel::NewModel()
 {
     for (int j = 0; j <= kP; ++j) cf[static_cast<size_t>(j)] = static_cast<float>(c[static_cast<size_t>(j)]);
+    // Every lag sums its products in rising k; all lags go along together.
     rc.fill(0.0);
-    for (int dlag = 0; dlag <= kP; ++dlag)
-        for (int k = 0; k + dlag <= kP; ++k) rc[static_cast<size_t>(dlag)] += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k + dlag)];
+    for (int k = 0; k <= kP; ++k) {
+        const double ck = c[static_cast<size_t>(k)];
+        const double* pc = &c[static_cast<size_t>(k)];
+        double* pr = rc.data();
+        for (int dlag = 0; dlag <= kP - k; ++dlag) pr[dlag] += ck * pc[dlag];
+    }
     ri = rc;
     ri[0] = rc[0] + rc[0] * 1e-9;
     nInterpRows = 0;
