@@ -25,13 +25,24 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
  * short-stretch error levels just before and just after it, so a click does not raise
  * its own yardstick and the onset of a note does) starts a click; a burst of such
  * samples longer than a click can be (a drum, a plucked attack) is music and left alone.
- * Each click is widened while the error stays above a lower threshold, and its samples
- * are restored by least-squares autoregressive interpolation from the samples around
- * it. A click is taken only when restoring it changes the samples by no more than the
- * prediction error it caused (a click adds an impulse to the music) or lowers the
+ * Each click is widened while the error stays above a lower threshold (a burst's span is
+ * then fitted to the samples whose restoring gains more than music would), and its
+ * samples are restored by least-squares autoregressive interpolation from the samples
+ * around it. A click is taken only when restoring it changes the samples by no more than
+ * the prediction error it caused (a click adds an impulse to the music) or lowers the
  * prediction error around it many times over; a drum hit or a sharp attack that the
- * predictor did not foresee fails that test and is left alone. Samples not marked leave
- * exactly as they came.
+ * predictor did not foresee fails that test and is left alone.
+ *
+ * Where the predictor follows the music closely, a lone click's forward and backward
+ * errors peak a sample or two apart: the errors correlated with the prediction error
+ * filter (the filter matched to an impulse) find it, and find faint ticks below the
+ * level that starts a click where nothing loud is near. Wide scratch pops (18 to 32
+ * samples of a smooth pulse, which the predictor largely follows) are looked for where
+ * the error summed over 16 samples stands far above its level, and taken when
+ * interpolating the span gains many times over, what it removes is smooth, of one sign
+ * and fades out at both ends, and, where that gain is doubtful, a predictor of order
+ * 96 (which follows a bass line the short one cannot) still gains from it.
+ * Samples not marked leave exactly as they came.
  *
  * The output runs Latency() frames behind the input: Process() gives back as many
  * frames as it takes once that many are held, and Finish() gives the rest. How the
