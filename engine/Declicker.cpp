@@ -60,6 +60,26 @@ void Dot(const double* pC, const T* pIn, int n, double* pOut)
     for (int i = 0; i < n; ++i) pOut[i] = pOut[i] + cLast * static_cast<double>(p[i]);
 }
 
+// pOut[i] = pIn[i] + the sum over k = 1..kOrder of pC[k] * pIn[i - k] (bForward) or
+// pC[k] * pIn[i + k], for i below n: the prediction error filter run forwards or backwards.
+// Eight taps go per pass over the outputs, so that the loop over the outputs vectorises;
+// each output still sums its taps in rising k.
+template <bool bForward>
+void ErrorFilter(const float* pC, const float* pIn, int n, float* pOut)
+{
+    static_assert(kP % 8 == 0, "the error filter takes its taps eight at a time");
+    constexpr int s = bForward ? -1 : 1;
+    for (int i = 0; i < n; ++i) pOut[i] = pIn[i];
+    for (int k = 1; k <= kP; k += 8) {
+        const float* pc = pC + k;
+        const float c0 = pc[0], c1 = pc[1], c2 = pc[2], c3 = pc[3], c4 = pc[4], c5 = pc[5], c6 = pc[6], c7 = pc[7];
+        const float* pk = pIn + s * k;
+        for (int i = 0; i < n; ++i)
+            pOut[i] = pOut[i] + c0 * pk[i] + c1 * pk[i + s] + c2 * pk[i + 2 * s] + c3 * pk[i + 3 * s] +
+                      c4 * pk[i + 4 * s] + c5 * pk[i + 5 * s] + c6 * pk[i + 6 * s] + c7 * pk[i + 7 * s];
+    }
+}
+
 float Median(float* p, int n)
 {
     std::nth_element(p, p + n / 2, p + n);
@@ -322,21 +342,7 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     const int64_t lim = d + kStep + nAhead;
     const int nE = static_cast<int>(lim - lo);
     e.resize(static_cast<size_t>(nE));
-    {
-        // Eight taps per pass over the errors, each error summing its taps in order.
-        static_assert(kP % 8 == 0, "the error filter takes its taps eight at a time");
-        const float* px = X(lo);
-        float* pe = e.data();
-        for (int i = 0; i < nE; ++i) pe[i] = px[i];
-        for (int k = 1; k <= kP; k += 8) {
-            const float* pc = &cf[static_cast<size_t>(k)];
-            const float c0 = pc[0], c1 = pc[1], c2 = pc[2], c3 = pc[3], c4 = pc[4], c5 = pc[5], c6 = pc[6], c7 = pc[7];
-            const float* pk = px - k;
-            for (int i = 0; i < nE; ++i)
-                pe[i] = pe[i] + c0 * pk[i] + c1 * pk[i - 1] + c2 * pk[i - 2] + c3 * pk[i - 3] + c4 * pk[i - 4] +
-                        c5 * pk[i - 5] + c6 * pk[i - 6] + c7 * pk[i - 7];
-        }
-    }
+    ErrorFilter<true>(cf.data(), X(lo), nE, e.data());
     // Levels of this step's stretches and of its look-ahead.
     const int64_t s0 = d / kS, s1 = lim / kS;
     for (int64_t s = s0; s < s1; ++s) {
@@ -409,21 +415,8 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         bool bPeak = false;
         const int nNear = static_cast<int>(std::max<int64_t>(0, to - from + 1));
         over.assign(static_cast<size_t>(nNear), 0);
-        // Backward errors, eight taps per pass as the forward ones.
         backErr.resize(static_cast<size_t>(nNear));
-        if (nNear > 0) {
-            const float* px = X(from);
-            float* pb = backErr.data();
-            for (int i = 0; i < nNear; ++i) pb[i] = px[i];
-            for (int k = 1; k <= kP; k += 8) {
-                const float* pc = &cf[static_cast<size_t>(k)];
-                const float c0 = pc[0], c1 = pc[1], c2 = pc[2], c3 = pc[3], c4 = pc[4], c5 = pc[5], c6 = pc[6], c7 = pc[7];
-                const float* pk = px + k;
-                for (int i = 0; i < nNear; ++i)
-                    pb[i] = pb[i] + c0 * pk[i] + c1 * pk[i + 1] + c2 * pk[i + 2] + c3 * pk[i + 3] + c4 * pk[i + 4] +
-                            c5 * pk[i + 5] + c6 * pk[i + 6] + c7 * pk[i + 7];
-            }
-        }
+        if (nNear > 0) ErrorFilter<false>(cf.data(), X(from), nNear, backErr.data());
         for (int64_t m = from; m <= to; ++m) {
             const float back = backErr[static_cast<size_t>(m - from)];
             // (Past the end of the stream there is nothing to predict backwards from.)
