@@ -235,6 +235,7 @@ struct CDeclicker::Channel {
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
+    bool Swings(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
@@ -909,7 +910,8 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 // that gains no more than kSmallGain (kLongGain from nLongSpan samples on) holds no click
 // worth the change. A click adds an impulse to the music, so restoring it changes no
 // sample by much more than the largest prediction error it caused; a drum hit or a sharp
-// attack gets "restored" into something far from what was played. Such a span, or a
+// attack gets "restored" into something far from what was played, or swings as an attack
+// does where the predictor follows it more closely (Swings). Such a span, or a
 // doubtful one, is taken only when interpolating it lowers the prediction error many times
 // more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
 bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
@@ -933,7 +935,37 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     const double fMinGain = b - a + 1 >= nLongSpan ? kLongGain : kSmallGain;
     if (!(fGain > fMinGain)) return false;
     if (bDoubt) return fGain > kDoubtGain;
-    return fChange <= fErrMax || fGain > kGain;
+    return fGain > kGain || (fChange <= fErrMax && !Swings(a, b));
+}
+
+// Whether what restoring [a, b] takes away (the samples less the restored ones in rhs)
+// looks like the attack of a note rather than a click: a click comes at once, so that what
+// it adds stands at its peak from its first sample (the samples beside it, marked with it,
+// change little), and it is either of one sign (a tick, a pop) or rough (a burst rings
+// from sample to sample). A struck note's attack, seen through the predictor, swings
+// smoothly up over a sample or more (or comes after a smaller swing the other way) and
+// back as far the other way.
+bool CDeclicker::Channel::Swings(int64_t a, int64_t b) const
+{
+    constexpr double kLead = 0.15;     // largest change before the peak / the peak, above
+    constexpr double kOneSign = 0.9;   // |sum of the change| / sum of |change|, below
+    constexpr double kSmooth = 2.0;    // energy of the change's second difference / its energy, below
+    auto D = [&](int64_t m) {
+        return m < a || m > b ? 0.0 : static_cast<double>(x[static_cast<size_t>(m - nBase)]) - rhs[static_cast<size_t>(m - a)];
+    };
+    double fEnergy = 0, fRough = 0, fSum = 0, fAbs = 0, fPeak = 0, fLead = 0;
+    for (int64_t m = a; m <= b; ++m) {
+        const double v = D(m), q = D(m + 1) - 2 * v + D(m - 1);
+        fEnergy += v * v;
+        fRough += q * q;
+        fSum += v;
+        fAbs += std::fabs(v);
+        if (std::fabs(v) > fPeak) {
+            fLead = fPeak;  // the largest change before the new peak
+            fPeak = std::fabs(v);
+        }
+    }
+    return fLead > kLead * fPeak && std::fabs(fSum) < kOneSign * fAbs && fRough < kSmooth * fEnergy;
 }
 
 // Whether a lone impulse at some sample of [a, b] stands out: the prediction errors it
