@@ -920,6 +920,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kLongGain = 35.0;     // the same for a long one
     constexpr double kGain = 150.0;        // and for a big change
     constexpr double kDoubtGain = 300.0;   // and for a doubtful click
+    constexpr double kOvershoot = 2.0;     // restored peak / peak of the music around, at most
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
@@ -934,6 +935,13 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     const double fGain = fBefore / (fAfter + 1e-20);
     const double fMinGain = b - a + 1 >= nLongSpan ? kLongGain : kSmallGain;
     if (!(fGain > fMinGain)) return false;
+    // A click rides on the music, whose swing around it its restored samples keep to; an
+    // interpolation over a span the predictor cannot follow may overshoot far beyond.
+    double fAround = 0, fRestored = 0;
+    for (int64_t m = 1; m <= nPopMax; ++m)
+        fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))), std::fabs(static_cast<double>(*X(b + m)))});
+    for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
+    if (fRestored > kOvershoot * fAround + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
     return fGain > kGain || (fChange <= fErrMax && !Swings(a, b));
 }
@@ -1118,6 +1126,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     constexpr double kFaintZ = 40.0;    // squared matched filter over its noise, at least
     constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
     constexpr int kAround = 2;          // samples around: before the tick, and after its end
+    constexpr double kFaintChange = 3.0;  // change restoring makes / the impulse seen, at most
     if (n + kP + 2 >= lim) return;
     {
         // The matched filter's square is at most the filter's energy times that of the
@@ -1154,6 +1163,14 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     if (fWide[kWide - 1] - fTick[nLen - 1] > kFaintSpread * fSig2) return;
     const int64_t b = p + nLen - 1;
     if (!Continues(p, b, nEnd)) return;
+    // An impulse of size h / (the filter's energy) explains the matched filter's peak: a
+    // restoring that moves a sample far more than that is no tick's (a predictor that rings
+    // on a tone sees such peaks in the music).
+    trial.clear();
+    for (int64_t m = p; m <= b; ++m) trial.push_back(m);
+    if (!Interpolate(trial.data(), nLen)) return;
+    for (int64_t m = p; m <= b; ++m)
+        if (std::fabs(rhs[static_cast<size_t>(m - p)] - *X(m)) > kFaintChange * std::fabs(h) / fFilter) return;
     for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
     nMarkEnd = std::max(nMarkEnd, b + 1);
     ++nClicks;
