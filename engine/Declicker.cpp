@@ -235,7 +235,7 @@ struct CDeclicker::Channel {
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
-    bool Swings(int64_t a, int64_t b) const;
+    int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
@@ -910,8 +910,8 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 // that gains no more than kSmallGain (kLongGain from nLongSpan samples on) holds no click
 // worth the change. A click adds an impulse to the music, so restoring it changes no
 // sample by much more than the largest prediction error it caused; a drum hit or a sharp
-// attack gets "restored" into something far from what was played, or swings as an attack
-// does where the predictor follows it more closely (Swings). Such a span, or a
+// attack gets "restored" into something far from what was played, or sets in as a note
+// does where the predictor follows it more closely (Onset). Such a span, or a
 // doubtful one, is taken only when interpolating it lowers the prediction error many times
 // more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
 bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
@@ -921,6 +921,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kGain = 150.0;        // and for a big change
     constexpr double kDoubtGain = 300.0;   // and for a doubtful click
     constexpr double kOvershoot = 2.0;     // restored peak / peak of the music around, at most
+    constexpr double kOnsetGain = 20.0;    // gain for a change that builds up (Onset 1); one that also swings back needs kGain
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
@@ -943,20 +944,22 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
     if (fRestored > kOvershoot * fAround + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
-    return fGain > kGain || (fChange <= fErrMax && !Swings(a, b));
+    if (fGain > kGain) return true;
+    if (!(fChange <= fErrMax)) return false;
+    const int nOnset = Onset(a, b);
+    return nOnset == 0 || (nOnset == 1 && fGain > kOnsetGain);
 }
 
-// Whether what restoring [a, b] takes away (the samples less the restored ones in rhs)
-// looks like the attack of a note rather than a click: a click comes at once, so that what
-// it adds stands at its peak from its first sample (the samples beside it, marked with it,
-// change little), and it is either of one sign (a tick, a pop) or rough (a burst rings
-// from sample to sample). A struck note's attack, seen through the predictor, swings
-// smoothly up over a sample or more (or comes after a smaller swing the other way) and
-// back as far the other way.
-bool CDeclicker::Channel::Swings(int64_t a, int64_t b) const
+// How what restoring [a, b] takes away (the samples less the restored ones in rhs) sets
+// in: a click comes at once, so that what it adds stands at its peak from its first
+// sample (the samples beside it, marked with it, change little), or is rough (a burst
+// rings from sample to sample): 0. What builds up smoothly over a sample or more (or comes
+// after a smaller swing the other way) may be the onset of a note: 1; a struck note's
+// attack, seen through the predictor, also swings back as far the other way: 2.
+int CDeclicker::Channel::Onset(int64_t a, int64_t b) const
 {
     constexpr double kLead = 0.15;     // largest change before the peak / the peak, above
-    constexpr double kOneSign = 0.9;   // |sum of the change| / sum of |change|, below
+    constexpr double kOneSign = 0.9;   // |sum of the change| / sum of |change|, below for a swing
     constexpr double kSmooth = 2.0;    // energy of the change's second difference / its energy, below
     auto D = [&](int64_t m) {
         return m < a || m > b ? 0.0 : static_cast<double>(x[static_cast<size_t>(m - nBase)]) - rhs[static_cast<size_t>(m - a)];
@@ -973,7 +976,8 @@ bool CDeclicker::Channel::Swings(int64_t a, int64_t b) const
             fPeak = std::fabs(v);
         }
     }
-    return fLead > kLead * fPeak && std::fabs(fSum) < kOneSign * fAbs && fRough < kSmooth * fEnergy;
+    if (!(fLead > kLead * fPeak && fRough < kSmooth * fEnergy)) return 0;
+    return std::fabs(fSum) < kOneSign * fAbs ? 2 : 1;
 }
 
 // Whether a lone impulse at some sample of [a, b] stands out: the prediction errors it
