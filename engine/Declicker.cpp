@@ -541,10 +541,12 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kDoubtfulGain = 20.0;  // or this, where the finer predictor agrees:
     constexpr double kFineGain = 12.0;  // residual energy before / after under that predictor
     constexpr double kSwing = 1.25;     // restored peak / peak of the music around, at most
-    constexpr double kSag = 0.25;       // and at least
+    constexpr double kSag = 0.25;       // and at least this of the peak just beside the span
+    constexpr int kBeside = 8;          // samples just beside the span, either side
     constexpr double kSpread = 0.25;    // largest squared error / their sum over the span
     constexpr double kOneSign = 0.95;   // |sum of the change| / sum of |change|
     constexpr double kEnds = 0.12;      // change at either end / largest change
+    constexpr int kWiden = 3;           // samples a span may be widened by at either end
     constexpr double kRough = 0.06;     // energy of the change's second difference / its energy
     const int64_t d = nDetect, lo = d - nBack, lim = d + kStep + nAhead;
     const int64_t nFrom = std::max(d, nPopSkip);
@@ -634,8 +636,36 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             for (int k : {-3, -2, -1, 1, 2, 3}) Try(aCoarse + k, w);
             const int wCoarse = w;
             for (int k : {-3, -2, -1, 1, 2, 3}) Try(a, wCoarse + k);
-            const int64_t b = a + w - 1;
-            const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+            int64_t b = a + w - 1;
+            double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+            // A span found a sample or two short of the pop leaves a step where it ends: it is
+            // widened there while what it removes does not fade out as a pop does.
+            auto Fades = [&](int64_t a1, int64_t b1, bool& bHead, bool& bTail) {
+                double fTopD = 0;
+                for (int64_t m = a1; m <= b1; ++m)
+                    fTopD = std::max(fTopD, std::fabs(static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a1)]));
+                bHead = std::fabs(static_cast<double>(*X(a1)) - rhs[0]) <= kEnds * fTopD;
+                bTail = std::fabs(static_cast<double>(*X(b1)) - rhs[static_cast<size_t>(b1 - a1)]) <= kEnds * fTopD;
+            };
+            bool bHead = true, bTail = true;
+            Fades(a, b, bHead, bTail);
+            if (!(bHead && bTail)) {
+                int64_t a1 = a, b1 = b;
+                for (int k = 0; k < kWiden && !(bHead && bTail); ++k) {
+                    if (!bHead && a1 > aLow) --a1;
+                    if (!bTail && b1 < bHigh) ++b1;
+                    if (b1 - a1 + 1 > nPopMax) break;
+                    const double f1 = Cost(a1, b1, a1, b1 + kP);
+                    Fades(a1, b1, bHead, bTail);
+                    if (bHead && bTail) {
+                        a = a1;
+                        b = b1;
+                        w = static_cast<int>(b - a + 1);
+                        fAfter = f1;
+                    }
+                }
+                if (!(bHead && bTail)) fAfter = Cost(a, b, a, b + kP);
+            }
             double fBefore = 0, fTop = 0;
             for (int64_t m = a; m <= b + kP; ++m) {
                 fBefore += Sq(m);
@@ -659,12 +689,16 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             if (std::fabs(fSumD) < kOneSign * fAbs || std::max(std::fabs(D(a)), std::fabs(D(b))) > kEnds * fPeak ||
                 fRough > kRough * fEnergy)
                 continue;
-            double fAround = 0, fRestored = 0;
-            for (int64_t m = 1; m <= nPopMax; ++m)
+            // An interpolation that sags towards zero falls short of the samples it joins; a
+            // pop in a quiet moment just before a loud swing of the music is no sag.
+            double fAround = 0, fBeside = 0, fRestored = 0;
+            for (int64_t m = 1; m <= nPopMax; ++m) {
                 fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))),
                                     std::fabs(static_cast<double>(*X(b + m)))});
+                if (m <= kBeside) fBeside = fAround;
+            }
             for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
-            if (fRestored > kSwing * fAround || fRestored < kSag * fAround) continue;
+            if (fRestored > kSwing * fAround || fRestored < kSag * fBeside) continue;
             if ((!bClear || bFaint) && !(FineGain(a, b) > kFineGain)) continue;
             for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
             nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
