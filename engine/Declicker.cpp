@@ -234,7 +234,7 @@ struct CDeclicker::Channel {
     bool Interpolate(const int64_t* t, int m);
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
-    bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
+    bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
     int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
@@ -498,7 +498,7 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             a = aMin;
             b = bMax;
         }
-        if (!Plausible(a, b, lo, lim, bDoubt)) {
+        if (!Plausible(a, b, lo, lim, bDoubt, b + kP >= nEnd)) {
             nMusic = last;
             n = std::max(b, last);
             continue;
@@ -948,7 +948,9 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 // does where the predictor follows it more closely (Onset). Such a span, or a
 // doubtful one, is taken only when interpolating it lowers the prediction error many times
 // more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
-bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
+// Close to the stream's end (bAtEnd: the errors the span enters reach past it) the
+// silence taken to follow makes any gain meaningless: only the impulse test holds.
+bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd)
 {
     constexpr double kSmallGain = 10.0;    // residual energy before / after, for a short click
     constexpr double kLongGain = 35.0;     // the same for a long one
@@ -978,7 +980,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
     if (fRestored > kOvershoot * fAround + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
-    if (fGain > kGain) return true;
+    if (fGain > kGain && !bAtEnd) return true;
     if (!(fChange <= fErrMax)) return false;
     const int nOnset = Onset(a, b);
     return nOnset == 0 || (nOnset == 1 && fGain > kOnsetGain);
