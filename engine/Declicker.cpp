@@ -545,7 +545,8 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kDoubtfulGain = 20.0;  // or this, where the finer predictor agrees:
     constexpr double kFineGain = 12.0;  // residual energy before / after under that predictor
     constexpr double kSwing = 1.25;     // restored peak / peak of the music around, at most
-    constexpr double kSag = 0.25;       // and at least
+    constexpr double kSag = 0.25;       // and at least this of the peak just beside the span
+    constexpr int kBeside = 8;          // samples just beside the span, either side
     constexpr double kSpread = 0.25;    // largest squared error / their sum over the span
     constexpr double kOneSign = 0.95;   // |sum of the change| / sum of |change|
     constexpr double kEnds = 0.12;      // change at either end / largest change
@@ -663,12 +664,16 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             if (std::fabs(fSumD) < kOneSign * fAbs || std::max(std::fabs(D(a)), std::fabs(D(b))) > kEnds * fPeak ||
                 fRough > kRough * fEnergy)
                 continue;
-            double fAround = 0, fRestored = 0;
-            for (int64_t m = 1; m <= nPopMax; ++m)
+            // An interpolation that sags towards zero falls short of the samples it joins; a
+            // pop in a quiet moment just before a loud swing of the music is no sag.
+            double fAround = 0, fBeside = 0, fRestored = 0;
+            for (int64_t m = 1; m <= nPopMax; ++m) {
                 fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))),
                                     std::fabs(static_cast<double>(*X(b + m)))});
+                if (m <= kBeside) fBeside = fAround;
+            }
             for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
-            if (fRestored > kSwing * fAround || fRestored < kSag * fAround) continue;
+            if (fRestored > kSwing * fAround || fRestored < kSag * fBeside) continue;
             if ((!bClear || bFaint) && !(FineGain(a, b) > kFineGain)) continue;
             for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
             nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
