@@ -255,6 +255,7 @@ struct CDeclicker::Channel {
     std::vector<int64_t> trial;
     std::vector<double> patch;
     std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs, fineWin;
+    double fineLevel = 0;  // mean squared error of the finer predictor (fineC) over its window
 };
 
 // Lag products of the repaired samples, summed over the last grid blocks, with a
@@ -730,6 +731,7 @@ bool CDeclicker::Channel::FitFine(int64_t a)
     }
     for (int j = 1; j <= kQ; ++j) fineC[static_cast<size_t>(j)] = -fineC[static_cast<size_t>(j)];
     fineC[0] = 1.0;
+    fineLevel = fErr / nWindow;
     return true;
 }
 
@@ -823,14 +825,20 @@ double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
 // over a burst's or a pop's many samples, the order of the short predictor leaves the
 // music's finer lines out. False, samples untouched, where the samples the finer predictor
 // takes in after the span are not all known and repaired (a click waits there, or the
-// stream ends) or the equations prove singular.
+// stream ends), the equations prove singular, or the errors the restored span enters stay
+// kFineLeft times above the predictor's level over its window: the music changes within
+// its reach (a note sets in after a pop), and the short predictor, reaching less far, is
+// left to it.
 bool CDeclicker::Channel::FineSolve(int64_t a, int64_t b)
 {
+    constexpr double kFineLeft = 25.0;
     if (b + kFineOrder >= std::min(nHeld, nStreamEnd)) return false;
     for (int64_t n = b + 1; n <= b + kFineOrder; ++n)
         if (Mark(n)) return false;
     if (!FitFine(a) || !FineInterpolate(a, b)) return false;
     const int m = static_cast<int>(b - a + 1);
+    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kFineOrder + i)] = fineRhs[static_cast<size_t>(i)];
+    if (!(FineErrors() < kFineLeft * (m + kFineOrder) * fineLevel)) return false;
     for (int i = 0; i < m; ++i) *X(a + i) = static_cast<float>(fineRhs[static_cast<size_t>(i)]);
     ++nVersion;
     return true;
