@@ -551,6 +551,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kSpread = 0.25;    // largest squared error / their sum over the span
     constexpr double kOneSign = 0.95;   // |sum of the change| / sum of |change|
     constexpr double kEnds = 0.12;      // change at either end / largest change
+    constexpr int kWiden = 3;           // samples a span may be widened by at either end
     constexpr double kRough = 0.06;     // energy of the change's second difference / its energy
     const int64_t d = nDetect, lo = d - nBack, lim = d + kStep + nAhead;
     const int64_t nFrom = std::max(d, nPopSkip);
@@ -640,8 +641,36 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             for (int k : {-3, -2, -1, 1, 2, 3}) Try(aCoarse + k, w);
             const int wCoarse = w;
             for (int k : {-3, -2, -1, 1, 2, 3}) Try(a, wCoarse + k);
-            const int64_t b = a + w - 1;
-            const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+            int64_t b = a + w - 1;
+            double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+            // A span found a sample or two short of the pop leaves a step where it ends: it is
+            // widened there while what it removes does not fade out as a pop does.
+            auto Fades = [&](int64_t a1, int64_t b1, bool& bHead, bool& bTail) {
+                double fTopD = 0;
+                for (int64_t m = a1; m <= b1; ++m)
+                    fTopD = std::max(fTopD, std::fabs(static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a1)]));
+                bHead = std::fabs(static_cast<double>(*X(a1)) - rhs[0]) <= kEnds * fTopD;
+                bTail = std::fabs(static_cast<double>(*X(b1)) - rhs[static_cast<size_t>(b1 - a1)]) <= kEnds * fTopD;
+            };
+            bool bHead = true, bTail = true;
+            Fades(a, b, bHead, bTail);
+            if (!(bHead && bTail)) {
+                int64_t a1 = a, b1 = b;
+                for (int k = 0; k < kWiden && !(bHead && bTail); ++k) {
+                    if (!bHead && a1 > aLow) --a1;
+                    if (!bTail && b1 < bHigh) ++b1;
+                    if (b1 - a1 + 1 > nPopMax) break;
+                    const double f1 = Cost(a1, b1, a1, b1 + kP);
+                    Fades(a1, b1, bHead, bTail);
+                    if (bHead && bTail) {
+                        a = a1;
+                        b = b1;
+                        w = static_cast<int>(b - a + 1);
+                        fAfter = f1;
+                    }
+                }
+                if (!(bHead && bTail)) fAfter = Cost(a, b, a, b + kP);
+            }
             double fBefore = 0, fTop = 0;
             for (int64_t m = a; m <= b + kP; ++m) {
                 fBefore += Sq(m);
