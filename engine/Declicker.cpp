@@ -236,6 +236,7 @@ struct CDeclicker::Channel {
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt);
+    int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool FineSolve(int64_t a, int64_t b);
     bool FitFine(int64_t a);
@@ -1013,7 +1014,8 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 // that gains no more than kSmallGain (kLongGain from nLongSpan samples on) holds no click
 // worth the change. A click adds an impulse to the music, so restoring it changes no
 // sample by much more than the largest prediction error it caused; a drum hit or a sharp
-// attack gets "restored" into something far from what was played. Such a span, or a
+// attack gets "restored" into something far from what was played, or sets in as a note
+// does where the predictor follows it more closely (Onset). Such a span, or a
 // doubtful one, is taken only when interpolating it lowers the prediction error many times
 // more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
 bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt)
@@ -1022,7 +1024,9 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kLongGain = 35.0;     // the same for a long one
     constexpr double kGain = 150.0;        // and for a big change
     constexpr double kDoubtGain = 300.0;   // and for a doubtful click
-    constexpr double kTickGain = 6.0;      // or this, for a one-sample click (and its margins)
+    constexpr double kOvershoot = 2.0;     // restored peak / peak of the music around, at most
+    constexpr double kOnsetGain = 20.0;    // gain for a change that builds up (Onset 1); one that also swings back needs kGain
+    constexpr double kTickGain = 6.0;      // gain for a one-sample click (and its margins),
     constexpr double kTickChange = 1.1;    // changed by this times its error at most,
     constexpr double kTickAfter = 1.5;     // leaving no more squared levels per error than this
     double fErrMax = 0;
@@ -1045,12 +1049,51 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     // (which holds the music's own error at that sample too).
     const int nSpan = static_cast<int>(b - a + 1);
     const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
-    if (!bDoubt && nSpan <= 1 + nPre + nPost && fGain > kTickGain && fChange <= kTickChange * fErrMax &&
-        fAfter < kTickAfter * (nSpan + kP) * fSigma * fSigma)
-        return true;
-    if (!(fGain > fMinGain)) return false;
+    const bool bTick = !bDoubt && nSpan <= 1 + nPre + nPost && fGain > kTickGain && fChange <= kTickChange * fErrMax &&
+                       fAfter < kTickAfter * (nSpan + kP) * fSigma * fSigma;
+    if (!(fGain > fMinGain) && !bTick) return false;
+    // A click rides on the music, whose swing around it its restored samples keep to; an
+    // interpolation over a span the predictor cannot follow may overshoot far beyond.
+    double fAround = 0, fRestored = 0;
+    for (int64_t m = 1; m <= nPopMax; ++m)
+        fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))), std::fabs(static_cast<double>(*X(b + m)))});
+    for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
+    if (fRestored > kOvershoot * fAround + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
-    return fChange <= fErrMax || fGain > kGain;
+    if (fGain > kGain) return true;
+    if (!(fChange <= fErrMax) && !bTick) return false;
+    const int nOnset = Onset(a, b);
+    return nOnset == 0 || (nOnset == 1 && fGain > kOnsetGain);
+}
+
+// How what restoring [a, b] takes away (the samples less the restored ones in rhs) sets
+// in: a click comes at once, so that what it adds stands at its peak from its first
+// sample (the samples beside it, marked with it, change little), or is rough (a burst
+// rings from sample to sample): 0. What builds up smoothly over a sample or more (or comes
+// after a smaller swing the other way) may be the onset of a note: 1; a struck note's
+// attack, seen through the predictor, also swings back as far the other way: 2.
+int CDeclicker::Channel::Onset(int64_t a, int64_t b) const
+{
+    constexpr double kLead = 0.15;     // largest change before the peak / the peak, above
+    constexpr double kOneSign = 0.9;   // |sum of the change| / sum of |change|, below for a swing
+    constexpr double kSmooth = 2.0;    // energy of the change's second difference / its energy, below
+    auto D = [&](int64_t m) {
+        return m < a || m > b ? 0.0 : static_cast<double>(x[static_cast<size_t>(m - nBase)]) - rhs[static_cast<size_t>(m - a)];
+    };
+    double fEnergy = 0, fRough = 0, fSum = 0, fAbs = 0, fPeak = 0, fLead = 0;
+    for (int64_t m = a; m <= b; ++m) {
+        const double v = D(m), q = D(m + 1) - 2 * v + D(m - 1);
+        fEnergy += v * v;
+        fRough += q * q;
+        fSum += v;
+        fAbs += std::fabs(v);
+        if (std::fabs(v) > fPeak) {
+            fLead = fPeak;  // the largest change before the new peak
+            fPeak = std::fabs(v);
+        }
+    }
+    if (!(fLead > kLead * fPeak && fRough < kSmooth * fEnergy)) return 0;
+    return std::fabs(fSum) < kOneSign * fAbs ? 2 : 1;
 }
 
 // Whether a lone impulse at some sample of [a, b] stands out: the prediction errors it
@@ -1207,6 +1250,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     constexpr double kFaintZPerSpread = 4.0;  // for each squared level the samples around gain
     constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
     constexpr int kAround = 2;          // samples around: before the tick, and after its end
+    constexpr double kFaintChange = 3.0;  // change restoring makes / the impulse seen, at most
     if (n + kP + 2 >= lim) return;
     {
         // The matched filter's square is at most the filter's energy times that of the
@@ -1246,6 +1290,14 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     if (!(h * h > fZ * fFilter * fSig2)) return;
     const int64_t b = p + nLen - 1;
     if (!Continues(p, b, nEnd)) return;
+    // An impulse of size h / (the filter's energy) explains the matched filter's peak: a
+    // restoring that moves a sample far more than that is no tick's (a predictor that rings
+    // on a tone sees such peaks in the music).
+    trial.clear();
+    for (int64_t m = p; m <= b; ++m) trial.push_back(m);
+    if (!Interpolate(trial.data(), nLen)) return;
+    for (int64_t m = p; m <= b; ++m)
+        if (std::fabs(rhs[static_cast<size_t>(m - p)] - *X(m)) > kFaintChange * std::fabs(h) / fFilter) return;
     for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
     nMarkEnd = std::max(nMarkEnd, b + 1);
     ++nClicks;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -347,6 +348,58 @@ TEST(Declicker, DrumHitAndPluckedAttack_AreLeftAlone)
             EXPECT_EQ(0u, marked);
             EXPECT_TRUE(*x == r.y);
         }
+    }
+}
+
+// The attack of a struck note (a swing of about 10 samples that rises over two samples and
+// swings back the other way, as sharp notes in recorded music often show), on both
+// channels over busy playing, is music: no sample changes by more than -30 dBFS. A burst
+// of clicks of the same size (as bipolar, but ringing from sample to sample and at its
+// peak at once) in the same playing is still restored.
+TEST(Declicker, SharpAttackOnBothChannels_IsLeftAlone_ABurstOfItsSizeIsNot)
+{
+    const size_t n = 44100;
+    std::vector<float> music(2 * n);
+    for (int ch = 0; ch < 2; ++ch) {
+        std::mt19937 rng(21 + static_cast<unsigned>(ch));
+        std::normal_distribution<double> g(0.0, 1.0);
+        double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const double v = g(rng);
+            const double s = 1.6 * s1 - 0.9 * s2 + v, t = -1.2 * t1 - 0.8 * t2 + v;
+            s2 = s1, s1 = s, t2 = t1, t1 = t;
+            music[2 * i + static_cast<size_t>(ch)] =
+                static_cast<float>(0.3 * std::sin(2 * kPi * (440 + 110 * ch) * i / 44100.0) +
+                                   0.15 * std::sin(2 * kPi * 1234.5 * i / 44100.0) + 0.02 * (0.1 * s + 0.2 * t + 0.3 * g(rng)));
+        }
+    }
+    const size_t first = 5000, apart = 3791, count = 10;
+    for (bool attack : {true, false}) {
+        SCOPED_TRACE(attack ? "attack" : "burst");
+        std::vector<float> x = music;
+        for (size_t pos = first; pos < first + count * apart; pos += apart) {
+            for (int k = 0; k < 60; ++k) {
+                const double v = attack ? 0.3 * std::sin(kPi * k / 5.0) * std::exp(-k / 6.0)
+                                        : (k < 10 ? 0.3 * std::exp(-k / 3.0) * (k % 2 ? -1 : 1) : 0.0);
+                x[2 * (pos + static_cast<size_t>(k))] += static_cast<float>(v);
+                x[2 * (pos + static_cast<size_t>(k)) + 1] += static_cast<float>(1.4 * v);
+            }
+        }
+        const Result r = Declick(x, 2, 4096);
+        double changed = 0;
+        size_t restored = 0;
+        for (size_t pos = first; pos < first + count * apart; pos += apart) {
+            float left[2] = {0, 0};  // the most of the burst left on either channel
+            for (size_t k = 2 * (pos - 100); k < 2 * (pos + 100); ++k) {
+                changed = std::max(changed, static_cast<double>(std::fabs(r.y[k] - x[k])));
+                if (k >= 2 * pos && k < 2 * (pos + 10)) left[k % 2] = std::max(left[k % 2], std::fabs(r.y[k] - music[k]));
+            }
+            restored += (left[0] < 0.1f) + (left[1] < 0.1f);
+        }
+        if (attack)
+            EXPECT_LT(changed, 0.0316);
+        else
+            EXPECT_EQ(2 * count, restored);
     }
 }
 
