@@ -15,6 +15,7 @@ constexpr int kMaxUnknowns = 512;   // samples restored together at most
 constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait for its end
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
 constexpr int kFineOrder = 96;      // order of the predictor that gives a doubtful pop a second look
+constexpr int kFineSpan = 6;        // spans this long and longer are restored by that predictor
 constexpr int kFineGap = 64;        // frames between the end of its window and the pop
 constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
 constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
@@ -237,6 +238,10 @@ struct CDeclicker::Channel {
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
     int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
+    bool FineSolve(int64_t a, int64_t b);
+    bool FitFine(int64_t a);
+    double FineErrors();
+    bool FineInterpolate(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
     void Matched(int64_t a, int64_t b, int64_t lo, int64_t lim);
     bool Factor(int m);
@@ -250,7 +255,8 @@ struct CDeclicker::Channel {
     int nFactored = 0;       // rows of tl valid for the current model
     std::vector<int64_t> trial;
     std::vector<double> patch;
-    std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs;
+    std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs, fineWin;
+    double fineLevel = 0;  // mean squared error of the finer predictor (fineC) over its window
 };
 
 // Lag products of the repaired samples, summed over the last grid blocks, with a
@@ -709,28 +715,36 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     }
 }
 
-// How many times interpolating [a, b] lowers the prediction error of a predictor of order
-// kFineOrder, fitted to the kModelWindow samples (or those still kept) that end kFineGap
-// before a, over every
-// error the span enters. The short predictor of the click finder cannot resolve the
-// harmonics of a bass: a thump or a swelling bass note then leaves a smooth error that
-// interpolation removes as it would a pop. The finer predictor follows such music and
-// leaves little for interpolation to gain, while a pop, being no part of the music,
-// stays as unexplained as before. 0 when the equations prove singular.
-double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
+// Fits fineC, a predictor of order kFineOrder, to the kModelWindow samples (or those still
+// kept) that end kFineGap before a. False when too few are kept or they are silent.
+bool CDeclicker::Channel::FitFine(int64_t a)
 {
     constexpr int kQ = kFineOrder;
     const int64_t w0 = std::max(nBase, a - kFineGap - kModelWindow);  // the samples kept
     const int nWindow = static_cast<int>(a - kFineGap - w0);
-    if (nWindow < 4 * kQ) return 0.0;
+    if (nWindow < 4 * kQ) return false;
     const float* pw = X(w0);
+    // Every lag sums its products in rising i; all lags go along together, over the window
+    // reversed (the samples a product takes then rise with the lag).
+    fineWin.resize(static_cast<size_t>(nWindow));
+    for (int i = 0; i < nWindow; ++i) fineWin[static_cast<size_t>(nWindow - 1 - i)] = pw[i];
     std::array<double, kQ + 1> r{};
-    for (int k = 0; k <= kQ; ++k) {
-        double s = 0;
-        for (int i = k; i < nWindow; ++i) s += static_cast<double>(pw[i]) * pw[i - k];
-        r[static_cast<size_t>(k)] = s;
+    for (int i = 0; i < kQ; ++i)
+        for (int k = 0; k <= i; ++k) r[static_cast<size_t>(k)] += static_cast<double>(pw[i]) * pw[i - k];
+    double* pr = r.data();
+    int i = kQ;
+    for (; i + 1 < nWindow; i += 2) {  // two samples a pass, each product still added in turn
+        const double x0 = pw[i], x1 = pw[i + 1];
+        const double* p0 = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
+        const double* p1 = p0 - 1;
+        for (int k = 0; k <= kQ; ++k) pr[k] = pr[k] + x0 * p0[k] + x1 * p1[k];
     }
-    if (!(r[0] > 1e-12)) return 0.0;
+    for (; i < nWindow; ++i) {
+        const double xi = pw[i];
+        const double* p = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
+        for (int k = 0; k <= kQ; ++k) pr[k] += xi * p[k];
+    }
+    if (!(r[0] > 1e-12)) return false;
     r[0] *= 1.0 + 1e-6;
     fineC.assign(kQ + 1, 0.0);
     fineRhs.assign(kQ + 1, 0.0);  // the previous order's predictor, during the recursion
@@ -747,25 +761,38 @@ double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
     }
     for (int j = 1; j <= kQ; ++j) fineC[static_cast<size_t>(j)] = -fineC[static_cast<size_t>(j)];
     fineC[0] = 1.0;
-    // The errors over [a, b + kQ] with the span as it is and with the span at zero.
+    fineLevel = fErr / nWindow;
+    return true;
+}
+
+// The errors of fineC over fineSeg (from kFineOrder on) into fineErr; their summed square.
+double CDeclicker::Channel::FineErrors()
+{
+    constexpr int kQ = kFineOrder;
+    const int nSeg = static_cast<int>(fineSeg.size());
+    fineErr.assign(static_cast<size_t>(nSeg), 0.0);
+    double f = 0;
+    for (int i = kQ; i < nSeg; ++i) {
+        double v = 0;
+        for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineSeg[static_cast<size_t>(i - k)];
+        fineErr[static_cast<size_t>(i)] = v;
+        f += v * v;
+    }
+    return f;
+}
+
+// Least-squares interpolation of [a, b] under fineC (see FitFine) into fineRhs, the samples
+// over [a - kFineOrder, b + kFineOrder] held (those of the span at zero in fineSeg). False
+// should the equations prove singular.
+bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
+{
+    constexpr int kQ = kFineOrder;
     const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
     const int64_t lo = a - kQ;
     fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
     for (int i = 0; i < nSeg; ++i) fineSeg[static_cast<size_t>(i)] = *X(lo + i);
-    auto Errors = [&](std::vector<double>& out) {
-        out.assign(static_cast<size_t>(nSeg), 0.0);
-        double f = 0;
-        for (int i = kQ; i < nSeg; ++i) {
-            double v = 0;
-            for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineSeg[static_cast<size_t>(i - k)];
-            out[static_cast<size_t>(i)] = v;
-            f += v * v;
-        }
-        return f;
-    };
-    const double fBefore = Errors(fineErr);
     for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kQ + i)] = 0.0;
-    Errors(fineErr);
+    FineErrors();
     // Normal equations of the m unknowns (Toeplitz, from the filter's autocorrelation),
     // solved by Cholesky.
     std::array<double, kQ + 1> rc{};
@@ -783,7 +810,7 @@ double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
     for (int j = 0; j < m; ++j) {
         double s = M(j, j) * (1.0 + 1e-9);
         for (int k = 0; k < j; ++k) s -= L(j, k) * L(j, k);
-        if (!(s > 0)) return 0.0;
+        if (!(s > 0)) return false;
         L(j, j) = std::sqrt(s);
         for (int i = j + 1; i < m; ++i) {
             double v = M(i, j);
@@ -801,9 +828,50 @@ double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
         for (int k = i + 1; k < m; ++k) s -= L(k, i) * fineRhs[static_cast<size_t>(k)];
         fineRhs[static_cast<size_t>(i)] = s / L(i, i);
     }
+    return true;
+}
+
+// How many times interpolating [a, b] lowers the prediction error of the finer predictor
+// (FitFine) over every error the span enters. The short predictor of the click finder
+// cannot resolve the harmonics of a bass: a thump or a swelling bass note then leaves a
+// smooth error that interpolation removes as it would a pop. The finer predictor follows
+// such music and leaves little for interpolation to gain, while a pop, being no part of
+// the music, stays as unexplained as before. 0 when the equations prove singular.
+double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
+{
+    constexpr int kQ = kFineOrder;
+    if (!FitFine(a)) return 0.0;
+    const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
+    fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
+    for (int i = 0; i < nSeg; ++i) fineSeg[static_cast<size_t>(i)] = *X(a - kQ + i);
+    const double fBefore = FineErrors();
+    if (!FineInterpolate(a, b)) return 0.0;
     for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kQ + i)] = fineRhs[static_cast<size_t>(i)];
-    const double fAfter = Errors(fineErr);
+    const double fAfter = FineErrors();
     return fBefore / (fAfter + 1e-20);
+}
+
+// Restores the span [a, b] (kFineSpan samples or more) by the finer predictor (FitFine):
+// over a burst's or a pop's many samples, the order of the short predictor leaves the
+// music's finer lines out. False, samples untouched, where the samples the finer predictor
+// takes in after the span are not all known and repaired (a click waits there, or the
+// stream ends), the equations prove singular, or the errors the restored span enters stay
+// kFineLeft times above the predictor's level over its window: the music changes within
+// its reach (a note sets in after a pop), and the short predictor, reaching less far, is
+// left to it.
+bool CDeclicker::Channel::FineSolve(int64_t a, int64_t b)
+{
+    constexpr double kFineLeft = 25.0;
+    if (b + kFineOrder >= std::min(nHeld, nStreamEnd)) return false;
+    for (int64_t n = b + 1; n <= b + kFineOrder; ++n)
+        if (Mark(n)) return false;
+    if (!FitFine(a) || !FineInterpolate(a, b)) return false;
+    const int m = static_cast<int>(b - a + 1);
+    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kFineOrder + i)] = fineRhs[static_cast<size_t>(i)];
+    if (!(FineErrors() < kFineLeft * (m + kFineOrder) * fineLevel)) return false;
+    for (int i = 0; i < m; ++i) *X(a + i) = static_cast<float>(fineRhs[static_cast<size_t>(i)]);
+    ++nVersion;
+    return true;
 }
 
 // Restores the chains of marked samples from nFinal on: a chain is complete when no
@@ -857,9 +925,11 @@ void CDeclicker::Channel::Restore(int64_t nUpTo, bool bAll)
 // Least-squares autoregressive interpolation: the values at the m positions t (rising)
 // that minimise the summed squared prediction error over every error they enter, the
 // other samples held. The normal equations are banded (half-width kOrder) and solved
-// by Cholesky. False, samples untouched, should they prove singular.
+// by Cholesky. A run of kFineSpan samples or more is restored by the finer predictor where
+// it can be (FineSolve). False, samples untouched, should they prove singular.
 bool CDeclicker::Channel::Solve(const int64_t* t, int m)
 {
+    if (m >= kFineSpan && t[m - 1] - t[0] == m - 1 && FineSolve(t[0], t[m - 1])) return true;
     if (!Interpolate(t, m)) return false;
     for (int i = 0; i < m; ++i) *X(t[i]) = static_cast<float>(rhs[static_cast<size_t>(i)]);
     ++nVersion;
@@ -958,6 +1028,9 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kDoubtGain = 300.0;   // and for a doubtful click
     constexpr double kOvershoot = 2.0;     // restored peak / peak of the music around, at most
     constexpr double kOnsetGain = 20.0;    // gain for a change that builds up (Onset 1); one that also swings back needs kGain
+    constexpr double kTickGain = 6.0;      // gain for a one-sample click (and its margins),
+    constexpr double kTickChange = 1.1;    // changed by this times its error at most,
+    constexpr double kTickAfter = 1.5;     // leaving no more squared levels per error than this
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
@@ -971,7 +1044,16 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     }
     const double fGain = fBefore / (fAfter + 1e-20);
     const double fMinGain = b - a + 1 >= nLongSpan ? kLongGain : kSmallGain;
-    if (!(fGain > fMinGain)) return false;
+    // A one-sample click under loud music gains less: its impulse's error is summed with
+    // the music's own over the kOrder errors the span enters. It is taken where restoring
+    // leaves no more than the music's own level of error behind (the onset of a note,
+    // bringing new music, leaves more) and changes the sample by little more than its error
+    // (which holds the music's own error at that sample too).
+    const int nSpan = static_cast<int>(b - a + 1);
+    const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
+    const bool bTick = !bDoubt && nSpan <= 1 + nPre + nPost && fGain > kTickGain && fChange <= kTickChange * fErrMax &&
+                       fAfter < kTickAfter * (nSpan + kP) * fSigma * fSigma;
+    if (!(fGain > fMinGain) && !bTick) return false;
     // A click rides on the music, whose swing around it its restored samples keep to; an
     // interpolation over a span the predictor cannot follow may overshoot far beyond.
     double fAround = 0, fRestored = 0;
@@ -981,7 +1063,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     if (fRestored > kOvershoot * fAround + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
     if (fGain > kGain && !bAtEnd) return true;
-    if (!(fChange <= fErrMax)) return false;
+    if (!(fChange <= fErrMax) && !bTick) return false;
     const int nOnset = Onset(a, b);
     return nOnset == 0 || (nOnset == 1 && fGain > kOnsetGain);
 }
@@ -1156,14 +1238,18 @@ void CDeclicker::Channel::Gains(int64_t a, int64_t aHm, int m, double* pGain)
 
 // A faint tick of one to three samples near n, whose error stays below the level that
 // starts a click: taken when the matched filter stands kFaintZ times its noise above the
-// local level at its strongest sample p, nothing loud is near (that is for the click
-// finder, or music), interpolating the samples around it gains hardly more than the tick
-// itself (a tick is an impulse; a fast passage the predictor misses gains over several
-// samples) and the music on either side is one. It is marked alone, without margins: one
-// to three samples interpolated cost far less than the tick where the music is bright.
+// local level at its strongest sample p (a one-sample tick from kFaintZLow times, the
+// less the samples around it gain beyond it the lower), nothing loud is near (that is
+// for the click finder, or music), interpolating the samples around it gains hardly more
+// than the tick itself (a tick is an impulse; a fast passage the predictor misses gains
+// over several samples) and the music on either side is one. It is marked alone, without
+// margins: one to three samples interpolated cost far less than the tick where the music
+// is bright.
 void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd)
 {
     constexpr double kFaintZ = 40.0;    // squared matched filter over its noise, at least
+    constexpr double kFaintZLow = 20.0;   // for a one-sample tick, plus kFaintZPerSpread
+    constexpr double kFaintZPerSpread = 4.0;  // for each squared level the samples around gain
     constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
     constexpr int kAround = 2;          // samples around: before the tick, and after its end
     constexpr double kFaintChange = 3.0;  // change restoring makes / the impulse seen, at most
@@ -1175,7 +1261,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
         float fSum = 0;
         for (int i = 0; i < kP + 4; ++i) fSum += pe[i] * pe[i];
         const double fLow = 1.25 * std::min(thr[static_cast<size_t>((n - 1 - lo) / kS)], thr[static_cast<size_t>((n + 2 - lo) / kS)]) + kFloor;
-        if (!(fSum > 0.999 * kFaintZ * fLow * fLow)) return;
+        if (!(fSum > 0.999 * kFaintZLow * fLow * fLow)) return;
     }
     Matched(n - 1, n + 2, lo, lim);
     int64_t p = n - 1;
@@ -1188,7 +1274,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     for (int k = 0; k <= kP; ++k) fFilter += c[static_cast<size_t>(k)] * c[static_cast<size_t>(k)];
     const double fSigma = 1.25 * thr[static_cast<size_t>((p - lo) / kS)] + kFloor, fSig2 = fSigma * fSigma;
     const double h = hm[static_cast<size_t>(p - n + 1)];
-    if (!(h * h > kFaintZ * fFilter * fSig2)) return;
+    if (!(h * h > kFaintZLow * fFilter * fSig2)) return;
     for (int64_t m = p - kP; m <= p + kP + 4; ++m)
         if (std::fabs(e[static_cast<size_t>(m - lo)]) > params.fHigh * thr[static_cast<size_t>((m - lo) / kS)] + kFloor) return;
     constexpr int kWide = 3 + 2 * kAround;
@@ -1200,7 +1286,10 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     int nLen = 1;
     for (int i = 1; i < 3; ++i)
         if (fTick[i] - kPerSample * fSig2 * (i + 1) > fTick[nLen - 1] - kPerSample * fSig2 * nLen) nLen = i + 1;
-    if (fWide[kWide - 1] - fTick[nLen - 1] > kFaintSpread * fSig2) return;
+    const double fSpread = fWide[kWide - 1] - fTick[nLen - 1];
+    if (fSpread > kFaintSpread * fSig2) return;
+    const double fZ = nLen == 1 ? std::min(kFaintZ, kFaintZLow + kFaintZPerSpread * fSpread / fSig2) : kFaintZ;
+    if (!(h * h > fZ * fFilter * fSig2)) return;
     const int64_t b = p + nLen - 1;
     if (!Continues(p, b, nEnd)) return;
     // An impulse of size h / (the filter's energy) explains the matched filter's peak: a

@@ -41,7 +41,9 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
  * the error summed over 16 samples stands far above its level, and taken when
  * interpolating the span gains many times over, what it removes is smooth, of one sign
  * and fades out at both ends, and, where that gain is doubtful, a predictor of order
- * 96 (which follows a bass line the short one cannot) still gains from it.
+ * 96 (which follows a bass line the short one cannot) still gains from it. A run of six
+ * samples or more (a burst, a pop) is restored by that finer predictor, which keeps more
+ * of the music's lines over so many samples.
  * Samples not marked leave exactly as they came.
  *
  * The output runs Latency() frames behind the input: Process() gives back as many
