@@ -248,6 +248,7 @@ struct CDeclicker::Channel {
     static bool ExtendFactor(const std::array<double, kP + 1>& r, std::vector<double>& l, int& nRows, int m);
     void Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
     void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
+    void PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
     void Gains(int64_t a, int64_t aHm, int m, double* pGain);
     std::vector<double> hm;  // matched filter output from the first sample asked for
     std::vector<float> errs;  // prediction errors for it beyond the step's
@@ -496,11 +497,18 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         // Where the music on either side is not one (a note starts or stops), only a very
         // clear click is taken.
         bDoubt = bDoubt || !Continues(a, b, nEnd);
-        // A click is marked with a sample or two beside it; a burst's span is then fitted.
+        // A click is judged with a sample or two beside it; a burst's span is then fitted,
+        // and a click of a sample or two is restored alone where the matched filter puts it.
         const int64_t aMin = std::max(a - nPre, std::max(nFinal, lo)), bMax = std::min<int64_t>(b + nPost, nMarkLim - 1);
+        int64_t aTick = -1, bTick = -1;
         if (b - a + 1 >= 3 && bMax + kP < nEnd) {
             Trim(a, b, aMin, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
         } else {
+            if (a - 1 >= aMin && b + kP + 5 < lim) {
+                aTick = a;
+                bTick = b;
+                PlaceTick(aTick, bTick, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
+            }
             a = aMin;
             b = bMax;
         }
@@ -508,6 +516,10 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             nMusic = last;
             n = std::max(b, last);
             continue;
+        }
+        if (aTick >= 0) {
+            a = aTick;
+            b = bTick;
         }
         for (int64_t m = a; m <= b; ++m) Mark(m) = 1;
         nMarkEnd = std::max(nMarkEnd, b + 1);
@@ -1305,6 +1317,29 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     ++nClicks;
     n = b;
     nSkip = b + 1;
+}
+
+// Sets the click [a, b] of one or two samples to where a tick lies: from the strongest
+// sample of the matched filter within a sample of it, one to three samples (no further than
+// bMax), each further one taken when it gains more than kPerSample fSigma^2. Margins
+// around a click guard against a misplaced core, but restoring them where the music is
+// bright costs more than the click: the matched filter places a lone impulse exactly.
+void CDeclicker::Channel::PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_t lo, int64_t lim, double fSigma)
+{
+    if (!Factor(3)) return;
+    Matched(a - 1, b + 1, lo, lim);
+    int64_t p = a - 1;
+    for (int64_t m = a; m <= b + 1; ++m)
+        if (std::fabs(hm[static_cast<size_t>(m - a + 1)]) > std::fabs(hm[static_cast<size_t>(p - a + 1)])) p = m;
+    Matched(p, p + 2, lo, lim);
+    double fTick[3];
+    Gains(p, p, 3, fTick);
+    const double fPenalty = kPerSample * fSigma * fSigma;
+    int nLen = 1;
+    for (int i = 1; i < 3; ++i)
+        if (fTick[i] - fPenalty * (i + 1) > fTick[nLen - 1] - fPenalty * nLen) nLen = i + 1;
+    a = p;
+    b = std::min<int64_t>(p + nLen - 1, bMax);
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).
