@@ -1090,7 +1090,7 @@ int CDeclicker::Channel::Onset(int64_t a, int64_t b) const
 {
     constexpr double kLead = 0.15;     // largest change before the peak / the peak, above
     constexpr double kOneSign = 0.9;   // |sum of the change| / sum of |change|, below for a swing
-    constexpr double kSmooth = 2.0;    // energy of the change's second difference / its energy, below
+    constexpr double kSmooth = 2.5;    // energy of the change's second difference / its energy, below
     auto D = [&](int64_t m) {
         return m < a || m > b ? 0.0 : static_cast<double>(x[static_cast<size_t>(m - nBase)]) - rhs[static_cast<size_t>(m - a)];
     };
