@@ -983,13 +983,17 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
 
 // Whether the music on either side of [a, b] is one: extrapolated across the span by
 // the predictor, each side lands within kContinue times its own level on the samples
-// beyond (near the stream's start or end, where one side is
-// missing, that is taken for granted). A click leaves the music around it as it was; the onset of a note (a bass
-// step, a drum) does not, and interpolating it away would rob the note of its attack.
+// beyond. Near the stream's end, where one side is missing, that is taken for granted;
+// near its start it is not: there the errors are predicted from the silence taken to
+// precede the stream, and music that sets in at once (a stream cut from a longer one)
+// jumps from it as a click would. A click leaves the music around it as it was; the onset
+// of a note (a bass step, a drum) does not, and interpolating it away would rob the note
+// of its attack.
 bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 {
     constexpr int kCheck = 8;
-    if (a - kP - kCheck < 0 || b + kP + kCheck >= nEnd) return true;  // the stream's edge
+    if (a - kP - kCheck < 0) return false;  // the stream's start
+    if (b + kP + kCheck >= nEnd) return true;  // its end
     constexpr double kContinue = 5.0;
     const int len = static_cast<int>(b - a + 1);
     for (int dir = 0; dir < 2; ++dir) {
