@@ -555,7 +555,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kFaintSpread = 0.3;    // largest squared error / their sum over the window
     constexpr double kFaintCoarseGain = 5.0;  // kCoarseGain for such a pop
     constexpr double kPopGain = 80.0;   // residual energy before / after interpolation
-    constexpr double kCoarseGain = 15.0;  // the same over the whole search, for the best guess
+    constexpr double kCoarseGain = 12.0;  // the same over the whole search, for the best guess
     constexpr double kDoubtfulGain = 20.0;  // or this, where the finer predictor agrees:
     constexpr double kFineGain = 12.0;  // residual energy before / after under that predictor
     constexpr double kSwing = 1.25;     // restored peak / peak of the music around, at most
