@@ -31,7 +31,9 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
  * around it. A click is taken only when restoring it changes the samples by no more than
  * the prediction error it caused (a click adds an impulse to the music) or lowers the
  * prediction error around it many times over; a drum hit or a sharp attack that the
- * predictor did not foresee fails that test and is left alone.
+ * predictor did not foresee fails that test and is left alone. So, unless it gains far
+ * more, is a change that builds up smoothly before its peak (a click stands at full size
+ * from its first sample or rings from sample to sample; a note's attack does neither).
  *
  * Where the predictor follows the music closely, a lone click's forward and backward
  * errors peak a sample or two apart: the errors correlated with the prediction error
