@@ -1050,13 +1050,19 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kOnsetGain = 20.0;    // gain for a change that builds up (Onset 1); one that also swings back needs kGain
     constexpr double kTickGain = 6.0;      // gain for a one-sample click (and its margins),
     constexpr double kTickChange = 1.1;    // changed by this times its error at most,
+    constexpr double kTickSlack = 3.0;     // (or by its error and this many levels more)
     constexpr double kTickAfter = 1.5;     // leaving no more squared levels per error than this
+    constexpr double kTickRest = 0.25;     // (or a longer span whose other samples change by less than this times as much)
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
     if (fAfter >= 1e300) return false;
-    double fChange = 0;
-    for (int64_t m = a; m <= b; ++m) fChange = std::max(fChange, std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m)));
+    double fChange = 0, fRest = 0;  // the largest change, and the largest at any other sample
+    for (int64_t m = a; m <= b; ++m) {
+        const double d = std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m));
+        fRest = std::max(fRest, std::min(d, fChange));
+        fChange = std::max(fChange, d);
+    }
     double fBefore = 0;
     for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m) {
         const double v = e[static_cast<size_t>(m - lo)];
@@ -1071,7 +1077,11 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     // (which holds the music's own error at that sample too).
     const int nSpan = static_cast<int>(b - a + 1);
     const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
-    const bool bTick = !bDoubt && nSpan <= 1 + nPre + nPost && fGain > kTickGain && fChange <= kTickChange * fErrMax &&
+    // A longer span counts where one sample carries its change (a lone click taken in with
+    // some music around it), and the music's error may add a few levels either way.
+    const bool bLone = nSpan <= 1 + nPre + nPost || fRest < kTickRest * fChange;
+    const bool bTick = !bDoubt && bLone && fGain > kTickGain &&
+                       fChange <= std::max(kTickChange * fErrMax, fErrMax + kTickSlack * fSigma) &&
                        fAfter < kTickAfter * (nSpan + kP) * fSigma * fSigma;
     if (!(fGain > fMinGain) && !bTick) return false;
     // A click rides on the music, whose swing around it its restored samples keep to; an
