@@ -19,6 +19,7 @@ constexpr int kFineSpan = 6;        // spans this long and longer are restored b
 constexpr int kFineGap = 64;        // frames between the end of its window and the pop
 constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
 constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
+constexpr double kTickSpread = 20.0;  // squared levels the samples around a longer tick may gain beyond it
 
 struct LevelParams {
     float fHigh;  // error above this many local levels starts a click
@@ -248,7 +249,8 @@ struct CDeclicker::Channel {
     static bool ExtendFactor(const std::array<double, kP + 1>& r, std::vector<double>& l, int& nRows, int m);
     void Trim(int64_t& a, int64_t& b, int64_t aMin, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
     void Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd);
-    void PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
+    double PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_t lo, int64_t lim, double fSigma);
+    bool StepAfter(int64_t a, int64_t b, int64_t lo);
     void Gains(int64_t a, int64_t aHm, int m, double* pGain);
     std::vector<double> hm;  // matched filter output from the first sample asked for
     std::vector<float> errs;  // prediction errors for it beyond the step's
@@ -501,18 +503,20 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         // and a click of a sample or two is restored alone where the matched filter puts it.
         const int64_t aMin = std::max(a - nPre, std::max(nFinal, lo)), bMax = std::min<int64_t>(b + nPost, nMarkLim - 1);
         int64_t aTick = -1, bTick = -1;
+        double fSpread = 0;  // squared levels the samples around a tick gain beyond it
         if (b - a + 1 >= 3 && bMax + kP < nEnd) {
             Trim(a, b, aMin, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
         } else {
             if (a - 1 >= aMin && b + kP + 5 < lim) {
                 aTick = a;
                 bTick = b;
-                PlaceTick(aTick, bTick, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
+                fSpread = PlaceTick(aTick, bTick, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
             }
             a = aMin;
             b = bMax;
         }
-        if (!Plausible(a, b, lo, lim, bDoubt, b + kP >= nEnd)) {
+        if (!Plausible(a, b, lo, lim, bDoubt, b + kP >= nEnd) ||
+            (fSpread > kTickSpread && StepAfter(aTick, bTick, lo))) {
             nMusic = last;
             n = std::max(b, last);
             continue;
@@ -1046,13 +1050,19 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kOnsetGain = 20.0;    // gain for a change that builds up (Onset 1); one that also swings back needs kGain
     constexpr double kTickGain = 6.0;      // gain for a one-sample click (and its margins),
     constexpr double kTickChange = 1.1;    // changed by this times its error at most,
+    constexpr double kTickSlack = 3.0;     // (or by its error and this many levels more)
     constexpr double kTickAfter = 1.5;     // leaving no more squared levels per error than this
+    constexpr double kTickRest = 0.25;     // (or a longer span whose other samples change by less than this times as much)
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
     if (fAfter >= 1e300) return false;
-    double fChange = 0;
-    for (int64_t m = a; m <= b; ++m) fChange = std::max(fChange, std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m)));
+    double fChange = 0, fRest = 0;  // the largest change, and the largest at any other sample
+    for (int64_t m = a; m <= b; ++m) {
+        const double d = std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m));
+        fRest = std::max(fRest, std::min(d, fChange));
+        fChange = std::max(fChange, d);
+    }
     double fBefore = 0;
     for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m) {
         const double v = e[static_cast<size_t>(m - lo)];
@@ -1067,7 +1077,11 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     // (which holds the music's own error at that sample too).
     const int nSpan = static_cast<int>(b - a + 1);
     const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
-    const bool bTick = !bDoubt && nSpan <= 1 + nPre + nPost && fGain > kTickGain && fChange <= kTickChange * fErrMax &&
+    // A longer span counts where one sample carries its change (a lone click taken in with
+    // some music around it), and the music's error may add a few levels either way.
+    const bool bLone = nSpan <= 1 + nPre + nPost || fRest < kTickRest * fChange;
+    const bool bTick = !bDoubt && bLone && fGain > kTickGain &&
+                       fChange <= std::max(kTickChange * fErrMax, fErrMax + kTickSlack * fSigma) &&
                        fAfter < kTickAfter * (nSpan + kP) * fSigma * fSigma;
     if (!(fGain > fMinGain) && !bTick) return false;
     // A click rides on the music, whose swing around it its restored samples keep to; an
@@ -1092,7 +1106,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
 // attack, seen through the predictor, also swings back as far the other way: 2.
 int CDeclicker::Channel::Onset(int64_t a, int64_t b) const
 {
-    constexpr double kLead = 0.15;     // largest change before the peak / the peak, above
+    constexpr double kLead = 0.14;     // largest change before the peak / the peak, above
     constexpr double kOneSign = 0.9;   // |sum of the change| / sum of |change|, below for a swing
     constexpr double kSmooth = 2.5;    // energy of the change's second difference / its energy, below
     auto D = [&](int64_t m) {
@@ -1328,9 +1342,11 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
 // bMax), each further one taken when it gains more than kPerSample fSigma^2. Margins
 // around a click guard against a misplaced core, but restoring them where the music is
 // bright costs more than the click: the matched filter places a lone impulse exactly.
-void CDeclicker::Channel::PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_t lo, int64_t lim, double fSigma)
+// Returns what interpolating two samples more on either side of a tick of two or three
+// samples gains beyond it, in squared fSigma (0 for a one-sample tick).
+double CDeclicker::Channel::PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_t lo, int64_t lim, double fSigma)
 {
-    if (!Factor(3)) return;
+    if (!Factor(3)) return 0;
     Matched(a - 1, b + 1, lo, lim);
     int64_t p = a - 1;
     for (int64_t m = a; m <= b + 1; ++m)
@@ -1344,6 +1360,29 @@ void CDeclicker::Channel::PlaceTick(int64_t& a, int64_t& b, int64_t bMax, int64_
         if (fTick[i] - fPenalty * (i + 1) > fTick[nLen - 1] - fPenalty * nLen) nLen = i + 1;
     a = p;
     b = std::min<int64_t>(p + nLen - 1, bMax);
+    constexpr int kAround = 2, kWide = 3 + 2 * kAround;
+    if (a == b || p - kAround < lo || !Factor(kWide)) return 0;
+    Matched(p - kAround, p - kAround + kWide - 1, lo, lim);
+    double fWide[kWide];
+    Gains(p - kAround, p - kAround, kWide, fWide);
+    return (fWide[kWide - 1] - fTick[b - a]) / (fSigma * fSigma);
+}
+
+// Whether the tick [a, b] of two or three samples, restored alone, changes them all the
+// same way and lowers the errors it enters by no more than kSmallGain: the dip a
+// band-limited attack makes just before it rises, which the samples after it, restored
+// with it, would gain nearly as much (see PlaceTick).
+bool CDeclicker::Channel::StepAfter(int64_t a, int64_t b, int64_t lo)
+{
+    constexpr double kSmallGain = 10.0;  // as in Plausible
+    const double fAfter = Cost(a, b, a, b + kP);
+    if (fAfter >= 1e300) return false;
+    int nUp = 0;
+    for (int64_t m = a; m <= b; ++m) nUp += *X(m) > rhs[static_cast<size_t>(m - a)];
+    if (nUp != 0 && nUp != b - a + 1) return false;
+    double fBefore = 0;
+    for (int64_t m = a; m <= b + kP; ++m) fBefore += static_cast<double>(e[static_cast<size_t>(m - lo)]) * e[static_cast<size_t>(m - lo)];
+    return !(fBefore > kSmallGain * fAfter);
 }
 
 // Least-squares interpolation of the samples at t into rhs (see Solve).
