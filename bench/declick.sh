@@ -90,7 +90,7 @@ for t in "${tracks[@]}"; do
   done
 done
 if ((wide_n > 0)); then
-  printf 'wider clean check: %d minutes of clean music (from 30 s and 150 s of every track): %.4f%% of samples changed on average, worst changed sample %.1f dBFS; %d of %d with a changed sample off by more than -30 dBFS\n' \
+  printf 'wider clean check: %d minutes of clean music (from 30 s and 150 s of every track): %.6f%% of samples changed on average, worst changed sample %.1f dBFS; %d of %d with a changed sample off by more than -30 dBFS\n' \
     "$wide_n" "$(echo "scale=6; $wide_chg / $wide_n" | bc)" "$wide_worst" "$wide_over" "$wide_n"
 fi
 echo "SNR in dB against the clean music; clean: samples changed, SNR, worst changed sample (dBFS);"
