@@ -236,6 +236,7 @@ struct CDeclicker::Channel {
     bool Interpolate(const int64_t* t, int m);
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
+    bool Steps(int64_t a, int64_t b, double fSigma);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
     int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
@@ -1330,11 +1331,65 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     if (!Interpolate(trial.data(), nLen)) return;
     for (int64_t m = p; m <= b; ++m)
         if (std::fabs(rhs[static_cast<size_t>(m - p)] - *X(m)) > kFaintChange * std::fabs(h) / fFilter) return;
+    if (Steps(p, b, fSigma)) return;
     for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
     nMarkEnd = std::max(nMarkEnd, b + 1);
     ++nClicks;
     n = b;
     nSkip = b + 1;
+}
+
+// Whether the faint tick [a, b], just interpolated into rhs, is rather the first samples of
+// a step in the music's level: the music after it stays kStepLevels local levels and
+// kStepMotion times its own sample-to-sample motion away from where it was before, the
+// samples restoring moves lie on the side the music steps to and by a good part of the
+// step (the edge overshoots; a tick under moving music is small beside its motion), and
+// the predictor, carried across the span from either side, misses the other side by
+// kStepMiss levels the same way. After a tick the music returns to its line.
+bool CDeclicker::Channel::Steps(int64_t a, int64_t b, double fSigma)
+{
+    constexpr int kSide = 3;         // samples averaged for the level on either side
+    constexpr int kMotion = 8;       // samples on either side whose motion is averaged
+    constexpr int kCheck = 4;        // samples beyond the span the predictor is checked on
+    constexpr double kStepLevels = 9.0;
+    constexpr double kStepMotion = 7.0;
+    constexpr double kStepMiss = 1.5;
+    constexpr double kStepOvershoot = 3.5;  // step / the largest move restoring makes, at most
+    double fBefore = 0, fAfter = 0;
+    for (int i = 1; i <= kSide; ++i) {
+        fBefore += *X(a - i);
+        fAfter += *X(b + i);
+    }
+    const double fStep = (fAfter - fBefore) / kSide;
+    if (!(std::fabs(fStep) > kStepLevels * fSigma)) return false;
+    double fMoved = 0, fMost = 0;
+    for (int64_t m = a; m <= b; ++m) {
+        const double d = *X(m) - rhs[static_cast<size_t>(m - a)];
+        fMoved += d;
+        fMost = std::max(fMost, std::fabs(d));
+    }
+    if (!(fMoved * fStep > 0) || !(std::fabs(fStep) < kStepOvershoot * fMost)) return false;
+    double fMotion = 0;
+    for (int i = 0; i < kMotion; ++i)
+        fMotion += std::fabs(*X(a - 1 - i) - *X(a - 2 - i)) + std::fabs(*X(b + 2 + i) - *X(b + 1 + i));
+    if (!(std::fabs(fStep) > kStepMotion * fMotion / (2 * kMotion))) return false;
+    const int len = static_cast<int>(b - a + 1);
+    double fMiss = 0;
+    for (int dir = 0; dir < 2; ++dir) {
+        auto At = [&](int64_t s) -> double { return *X(dir == 0 ? a + s : b - s); };
+        patch.assign(static_cast<size_t>(kP + len + kCheck), 0.0);
+        for (int i = 0; i < kP; ++i) patch[static_cast<size_t>(i)] = At(i - kP);
+        for (int s = 0; s < len + kCheck; ++s) {
+            double pred = 0;
+            const double* pp = &patch[static_cast<size_t>(kP + s)];
+            for (int k = 1; k <= kP; ++k) pred -= c[static_cast<size_t>(k)] * pp[-k];
+            patch[static_cast<size_t>(kP + s)] = pred;
+            // Forward the music after the span lies beyond the prediction on the step's
+            // side; backward the music before it lies short of it.
+            if (s >= len) fMiss += (dir == 0 ? 1 : -1) * (At(s) - pred);
+        }
+    }
+    return (fStep > 0 ? fMiss : -fMiss) / (2 * kCheck) > kStepMiss * fSigma;
 }
 
 // Sets the click [a, b] of one or two samples to where a tick lies: from the strongest
