@@ -16,6 +16,8 @@ constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait f
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
 constexpr int kFineOrder = 96;      // order of the predictor that gives a doubtful pop a second look
 constexpr int kFineSpan = 6;        // spans this long and longer are restored by that predictor
+constexpr int kLongOrder = 192;     // and from kLongSpan on by one of this order, to follow the bass
+constexpr int kLongSpan = 8;
 constexpr int kFineGap = 64;        // frames between the end of its window and the pop
 constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
 constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
@@ -240,7 +242,7 @@ struct CDeclicker::Channel {
     int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool FineSolve(int64_t a, int64_t b);
-    bool FitFine(int64_t a);
+    bool FitFine(int64_t a, int nOrder);
     double FineErrors();
     bool FineInterpolate(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
@@ -258,6 +260,7 @@ struct CDeclicker::Channel {
     int nFactored = 0;       // rows of tl valid for the current model
     std::vector<int64_t> trial;
     std::vector<double> patch;
+    int fineQ = kFineOrder;  // order of fineC
     std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs, fineWin;
     double fineLevel = 0;  // mean squared error of the finer predictor (fineC) over its window
 };
@@ -731,11 +734,13 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     }
 }
 
-// Fits fineC, a predictor of order kFineOrder, to the kModelWindow samples (or those still
-// kept) that end kFineGap before a. False when too few are kept or they are silent.
-bool CDeclicker::Channel::FitFine(int64_t a)
+// Fits fineC, a predictor of order nOrder (up to kLongOrder), to the kModelWindow samples
+// (or those still kept) that end kFineGap before a. False when too few are kept or they are
+// silent.
+bool CDeclicker::Channel::FitFine(int64_t a, int nOrder)
 {
-    constexpr int kQ = kFineOrder;
+    const int kQ = nOrder;
+    fineQ = nOrder;
     const int64_t w0 = std::max(nBase, a - kFineGap - kModelWindow);  // the samples kept
     const int nWindow = static_cast<int>(a - kFineGap - w0);
     if (nWindow < 4 * kQ) return false;
@@ -744,7 +749,7 @@ bool CDeclicker::Channel::FitFine(int64_t a)
     // reversed (the samples a product takes then rise with the lag).
     fineWin.resize(static_cast<size_t>(nWindow));
     for (int i = 0; i < nWindow; ++i) fineWin[static_cast<size_t>(nWindow - 1 - i)] = pw[i];
-    std::array<double, kQ + 1> r{};
+    std::array<double, kLongOrder + 1> r{};
     for (int i = 0; i < kQ; ++i)
         for (int k = 0; k <= i; ++k) r[static_cast<size_t>(k)] += static_cast<double>(pw[i]) * pw[i - k];
     double* pr = r.data();
@@ -781,10 +786,10 @@ bool CDeclicker::Channel::FitFine(int64_t a)
     return true;
 }
 
-// The errors of fineC over fineSeg (from kFineOrder on) into fineErr; their summed square.
+// The errors of fineC over fineSeg (from its order on) into fineErr; their summed square.
 double CDeclicker::Channel::FineErrors()
 {
-    constexpr int kQ = kFineOrder;
+    const int kQ = fineQ;
     const int nSeg = static_cast<int>(fineSeg.size());
     fineErr.assign(static_cast<size_t>(nSeg), 0.0);
     double f = 0;
@@ -798,11 +803,11 @@ double CDeclicker::Channel::FineErrors()
 }
 
 // Least-squares interpolation of [a, b] under fineC (see FitFine) into fineRhs, the samples
-// over [a - kFineOrder, b + kFineOrder] held (those of the span at zero in fineSeg). False
-// should the equations prove singular.
+// over [a - order, b + order] held (those of the span at zero in fineSeg). False should the
+// equations prove singular.
 bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
 {
-    constexpr int kQ = kFineOrder;
+    const int kQ = fineQ;
     const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
     const int64_t lo = a - kQ;
     fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
@@ -811,7 +816,7 @@ bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
     FineErrors();
     // Normal equations of the m unknowns (Toeplitz, from the filter's autocorrelation),
     // solved by Cholesky.
-    std::array<double, kQ + 1> rc{};
+    std::array<double, kLongOrder + 1> rc{};
     for (int d = 0; d <= kQ; ++d)
         for (int k = 0; k + d <= kQ; ++k) rc[static_cast<size_t>(d)] += fineC[static_cast<size_t>(k)] * fineC[static_cast<size_t>(k + d)];
     fineRhs.assign(static_cast<size_t>(m), 0.0);
@@ -856,7 +861,7 @@ bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
 double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
 {
     constexpr int kQ = kFineOrder;
-    if (!FitFine(a)) return 0.0;
+    if (!FitFine(a, kQ)) return 0.0;
     const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
     fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
     for (int i = 0; i < nSeg; ++i) fineSeg[static_cast<size_t>(i)] = *X(a - kQ + i);
@@ -874,17 +879,20 @@ double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
 // stream ends), the equations prove singular, or the errors the restored span enters stay
 // kFineLeft times above the predictor's level over its window: the music changes within
 // its reach (a note sets in after a pop), and the short predictor, reaching less far, is
-// left to it.
+// left to it. From kLongSpan samples on the order is kLongOrder: over a long run the
+// restored samples must follow the bass's swing, which order kFineOrder resolves too
+// coarsely, leaving a smooth one-signed error along the whole run.
 bool CDeclicker::Channel::FineSolve(int64_t a, int64_t b)
 {
     constexpr double kFineLeft = 25.0;
-    if (b + kFineOrder >= std::min(nHeld, nStreamEnd)) return false;
-    for (int64_t n = b + 1; n <= b + kFineOrder; ++n)
-        if (Mark(n)) return false;
-    if (!FitFine(a) || !FineInterpolate(a, b)) return false;
     const int m = static_cast<int>(b - a + 1);
-    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kFineOrder + i)] = fineRhs[static_cast<size_t>(i)];
-    if (!(FineErrors() < kFineLeft * (m + kFineOrder) * fineLevel)) return false;
+    const int nQ = m >= kLongSpan ? kLongOrder : kFineOrder;
+    if (b + nQ >= std::min(nHeld, nStreamEnd)) return false;
+    for (int64_t n = b + 1; n <= b + nQ; ++n)
+        if (Mark(n)) return false;
+    if (!FitFine(a, nQ) || !FineInterpolate(a, b)) return false;
+    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(nQ + i)] = fineRhs[static_cast<size_t>(i)];
+    if (!(FineErrors() < kFineLeft * (m + nQ) * fineLevel)) return false;
     for (int i = 0; i < m; ++i) *X(a + i) = static_cast<float>(fineRhs[static_cast<size_t>(i)]);
     ++nVersion;
     return true;
