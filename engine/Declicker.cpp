@@ -40,16 +40,16 @@ LevelParams ParamsOf(CDeclickLevel level)
 
 int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
 
-// pOut[i] = the sum over k = 0..kOrder of pC[k] * pIn[i - k] (bForward) or pC[k] * pIn[i + k],
-// for i below n, summed from 0 in rising k as one output at a time would be. Eight taps go
-// per pass over the outputs, so that the loop over the outputs vectorises.
-template <bool bForward, typename T>
+// pOut[i] = the sum over k = 0..kQ (kOrder unless given) of pC[k] * pIn[i - k] (bForward) or
+// pC[k] * pIn[i + k], for i below n, summed from 0 in rising k as one output at a time would
+// be. Eight taps go per pass over the outputs, so that the loop over the outputs vectorises.
+template <bool bForward, typename T, int kQ = kP>
 void Dot(const double* pC, const T* pIn, int n, double* pOut)
 {
-    static_assert(kP % 8 == 0, "eight taps per pass, and one more");
+    static_assert(kQ % 8 == 0, "eight taps per pass, and one more");
     constexpr int s = bForward ? -1 : 1;
     for (int i = 0; i < n; ++i) pOut[i] = 0.0;
-    for (int k = 0; k < kP; k += 8) {
+    for (int k = 0; k < kQ; k += 8) {
         const double c0 = pC[k], c1 = pC[k + 1], c2 = pC[k + 2], c3 = pC[k + 3];
         const double c4 = pC[k + 4], c5 = pC[k + 5], c6 = pC[k + 6], c7 = pC[k + 7];
         const T* p = pIn + s * k;
@@ -59,8 +59,8 @@ void Dot(const double* pC, const T* pIn, int n, double* pOut)
                       c4 * static_cast<double>(p[i + 4 * s]) + c5 * static_cast<double>(p[i + 5 * s]) +
                       c6 * static_cast<double>(p[i + 6 * s]) + c7 * static_cast<double>(p[i + 7 * s]);
     }
-    const double cLast = pC[kP];
-    const T* p = pIn + s * kP;
+    const double cLast = pC[kQ];
+    const T* p = pIn + s * kQ;
     for (int i = 0; i < n; ++i) pOut[i] = pOut[i] + cLast * static_cast<double>(p[i]);
 }
 
@@ -754,11 +754,13 @@ bool CDeclicker::Channel::FitFine(int64_t a, int nOrder)
         for (int k = 0; k <= i; ++k) r[static_cast<size_t>(k)] += static_cast<double>(pw[i]) * pw[i - k];
     double* pr = r.data();
     int i = kQ;
-    for (; i + 1 < nWindow; i += 2) {  // two samples a pass, each product still added in turn
-        const double x0 = pw[i], x1 = pw[i + 1];
-        const double* p0 = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
-        const double* p1 = p0 - 1;
-        for (int k = 0; k <= kQ; ++k) pr[k] = pr[k] + x0 * p0[k] + x1 * p1[k];
+    for (; i + 7 < nWindow; i += 8) {  // eight samples a pass, each product still added in turn
+        const double x0 = pw[i], x1 = pw[i + 1], x2 = pw[i + 2], x3 = pw[i + 3];
+        const double x4 = pw[i + 4], x5 = pw[i + 5], x6 = pw[i + 6], x7 = pw[i + 7];
+        const double* p = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
+        for (int k = 0; k <= kQ; ++k)
+            pr[k] = pr[k] + x0 * p[k] + x1 * p[k - 1] + x2 * p[k - 2] + x3 * p[k - 3] + x4 * p[k - 4] +
+                    x5 * p[k - 5] + x6 * p[k - 6] + x7 * p[k - 7];
     }
     for (; i < nWindow; ++i) {
         const double xi = pw[i];
@@ -792,13 +794,12 @@ double CDeclicker::Channel::FineErrors()
     const int kQ = fineQ;
     const int nSeg = static_cast<int>(fineSeg.size());
     fineErr.assign(static_cast<size_t>(nSeg), 0.0);
+    if (kQ == kFineOrder)
+        Dot<true, double, kFineOrder>(fineC.data(), &fineSeg[static_cast<size_t>(kQ)], nSeg - kQ, &fineErr[static_cast<size_t>(kQ)]);
+    else
+        Dot<true, double, kLongOrder>(fineC.data(), &fineSeg[static_cast<size_t>(kQ)], nSeg - kQ, &fineErr[static_cast<size_t>(kQ)]);
     double f = 0;
-    for (int i = kQ; i < nSeg; ++i) {
-        double v = 0;
-        for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineSeg[static_cast<size_t>(i - k)];
-        fineErr[static_cast<size_t>(i)] = v;
-        f += v * v;
-    }
+    for (int i = kQ; i < nSeg; ++i) f += fineErr[static_cast<size_t>(i)] * fineErr[static_cast<size_t>(i)];
     return f;
 }
 
@@ -820,11 +821,11 @@ bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
     for (int d = 0; d <= kQ; ++d)
         for (int k = 0; k + d <= kQ; ++k) rc[static_cast<size_t>(d)] += fineC[static_cast<size_t>(k)] * fineC[static_cast<size_t>(k + d)];
     fineRhs.assign(static_cast<size_t>(m), 0.0);
-    for (int i = 0; i < m; ++i) {
-        double v = 0;
-        for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineErr[static_cast<size_t>(kQ + i + k)];
-        fineRhs[static_cast<size_t>(i)] = -v;
-    }
+    if (kQ == kFineOrder)
+        Dot<false, double, kFineOrder>(fineC.data(), &fineErr[static_cast<size_t>(kQ)], m, fineRhs.data());
+    else
+        Dot<false, double, kLongOrder>(fineC.data(), &fineErr[static_cast<size_t>(kQ)], m, fineRhs.data());
+    for (double& v : fineRhs) v = -v;
     fineBand.assign(static_cast<size_t>(m) * m, 0.0);
     auto L = [&](int i, int j) -> double& { return fineBand[static_cast<size_t>(i) * m + j]; };
     auto M = [&](int i, int j) { const int d = i > j ? i - j : j - i; return d <= kQ ? rc[static_cast<size_t>(d)] : 0.0; };
