@@ -16,6 +16,8 @@ constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait f
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
 constexpr int kFineOrder = 96;      // order of the predictor that gives a doubtful pop a second look
 constexpr int kFineSpan = 6;        // spans this long and longer are restored by that predictor
+constexpr int kLongOrder = 192;     // and from kLongSpan on by one of this order, to follow the bass
+constexpr int kLongSpan = 8;
 constexpr int kFineGap = 64;        // frames between the end of its window and the pop
 constexpr float kFaintRise = 3.0f;  // error above this many local levels may be a faint tick
 constexpr double kPerSample = 4.0;  // squared levels a sample restored must gain
@@ -38,16 +40,16 @@ LevelParams ParamsOf(CDeclickLevel level)
 
 int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
 
-// pOut[i] = the sum over k = 0..kOrder of pC[k] * pIn[i - k] (bForward) or pC[k] * pIn[i + k],
-// for i below n, summed from 0 in rising k as one output at a time would be. Eight taps go
-// per pass over the outputs, so that the loop over the outputs vectorises.
-template <bool bForward, typename T>
+// pOut[i] = the sum over k = 0..kQ (kOrder unless given) of pC[k] * pIn[i - k] (bForward) or
+// pC[k] * pIn[i + k], for i below n, summed from 0 in rising k as one output at a time would
+// be. Eight taps go per pass over the outputs, so that the loop over the outputs vectorises.
+template <bool bForward, typename T, int kQ = kP>
 void Dot(const double* pC, const T* pIn, int n, double* pOut)
 {
-    static_assert(kP % 8 == 0, "eight taps per pass, and one more");
+    static_assert(kQ % 8 == 0, "eight taps per pass, and one more");
     constexpr int s = bForward ? -1 : 1;
     for (int i = 0; i < n; ++i) pOut[i] = 0.0;
-    for (int k = 0; k < kP; k += 8) {
+    for (int k = 0; k < kQ; k += 8) {
         const double c0 = pC[k], c1 = pC[k + 1], c2 = pC[k + 2], c3 = pC[k + 3];
         const double c4 = pC[k + 4], c5 = pC[k + 5], c6 = pC[k + 6], c7 = pC[k + 7];
         const T* p = pIn + s * k;
@@ -57,8 +59,8 @@ void Dot(const double* pC, const T* pIn, int n, double* pOut)
                       c4 * static_cast<double>(p[i + 4 * s]) + c5 * static_cast<double>(p[i + 5 * s]) +
                       c6 * static_cast<double>(p[i + 6 * s]) + c7 * static_cast<double>(p[i + 7 * s]);
     }
-    const double cLast = pC[kP];
-    const T* p = pIn + s * kP;
+    const double cLast = pC[kQ];
+    const T* p = pIn + s * kQ;
     for (int i = 0; i < n; ++i) pOut[i] = pOut[i] + cLast * static_cast<double>(p[i]);
 }
 
@@ -241,7 +243,7 @@ struct CDeclicker::Channel {
     int Onset(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool FineSolve(int64_t a, int64_t b);
-    bool FitFine(int64_t a);
+    bool FitFine(int64_t a, int nOrder);
     double FineErrors();
     bool FineInterpolate(int64_t a, int64_t b);
     bool MatchedPeak(int64_t a, int64_t b, int64_t lo, int64_t lim);
@@ -259,6 +261,7 @@ struct CDeclicker::Channel {
     int nFactored = 0;       // rows of tl valid for the current model
     std::vector<int64_t> trial;
     std::vector<double> patch;
+    int fineQ = kFineOrder;  // order of fineC
     std::vector<double> fineC, fineSeg, fineErr, fineBand, fineRhs, fineWin;
     double fineLevel = 0;  // mean squared error of the finer predictor (fineC) over its window
 };
@@ -732,11 +735,13 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     }
 }
 
-// Fits fineC, a predictor of order kFineOrder, to the kModelWindow samples (or those still
-// kept) that end kFineGap before a. False when too few are kept or they are silent.
-bool CDeclicker::Channel::FitFine(int64_t a)
+// Fits fineC, a predictor of order nOrder (up to kLongOrder), to the kModelWindow samples
+// (or those still kept) that end kFineGap before a. False when too few are kept or they are
+// silent.
+bool CDeclicker::Channel::FitFine(int64_t a, int nOrder)
 {
-    constexpr int kQ = kFineOrder;
+    const int kQ = nOrder;
+    fineQ = nOrder;
     const int64_t w0 = std::max(nBase, a - kFineGap - kModelWindow);  // the samples kept
     const int nWindow = static_cast<int>(a - kFineGap - w0);
     if (nWindow < 4 * kQ) return false;
@@ -745,16 +750,18 @@ bool CDeclicker::Channel::FitFine(int64_t a)
     // reversed (the samples a product takes then rise with the lag).
     fineWin.resize(static_cast<size_t>(nWindow));
     for (int i = 0; i < nWindow; ++i) fineWin[static_cast<size_t>(nWindow - 1 - i)] = pw[i];
-    std::array<double, kQ + 1> r{};
+    std::array<double, kLongOrder + 1> r{};
     for (int i = 0; i < kQ; ++i)
         for (int k = 0; k <= i; ++k) r[static_cast<size_t>(k)] += static_cast<double>(pw[i]) * pw[i - k];
     double* pr = r.data();
     int i = kQ;
-    for (; i + 1 < nWindow; i += 2) {  // two samples a pass, each product still added in turn
-        const double x0 = pw[i], x1 = pw[i + 1];
-        const double* p0 = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
-        const double* p1 = p0 - 1;
-        for (int k = 0; k <= kQ; ++k) pr[k] = pr[k] + x0 * p0[k] + x1 * p1[k];
+    for (; i + 7 < nWindow; i += 8) {  // eight samples a pass, each product still added in turn
+        const double x0 = pw[i], x1 = pw[i + 1], x2 = pw[i + 2], x3 = pw[i + 3];
+        const double x4 = pw[i + 4], x5 = pw[i + 5], x6 = pw[i + 6], x7 = pw[i + 7];
+        const double* p = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
+        for (int k = 0; k <= kQ; ++k)
+            pr[k] = pr[k] + x0 * p[k] + x1 * p[k - 1] + x2 * p[k - 2] + x3 * p[k - 3] + x4 * p[k - 4] +
+                    x5 * p[k - 5] + x6 * p[k - 6] + x7 * p[k - 7];
     }
     for (; i < nWindow; ++i) {
         const double xi = pw[i];
@@ -782,28 +789,27 @@ bool CDeclicker::Channel::FitFine(int64_t a)
     return true;
 }
 
-// The errors of fineC over fineSeg (from kFineOrder on) into fineErr; their summed square.
+// The errors of fineC over fineSeg (from its order on) into fineErr; their summed square.
 double CDeclicker::Channel::FineErrors()
 {
-    constexpr int kQ = kFineOrder;
+    const int kQ = fineQ;
     const int nSeg = static_cast<int>(fineSeg.size());
     fineErr.assign(static_cast<size_t>(nSeg), 0.0);
+    if (kQ == kFineOrder)
+        Dot<true, double, kFineOrder>(fineC.data(), &fineSeg[static_cast<size_t>(kQ)], nSeg - kQ, &fineErr[static_cast<size_t>(kQ)]);
+    else
+        Dot<true, double, kLongOrder>(fineC.data(), &fineSeg[static_cast<size_t>(kQ)], nSeg - kQ, &fineErr[static_cast<size_t>(kQ)]);
     double f = 0;
-    for (int i = kQ; i < nSeg; ++i) {
-        double v = 0;
-        for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineSeg[static_cast<size_t>(i - k)];
-        fineErr[static_cast<size_t>(i)] = v;
-        f += v * v;
-    }
+    for (int i = kQ; i < nSeg; ++i) f += fineErr[static_cast<size_t>(i)] * fineErr[static_cast<size_t>(i)];
     return f;
 }
 
 // Least-squares interpolation of [a, b] under fineC (see FitFine) into fineRhs, the samples
-// over [a - kFineOrder, b + kFineOrder] held (those of the span at zero in fineSeg). False
-// should the equations prove singular.
+// over [a - order, b + order] held (those of the span at zero in fineSeg). False should the
+// equations prove singular.
 bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
 {
-    constexpr int kQ = kFineOrder;
+    const int kQ = fineQ;
     const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
     const int64_t lo = a - kQ;
     fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
@@ -812,15 +818,15 @@ bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
     FineErrors();
     // Normal equations of the m unknowns (Toeplitz, from the filter's autocorrelation),
     // solved by Cholesky.
-    std::array<double, kQ + 1> rc{};
+    std::array<double, kLongOrder + 1> rc{};
     for (int d = 0; d <= kQ; ++d)
         for (int k = 0; k + d <= kQ; ++k) rc[static_cast<size_t>(d)] += fineC[static_cast<size_t>(k)] * fineC[static_cast<size_t>(k + d)];
     fineRhs.assign(static_cast<size_t>(m), 0.0);
-    for (int i = 0; i < m; ++i) {
-        double v = 0;
-        for (int k = 0; k <= kQ; ++k) v += fineC[static_cast<size_t>(k)] * fineErr[static_cast<size_t>(kQ + i + k)];
-        fineRhs[static_cast<size_t>(i)] = -v;
-    }
+    if (kQ == kFineOrder)
+        Dot<false, double, kFineOrder>(fineC.data(), &fineErr[static_cast<size_t>(kQ)], m, fineRhs.data());
+    else
+        Dot<false, double, kLongOrder>(fineC.data(), &fineErr[static_cast<size_t>(kQ)], m, fineRhs.data());
+    for (double& v : fineRhs) v = -v;
     fineBand.assign(static_cast<size_t>(m) * m, 0.0);
     auto L = [&](int i, int j) -> double& { return fineBand[static_cast<size_t>(i) * m + j]; };
     auto M = [&](int i, int j) { const int d = i > j ? i - j : j - i; return d <= kQ ? rc[static_cast<size_t>(d)] : 0.0; };
@@ -857,7 +863,7 @@ bool CDeclicker::Channel::FineInterpolate(int64_t a, int64_t b)
 double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
 {
     constexpr int kQ = kFineOrder;
-    if (!FitFine(a)) return 0.0;
+    if (!FitFine(a, kQ)) return 0.0;
     const int m = static_cast<int>(b - a + 1), nSeg = m + 2 * kQ;
     fineSeg.assign(static_cast<size_t>(nSeg), 0.0);
     for (int i = 0; i < nSeg; ++i) fineSeg[static_cast<size_t>(i)] = *X(a - kQ + i);
@@ -875,17 +881,20 @@ double CDeclicker::Channel::FineGain(int64_t a, int64_t b)
 // stream ends), the equations prove singular, or the errors the restored span enters stay
 // kFineLeft times above the predictor's level over its window: the music changes within
 // its reach (a note sets in after a pop), and the short predictor, reaching less far, is
-// left to it.
+// left to it. From kLongSpan samples on the order is kLongOrder: over a long run the
+// restored samples must follow the bass's swing, which order kFineOrder resolves too
+// coarsely, leaving a smooth one-signed error along the whole run.
 bool CDeclicker::Channel::FineSolve(int64_t a, int64_t b)
 {
     constexpr double kFineLeft = 25.0;
-    if (b + kFineOrder >= std::min(nHeld, nStreamEnd)) return false;
-    for (int64_t n = b + 1; n <= b + kFineOrder; ++n)
-        if (Mark(n)) return false;
-    if (!FitFine(a) || !FineInterpolate(a, b)) return false;
     const int m = static_cast<int>(b - a + 1);
-    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(kFineOrder + i)] = fineRhs[static_cast<size_t>(i)];
-    if (!(FineErrors() < kFineLeft * (m + kFineOrder) * fineLevel)) return false;
+    const int nQ = m >= kLongSpan ? kLongOrder : kFineOrder;
+    if (b + nQ >= std::min(nHeld, nStreamEnd)) return false;
+    for (int64_t n = b + 1; n <= b + nQ; ++n)
+        if (Mark(n)) return false;
+    if (!FitFine(a, nQ) || !FineInterpolate(a, b)) return false;
+    for (int i = 0; i < m; ++i) fineSeg[static_cast<size_t>(nQ + i)] = fineRhs[static_cast<size_t>(i)];
+    if (!(FineErrors() < kFineLeft * (m + nQ) * fineLevel)) return false;
     for (int i = 0; i < m; ++i) *X(a + i) = static_cast<float>(fineRhs[static_cast<size_t>(i)]);
     ++nVersion;
     return true;
