@@ -241,6 +241,8 @@ struct CDeclicker::Channel {
     bool Steps(int64_t a, int64_t b, double fSigma);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
     int Onset(int64_t a, int64_t b) const;
+    double PeakBeside(int64_t a, int64_t b, int nReach);
+    double RestoredPeak(int64_t a, int64_t b) const;
     double FineGain(int64_t a, int64_t b);
     bool FineSolve(int64_t a, int64_t b);
     bool FitFine(int64_t a, int nOrder);
@@ -717,14 +719,8 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
                 continue;
             // An interpolation that sags towards zero falls short of the samples it joins; a
             // pop in a quiet moment just before a loud swing of the music is no sag.
-            double fAround = 0, fBeside = 0, fRestored = 0;
-            for (int64_t m = 1; m <= nPopMax; ++m) {
-                fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))),
-                                    std::fabs(static_cast<double>(*X(b + m)))});
-                if (m <= kBeside) fBeside = fAround;
-            }
-            for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
-            if (fRestored > kSwing * fAround || fRestored < kSag * fBeside) continue;
+            const double fRestored = RestoredPeak(a, b);
+            if (fRestored > kSwing * PeakBeside(a, b, nPopMax) || fRestored < kSag * PeakBeside(a, b, kBeside)) continue;
             if ((!bClear || bFaint) && !(FineGain(a, b) > kFineGain)) continue;
             for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
             nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
@@ -1096,16 +1092,30 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     if (!(fGain > fMinGain) && !bTick) return false;
     // A click rides on the music, whose swing around it its restored samples keep to; an
     // interpolation over a span the predictor cannot follow may overshoot far beyond.
-    double fAround = 0, fRestored = 0;
-    for (int64_t m = 1; m <= nPopMax; ++m)
-        fAround = std::max({fAround, std::fabs(static_cast<double>(*X(a - m))), std::fabs(static_cast<double>(*X(b + m)))});
-    for (int64_t m = a; m <= b; ++m) fRestored = std::max(fRestored, std::fabs(rhs[static_cast<size_t>(m - a)]));
-    if (fRestored > kOvershoot * fAround + kFloor) return false;
+    if (RestoredPeak(a, b) > kOvershoot * PeakBeside(a, b, nPopMax) + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
     if (fGain > kGain && !bAtEnd) return true;
     if (!(fChange <= fErrMax) && !bTick) return false;
     const int nOnset = Onset(a, b);
     return nOnset == 0 || (nOnset == 1 && fGain > kOnsetGain);
+}
+
+// The largest magnitude of the nReach samples on either side of [a, b]: the swing of the
+// music around a span.
+double CDeclicker::Channel::PeakBeside(int64_t a, int64_t b, int nReach)
+{
+    double f = 0;
+    for (int64_t m = 1; m <= nReach; ++m)
+        f = std::max({f, std::fabs(static_cast<double>(*X(a - m))), std::fabs(static_cast<double>(*X(b + m)))});
+    return f;
+}
+
+// The largest magnitude of the samples restoring [a, b] would put in (rhs).
+double CDeclicker::Channel::RestoredPeak(int64_t a, int64_t b) const
+{
+    double f = 0;
+    for (int64_t m = a; m <= b; ++m) f = std::max(f, std::fabs(rhs[static_cast<size_t>(m - a)]));
+    return f;
 }
 
 // How what restoring [a, b] takes away (the samples less the restored ones in rhs) sets

@@ -126,26 +126,45 @@ TEST(Declicker, DecayingBurst_IsRestoredWithoutTheMusicBesideIt)
     }
 }
 
-// Bursts of 18 and 20 samples in a chord of four notes with ten harmonics each, more
-// lines than a short predictor follows: the repair leaves at least 12 dB less error than
+namespace {
+
+// A chord of four notes with ten harmonics each (more lines than a short predictor
+// follows) over noise, and a bass of fifteen harmonics at 82.4 Hz under it when bBass.
+std::vector<float> ChordMusic(size_t n, unsigned seed, double noise, bool bBass)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> g(0.0, noise);
+    std::vector<float> music(n);
+    for (size_t i = 0; i < n; ++i) {
+        double v = g(rng);
+        for (double f0 : {196.0, 246.9, 293.7, 392.0})
+            for (int h = 1; h <= 10; ++h) v += 0.03 / h * std::sin(2 * kPi * f0 * h * i / 44100.0 + h);
+        if (bBass)
+            for (int h = 1; h <= 15; ++h) v += 0.25 / h * std::sin(2 * kPi * 82.4 * h * i / 44100.0 + 0.7 * h);
+        music[i] = static_cast<float>(v);
+    }
+    return music;
+}
+
+// The music with a decaying burst of random-sign samples at pos, at 0.2 to start with.
+std::vector<float> WithBurst(std::vector<float> x, size_t pos, int len)
+{
+    std::mt19937 rng(static_cast<unsigned>(len * 10 + 1));
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int i = 0; i < len; ++i) x[pos + i] += static_cast<float>(0.2 * (i == 0 ? 1.0 : u(rng)) * std::exp(-3.0 * i / len));
+    return x;
+}
+
+}  // namespace
+
+// Bursts of 18 and 20 samples in a chord: the repair leaves at least 12 dB less error than
 // the burst brought.
 TEST(Declicker, LongBurstInAChord_IsRestored)
 {
     const size_t n = 44100, pos = 20000;
-    std::mt19937 rngNoise(5);
-    std::normal_distribution<double> g(0.0, 0.0005);
-    std::vector<float> chord(n);
-    for (size_t i = 0; i < n; ++i) {
-        double v = g(rngNoise);
-        for (double f0 : {196.0, 246.9, 293.7, 392.0})
-            for (int h = 1; h <= 10; ++h) v += 0.03 / h * std::sin(2 * kPi * f0 * h * i / 44100.0 + h);
-        chord[i] = static_cast<float>(v);
-    }
+    const std::vector<float> chord = ChordMusic(n, 5, 0.0005, false);
     for (int len : {18, 20}) {
-        std::mt19937 rng(static_cast<unsigned>(len * 10 + 1));
-        std::uniform_real_distribution<double> u(-1.0, 1.0);
-        std::vector<float> x = chord;
-        for (int i = 0; i < len; ++i) x[pos + i] += static_cast<float>(0.2 * (i == 0 ? 1.0 : u(rng)) * std::exp(-3.0 * i / len));
+        const std::vector<float> x = WithBurst(chord, pos, len);
         const Result r = Declick(x, 1, 4096);
         double in = 0, out = 0;
         for (size_t i = 0; i < n; ++i) {
@@ -163,22 +182,10 @@ TEST(Declicker, LongBurstInAChord_IsRestored)
 TEST(Declicker, LongBurstOverABass_FollowsItsSwing)
 {
     const size_t n = 44100, pos = 20000;
-    std::mt19937 rngNoise(7);
-    std::normal_distribution<double> g(0.0, 0.002);
-    std::vector<float> music(n);
-    for (size_t i = 0; i < n; ++i) {
-        double v = g(rngNoise);
-        for (double f0 : {196.0, 246.9, 293.7, 392.0})
-            for (int h = 1; h <= 10; ++h) v += 0.03 / h * std::sin(2 * kPi * f0 * h * i / 44100.0 + h);
-        for (int h = 1; h <= 15; ++h) v += 0.25 / h * std::sin(2 * kPi * 82.4 * h * i / 44100.0 + 0.7 * h);
-        music[i] = static_cast<float>(v);
-    }
+    const std::vector<float> music = ChordMusic(n, 7, 0.002, true);
     double in = 0, out = 0;
     for (int len : {14, 18, 22}) {
-        std::mt19937 rng(static_cast<unsigned>(len * 10 + 1));
-        std::uniform_real_distribution<double> u(-1.0, 1.0);
-        std::vector<float> x = music;
-        for (int i = 0; i < len; ++i) x[pos + i] += static_cast<float>(0.2 * (i == 0 ? 1.0 : u(rng)) * std::exp(-3.0 * i / len));
+        const std::vector<float> x = WithBurst(music, pos, len);
         const Result r = Declick(x, 1, 4096);
         for (size_t i = 0; i < n; ++i) {
             in += (x[i] - music[i]) * (x[i] - music[i]);
