@@ -1361,18 +1361,24 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
 }
 
 // Whether the faint tick [a, b], just interpolated into rhs, is rather the first samples of
-// a step in the music's level: the music after it stays kStepLevels local levels and
-// kStepMotion times its own sample-to-sample motion away from where it was before, the
-// samples restoring moves lie on the side the music steps to and by a good part of the
-// step (the edge overshoots; a tick under moving music is small beside its motion), and
-// the predictor, carried across the span from either side, misses the other side by
-// kStepMiss levels the same way. After a tick the music returns to its line.
+// a step in the music's level. A band-limited edge of two or three samples comes late:
+// restoring moves its first sample not toward the side the music steps to (the dip before
+// the rise) and its last one toward it, and that one the most (the overshoot), while a
+// tick is an impulse at the span's first sample, where the matched filter peaks; such an
+// edge needs to step by kEdgeLevels local levels only. Otherwise the music after the span
+// stays kStepLevels local levels and kStepMotion times its own sample-to-sample motion
+// away from where it was before, and the samples restoring moves lie on the side the
+// music steps to and by a good part of the step (the edge overshoots; a tick under moving
+// music is small beside its motion). Either way the predictor, carried across the span
+// from either side, misses the other side by kStepMiss levels the same way. After a tick
+// the music returns to its line.
 bool CDeclicker::Channel::Steps(int64_t a, int64_t b, double fSigma)
 {
     constexpr int kSide = 3;         // samples averaged for the level on either side
     constexpr int kMotion = 8;       // samples on either side whose motion is averaged
     constexpr int kCheck = 4;        // samples beyond the span the predictor is checked on
     constexpr double kStepLevels = 9.0;
+    constexpr double kEdgeLevels = 3.0;  // local levels an edge of the first shape steps by, at least
     constexpr double kStepMotion = 7.0;
     constexpr double kStepMiss = 1.5;
     constexpr double kStepOvershoot = 3.5;  // step / the largest move restoring makes, at most
@@ -1381,19 +1387,24 @@ bool CDeclicker::Channel::Steps(int64_t a, int64_t b, double fSigma)
         fBefore += *X(a - i);
         fAfter += *X(b + i);
     }
-    const double fStep = (fAfter - fBefore) / kSide;
-    if (!(std::fabs(fStep) > kStepLevels * fSigma)) return false;
+    const double fStep = (fAfter - fBefore) / kSide, fSign = fStep > 0 ? 1.0 : -1.0;
+    if (!(std::fabs(fStep) > kEdgeLevels * fSigma)) return false;
     double fMoved = 0, fMost = 0;
     for (int64_t m = a; m <= b; ++m) {
         const double d = *X(m) - rhs[static_cast<size_t>(m - a)];
         fMoved += d;
         fMost = std::max(fMost, std::fabs(d));
     }
-    if (!(fMoved * fStep > 0) || !(std::fabs(fStep) < kStepOvershoot * fMost)) return false;
-    double fMotion = 0;
-    for (int i = 0; i < kMotion; ++i)
-        fMotion += std::fabs(*X(a - 1 - i) - *X(a - 2 - i)) + std::fabs(*X(b + 2 + i) - *X(b + 1 + i));
-    if (!(std::fabs(fStep) > kStepMotion * fMotion / (2 * kMotion))) return false;
+    const double fFirst = fSign * (*X(a) - rhs[0]), fLast = fSign * (*X(b) - rhs[static_cast<size_t>(b - a)]);
+    const bool bEdge = b > a && fFirst <= 0 && fLast >= fMost;
+    if (!bEdge) {
+        if (!(fMoved * fStep > 0) || !(std::fabs(fStep) < kStepOvershoot * fMost)) return false;
+        if (!(std::fabs(fStep) > kStepLevels * fSigma)) return false;
+        double fMotion = 0;
+        for (int i = 0; i < kMotion; ++i)
+            fMotion += std::fabs(*X(a - 1 - i) - *X(a - 2 - i)) + std::fabs(*X(b + 2 + i) - *X(b + 1 + i));
+        if (!(std::fabs(fStep) > kStepMotion * fMotion / (2 * kMotion))) return false;
+    }
     const int len = static_cast<int>(b - a + 1);
     double fMiss = 0;
     for (int dir = 0; dir < 2; ++dir) {
