@@ -1036,14 +1036,16 @@ bool CDeclicker::Channel::Continues(int64_t a, int64_t b, int64_t nEnd)
 // Whether restoring [a, b] looks like taking a click out rather than a piece of music.
 // Interpolating any span lowers the prediction error over [a, b + kOrder]: the attack of a
 // kick or a struck note in loud playing, which the predictor did not foresee, by 3 to 8
-// times, and a longer span, having more samples free to fit, by up to about 30; a span
-// that gains no more than kSmallGain (kLongGain from nLongSpan samples on) holds no click
-// worth the change. A click adds an impulse to the music, so restoring it changes no
-// sample by much more than the largest prediction error it caused; a drum hit or a sharp
-// attack gets "restored" into something far from what was played, or sets in as a note
-// does where the predictor follows it more closely (Onset). Such a span, or a
-// doubtful one, is taken only when interpolating it lowers the prediction error many times
-// more than restoring music ever does. lo..lim is the span of the step's prediction errors e.
+// times, and a longer span, having more samples free to fit, by up to about 30, and more
+// the longer it is (a stick hit in noisy playing, taken in over 30 to 40 samples, by 60);
+// a span that gains no more than kSmallGain (from nLongSpan samples on, kLongGain for
+// every nLongSpan samples) holds no click worth the change. A click adds an impulse to
+// the music, so restoring it changes no sample by much more than the largest prediction
+// error it caused; a drum hit or a sharp attack gets "restored" into something far from
+// what was played, or sets in as a note does where the predictor follows it more closely
+// (Onset). Such a span, or a doubtful one, is taken only when interpolating it lowers the
+// prediction error many times more than restoring music ever does. lo..lim is the span of
+// the step's prediction errors e.
 // Close to the stream's end (bAtEnd: the errors the span enters reach past it) the
 // silence taken to follow makes any gain meaningless: only the impulse test holds.
 bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd)
@@ -1075,7 +1077,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
         fBefore += v * v;
     }
     const double fGain = fBefore / (fAfter + 1e-20);
-    const double fMinGain = b - a + 1 >= nLongSpan ? kLongGain : kSmallGain;
+    const double fMinGain = b - a + 1 >= nLongSpan ? kLongGain * static_cast<double>(b - a + 1) / nLongSpan : kSmallGain;
     // A one-sample click under loud music gains less: its impulse's error is summed with
     // the music's own over the kOrder errors the span enters. It is taken where restoring
     // leaves no more than the music's own level of error behind (the onset of a note,

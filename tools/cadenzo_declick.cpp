@@ -9,6 +9,7 @@
 #include "tools/ToolArgs.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,7 +31,7 @@ const char kHelp[] =
     "\n"
     "Takes clicks, pops and crackle out of IN, a WAV or FLAC file, and writes the repaired\n"
     "copy to OUT, a WAV file of the same rate, channels and sample format (replaced when it\n"
-    "exists). Each channel is repaired on its own; samples that are not clicks are copied\n"
+    "exists; never IN itself). Each channel is repaired on its own; samples that are not clicks are copied\n"
     "exactly. On a terminal a progress line shows how far it has come.\n"
     "\n"
     "Options:\n"
@@ -91,6 +92,12 @@ int main(int argc, char** argv)
             return kExit.BadArgument("unknown level \"" + strLevel + "\" (" + DeclickLevelChoices() + ")");
     }
     if (files.size() != 2) return kExit.BadArgument("give one input and one output file");
+    // The copy is written beside OUT and then renamed over it: were OUT the input (by
+    // another spelling or a link too), the recording would be lost for its repaired copy.
+    struct stat stIn {}, stOut {};
+    if (::stat(files[0].c_str(), &stIn) == 0 && ::stat(files[1].c_str(), &stOut) == 0 &&
+        stIn.st_dev == stOut.st_dev && stIn.st_ino == stOut.st_ino)
+        return kExit.BadArgument(files[1] + " is the input file: give the repaired copy a name of its own");
 
     SF_INFO in{};
     SNDFILE* pIn = sf_open(files[0].c_str(), SFM_READ, &in);

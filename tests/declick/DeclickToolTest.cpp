@@ -4,6 +4,7 @@
 #include "ToolTestSupport.h"
 
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -62,9 +63,17 @@ TEST(DeclickTool, RepairedCopy_DiffersOnlyAtTheClicks)
 
 TEST(DeclickTool, BadArgumentsAndFiles_EndWithTheirStatusAndText)
 {
+    // An output naming the input by another spelling would replace the recording.
+    char szIn[] = "/tmp/declick-same-XXXXXX";
+    const int fd = ::mkstemp(szIn);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const std::string in = szIn, other = "/tmp/./" + in.substr(5);
     RunSteps(CADENZO_DECLICK_PATH, {
+        {in + " " + other, 2, "cadenzo-declick: " + other + " is the input file: give the repaired copy a name of its own\nUsage:"},
         {"in.wav out.wav --level loud", 2, "cadenzo-declick: unknown level \"loud\" (light, normal or strong)\nUsage:"},
         {"only.wav", 2, "cadenzo-declick: give one input and one output file\nUsage:"},
         {"/nonexistent/in.wav /tmp/x.wav", 1, "cadenzo-declick: cannot read /nonexistent/in.wav: "},
     });
+    EXPECT_EQ(0, ::unlink(szIn));
 }
