@@ -12,6 +12,9 @@ constexpr int kS = CDeclicker::kStretch;
 constexpr int kK = CDeclicker::kStretchesAside;
 constexpr int kGrid = CDeclicker::kModelWindow / CDeclicker::kStep;  // blocks in the model window
 constexpr int kMaxUnknowns = 512;   // samples restored together at most
+constexpr int kBandLowHz = 800;    // the pop band: the upper part of a scratch pop's
+constexpr int kBandHighHz = 3000;  // spectrum, where music is seldom loud for so short a time
+constexpr int kBandWindow = 24;    // samples over which the pop band's energy is summed
 constexpr int kMaxPending = 512;    // frames a chain of close clicks may wait for its end
 constexpr float kFloor = 1e-4f;     // error below -80 dBFS is never a click
 constexpr int kFineOrder = 96;      // order of the predictor that gives a doubtful pop a second look
@@ -133,6 +136,25 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level)
     return false;
 }
 
+// A second-order Butterworth low- or high-pass section (transposed direct form II), for
+// the pop band: cheap enough to run over every sample.
+struct Section {
+    float b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;  // normalised to a0 = 1
+    float z1 = 0, z2 = 0;
+
+    void Design(bool bHigh, double fHz, double fRate)
+    {
+        const double w = 2 * 3.14159265358979323846 * fHz / fRate;
+        const double fCos = std::cos(w), fAlpha = std::sin(w) / std::sqrt(2.0), a0 = 1 + fAlpha;
+        const double fEdge = (bHigh ? 1 + fCos : 1 - fCos) / 2;
+        b0 = b2 = static_cast<float>(fEdge / a0);
+        b1 = static_cast<float>((bHigh ? -2 : 2) * fEdge / a0);
+        a1 = static_cast<float>(-2 * fCos / a0);
+        a2 = static_cast<float>((1 - fAlpha) / a0);
+        z1 = z2 = 0;
+    }
+};
+
 // One channel's samples, marks and model. Positions are frames from the start of the
 // stream; the stream is taken to be preceded by silence.
 struct CDeclicker::Channel {
@@ -150,10 +172,19 @@ struct CDeclicker::Channel {
     int nBeyond = 0;    // samples needed after the look-ahead for backward errors
     int nTail = 0;      // zeros kept after the last sample
     LevelParams params{};
+    int32_t nRate = 44100;
 
     std::vector<float> x;        // samples from nBase on (repaired below nFinal)
     std::vector<uint8_t> mark;   // 1 = restored (or to be restored)
     std::vector<float> level;    // mean error magnitude per stretch, from nBase / kS on
+    // The pop band (where a scratch pop's energy lies and music is seldom loud for so short
+    // a time): the input's squares through it, per sample, and the most energy any
+    // kBandWindow samples starting in a stretch hold, per stretch, up to nBandDone.
+    Section bandHigh, bandLow;
+    std::vector<float> bandSq;
+    std::vector<float> bandPeak;
+    int64_t nBandDone = 0;  // stretches whose bandPeak is known, from nBase / kS on
+    int nIsoReach = 0;  // a pop stands out of the pop band's energy this far either side
     int64_t nBase = 0;
     int64_t nHeld = 0;    // frames taken
     int64_t nDetect = 0;  // clicks are known for all frames below
@@ -191,6 +222,44 @@ struct CDeclicker::Channel {
     float* X(int64_t n) { return &x[static_cast<size_t>(n - nBase)]; }
     uint8_t& Mark(int64_t n) { return mark[static_cast<size_t>(n - nBase)]; }
     float& Level(int64_t s) { return level[static_cast<size_t>(s - nBase / kS)]; }
+    float& BandPeak(int64_t s) { return bandPeak[static_cast<size_t>(s - nBase / kS)]; }
+
+    // Takes the input's samples [n, n + nFrames) (already in x) through the pop band, of
+    // one channel or (the filters' recursions interleaved, nearly twice as fast) of two;
+    // every channel's filters are the same.
+    static void Band(Channel* pA, Channel* pB, int64_t n, size_t nFrames)
+    {
+        const Section h = pA->bandHigh, l = pA->bandLow;
+        const float* pxA = pA->X(n);
+        float* pbA = &pA->bandSq[static_cast<size_t>(n - pA->nBase)];
+        float zA[4] = {pA->bandHigh.z1, pA->bandHigh.z2, pA->bandLow.z1, pA->bandLow.z2};
+        float zB[4] = {};
+        auto Run = [&](float* z, float u) {
+            const float v = h.b0 * u + z[0];
+            z[0] = h.b1 * u - h.a1 * v + z[1];
+            z[1] = h.b2 * u - h.a2 * v;
+            const float y = l.b0 * v + z[2];
+            z[2] = l.b1 * v - l.a1 * y + z[3];
+            z[3] = l.b2 * v - l.a2 * y;
+            return y * y;
+        };
+        if (pB) {
+            const float* pxB = pB->X(n);
+            float* pbB = &pB->bandSq[static_cast<size_t>(n - pB->nBase)];
+            zB[0] = pB->bandHigh.z1, zB[1] = pB->bandHigh.z2, zB[2] = pB->bandLow.z1, zB[3] = pB->bandLow.z2;
+            for (size_t i = 0; i < nFrames; ++i) {
+                pbA[i] = Run(zA, pxA[i]);
+                pbB[i] = Run(zB, pxB[i]);
+            }
+            pB->bandHigh.z1 = zB[0], pB->bandHigh.z2 = zB[1], pB->bandLow.z1 = zB[2], pB->bandLow.z2 = zB[3];
+        } else {
+            for (size_t i = 0; i < nFrames; ++i) pbA[i] = Run(zA, pxA[i]);
+        }
+        pA->bandHigh.z1 = zA[0], pA->bandHigh.z2 = zA[1], pA->bandLow.z1 = zA[2], pA->bandLow.z2 = zA[3];
+    }
+    void BandPeaks(int64_t nUpTo);
+    // Samples a step waits for beyond its own: the look-ahead, and the pop band's reach.
+    int Wait() const { return std::max(nAhead + nBeyond, nIsoReach + kS + kBandWindow); }
 
     void Reset(int nHistory)
     {
@@ -198,6 +267,11 @@ struct CDeclicker::Channel {
         x.assign(static_cast<size_t>(nHistory + nTail), 0.0f);
         mark.assign(x.size(), 0);
         level.assign(x.size() / kS + 1, 0.0f);
+        bandSq.assign(x.size(), 0.0f);
+        bandPeak.assign(level.size(), 0.0f);
+        nBandDone = nBase / kS;
+        bandHigh.Design(true, kBandLowHz, nRate);
+        bandLow.Design(false, kBandHighHz, nRate);
         nHeld = nDetect = nFinal = nSkip = nMarkEnd = nPopSkip = 0;
         nStreamEnd = INT64_MAX;
         nMusic = INT64_MIN / 2;
@@ -215,6 +289,8 @@ struct CDeclicker::Channel {
             x.resize(n, 0.0f);
             mark.resize(n, 0);
             level.resize(n / kS + 1, 0.0f);
+            bandSq.resize(n, 0.0f);
+            bandPeak.resize(level.size(), 0.0f);
         }
     }
 
@@ -226,6 +302,8 @@ struct CDeclicker::Channel {
         x.erase(x.begin(), x.begin() + nDrop);
         mark.erase(mark.begin(), mark.begin() + nDrop);
         level.erase(level.begin(), level.begin() + nDrop / kS);
+        bandSq.erase(bandSq.begin(), bandSq.begin() + nDrop);
+        bandPeak.erase(bandPeak.begin(), bandPeak.begin() + nDrop / kS);
         nBase += nDrop;
     }
 
@@ -576,6 +654,15 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kEnds = 0.12;      // change at either end / largest change
     constexpr int kWiden = 3;           // samples a span may be widened by at either end
     constexpr double kRough = 0.06;     // energy of the change's second difference / its energy
+    // A pop found in the pop band (most of it hidden from the predictor by the music's own
+    // error) must stand out there, and its restoring gain under both predictors.
+    constexpr float kIsolation = 2.5f;  // pop band energy / the most the music holds around
+    constexpr float kBandFloor = kBandWindow * 1e-5f;  // and at least -50 dBFS there
+    constexpr int kBandBack = 16;       // a pop's start before, after the band's strongest window
+    constexpr int kBandAhead = 8;
+    constexpr double kBandCoarseGain = 3.0;  // kCoarseGain for such a pop
+    constexpr double kBandGain = 5.0;        // kDoubtfulGain for it
+    constexpr double kBandFineGain = 5.5;    // kFineGain for it
     const int64_t d = nDetect, lo = d - nBack, lim = d + kStep + nAhead;
     const int64_t nFrom = std::max(d, nPopSkip);
     if (nFrom >= nStartEnd) return;
@@ -596,6 +683,107 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             f3 += pe[i + 3] * pe[i + 3];
         }
         return static_cast<double>(f0) + f1 + f2 + f3;
+    };
+    // Judges a pop whose span starts within [aFrom, aTo]: true when it is marked.
+    auto Judge = [&](int64_t aFrom, int64_t aTo, double fLevel, bool bFaint, bool bBand) {
+        const int64_t n0 = aTo;
+        const int64_t aLow = std::max<int64_t>(std::max(nFinal, lo) + nPre, aFrom - 3);
+        const int64_t bHigh = std::min<int64_t>(nMarkLim - 1 - nPost, n0 + nPopAhead + 3);
+        if (bHigh + 2 * kP >= nEnd || bHigh - aLow + 1 < nPopMin) return false;
+        bool bMarked = false;
+        for (int64_t m = aLow - nPre; m <= bHigh + nPost && !bMarked; ++m) bMarked = Mark(m) != 0;
+        if (bMarked) return false;
+        // Starts and widths on a coarse grid, then each refined on its own.
+        const double fSigma = 1.25 * fLevel, fPenalty = 4.0 * fSigma * fSigma;
+        const int64_t r0 = aLow, r1 = bHigh + kP;
+        double best = 1e300;
+        int64_t a = -1;
+        int w = 0;
+        auto Try = [&](int64_t a1, int w1) {
+            if (a1 < aLow || a1 + w1 - 1 > bHigh || w1 < nPopMin || w1 > nPopMax) return;
+            const double fCost = Cost(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1;
+            if (fCost < best) {
+                best = fCost;
+                a = a1;
+                w = w1;
+            }
+        };
+        const int nGrid = (nPopMax - nPopMin + 2) / 3;  // the refinement covers +-3 around each
+        for (int64_t a1 = aFrom; a1 <= n0; a1 += nGrid)
+            for (int w1 = nPopMin + 1; w1 <= nPopMax; w1 += nGrid) Try(a1, w1);
+        if (a < 0) return false;
+        // Music seldom gets this far; what it does mostly gains too little even here.
+        double fWide = 0;
+        for (int64_t m = r0; m <= r1; ++m) fWide += Sq(m);
+        if (!(fWide > (bBand ? kBandCoarseGain : bFaint ? kFaintCoarseGain : kCoarseGain) * (best - fPenalty * w))) return false;
+        const int64_t aCoarse = a;
+        for (int k : {-3, -2, -1, 1, 2, 3}) Try(aCoarse + k, w);
+        const int wCoarse = w;
+        for (int k : {-3, -2, -1, 1, 2, 3}) Try(a, wCoarse + k);
+        int64_t b = a + w - 1;
+        double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+        // A span found a sample or two short of the pop leaves a step where it ends: it is
+        // widened there while what it removes does not fade out as a pop does.
+        auto Fades = [&](int64_t a1, int64_t b1, bool& bHead, bool& bTail) {
+            double fTopD = 0;
+            for (int64_t m = a1; m <= b1; ++m)
+                fTopD = std::max(fTopD, std::fabs(static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a1)]));
+            bHead = std::fabs(static_cast<double>(*X(a1)) - rhs[0]) <= kEnds * fTopD;
+            bTail = std::fabs(static_cast<double>(*X(b1)) - rhs[static_cast<size_t>(b1 - a1)]) <= kEnds * fTopD;
+        };
+        bool bHead = true, bTail = true;
+        Fades(a, b, bHead, bTail);
+        if (!(bHead && bTail)) {
+            int64_t a1 = a, b1 = b;
+            for (int k = 0; k < kWiden && !(bHead && bTail); ++k) {
+                if (!bHead && a1 > aLow) --a1;
+                if (!bTail && b1 < bHigh) ++b1;
+                if (b1 - a1 + 1 > nPopMax) break;
+                const double f1 = Cost(a1, b1, a1, b1 + kP);
+                Fades(a1, b1, bHead, bTail);
+                if (bHead && bTail) {
+                    a = a1;
+                    b = b1;
+                    w = static_cast<int>(b - a + 1);
+                    fAfter = f1;
+                }
+            }
+            if (!(bHead && bTail)) fAfter = Cost(a, b, a, b + kP);
+        }
+        double fBefore = 0, fTop = 0;
+        for (int64_t m = a; m <= b + kP; ++m) {
+            fBefore += Sq(m);
+            fTop = std::max(fTop, Sq(m));
+        }
+        const bool bClear = fBefore > kPopGain * fAfter;
+        if (!(fBefore > (bBand ? kBandGain : kDoubtfulGain) * fAfter) || fTop > kSpread * fBefore) return false;
+        double fAbs = 0, fSumD = 0, fPeak = 0, fEnergy = 0, fRough = 0;
+        auto D = [&](int64_t m) { return static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a)]; };
+        for (int64_t m = a; m <= b; ++m) {
+            const double v = D(m);
+            fAbs += std::fabs(v);
+            fSumD += v;
+            fPeak = std::max(fPeak, std::fabs(v));
+            fEnergy += v * v;
+            if (m > a && m < b) {
+                const double q = D(m + 1) - 2 * v + D(m - 1);
+                fRough += q * q;
+            }
+        }
+        if (std::fabs(fSumD) < kOneSign * fAbs || std::max(std::fabs(D(a)), std::fabs(D(b))) > kEnds * fPeak ||
+            fRough > kRough * fEnergy)
+            return false;
+        // An interpolation that sags towards zero falls short of the samples it joins; a
+        // pop in a quiet moment just before a loud swing of the music is no sag.
+        const double fRestored = RestoredPeak(a, b);
+        if (fRestored > kSwing * PeakBeside(a, b, nPopMax) || fRestored < kSag * PeakBeside(a, b, kBeside)) return false;
+        if ((!bClear || bFaint || bBand) && !(FineGain(a, b) > (bBand ? kBandFineGain : kFineGain))) return false;
+        for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
+        nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
+        ++nClicks;
+        nPopSkip = b + nPost + 1;
+        nSkip = std::max(nSkip, nPopSkip);
+        return true;
     };
     const int64_t sFirst = nFrom / kPopWindow * kPopWindow;
     double fNext = BlockEnergy(sFirst);
@@ -631,103 +819,54 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
                 }
             }
             nPopSkip = n0 + kPopWindow;
-            const int64_t aLow = std::max<int64_t>(std::max(nFinal, lo) + nPre, n0 - nPopBack - 3);
-            const int64_t bHigh = std::min<int64_t>(nMarkLim - 1 - nPost, n0 + nPopAhead + 3);
-            if (bHigh + 2 * kP >= nEnd || bHigh - aLow + 1 < nPopMin) continue;
-            bool bMarked = false;
-            for (int64_t m = aLow - nPre; m <= bHigh + nPost && !bMarked; ++m) bMarked = Mark(m) != 0;
-            if (bMarked) continue;
-            // Starts and widths on a coarse grid, then each refined on its own.
-            const double fSigma = 1.25 * fLevel, fPenalty = 4.0 * fSigma * fSigma;
-            const int64_t r0 = aLow, r1 = bHigh + kP;
-            double best = 1e300;
-            int64_t a = -1;
-            int w = 0;
-            auto Try = [&](int64_t a1, int w1) {
-                if (a1 < aLow || a1 + w1 - 1 > bHigh || w1 < nPopMin || w1 > nPopMax) return;
-                const double fCost = Cost(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1;
-                if (fCost < best) {
-                    best = fCost;
-                    a = a1;
-                    w = w1;
-                }
-            };
-            const int nGrid = (nPopMax - nPopMin + 2) / 3;  // the refinement covers +-3 around each
-            for (int64_t a1 = n0 - nPopBack; a1 <= n0; a1 += nGrid)
-                for (int w1 = nPopMin + 1; w1 <= nPopMax; w1 += nGrid) Try(a1, w1);
-            if (a < 0) continue;
-            // Music seldom gets this far; what it does mostly gains too little even here.
-            double fWide = 0;
-            for (int64_t m = r0; m <= r1; ++m) fWide += Sq(m);
-            if (!(fWide > (bFaint ? kFaintCoarseGain : kCoarseGain) * (best - fPenalty * w))) continue;
-            const int64_t aCoarse = a;
-            for (int k : {-3, -2, -1, 1, 2, 3}) Try(aCoarse + k, w);
-            const int wCoarse = w;
-            for (int k : {-3, -2, -1, 1, 2, 3}) Try(a, wCoarse + k);
-            int64_t b = a + w - 1;
-            double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
-            // A span found a sample or two short of the pop leaves a step where it ends: it is
-            // widened there while what it removes does not fade out as a pop does.
-            auto Fades = [&](int64_t a1, int64_t b1, bool& bHead, bool& bTail) {
-                double fTopD = 0;
-                for (int64_t m = a1; m <= b1; ++m)
-                    fTopD = std::max(fTopD, std::fabs(static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a1)]));
-                bHead = std::fabs(static_cast<double>(*X(a1)) - rhs[0]) <= kEnds * fTopD;
-                bTail = std::fabs(static_cast<double>(*X(b1)) - rhs[static_cast<size_t>(b1 - a1)]) <= kEnds * fTopD;
-            };
-            bool bHead = true, bTail = true;
-            Fades(a, b, bHead, bTail);
-            if (!(bHead && bTail)) {
-                int64_t a1 = a, b1 = b;
-                for (int k = 0; k < kWiden && !(bHead && bTail); ++k) {
-                    if (!bHead && a1 > aLow) --a1;
-                    if (!bTail && b1 < bHigh) ++b1;
-                    if (b1 - a1 + 1 > nPopMax) break;
-                    const double f1 = Cost(a1, b1, a1, b1 + kP);
-                    Fades(a1, b1, bHead, bTail);
-                    if (bHead && bTail) {
-                        a = a1;
-                        b = b1;
-                        w = static_cast<int>(b - a + 1);
-                        fAfter = f1;
-                    }
-                }
-                if (!(bHead && bTail)) fAfter = Cost(a, b, a, b + kP);
-            }
-            double fBefore = 0, fTop = 0;
-            for (int64_t m = a; m <= b + kP; ++m) {
-                fBefore += Sq(m);
-                fTop = std::max(fTop, Sq(m));
-            }
-            const bool bClear = fBefore > kPopGain * fAfter;
-            if (!(fBefore > kDoubtfulGain * fAfter) || fTop > kSpread * fBefore) continue;
-            double fAbs = 0, fSumD = 0, fPeak = 0, fEnergy = 0, fRough = 0;
-            auto D = [&](int64_t m) { return static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a)]; };
-            for (int64_t m = a; m <= b; ++m) {
-                const double v = D(m);
-                fAbs += std::fabs(v);
-                fSumD += v;
-                fPeak = std::max(fPeak, std::fabs(v));
-                fEnergy += v * v;
-                if (m > a && m < b) {
-                    const double q = D(m + 1) - 2 * v + D(m - 1);
-                    fRough += q * q;
-                }
-            }
-            if (std::fabs(fSumD) < kOneSign * fAbs || std::max(std::fabs(D(a)), std::fabs(D(b))) > kEnds * fPeak ||
-                fRough > kRough * fEnergy)
-                continue;
-            // An interpolation that sags towards zero falls short of the samples it joins; a
-            // pop in a quiet moment just before a loud swing of the music is no sag.
-            const double fRestored = RestoredPeak(a, b);
-            if (fRestored > kSwing * PeakBeside(a, b, nPopMax) || fRestored < kSag * PeakBeside(a, b, kBeside)) continue;
-            if ((!bClear || bFaint) && !(FineGain(a, b) > kFineGain)) continue;
-            for (int64_t m = a - nPre; m <= b + nPost; ++m) Mark(m) = 1;
-            nMarkEnd = std::max(nMarkEnd, b + nPost + 1);
-            ++nClicks;
-            nPopSkip = b + nPost + 1;
-            nSkip = std::max(nSkip, nPopSkip);
+            Judge(n0 - nPopBack, n0, fLevel, bFaint, false);
         }
+    }
+    // A loud pop in loud, rough music: the predictor follows most of its smooth body and
+    // the music's own error hides the rest, but in the pop band its energy stands far above
+    // anything the music holds for kIsoReach samples either side.
+    BandPeaks(d + kStep + nIsoReach + kS + kBandWindow);
+    const int nReach = nIsoReach / kS;
+    for (int64_t st = std::max(d, nPopSkip) / kS; st * kS < nStartEnd; ++st) {
+        const float f = BandPeak(st);
+        if (!(f > kBandFloor) || !(f >= BandPeak(st - 1) && f > BandPeak(st + 1))) continue;
+        if (!(f > kIsolation * BandPeak(st - 2) && f > kIsolation * BandPeak(st + 2))) continue;
+        bool bAlone = true;
+        for (int k = 3; k <= nReach && bAlone; ++k)
+            bAlone = f > kIsolation * BandPeak(st - k) && f > kIsolation * BandPeak(st + k);
+        if (!bAlone) continue;
+        // Where in the stretch the window of most energy starts.
+        const float* pb = &bandSq[static_cast<size_t>(st * kS - nBase)];
+        float fWin = 0;
+        for (int i = 0; i < kBandWindow; ++i) fWin += pb[i];
+        int64_t nPeak = st * kS;
+        float fTop = fWin;
+        for (int i = 1; i < kS; ++i) {
+            fWin += pb[i + kBandWindow - 1] - pb[i - 1];
+            if (fWin > fTop) {
+                fTop = fWin;
+                nPeak = st * kS + i;
+            }
+        }
+        if (nPeak - kBandBack < nPopSkip) continue;
+        Judge(nPeak - kBandBack, nPeak + kBandAhead, Level(nPeak), false, true);
+    }
+}
+
+// The pop band's most energy over kBandWindow samples starting in each stretch, for the
+// stretches whose windows end before nUpTo.
+void CDeclicker::Channel::BandPeaks(int64_t nUpTo)
+{
+    for (; (nBandDone + 1) * kS + kBandWindow <= nUpTo; ++nBandDone) {
+        const float* pb = &bandSq[static_cast<size_t>(nBandDone * kS - nBase)];
+        float fWin = 0;
+        for (int i = 0; i < kBandWindow; ++i) fWin += pb[i];
+        float fTop = fWin;
+        for (int i = 1; i < kS; ++i) {
+            fWin += pb[i + kBandWindow - 1] - pb[i - 1];
+            fTop = std::max(fTop, fWin);
+        }
+        BandPeak(nBandDone) = fTop;
     }
 }
 
@@ -1555,6 +1694,8 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         p->nPopMax = static_cast<int>(std::lround(32 * fScale));
         p->nPopBack = static_cast<int>(std::lround(12 * fScale));
         p->nPopAhead = p->nPopMax + 4;
+        p->nIsoReach = RoundUp(static_cast<int>(std::lround(2048 * fScale)), kS);
+        p->nRate = m_nRate;
         p->nBack = RoundUp(p->nMaxWiden + p->nPre, kS);
         p->nAhead = RoundUp(std::max((kK + 1) * kS, p->nMaxRun + p->nMerge + p->nMaxWiden + kS), kS);
         p->nBeyond = p->nMaxWiden + kP;
@@ -1563,7 +1704,7 @@ CDeclicker::CDeclicker(int32_t nChannels, int32_t nRate, CDeclickLevel level)
         m_channels.push_back(std::move(p));
     }
     const Channel& c0 = *m_channels.front();
-    m_nLatency = kStep + c0.nAhead + c0.nBeyond + c0.nBack + kMaxPending + kP;
+    m_nLatency = kStep + c0.Wait() + c0.nBack + kMaxPending + kP;
 }
 
 CDeclicker::~CDeclicker() = default;
@@ -1594,7 +1735,15 @@ size_t CDeclicker::Process(const float* pIn, size_t nFrames, float* pOut, uint8_
         else
             for (size_t i = 0; i < nFrames; ++i) px[i] = pIn[i * static_cast<size_t>(m_nChannels) + static_cast<size_t>(ch)];
         c.nHeld = nEnd;
-        while (c.nDetect + kStep + c.nAhead + c.nBeyond <= c.nHeld) c.Step(INT64_MAX);
+    }
+    for (int32_t ch = 0; ch < m_nChannels; ch += 2) {
+        const bool bPair = ch + 1 < m_nChannels;
+        Channel::Band(m_channels[static_cast<size_t>(ch)].get(), bPair ? m_channels[static_cast<size_t>(ch) + 1].get() : nullptr,
+                      m_nIn, nFrames);
+    }
+    for (auto& p : m_channels) {
+        Channel& c = *p;
+        while (c.nDetect + kStep + c.Wait() <= c.nHeld) c.Step(INT64_MAX);
     }
     m_nIn = nEnd;
     return Emit(m_nIn - m_nLatency, pOut, pMarks);
@@ -1605,7 +1754,7 @@ size_t CDeclicker::Finish(float* pOut, uint8_t* pMarks)
     for (auto& p : m_channels) {
         Channel& c = *p;
         while (c.nDetect < m_nIn) {
-            c.Grow(c.nDetect + kStep + c.nAhead + c.nBeyond);
+            c.Grow(c.nDetect + kStep + c.Wait());
             c.Step(m_nIn);
         }
         // Nothing is known after the last sample: a click close to it is restored
@@ -1641,7 +1790,8 @@ size_t CDeclicker::Emit(int64_t nUpTo, float* pOut, uint8_t* pMarks)
         if (pMarks)
             for (size_t i = 0; i < nFrames; ++i) pMarks[i * nCh + ch] = pm[i];
         const int64_t nKeep = std::min(m_nOut + static_cast<int64_t>(nFrames),
-                                       std::min((c.nNextGrid - kGrid) * kStep, c.nDetect - c.nBack - kS * (kK + 1))) -
+                                       std::min((c.nNextGrid - kGrid) * kStep,
+                                                std::min(c.nDetect - c.nBack - kS * (kK + 1), c.nDetect - c.nIsoReach - 2 * kS))) -
                               kP - kS;
         c.Compact(nKeep);
     }
