@@ -500,11 +500,15 @@ TEST(Declicker, OvershootingLevelStep_IsLeftAlone_ATickBesideItIsNot)
 TEST(Declicker, NoisyPlaying_IsLeftAlone)
 {
     const size_t n = 44100;
-    std::mt19937 rng(12);
     std::normal_distribution<double> g(0.0, 1.0);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    for (auto [level, stick] : {std::array{0.01, 0.0}, {0.05, 0.0}, {0.2, 0.0}, {0.05, 0.4}}) {
-        SCOPED_TRACE(testing::Message() << "level " << level << ", stick hits " << stick);
+    // Stick hits fading over 7 samples leave spans of just 12 samples that restoring
+    // gains more than a short click's but less than a long span's least gain.
+    struct Row { double level, stick, fade; unsigned seed; };
+    for (Row row : {Row{0.01, 0, 30, 12}, {0.05, 0, 30, 12}, {0.2, 0, 30, 12}, {0.05, 0.4, 30, 12}, {0.05, 0.3, 7, 13}}) {
+        const auto [level, stick, fade, seed] = row;
+        SCOPED_TRACE(testing::Message() << "level " << level << ", stick hits " << stick << " fading over " << fade);
+        std::mt19937 rng(seed);
         std::vector<float> x(n);
         double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
         for (size_t i = 0; i < n; ++i) {
@@ -513,7 +517,7 @@ TEST(Declicker, NoisyPlaying_IsLeftAlone)
             s2 = s1, s1 = s, t2 = t1, t1 = t;
             const size_t hit = (i + 2917 - 3000) % 2917;
             x[i] = static_cast<float>(level * (0.1 * s + 0.2 * t + 0.3 * g(rng)) +
-                                      (stick > 0 && i >= 3000 ? stick * u(rng) * std::exp(-static_cast<double>(hit) / 30.0) : 0.0));
+                                      (stick > 0 && i >= 3000 ? stick * u(rng) * std::exp(-static_cast<double>(hit) / fade) : 0.0));
         }
         const Result r = Declick(x, 1, 4096);
         EXPECT_TRUE(x == r.y);
