@@ -1297,7 +1297,9 @@ void CDeclicker::Channel::Gains(int64_t a, int64_t aHm, int m, double* pGain)
 // less the samples around it gain beyond it the lower), nothing loud is near (that is
 // for the click finder, or music), interpolating the samples around it gains hardly more
 // than the tick itself (a tick is an impulse; a fast passage the predictor misses gains
-// over several samples) and the music on either side is one. It is marked alone, without
+// over several samples), the music on either side is one, and restoring moves its last sample
+// by no more than kFaintTail times its first (a tick strikes at once and dies away or rings
+// smaller; a swing of the music may grow to its third sample). It is marked alone, without
 // margins: one to three samples interpolated cost far less than the tick where the music
 // is bright.
 void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd)
@@ -1308,6 +1310,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
     constexpr int kAround = 2;          // samples around: before the tick, and after its end
     constexpr double kFaintChange = 3.0;  // change restoring makes / the impulse seen, at most
+    constexpr double kFaintTail = 0.8;  // change restoring makes at a tick's last sample / at its first, at most
     if (n + kP + 2 >= lim) return;
     {
         // The matched filter's square is at most the filter's energy times that of the
@@ -1355,6 +1358,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     if (!Interpolate(trial.data(), nLen)) return;
     for (int64_t m = p; m <= b; ++m)
         if (std::fabs(rhs[static_cast<size_t>(m - p)] - *X(m)) > kFaintChange * std::fabs(h) / fFilter) return;
+    if (nLen > 1 && std::fabs(rhs[static_cast<size_t>(b - p)] - *X(b)) > kFaintTail * std::fabs(rhs[0] - *X(p))) return;
     if (Steps(p, b, fSigma)) return;
     for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
     nMarkEnd = std::max(nMarkEnd, b + 1);
