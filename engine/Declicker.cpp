@@ -321,8 +321,8 @@ void CDeclicker::Channel::FitModel()
         // Less the products that reach back before the window: the autocorrelation of
         // the window alone, which keeps the predictor stable.
         const float* px = X((nNextGrid - kGrid) * kStep);
-        for (int k = 1; k <= kP; ++k)
-            for (int i = 0; i < k; ++i) r[static_cast<size_t>(k)] -= static_cast<double>(px[i]) * px[i - k];
+        for (int i = 0; i < kP; ++i)  // every lag in rising i, all lags along together
+            for (int k = i + 1; k <= kP; ++k) r[static_cast<size_t>(k)] -= static_cast<double>(px[i]) * px[i - k];
     }
     c.fill(0.0);
     c[0] = 1.0;
@@ -335,7 +335,7 @@ void CDeclicker::Channel::FitModel()
             for (int j = 1; j < i; ++j) acc -= a[static_cast<size_t>(j)] * r[static_cast<size_t>(i - j)];
             const double k = acc / fErr;
             if (!(std::fabs(k) < 1.0)) break;
-            prev = a;
+            std::copy(a.begin(), a.begin() + i, prev.begin());
             a[static_cast<size_t>(i)] = k;
             for (int j = 1; j < i; ++j) a[static_cast<size_t>(j)] = prev[static_cast<size_t>(j)] - k * prev[static_cast<size_t>(i - j)];
             fErr *= 1.0 - k * k;
