@@ -252,6 +252,8 @@ struct CDeclicker::Channel {
     bool Solve(const int64_t* t, int m);
     bool Interpolate(const int64_t* t, int m);
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
+    void SharedErrors(int64_t r0, int64_t r1);
+    double CostFloor(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Steps(int64_t a, int64_t b, double fSigma);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
@@ -497,12 +499,14 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             double best = 1e300;
             for (int e : kTail) {
                 if (b + e > bHigh || b - a + 1 + e > nMaxRun) break;
+                if (CostFloor(a, b + e, r0, r1) + fPenalty * e >= best) continue;
                 const double f = Cost(a, b + e, r0, r1) + fPenalty * e;
                 if (f < best) { best = f; bestE = e; }
             }
             for (int h : kHead) {
                 if (h == 0) continue;
                 if (a - h < aLow || b - a + 1 + bestE + h > nMaxRun) break;
+                if (CostFloor(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h) >= best) continue;
                 const double f = Cost(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h);
                 if (f < best) { best = f; bestH = h; }
             }
@@ -664,6 +668,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             int w = 0;
             auto Try = [&](int64_t a1, int w1) {
                 if (a1 < aLow || a1 + w1 - 1 > bHigh || w1 < nPopMin || w1 > nPopMax) return;
+                if (CostFloor(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1 >= best) return;
                 const double fCost = Cost(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1;
                 if (fCost < best) {
                     best = fCost;
@@ -988,16 +993,8 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     const float* px = X(lo);
     for (size_t i = 0; i < patch.size(); ++i) patch[i] = px[i];
     for (int64_t n = a; n <= b; ++n) patch[static_cast<size_t>(n - lo)] = rhs[static_cast<size_t>(n - a)];
-    // The errors outside [a, b + kP] do not depend on the span: the searches ask for many
-    // spans over the same range, so those are computed once.
     const bool bShared = r0 < a || r1 > b + kP;
-    if (bShared && (nCostVersion != nVersion || nCostLo != r0 || nCostHi != r1)) {
-        costErr.resize(static_cast<size_t>(r1 - r0 + 1));
-        Dot<true>(c.data(), px + (r0 - lo), static_cast<int>(r1 - r0 + 1), costErr.data());
-        nCostVersion = nVersion;
-        nCostLo = r0;
-        nCostHi = r1;
-    }
+    if (bShared) SharedErrors(r0, r1);
     // The errors the span enters.
     const int64_t n0 = bShared ? std::max(r0, a) : r0, n1 = bShared ? std::min(r1, b + kP) : r1;
     costNew.resize(static_cast<size_t>(std::max<int64_t>(0, n1 - n0 + 1)));
@@ -1005,6 +1002,36 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     double cost = 0;
     for (int64_t n = r0; n <= r1; ++n) {
         const double e = n >= n0 && n <= n1 ? costNew[static_cast<size_t>(n - n0)] : costErr[static_cast<size_t>(n - r0)];
+        cost += e * e;
+    }
+    return cost;
+}
+
+// The errors outside [a, b + kP] do not depend on the span: the searches ask for many spans
+// over the same range [r0, r1], so those are computed once into costErr.
+void CDeclicker::Channel::SharedErrors(int64_t r0, int64_t r1)
+{
+    if (nCostVersion == nVersion && nCostLo == r0 && nCostHi == r1) return;
+    costErr.resize(static_cast<size_t>(r1 - r0 + 1));
+    Dot<true>(c.data(), X(r0), static_cast<int>(r1 - r0 + 1), costErr.data());
+    nCostVersion = nVersion;
+    nCostLo = r0;
+    nCostHi = r1;
+}
+
+// No more than Cost(a, b, r0, r1), whatever interpolating [a, b] gives: the squares of the
+// errors the span does not enter, summed in the same order with those it enters left out.
+// Rounding never takes a sum of squares below a part of it summed alike, so a span whose
+// floor already reaches the best cost of a search cannot beat it and need not be solved.
+double CDeclicker::Channel::CostFloor(int64_t a, int64_t b, int64_t r0, int64_t r1)
+{
+    if (!(r0 < a || r1 > b + kP)) return 0;
+    SharedErrors(r0, r1);
+    const int64_t n0 = std::max(r0, a), n1 = std::min(r1, b + kP);
+    double cost = 0;
+    for (int64_t n = r0; n <= r1; ++n) {
+        if (n >= n0 && n <= n1) continue;
+        const double e = costErr[static_cast<size_t>(n - r0)];
         cost += e * e;
     }
     return cost;
