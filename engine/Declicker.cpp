@@ -310,6 +310,8 @@ struct CDeclicker::Channel {
     double CostFloor(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Steps(int64_t a, int64_t b, double fSigma);
+    bool Edge(int64_t a, int64_t b, int64_t lo, int64_t lim);
+    double Miss(int64_t a, int64_t b, int nCheck);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
     int Onset(int64_t a, int64_t b) const;
     double PeakBeside(int64_t a, int64_t b, int nReach);
@@ -590,7 +592,8 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             b = bMax;
         }
         if (!Plausible(a, b, lo, lim, bDoubt, b + kP >= nEnd) ||
-            (fSpread > kTickSpread && StepAfter(aTick, bTick, lo))) {
+            (fSpread > kTickSpread && StepAfter(aTick, bTick, lo)) ||
+            (aTick < 0 && b + kP < nEnd && Edge(a, b, lo, lim))) {
             nMusic = last;
             n = std::max(b, last);
             continue;
@@ -1482,23 +1485,68 @@ bool CDeclicker::Channel::Steps(int64_t a, int64_t b, double fSigma)
             fMotion += std::fabs(*X(a - 1 - i) - *X(a - 2 - i)) + std::fabs(*X(b + 2 + i) - *X(b + 1 + i));
         if (!(std::fabs(fStep) > kStepMotion * fMotion / (2 * kMotion))) return false;
     }
+    const double fMiss = Miss(a, b, kCheck);
+    return (fStep > 0 ? fMiss : -fMiss) > kStepMiss * fSigma;
+}
+
+// How far the predictor, carried across [a, b] from either side, misses the nCheck samples
+// beyond it, on average: positive where forward the music after the span lies above the
+// prediction and backward the music before it lies below, as across a rising step.
+double CDeclicker::Channel::Miss(int64_t a, int64_t b, int nCheck)
+{
     const int len = static_cast<int>(b - a + 1);
     double fMiss = 0;
     for (int dir = 0; dir < 2; ++dir) {
         auto At = [&](int64_t s) -> double { return *X(dir == 0 ? a + s : b - s); };
-        patch.assign(static_cast<size_t>(kP + len + kCheck), 0.0);
+        patch.assign(static_cast<size_t>(kP + len + nCheck), 0.0);
         for (int i = 0; i < kP; ++i) patch[static_cast<size_t>(i)] = At(i - kP);
-        for (int s = 0; s < len + kCheck; ++s) {
+        for (int s = 0; s < len + nCheck; ++s) {
             double pred = 0;
             const double* pp = &patch[static_cast<size_t>(kP + s)];
             for (int k = 1; k <= kP; ++k) pred -= c[static_cast<size_t>(k)] * pp[-k];
             patch[static_cast<size_t>(kP + s)] = pred;
-            // Forward the music after the span lies beyond the prediction on the step's
-            // side; backward the music before it lies short of it.
             if (s >= len) fMiss += (dir == 0 ? 1 : -1) * (At(s) - pred);
         }
     }
-    return (fStep > 0 ? fMiss : -fMiss) / (2 * kCheck) > kStepMiss * fSigma;
+    return fMiss / (2 * nCheck);
+}
+
+// Whether the span [a, b] of a burst (four samples or more) is rather a band-limited edge
+// in the music: an attack that steps from one level to another, with the dip before its
+// rise and the overshoot after it. Interpolation draws a smooth ramp through such an edge,
+// starting early, so that what it removes goes first against the step and then with it,
+// and the predictor, carried across the span from either side, misses the other side by
+// the step. A burst added to the music leaves the music's level where it was, rings with
+// either sign in any order, and mostly gains far more. Taken for an edge where restoring
+// gains less than kEdgeGain, what it removes against the step lies (by its weight) before
+// what it removes with it by kEdgeLead of the span, and the predictor misses by kEdgeMiss
+// local levels the way the music steps.
+bool CDeclicker::Channel::Edge(int64_t a, int64_t b, int64_t lo, int64_t lim)
+{
+    constexpr double kEdgeGain = 40.0;
+    constexpr double kEdgeLead = 0.2;
+    constexpr double kEdgeMiss = 6.0;
+    constexpr int kSide = 3, kCheck = 4;  // as in Steps
+    if (b - a + 1 < 4) return false;
+    const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+    if (fAfter >= 1e300) return false;
+    double fBefore = 0;
+    for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m)
+        fBefore += static_cast<double>(e[static_cast<size_t>(m - lo)]) * e[static_cast<size_t>(m - lo)];
+    if (!(fBefore < kEdgeGain * fAfter)) return false;
+    double fStep = 0;
+    for (int i = 1; i <= kSide; ++i) fStep += *X(b + i) - *X(a - i);
+    const double fSign = fStep > 0 ? 1.0 : -1.0;
+    double fAgainst = 0, fAgainstAt = 0, fWith = 0, fWithAt = 0;  // weights, and weighted positions
+    for (int64_t m = a; m <= b; ++m) {
+        const double d = fSign * (*X(m) - rhs[static_cast<size_t>(m - a)]);
+        (d < 0 ? fAgainst : fWith) += std::fabs(d);
+        (d < 0 ? fAgainstAt : fWithAt) += std::fabs(d) * static_cast<double>(m - a);
+    }
+    if (!(fAgainst > 0 && fWith > 0 && fWithAt / fWith - fAgainstAt / fAgainst > kEdgeLead * static_cast<double>(b - a)))
+        return false;
+    const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
+    return fSign * Miss(a, b, kCheck) > kEdgeMiss * fSigma;
 }
 
 // Sets the click [a, b] of one or two samples to where a tick lies: from the strongest
