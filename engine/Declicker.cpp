@@ -370,8 +370,8 @@ void CDeclicker::Channel::FitModel()
         // Less the products that reach back before the window: the autocorrelation of
         // the window alone, which keeps the predictor stable.
         const float* px = X((nNextGrid - kGrid) * kStep);
-        for (int i = 0; i < kP; ++i)  // every lag in rising i, all lags along together
-            for (int k = i + 1; k <= kP; ++k) r[static_cast<size_t>(k)] -= static_cast<double>(px[i]) * px[i - k];
+        for (int k = 1; k <= kP; ++k)
+            for (int i = 0; i < k; ++i) r[static_cast<size_t>(k)] -= static_cast<double>(px[i]) * px[i - k];
     }
     c.fill(0.0);
     c[0] = 1.0;
