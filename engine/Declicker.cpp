@@ -4,8 +4,19 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 
 namespace {
+
+// On x86-64 the loops that carry most of the work are compiled twice, the second time for
+// AVX2, and the one the processor can run is picked as the program loads: twice as many
+// lanes per instruction, each output summed as before (AVX2 brings no fused multiply-add),
+// so that the output is the same on every processor.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define WIDE_LOOP __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE_LOOP
+#endif
 
 constexpr int kP = CDeclicker::kOrder;
 constexpr int kS = CDeclicker::kStretch;
@@ -47,7 +58,7 @@ int RoundUp(int n, int unit) { return (n + unit - 1) / unit * unit; }
 // pC[k] * pIn[i + k], for i below n, summed from 0 in rising k as one output at a time would
 // be. Eight taps go per pass over the outputs, so that the loop over the outputs vectorises.
 template <bool bForward, typename T, int kQ = kP>
-void Dot(const double* pC, const T* pIn, int n, double* pOut)
+WIDE_LOOP void Dot(const double* pC, const T* pIn, int n, double* pOut)
 {
     static_assert(kQ % 8 == 0, "eight taps per pass, and one more");
     constexpr int s = bForward ? -1 : 1;
@@ -67,23 +78,81 @@ void Dot(const double* pC, const T* pIn, int n, double* pOut)
     for (int i = 0; i < n; ++i) pOut[i] = pOut[i] + cLast * static_cast<double>(p[i]);
 }
 
+// Four floats that go through the arithmetic together, lane by lane (each lane rounds as
+// a lone float would), and an unaligned load of four; and eight, loaded in place (passed
+// by value they would travel differently in the two compilations of WIDE_LOOP).
+typedef float Float4 __attribute__((vector_size(16)));
+typedef float Float8 __attribute__((vector_size(32)));
+
+Float4 Load4(const float* p)
+{
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The products of the kStep samples from pg with those kLags lags from k0 on before them,
+// for every lag summed in four float lanes (lane l takes the samples i + l for i in steps
+// of four), the lanes then in double, into p[k0 ..]. The lags go along together: the four
+// samples loaded serve them all, and their sums, each a chain of additions, proceed side
+// by side instead of one waiting on the other.
+template <int kLags>
+void BlockLags(const float* pg, int k0, double* p)
+{
+    Float4 s[kLags] = {};
+    for (int i = 0; i < CDeclicker::kStep; i += 4) {
+        const Float4 xi = Load4(pg + i);
+#pragma GCC unroll 16
+        for (int j = 0; j < kLags; ++j) s[j] += xi * Load4(pg + i - k0 - j);
+    }
+    for (int j = 0; j < kLags; ++j) p[k0 + j] = static_cast<double>(s[j][0]) + s[j][1] + s[j][2] + s[j][3];
+}
+
 // pOut[i] = pIn[i] + the sum over k = 1..kOrder of pC[k] * pIn[i - k] (bForward) or
 // pC[k] * pIn[i + k], for i below n: the prediction error filter run forwards or backwards.
-// Eight taps go per pass over the outputs, so that the loop over the outputs vectorises;
-// each output still sums its taps in rising k.
+// Eight outputs go along together through all the taps, each summing its taps in rising k.
 template <bool bForward>
-void ErrorFilter(const float* pC, const float* pIn, int n, float* pOut)
+WIDE_LOOP void ErrorFilter(const float* pC, const float* pIn, int n, float* pOut)
 {
-    static_assert(kP % 8 == 0, "the error filter takes its taps eight at a time");
     constexpr int s = bForward ? -1 : 1;
-    for (int i = 0; i < n; ++i) pOut[i] = pIn[i];
-    for (int k = 1; k <= kP; k += 8) {
-        const float* pc = pC + k;
-        const float c0 = pc[0], c1 = pc[1], c2 = pc[2], c3 = pc[3], c4 = pc[4], c5 = pc[5], c6 = pc[6], c7 = pc[7];
-        const float* pk = pIn + s * k;
-        for (int i = 0; i < n; ++i)
-            pOut[i] = pOut[i] + c0 * pk[i] + c1 * pk[i + s] + c2 * pk[i + 2 * s] + c3 * pk[i + 3 * s] +
-                      c4 * pk[i + 4 * s] + c5 * pk[i + 5 * s] + c6 * pk[i + 6 * s] + c7 * pk[i + 7 * s];
+    Float8 c8[kP + 1];
+    for (int k = 1; k <= kP; ++k) c8[k] = Float8{} + pC[k];
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        Float8 v, x;
+        std::memcpy(&v, pIn + i, sizeof v);
+#pragma GCC unroll 24
+        for (int k = 1; k <= kP; ++k) {
+            std::memcpy(&x, pIn + i + s * k, sizeof x);
+            v += c8[k] * x;
+        }
+        std::memcpy(pOut + i, &v, sizeof v);
+    }
+    for (; i < n; ++i) {
+        float v = pIn[i];
+        for (int k = 1; k <= kP; ++k) v += pC[k] * pIn[i + s * k];
+        pOut[i] = v;
+    }
+}
+
+// pr[k] += the sum over i from i0 to n - 1 of pw[i] * pw[i - k], for k = 0..nQ, each lag
+// summing its products in rising i; pRev holds pw[0..n) reversed (the samples a product
+// takes then rise with the lag), so that all lags go along together.
+WIDE_LOOP void LagSums(const float* pw, const double* pRev, int i0, int n, int nQ, double* pr)
+{
+    int i = i0;
+    for (; i + 7 < n; i += 8) {  // eight samples a pass, each product still added in turn
+        const double x0 = pw[i], x1 = pw[i + 1], x2 = pw[i + 2], x3 = pw[i + 3];
+        const double x4 = pw[i + 4], x5 = pw[i + 5], x6 = pw[i + 6], x7 = pw[i + 7];
+        const double* p = &pRev[n - 1 - i];
+        for (int k = 0; k <= nQ; ++k)
+            pr[k] = pr[k] + x0 * p[k] + x1 * p[k - 1] + x2 * p[k - 2] + x3 * p[k - 3] + x4 * p[k - 4] +
+                    x5 * p[k - 5] + x6 * p[k - 6] + x7 * p[k - 7];
+    }
+    for (; i < n; ++i) {
+        const double xi = pw[i];
+        const double* p = &pRev[n - 1 - i];
+        for (int k = 0; k <= nQ; ++k) pr[k] += xi * p[k];
     }
 }
 
@@ -315,8 +384,12 @@ struct CDeclicker::Channel {
     bool Solve(const int64_t* t, int m);
     bool Interpolate(const int64_t* t, int m);
     double Cost(int64_t a, int64_t b, int64_t r0, int64_t r1);
+    void SharedErrors(int64_t r0, int64_t r1);
+    double CostFloor(int64_t a, int64_t b, int64_t r0, int64_t r1);
     bool Continues(int64_t a, int64_t b, int64_t nEnd);
     bool Steps(int64_t a, int64_t b, double fSigma);
+    bool Edge(int64_t a, int64_t b, int64_t lo, int64_t lim);
+    double Miss(int64_t a, int64_t b, int nCheck);
     bool Plausible(int64_t a, int64_t b, int64_t lo, int64_t lim, bool bDoubt, bool bAtEnd);
     int Onset(int64_t a, int64_t b) const;
     double PeakBeside(int64_t a, int64_t b, int nReach);
@@ -354,16 +427,11 @@ void CDeclicker::Channel::FitModel()
     while ((nNextGrid + 1) * kStep <= nFinal) {
         auto& p = partial[static_cast<size_t>(nNextGrid % kGrid)];
         const float* pg = X(nNextGrid * kStep);
-        for (int k = 0; k <= kP; ++k) {
-            float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-            for (int i = 0; i < kStep; i += 4) {
-                s0 += pg[i] * pg[i - k];
-                s1 += pg[i + 1] * pg[i + 1 - k];
-                s2 += pg[i + 2] * pg[i + 2 - k];
-                s3 += pg[i + 3] * pg[i + 3 - k];
-            }
-            p[static_cast<size_t>(k)] = static_cast<double>(s0) + s1 + s2 + s3;
-        }
+        // The grid block is the bulk of the work on music without clicks.
+        static_assert(kP + 1 == 9 + 8 + 8, "the lags go in three groups");
+        BlockLags<9>(pg, 0, p.data());
+        BlockLags<8>(pg, 9, p.data());
+        BlockLags<8>(pg, 17, p.data());
         ++nNextGrid;
     }
     std::array<double, kP + 1> r{};
@@ -556,12 +624,14 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             double best = 1e300;
             for (int e : kTail) {
                 if (b + e > bHigh || b - a + 1 + e > nMaxRun) break;
+                if (CostFloor(a, b + e, r0, r1) + fPenalty * e >= best) continue;
                 const double f = Cost(a, b + e, r0, r1) + fPenalty * e;
                 if (f < best) { best = f; bestE = e; }
             }
             for (int h : kHead) {
                 if (h == 0) continue;
                 if (a - h < aLow || b - a + 1 + bestE + h > nMaxRun) break;
+                if (CostFloor(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h) >= best) continue;
                 const double f = Cost(a - h, b + bestE, r0, r1) + fPenalty * (bestE + h);
                 if (f < best) { best = f; bestH = h; }
             }
@@ -600,7 +670,8 @@ void CDeclicker::Channel::Step(int64_t nEnd)
             b = bMax;
         }
         if (!Plausible(a, b, lo, lim, bDoubt, b + kP >= nEnd) ||
-            (fSpread > kTickSpread && StepAfter(aTick, bTick, lo))) {
+            (fSpread > kTickSpread && StepAfter(aTick, bTick, lo)) ||
+            (aTick < 0 && b + kP < nEnd && Edge(a, b, lo, lim))) {
             nMusic = last;
             n = std::max(b, last);
             continue;
@@ -701,6 +772,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
         int w = 0;
         auto Try = [&](int64_t a1, int w1) {
             if (a1 < aLow || a1 + w1 - 1 > bHigh || w1 < nPopMin || w1 > nPopMax) return;
+            if (CostFloor(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1 >= best) return;
             const double fCost = Cost(a1, a1 + w1 - 1, r0, r1) + fPenalty * w1;
             if (fCost < best) {
                 best = fCost;
@@ -881,28 +953,14 @@ bool CDeclicker::Channel::FitFine(int64_t a, int nOrder)
     const int nWindow = static_cast<int>(a - kFineGap - w0);
     if (nWindow < 4 * kQ) return false;
     const float* pw = X(w0);
-    // Every lag sums its products in rising i; all lags go along together, over the window
-    // reversed (the samples a product takes then rise with the lag).
+    // Every lag sums its products in rising i: over the first kQ samples those that reach
+    // back to the window's start, then all lags along together (LagSums).
     fineWin.resize(static_cast<size_t>(nWindow));
     for (int i = 0; i < nWindow; ++i) fineWin[static_cast<size_t>(nWindow - 1 - i)] = pw[i];
     std::array<double, kLongOrder + 1> r{};
     for (int i = 0; i < kQ; ++i)
         for (int k = 0; k <= i; ++k) r[static_cast<size_t>(k)] += static_cast<double>(pw[i]) * pw[i - k];
-    double* pr = r.data();
-    int i = kQ;
-    for (; i + 7 < nWindow; i += 8) {  // eight samples a pass, each product still added in turn
-        const double x0 = pw[i], x1 = pw[i + 1], x2 = pw[i + 2], x3 = pw[i + 3];
-        const double x4 = pw[i + 4], x5 = pw[i + 5], x6 = pw[i + 6], x7 = pw[i + 7];
-        const double* p = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
-        for (int k = 0; k <= kQ; ++k)
-            pr[k] = pr[k] + x0 * p[k] + x1 * p[k - 1] + x2 * p[k - 2] + x3 * p[k - 3] + x4 * p[k - 4] +
-                    x5 * p[k - 5] + x6 * p[k - 6] + x7 * p[k - 7];
-    }
-    for (; i < nWindow; ++i) {
-        const double xi = pw[i];
-        const double* p = &fineWin[static_cast<size_t>(nWindow - 1 - i)];
-        for (int k = 0; k <= kQ; ++k) pr[k] += xi * p[k];
-    }
+    LagSums(pw, fineWin.data(), kQ, nWindow, kQ, r.data());
     if (!(r[0] > 1e-12)) return false;
     r[0] *= 1.0 + 1e-6;
     fineC.assign(kQ + 1, 0.0);
@@ -1108,16 +1166,8 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     const float* px = X(lo);
     for (size_t i = 0; i < patch.size(); ++i) patch[i] = px[i];
     for (int64_t n = a; n <= b; ++n) patch[static_cast<size_t>(n - lo)] = rhs[static_cast<size_t>(n - a)];
-    // The errors outside [a, b + kP] do not depend on the span: the searches ask for many
-    // spans over the same range, so those are computed once.
     const bool bShared = r0 < a || r1 > b + kP;
-    if (bShared && (nCostVersion != nVersion || nCostLo != r0 || nCostHi != r1)) {
-        costErr.resize(static_cast<size_t>(r1 - r0 + 1));
-        Dot<true>(c.data(), px + (r0 - lo), static_cast<int>(r1 - r0 + 1), costErr.data());
-        nCostVersion = nVersion;
-        nCostLo = r0;
-        nCostHi = r1;
-    }
+    if (bShared) SharedErrors(r0, r1);
     // The errors the span enters.
     const int64_t n0 = bShared ? std::max(r0, a) : r0, n1 = bShared ? std::min(r1, b + kP) : r1;
     costNew.resize(static_cast<size_t>(std::max<int64_t>(0, n1 - n0 + 1)));
@@ -1125,6 +1175,36 @@ double CDeclicker::Channel::Cost(int64_t a, int64_t b, int64_t r0, int64_t r1)
     double cost = 0;
     for (int64_t n = r0; n <= r1; ++n) {
         const double e = n >= n0 && n <= n1 ? costNew[static_cast<size_t>(n - n0)] : costErr[static_cast<size_t>(n - r0)];
+        cost += e * e;
+    }
+    return cost;
+}
+
+// The errors outside [a, b + kP] do not depend on the span: the searches ask for many spans
+// over the same range [r0, r1], so those are computed once into costErr.
+void CDeclicker::Channel::SharedErrors(int64_t r0, int64_t r1)
+{
+    if (nCostVersion == nVersion && nCostLo == r0 && nCostHi == r1) return;
+    costErr.resize(static_cast<size_t>(r1 - r0 + 1));
+    Dot<true>(c.data(), X(r0), static_cast<int>(r1 - r0 + 1), costErr.data());
+    nCostVersion = nVersion;
+    nCostLo = r0;
+    nCostHi = r1;
+}
+
+// No more than Cost(a, b, r0, r1), whatever interpolating [a, b] gives: the squares of the
+// errors the span does not enter, summed in the same order with those it enters left out.
+// Rounding never takes a sum of squares below a part of it summed alike, so a span whose
+// floor already reaches the best cost of a search cannot beat it and need not be solved.
+double CDeclicker::Channel::CostFloor(int64_t a, int64_t b, int64_t r0, int64_t r1)
+{
+    if (!(r0 < a || r1 > b + kP)) return 0;
+    SharedErrors(r0, r1);
+    const int64_t n0 = std::max(r0, a), n1 = std::min(r1, b + kP);
+    double cost = 0;
+    for (int64_t n = r0; n <= r1; ++n) {
+        if (n >= n0 && n <= n1) continue;
+        const double e = costErr[static_cast<size_t>(n - r0)];
         cost += e * e;
     }
     return cost;
@@ -1433,7 +1513,9 @@ void CDeclicker::Channel::Gains(int64_t a, int64_t aHm, int m, double* pGain)
 // less the samples around it gain beyond it the lower), nothing loud is near (that is
 // for the click finder, or music), interpolating the samples around it gains hardly more
 // than the tick itself (a tick is an impulse; a fast passage the predictor misses gains
-// over several samples) and the music on either side is one. It is marked alone, without
+// over several samples), the music on either side is one, and restoring moves its last sample
+// by no more than kFaintTail times its first (a tick strikes at once and dies away or rings
+// smaller; a swing of the music may grow to its third sample). It is marked alone, without
 // margins: one to three samples interpolated cost far less than the tick where the music
 // is bright.
 void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMarkLim, int64_t nEnd)
@@ -1444,6 +1526,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     constexpr double kFaintSpread = 6.0;  // squared levels the samples around may gain more
     constexpr int kAround = 2;          // samples around: before the tick, and after its end
     constexpr double kFaintChange = 3.0;  // change restoring makes / the impulse seen, at most
+    constexpr double kFaintTail = 0.8;  // change restoring makes at a tick's last sample / at its first, at most
     if (n + kP + 2 >= lim) return;
     {
         // The matched filter's square is at most the filter's energy times that of the
@@ -1491,6 +1574,7 @@ void CDeclicker::Channel::Faint(int64_t& n, int64_t lo, int64_t lim, int64_t nMa
     if (!Interpolate(trial.data(), nLen)) return;
     for (int64_t m = p; m <= b; ++m)
         if (std::fabs(rhs[static_cast<size_t>(m - p)] - *X(m)) > kFaintChange * std::fabs(h) / fFilter) return;
+    if (nLen > 1 && std::fabs(rhs[static_cast<size_t>(b - p)] - *X(b)) > kFaintTail * std::fabs(rhs[0] - *X(p))) return;
     if (Steps(p, b, fSigma)) return;
     for (int64_t m = p; m <= b; ++m) Mark(m) = 1;
     nMarkEnd = std::max(nMarkEnd, b + 1);
@@ -1544,23 +1628,68 @@ bool CDeclicker::Channel::Steps(int64_t a, int64_t b, double fSigma)
             fMotion += std::fabs(*X(a - 1 - i) - *X(a - 2 - i)) + std::fabs(*X(b + 2 + i) - *X(b + 1 + i));
         if (!(std::fabs(fStep) > kStepMotion * fMotion / (2 * kMotion))) return false;
     }
+    const double fMiss = Miss(a, b, kCheck);
+    return (fStep > 0 ? fMiss : -fMiss) > kStepMiss * fSigma;
+}
+
+// How far the predictor, carried across [a, b] from either side, misses the nCheck samples
+// beyond it, on average: positive where forward the music after the span lies above the
+// prediction and backward the music before it lies below, as across a rising step.
+double CDeclicker::Channel::Miss(int64_t a, int64_t b, int nCheck)
+{
     const int len = static_cast<int>(b - a + 1);
     double fMiss = 0;
     for (int dir = 0; dir < 2; ++dir) {
         auto At = [&](int64_t s) -> double { return *X(dir == 0 ? a + s : b - s); };
-        patch.assign(static_cast<size_t>(kP + len + kCheck), 0.0);
+        patch.assign(static_cast<size_t>(kP + len + nCheck), 0.0);
         for (int i = 0; i < kP; ++i) patch[static_cast<size_t>(i)] = At(i - kP);
-        for (int s = 0; s < len + kCheck; ++s) {
+        for (int s = 0; s < len + nCheck; ++s) {
             double pred = 0;
             const double* pp = &patch[static_cast<size_t>(kP + s)];
             for (int k = 1; k <= kP; ++k) pred -= c[static_cast<size_t>(k)] * pp[-k];
             patch[static_cast<size_t>(kP + s)] = pred;
-            // Forward the music after the span lies beyond the prediction on the step's
-            // side; backward the music before it lies short of it.
             if (s >= len) fMiss += (dir == 0 ? 1 : -1) * (At(s) - pred);
         }
     }
-    return (fStep > 0 ? fMiss : -fMiss) / (2 * kCheck) > kStepMiss * fSigma;
+    return fMiss / (2 * nCheck);
+}
+
+// Whether the span [a, b] of a burst (four samples or more) is rather a band-limited edge
+// in the music: an attack that steps from one level to another, with the dip before its
+// rise and the overshoot after it. Interpolation draws a smooth ramp through such an edge,
+// starting early, so that what it removes goes first against the step and then with it,
+// and the predictor, carried across the span from either side, misses the other side by
+// the step. A burst added to the music leaves the music's level where it was, rings with
+// either sign in any order, and mostly gains far more. Taken for an edge where restoring
+// gains less than kEdgeGain, what it removes against the step lies (by its weight) before
+// what it removes with it by kEdgeLead of the span, and the predictor misses by kEdgeMiss
+// local levels the way the music steps.
+bool CDeclicker::Channel::Edge(int64_t a, int64_t b, int64_t lo, int64_t lim)
+{
+    constexpr double kEdgeGain = 40.0;
+    constexpr double kEdgeLead = 0.2;
+    constexpr double kEdgeMiss = 6.0;
+    constexpr int kSide = 3, kCheck = 4;  // as in Steps
+    if (b - a + 1 < 4) return false;
+    const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
+    if (fAfter >= 1e300) return false;
+    double fBefore = 0;
+    for (int64_t m = a; m <= std::min<int64_t>(b + kP, lim - 1); ++m)
+        fBefore += static_cast<double>(e[static_cast<size_t>(m - lo)]) * e[static_cast<size_t>(m - lo)];
+    if (!(fBefore < kEdgeGain * fAfter)) return false;
+    double fStep = 0;
+    for (int i = 1; i <= kSide; ++i) fStep += *X(b + i) - *X(a - i);
+    const double fSign = fStep > 0 ? 1.0 : -1.0;
+    double fAgainst = 0, fAgainstAt = 0, fWith = 0, fWithAt = 0;  // weights, and weighted positions
+    for (int64_t m = a; m <= b; ++m) {
+        const double d = fSign * (*X(m) - rhs[static_cast<size_t>(m - a)]);
+        (d < 0 ? fAgainst : fWith) += std::fabs(d);
+        (d < 0 ? fAgainstAt : fWithAt) += std::fabs(d) * static_cast<double>(m - a);
+    }
+    if (!(fAgainst > 0 && fWith > 0 && fWithAt / fWith - fAgainstAt / fAgainst > kEdgeLead * static_cast<double>(b - a)))
+        return false;
+    const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
+    return fSign * Miss(a, b, kCheck) > kEdgeMiss * fSigma;
 }
 
 // Sets the click [a, b] of one or two samples to where a tick lies: from the strongest

@@ -33,7 +33,9 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
  * prediction error around it many times over; a drum hit or a sharp attack that the
  * predictor did not foresee fails that test and is left alone. So, unless it gains far
  * more, is a change that builds up smoothly before its peak (a click stands at full size
- * from its first sample or rings from sample to sample; a note's attack does neither).
+ * from its first sample or rings from sample to sample; a note's attack does neither), and
+ * a short burst across which the music steps, restoring taking away first a dip against
+ * the step and then an overshoot with it (a band-limited attack, not a click).
  *
  * Where the predictor follows the music closely, a lone click's forward and backward
  * errors peak a sample or two apart: the errors correlated with the prediction error
