@@ -732,11 +732,10 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr int kBandBack = 16;       // a pop's start before, after the band's strongest window
     constexpr int kBandAhead = 8;
     constexpr double kBandCoarseGain = 3.0;  // kCoarseGain for such a pop
-    constexpr double kBandGain = 5.0;        // kDoubtfulGain for it
+    constexpr double kBandGain = 7.0;        // kDoubtfulGain for it (a smooth swell of music gains 6)
     constexpr double kBandFineGain = 5.5;    // kFineGain for it
     const int64_t d = nDetect, lo = d - nBack, lim = d + kStep + nAhead;
     const int64_t nFrom = std::max(d, nPopSkip);
-    if (nFrom >= nStartEnd) return;
     auto Sq = [&](int64_t n) {
         const double v = e[static_cast<size_t>(n - lo)];
         return v * v;
@@ -858,7 +857,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
         return true;
     };
     const int64_t sFirst = nFrom / kPopWindow * kPopWindow;
-    double fNext = BlockEnergy(sFirst);
+    double fNext = sFirst < nStartEnd ? BlockEnergy(sFirst) : 0.0;
     for (int64_t s = sFirst; s < nStartEnd; s += kPopWindow) {
         const double fThis = fNext;
         fNext = BlockEnergy(s + kPopWindow);
@@ -896,10 +895,12 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     }
     // A loud pop in loud, rough music: the predictor follows most of its smooth body and
     // the music's own error hides the rest, but in the pop band its energy stands far above
-    // anything the music holds for kIsoReach samples either side.
+    // anything the music holds for kIsoReach samples either side. It is judged even where the
+    // search above looked at a pop and refused it: that search places the span by the error,
+    // which the music's own may pull away from the pop, and asks more of it.
     BandPeaks(d + kStep + nIsoReach + kS + kBandWindow);
     const int nReach = nIsoReach / kS;
-    for (int64_t st = std::max(d, nPopSkip) / kS; st * kS < nStartEnd; ++st) {
+    for (int64_t st = d / kS; st * kS < nStartEnd; ++st) {
         const float f = BandPeak(st);
         if (!(f > kBandFloor) || !(f >= BandPeak(st - 1) && f > BandPeak(st + 1))) continue;
         if (!(f > kIsolation * BandPeak(st - 2) && f > kIsolation * BandPeak(st + 2))) continue;
@@ -920,7 +921,6 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
                 nPeak = st * kS + i;
             }
         }
-        if (nPeak - kBandBack < nPopSkip) continue;
         Judge(nPeak - kBandBack, nPeak + kBandAhead, Level(nPeak), false, true);
     }
 }
