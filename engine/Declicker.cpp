@@ -734,6 +734,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     constexpr double kBandCoarseGain = 3.0;  // kCoarseGain for such a pop
     constexpr double kBandGain = 7.0;        // kDoubtfulGain for it (a smooth swell of music gains 6)
     constexpr double kBandFineGain = 5.5;    // kFineGain for it
+    constexpr double kBandSpread = 0.3;      // kSpread for it (a tick riding on the pop stands out)
     const int64_t d = nDetect, lo = d - nBack, lim = d + kStep + nAhead;
     const int64_t nFrom = std::max(d, nPopSkip);
     auto Sq = [&](int64_t n) {
@@ -827,7 +828,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
             fTop = std::max(fTop, Sq(m));
         }
         const bool bClear = fBefore > kPopGain * fAfter;
-        if (!(fBefore > (bBand ? kBandGain : kDoubtfulGain) * fAfter) || fTop > kSpread * fBefore) return false;
+        if (!(fBefore > (bBand ? kBandGain : kDoubtfulGain) * fAfter) || fTop > (bBand ? kBandSpread : kSpread) * fBefore) return false;
         double fAbs = 0, fSumD = 0, fPeak = 0, fEnergy = 0, fRough = 0;
         auto D = [&](int64_t m) { return static_cast<double>(*X(m)) - rhs[static_cast<size_t>(m - a)]; };
         for (int64_t m = a; m <= b; ++m) {
