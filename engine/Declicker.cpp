@@ -602,7 +602,8 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         }
         // Without a peak both ways round the cluster may still be a wide pop, whose smooth
         // body the predictor follows: such a doubtful click must pass a stricter test below.
-        bool bDoubt = !bPeak && a >= 0;
+        const bool bDoubtPeak = !bPeak && a >= 0;
+        bool bDoubt = bDoubtPeak;
         if ((!bPeak && !bDoubt) || b - a + 1 > nMaxRun) {  // explained the other way round, or too long
             if (bPeak) nMusic = last;
             n = last;
@@ -652,7 +653,8 @@ void CDeclicker::Channel::Step(int64_t nEnd)
         }
         // Where the music on either side is not one (a note starts or stops), only a very
         // clear click is taken.
-        bDoubt = bDoubt || !Continues(a, b, nEnd);
+        const bool bBreak = !Continues(a, b, nEnd);
+        bDoubt = bDoubt || bBreak;
         // A click is judged with a sample or two beside it; a burst's span is then fitted,
         // and a click of a sample or two is restored alone where the matched filter puts it.
         const int64_t aMin = std::max(a - nPre, std::max(nFinal, lo)), bMax = std::min<int64_t>(b + nPost, nMarkLim - 1);
@@ -665,6 +667,11 @@ void CDeclicker::Channel::Step(int64_t nEnd)
                 aTick = a;
                 bTick = b;
                 fSpread = PlaceTick(aTick, bTick, bMax, lo, lim, 1.25 * Lvl(first) + kFloor);
+                // The core may have missed a sample of the tick (a second sample's error
+                // can hide the first's backward one), and music predicted across a
+                // clicked sample never continues: judged over the placed tick.
+                if (bBreak && aTick <= a && bTick >= b && bTick - aTick > b - a && Continues(aTick, bTick, nEnd))
+                    bDoubt = bDoubtPeak;
             }
             a = aMin;
             b = bMax;
@@ -1285,9 +1292,12 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
     if (fAfter >= 1e300) return false;
-    double fChange = 0, fRest = 0;  // the largest change, and the largest at any other sample
+    // The largest change, the largest at any other sample, and the largest at any sample
+    // but those two.
+    double fChange = 0, fRest = 0, fThird = 0;
     for (int64_t m = a; m <= b; ++m) {
         const double d = std::fabs(rhs[static_cast<size_t>(m - a)] - *X(m));
+        fThird = std::max(fThird, std::min(d, fRest));
         fRest = std::max(fRest, std::min(d, fChange));
         fChange = std::max(fChange, d);
     }
@@ -1307,7 +1317,9 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     const double fSigma = 1.25 * thr[static_cast<size_t>((a - lo) / kS)] + kFloor;
     // A longer span counts where one sample carries its change (a lone click taken in with
     // some music around it), and the music's error may add a few levels either way.
-    const bool bLone = nSpan <= 1 + nPre + nPost || fRest < kTickRest * fChange;
+    // So does a click of two samples with its margins, where those two carry the change.
+    const bool bLone = nSpan <= 1 + nPre + nPost || fRest < kTickRest * fChange ||
+                       (nSpan <= 2 + nPre + nPost && fThird < kTickRest * fChange);
     const bool bTick = !bDoubt && bLone && fGain > kTickGain &&
                        fChange <= std::max(kTickChange * fErrMax, fErrMax + kTickSlack * fSigma) &&
                        fAfter < kTickAfter * (nSpan + kP) * fSigma * fSigma;
