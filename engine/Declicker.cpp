@@ -11,8 +11,11 @@ namespace {
 // On x86-64 the loops that carry most of the work are compiled twice, the second time for
 // AVX2, and the one the processor can run is picked as the program loads: twice as many
 // lanes per instruction, each output summed as before (AVX2 brings no fused multiply-add),
-// so that the output is the same on every processor.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// so that the output is the same on every processor. Not in the sanitizers' builds: the
+// loader picks the clone before the thread sanitizer's runtime is up, and a program that
+// links it crashes at once.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define WIDE_LOOP __attribute__((target_clones("avx2", "default")))
 #else
 #define WIDE_LOOP
