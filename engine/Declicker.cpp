@@ -274,6 +274,8 @@ struct CDeclicker::Channel {
 
     std::vector<float> e;  // prediction error of the current step
     std::vector<float> thr;  // click threshold per stretch of the current step
+    std::vector<float> leftMed;       // per stretch of thr: median of its level and the kK before
+    std::vector<uint8_t> leftOrdered;  // per stretch of thr: no NaN among those levels
     std::vector<float> backErr;  // backward prediction error near a candidate
     std::vector<uint8_t> quiet;  // per stretch of thr: no error near a click's
     std::vector<double> seg, err, rhs, band;
@@ -519,14 +521,34 @@ void CDeclicker::Channel::Step(int64_t nEnd)
     // Thresholds from the stretch before the step to the end of the look-ahead.
     const int64_t sLo = lo / kS;
     thr.resize(static_cast<size_t>(s1 - sLo));
+    // The nine levels right of stretch s are the nine left of s + kK. Their median is taken
+    // once and used for both when no level among them is NaN: ordered values (levels are
+    // never -0) give the same middle value in any order, a NaN's place decides the result.
+    static_assert(kK + 1 == 9, "the thresholds take medians of nine levels");
+    leftMed.resize(thr.size());
+    leftOrdered.resize(thr.size());
     for (int64_t s = sLo; s < s1; ++s) {
-        float left[kK + 1], right[kK + 1] = {};
-        for (int i = 0; i <= kK; ++i) left[i] = Level(s - i);
-        int nRight = 0;
-        for (int i = 0; i <= kK && s + i < s1; ++i) right[nRight++] = Level(s + i);
-        static_assert(kK + 1 == 9, "the thresholds take medians of nine levels");
-        const float fLevel = std::max(Median9(left), nRight == kK + 1 ? Median9(right) : Median(right, nRight));
-        thr[static_cast<size_t>(s - sLo)] = fLevel;
+        float left[kK + 1];
+        bool bOrdered = true;
+        for (int i = 0; i <= kK; ++i) {
+            left[i] = Level(s - i);
+            bOrdered &= left[i] == left[i];
+        }
+        leftMed[static_cast<size_t>(s - sLo)] = Median9(left);
+        leftOrdered[static_cast<size_t>(s - sLo)] = bOrdered;
+    }
+    for (int64_t s = sLo; s < s1; ++s) {
+        const float fLeft = leftMed[static_cast<size_t>(s - sLo)];
+        float fRight;
+        if (s + kK < s1 && leftOrdered[static_cast<size_t>(s + kK - sLo)]) {
+            fRight = leftMed[static_cast<size_t>(s + kK - sLo)];
+        } else {
+            float right[kK + 1] = {};
+            int nRight = 0;
+            for (int i = 0; i <= kK && s + i < s1; ++i) right[nRight++] = Level(s + i);
+            fRight = nRight == kK + 1 ? Median9(right) : Median(right, nRight);
+        }
+        thr[static_cast<size_t>(s - sLo)] = std::max(fLeft, fRight);
     }
     auto Err = [&](int64_t n) { return std::fabs(e[static_cast<size_t>(n - lo)]); };
     auto Lvl = [&](int64_t n) { return thr[static_cast<size_t>((n - lo) / kS)]; };
