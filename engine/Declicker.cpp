@@ -1945,17 +1945,35 @@ size_t CDeclicker::Emit(int64_t nUpTo, float* pOut, uint8_t* pMarks)
     if (nUpTo <= m_nOut) return 0;
     const size_t nFrames = static_cast<size_t>(nUpTo - m_nOut);
     const size_t nCh = static_cast<size_t>(m_nChannels);
+    for (auto& p : m_channels)
+        if (p->nFinal < nUpTo) p->Restore(nUpTo, true);  // a chain too long to wait for
+    if (nCh == 2) {
+        // Both channels in one pass: whole output frames are stored, which vectorizes.
+        const float* px0 = m_channels[0]->X(m_nOut);
+        const float* px1 = m_channels[1]->X(m_nOut);
+        for (size_t i = 0; i < nFrames; ++i) {
+            pOut[2 * i] = px0[i];
+            pOut[2 * i + 1] = px1[i];
+        }
+        if (pMarks) {
+            const uint8_t* pm0 = &m_channels[0]->Mark(m_nOut);
+            const uint8_t* pm1 = &m_channels[1]->Mark(m_nOut);
+            for (size_t i = 0; i < nFrames; ++i) {
+                pMarks[2 * i] = pm0[i];
+                pMarks[2 * i + 1] = pm1[i];
+            }
+        }
+    } else {
+        for (size_t ch = 0; ch < nCh; ++ch) {
+            const float* px = m_channels[ch]->X(m_nOut);
+            const uint8_t* pm = &m_channels[ch]->Mark(m_nOut);
+            for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
+            if (pMarks)
+                for (size_t i = 0; i < nFrames; ++i) pMarks[i * nCh + ch] = pm[i];
+        }
+    }
     for (size_t ch = 0; ch < nCh; ++ch) {
         Channel& c = *m_channels[ch];
-        if (c.nFinal < nUpTo) c.Restore(nUpTo, true);  // a chain too long to wait for
-        const float* px = c.X(m_nOut);
-        const uint8_t* pm = &c.Mark(m_nOut);
-        if (nCh == 2)
-            for (size_t i = 0; i < nFrames; ++i) pOut[2 * i + ch] = px[i];
-        else
-            for (size_t i = 0; i < nFrames; ++i) pOut[i * nCh + ch] = px[i];
-        if (pMarks)
-            for (size_t i = 0; i < nFrames; ++i) pMarks[i * nCh + ch] = pm[i];
         const int64_t nKeep = std::min(m_nOut + static_cast<int64_t>(nFrames),
                                        std::min((c.nNextGrid - kGrid) * kStep,
                                                 std::min(c.nDetect - c.nBack - kS * (kK + 1), c.nDetect - c.nIsoReach - 2 * kS))) -
