@@ -928,7 +928,7 @@ void CDeclicker::Channel::FindPops(int64_t nStartEnd, int64_t nMarkLim, int64_t 
     }
     // A loud pop in loud, rough music: the predictor follows most of its smooth body and
     // the music's own error hides the rest, but in the pop band its energy stands far above
-    // anything the music holds for kIsoReach samples either side. It is judged even where the
+    // anything the music holds for nIsoReach samples either side. It is judged even where the
     // search above looked at a pop and refused it: that search places the span by the error,
     // which the music's own may pull away from the pop, and asks more of it.
     BandPeaks(d + kStep + nIsoReach + kS + kBandWindow);

@@ -49,6 +49,18 @@ std::vector<float> Music(size_t n, unsigned seed = 1)
     return x;
 }
 
+// White noise through a two-pole resonance: rough playing, brushes, breath.
+struct Resonance {
+    double a1, a2;
+    double s1 = 0, s2 = 0;
+    double operator()(double v)
+    {
+        const double s = a1 * s1 + a2 * s2 + v;
+        s2 = s1, s1 = s;
+        return s;
+    }
+};
+
 }  // namespace
 
 // A click of 1 to 30 samples inside the music, also across the edges of the
@@ -217,10 +229,9 @@ TEST(Declicker, CrackleInNoisyPlaying_IsFound)
         std::mt19937 rng(12);
         std::normal_distribution<double> g(0.0, 1.0);
         std::vector<float> x(n);
-        double s1 = 0, s2 = 0;
+        Resonance playing{1.6, -0.9};
         for (size_t i = 0; i < n; ++i) {
-            const double s = 1.6 * s1 - 0.9 * s2 + g(rng);
-            s2 = s1, s1 = s;
+            const double s = playing(g(rng));
             x[i] = static_cast<float>(0.005 * s + 0.015 * g(rng));
         }
         std::vector<float> y = x;
@@ -373,10 +384,9 @@ TEST(Declicker, LoudPopInRoughPlaying_IsFoundInThePopBand)
         std::mt19937 rng(5);
         std::normal_distribution<double> g(0.0, 1.0);
         std::vector<float> clean(n);
-        double s1 = 0, s2 = 0;
+        Resonance playing{1.2, -0.5};
         for (size_t i = 0; i < n; ++i) {
-            const double s = 1.2 * s1 - 0.5 * s2 + g(rng);
-            s2 = s1, s1 = s;
+            const double s = playing(g(rng));
             clean[i] = static_cast<float>(0.3 * std::sin(2 * kPi * 82.4 * i / 44100.0) +
                                           0.15 * std::sin(2 * kPi * 164.8 * i / 44100.0 + 1) + noise * s);
         }
@@ -466,11 +476,10 @@ TEST(Declicker, SharpAttackOnBothChannels_IsLeftAlone_ABurstOfItsSizeIsNot)
     for (int ch = 0; ch < 2; ++ch) {
         std::mt19937 rng(21 + static_cast<unsigned>(ch));
         std::normal_distribution<double> g(0.0, 1.0);
-        double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        Resonance rs{1.6, -0.9}, rt{-1.2, -0.8};
         for (size_t i = 0; i < n; ++i) {
             const double v = g(rng);
-            const double s = 1.6 * s1 - 0.9 * s2 + v, t = -1.2 * t1 - 0.8 * t2 + v;
-            s2 = s1, s1 = s, t2 = t1, t1 = t;
+            const double s = rs(v), t = rt(v);
             music[2 * i + static_cast<size_t>(ch)] =
                 static_cast<float>(0.3 * std::sin(2 * kPi * (440 + 110 * ch) * i / 44100.0) +
                                    0.15 * std::sin(2 * kPi * 1234.5 * i / 44100.0) + 0.02 * (0.1 * s + 0.2 * t + 0.3 * g(rng)));
@@ -566,11 +575,10 @@ TEST(Declicker, NoisyPlaying_IsLeftAlone)
         SCOPED_TRACE(testing::Message() << "level " << level << ", stick hits " << stick << " fading over " << fade << ", swings " << grow);
         std::mt19937 rng(seed);
         std::vector<float> x(n);
-        double s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        Resonance rs{1.6, -0.9}, rt{-1.2, -0.8};
         for (size_t i = 0; i < n; ++i) {
             const double v = g(rng);
-            const double s = 1.6 * s1 - 0.9 * s2 + v, t = -1.2 * t1 - 0.8 * t2 + v;
-            s2 = s1, s1 = s, t2 = t1, t1 = t;
+            const double s = rs(v), t = rt(v);
             const size_t hit = (i + 2917 - 3000) % 2917;
             x[i] = static_cast<float>(level * (0.1 * s + 0.2 * t + 0.3 * g(rng)) +
                                       (stick > 0 && i >= 3000 ? stick * u(rng) * std::exp(-static_cast<double>(hit) / fade) : 0.0) +
