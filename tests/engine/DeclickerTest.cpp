@@ -324,7 +324,9 @@ TEST(Declicker, RingingPop_IsTakenWhole)
 // Under loud bass-heavy playing (a bass line rich in harmonics over a rumbling low
 // noise) the short predictor follows a smooth pulse almost as well as the music: pops of
 // 24 to 30 samples at -8 to -6 dBFS are still found and restored within -30 dBFS of the
-// clean music, while a low note that swells in over 26 samples comes out bit for bit.
+// clean music, while a low note that swells in over 26 samples comes out bit for bit, and so
+// does a single cycle of an 800 Hz tone: taking its middle as a pop found in the pop band
+// would sag to nothing between the loud half-cycles beside it.
 TEST(Declicker, PopUnderLoudBass_IsRestored_AndABassNoteOfItsWidthIsLeftAlone)
 {
     const size_t n = 44100, pos = 20000;
@@ -332,12 +334,13 @@ TEST(Declicker, PopUnderLoudBass_IsRestored_AndABassNoteOfItsWidthIsLeftAlone)
     // pop search elsewhere: the bass holds the short predictor's error level up.
     // The 24-sample pop at -8 dBFS gains little more from interpolation over the whole
     // search than music can: it is held to the finer predictor.
-    struct Case { double bass; bool pop; int width; double peak; };
+    struct Case { double bass; bool pop; int width; double peak; double cycle = 0; };  // cycle: the tone's Hz, 0 a bass note
     for (const Case& c : {Case{55, true, 26, 0.5}, Case{110, true, 26, 0.5}, Case{110, true, 30, 0.5},
-                          Case{110, true, 24, 0.4}, Case{55, false, 26, 0}, Case{110, false, 26, 0}}) {
+                          Case{110, true, 24, 0.4}, Case{55, false, 26, 0}, Case{110, false, 26, 0},
+                          Case{70, false, 55, 0.4, 800}}) {
         const int width = c.width;
-        SCOPED_TRACE(testing::Message() << (c.pop ? "pop" : "bass note") << " of " << width << " samples over a bass at "
-                                        << c.bass << " Hz");
+        SCOPED_TRACE(testing::Message() << (c.pop ? "pop" : c.cycle > 0 ? "tone cycle" : "bass note") << " of " << width
+                                        << " samples over a bass at " << c.bass << " Hz");
         std::mt19937 rng(3);
         std::normal_distribution<double> g(0.0, 1.0);
         std::vector<float> clean(n);
@@ -349,11 +352,12 @@ TEST(Declicker, PopUnderLoudBass_IsRestored_AndABassNoteOfItsWidthIsLeftAlone)
             clean[i] = static_cast<float>(0.3 * (v + rumble) + 0.002 * g(rng));
         }
         std::vector<float> x = clean;
-        for (size_t i = pos; i < (c.pop ? pos + width : n); ++i) {
+        for (size_t i = pos; i < (c.pop || c.cycle > 0 ? pos + width : n); ++i) {
             const double t = (i - pos + 0.5) / width, s = (i - pos) / 44100.0;
-            x[i] += static_cast<float>(c.pop ? c.peak * std::sin(kPi * t) * (1 - 0.5 * std::sin(4 * kPi * t) * t)
-                                             : 0.4 * (1 - std::exp(-3.0 * (i - pos) / width)) * std::exp(-8 * s) *
-                                                   std::sin(2 * kPi * 41 * s));
+            x[i] += static_cast<float>(c.pop         ? c.peak * std::sin(kPi * t) * (1 - 0.5 * std::sin(4 * kPi * t) * t)
+                                       : c.cycle > 0 ? c.peak * std::sin(2 * kPi * c.cycle * s)
+                                                     : 0.4 * (1 - std::exp(-3.0 * (i - pos) / width)) * std::exp(-8 * s) *
+                                                           std::sin(2 * kPi * 41 * s));
         }
         const Result r = Declick(x, 1, 4096);
         if (!c.pop) {
@@ -524,15 +528,18 @@ TEST(Declicker, SharpAttackOnBothChannels_IsLeftAlone_ABurstOfItsSizeIsNot)
 // Level steps over a bass, up and down every 2000 samples, the first sample overshooting
 // by a third of the step, are music: few step samples change in three such settings, nor
 // in a fourth where the second sample before each step dips against it (a struck note's
-// edge, which restoring would smooth into a ramp); one-sample ticks of two thirds of a
-// step between them are still found, and so are ticks of three steps in that dip's place.
+// edge, which restoring would smooth into a ramp), nor in a fifth where the dip and an
+// overshoot of half the step make such edges of just four samples (3 step samples marked;
+// 6 were those edges taken); one-sample ticks of two thirds of a step between them are
+// still found, and so are ticks of three steps in that dip's place.
 TEST(Declicker, OvershootingLevelStep_IsLeftAlone_ATickBesideItIsNot)
 {
     const size_t n = 44100, apart = 2000;
     size_t stepMarked = 0;
     for (auto [step, noise, over, tick, dip] : {std::array{0.03, 0.004, 1.3, 0.0, 0.0}, {0.028, 0.004, 1.35, 0.0, 0.0},
                                                 {0.032, 0.0045, 1.35, 0.0, 0.0}, {0.07, 0.004, 1.25, 0.0, 0.6},
-                                                {0.07, 0.004, 1.25, 0.0, 3.0}, {0.03, 0.004, 1.3, 0.02, 0.0}}) {
+                                                {0.07, 0.004, 1.25, 0.0, 3.0}, {0.03, 0.004, 1.3, 0.02, 0.0},
+                                                {0.05, 0.004, 1.5, 0.0, 0.6}}) {
         std::mt19937 rng(5);
         std::normal_distribution<double> g(0.0, 1.0);
         std::vector<float> x(n);
