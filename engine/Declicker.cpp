@@ -1313,6 +1313,7 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     constexpr double kTickSlack = 3.0;     // (or by its error and this many levels more)
     constexpr double kTickAfter = 1.5;     // leaving no more squared levels per error than this
     constexpr double kTickRest = 0.25;     // (or a longer span whose other samples change by less than this times as much)
+    constexpr double kClickSlack = 0.5;    // levels a short click may change a sample by beyond its error
     double fErrMax = 0;
     for (int64_t m = a; m <= b; ++m) fErrMax = std::max<double>(fErrMax, std::fabs(e[static_cast<size_t>(m - lo)]));
     const double fAfter = Cost(a, b, a, b + kP);  // leaves the restored samples in rhs
@@ -1354,7 +1355,12 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     if (RestoredPeak(a, b) > kOvershoot * PeakBeside(a, b, nPopMax) + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
     if (fGain > kGain && !bAtEnd) return true;
-    if (!(fChange <= fErrMax) && !bTick) return false;
+    // A click of up to three samples changes a sample by its error and what the music's
+    // own error there took away from it (a level or so; a lone click's by a few levels).
+    const double fChangeMax = bLone ? std::max(kTickChange * fErrMax, fErrMax + kTickSlack * fSigma)
+                              : nSpan <= 3 + nPre + nPost ? fErrMax + kClickSlack * fSigma
+                                                          : fErrMax;
+    if (!(fChange <= fChangeMax) && !bTick) return false;
     const int nOnset = Onset(a, b);
     return nOnset == 0 || (nOnset == 1 && fGain > kOnsetGain);
 }
