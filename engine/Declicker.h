@@ -29,7 +29,8 @@ bool ParseDeclickLevel(const std::string& strName, CDeclickLevel& level);
  * then fitted to the samples whose restoring gains more than music would), and its
  * samples are restored by least-squares autoregressive interpolation from the samples
  * around it. A click is taken only when restoring it changes the samples by no more than
- * the prediction error it caused (a click adds an impulse to the music) or lowers the
+ * the prediction error it caused (a click adds an impulse to the music; a short one's may
+ * be a little smaller, where the music's own error had the other sign) or lowers the
  * prediction error around it many times over; a drum hit or a sharp attack that the
  * predictor did not foresee fails that test and is left alone. So, unless it gains far
  * more, is a change that builds up smoothly before its peak (a click stands at full size
