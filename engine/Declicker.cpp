@@ -1355,10 +1355,11 @@ bool CDeclicker::Channel::Plausible(int64_t a, int64_t b, int64_t lo, int64_t li
     if (RestoredPeak(a, b) > kOvershoot * PeakBeside(a, b, nPopMax) + kFloor) return false;
     if (bDoubt) return fGain > kDoubtGain;
     if (fGain > kGain && !bAtEnd) return true;
-    // A click of up to three samples changes a sample by its error and what the music's
-    // own error there took away from it (a level or so; a lone click's by a few levels).
+    // A short click (two samples and its margins) changes a sample by its error and what
+    // the music's own error there took away from it (a level or so; a lone click's by a few
+    // levels).
     const double fChangeMax = bLone ? std::max(kTickChange * fErrMax, fErrMax + kTickSlack * fSigma)
-                              : nSpan <= 3 + nPre + nPost ? fErrMax + kClickSlack * fSigma
+                              : nSpan <= 2 + nPre + nPost ? fErrMax + kClickSlack * fSigma
                                                           : fErrMax;
     if (!(fChange <= fChangeMax) && !bTick) return false;
     const int nOnset = Onset(a, b);
