@@ -7,8 +7,10 @@
 // ask for; the profile read below shows it). Under heavy load the server damages record
 // streams in whole cycles, at multiples of the cycle from the stream's start, because its
 // per-stream conversion runs late: a cycle of silence in place of the music, one channel
-// silent, or one channel taken from the cycle before or after. Every stream suffers it,
-// the server's own recorder (parec) as much as ours, each stream in its own cycles. When
+// silent, or one or both channels taken from the cycle before or after. Every stream
+// suffers it, the server's own recorder (parec) as much as ours, each stream in its own
+// cycles. Heavier load (a build beside the test) can drop a whole cycle of the sink's
+// monitor: missing from every stream at the same place of the music. When
 // the record player falls behind, the sink plays silence and the music resumes later:
 // whole cycles of silence put into every stream that records the sink, at the same place
 // of the music. None of this is the recorder's doing.
@@ -19,15 +21,18 @@
 //
 // So a capture is walked cycle by cycle (from its first sound) against the source:
 //  - a cycle equal to the source at the current offset is exact;
-//  - a cycle each of whose channels is the source's, silence, or the source's of the cycle
-//    before or after, is damaged in place;
 //  - a cycle that equals the source at another offset moves the timeline: source frames
 //    are missing (it moved on) or frames were put in (it moved back; "silence" when what
-//    was put in is whole silence);
+//    was put in is whole silence); the source's cycle before or after does so only where
+//    the next cycle is the source's there too;
+//  - a cycle each of whose channels is the source's, silence, or the source's of the cycle
+//    before or after, is damaged in place; so is one that is so where the music goes on
+//    at another offset from the next cycle on, which moves the timeline there;
 //  - any other cycle is unexplained.
 // Judge() then holds the recorder's walk against the server's own recorder's walk.
 
 #include "capture/RecordSession.h"
+#include "capture/WaveIn.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -175,57 +180,90 @@ inline CycleWalk WalkCycles(const std::vector<int16_t>& cap, const std::vector<i
         w.strError = "no sound of the source in the capture";
         return w;
     }
+    const int64_t nRange = 10 * 48000;
+    // The capture cycle at c is the source at offset nAt: whole, or (InPlace) each channel
+    // the source's, silence, or the source's of the cycle before or after.
+    auto Exact = [&](int64_t c, int64_t nAt) {
+        const int64_t n = std::min(nCycle, nCap - c);
+        return c + nAt >= 0 && c + nAt + n <= nSrc && detail::Same(cap.data() + 2 * c, src.data() + 2 * (c + nAt), n);
+    };
+    auto InPlace = [&](int64_t c, int64_t nAt) {
+        const int64_t n = std::min(nCycle, nCap - c);
+        if (c + nAt < 0 || c + nAt + n > nSrc) return false;
+        const int16_t* pCap = cap.data() + 2 * c;
+        const int16_t* pSrc = src.data() + 2 * (c + nAt);
+        for (int ch = 0; ch < 2; ++ch) {
+            if (!(detail::SameChannel(pCap, pSrc, n, ch) || detail::SameChannel(pCap, nullptr, n, ch) ||
+                  (c + nAt >= nCycle && detail::SameChannel(pCap, pSrc - 2 * nCycle, n, ch)) ||
+                  (c + nAt + nCycle + n <= nSrc && detail::SameChannel(pCap, pSrc + 2 * nCycle, n, ch))))
+                return false;
+        }
+        return true;
+    };
+    // The offset at which the capture cycle at c is whole elsewhere in the source; nOffset if none.
+    auto Found = [&](int64_t c) {
+        int64_t nAt = 0;
+        const int64_t n = std::min(nCycle, nCap - c);
+        return detail::Locate(cap, src, c, n, c + nOffset - nRange, c + nOffset + nRange, &nAt) && Exact(c, nAt) ? nAt
+                                                                                                                : nOffset;
+    };
     std::vector<int64_t> damagedAt;  // capture frames of the cycles damaged in place
     for (; b < nCap; b += nCycle) {
         const int64_t n = std::min(nCycle, nCap - b);
         if (b + nOffset + n > nSrc) break;  // past the end of the music
         ++w.nCycles;
-        const int16_t* pCap = cap.data() + 2 * b;
-        const int16_t* pSrc = src.data() + 2 * (b + nOffset);
-        if (detail::Same(pCap, pSrc, n)) {
+        if (Exact(b, nOffset)) {
             ++w.nExact;
             continue;
         }
-        bool bInPlace = true;
-        for (int ch = 0; ch < 2 && bInPlace; ++ch) {
-            bInPlace = detail::SameChannel(pCap, pSrc, n, ch) || detail::SameChannel(pCap, nullptr, n, ch) ||
-                       (b + nOffset >= nCycle && detail::SameChannel(pCap, pSrc - 2 * nCycle, n, ch)) ||
-                       (b + nOffset + nCycle + n <= nSrc && detail::SameChannel(pCap, pSrc + 2 * nCycle, n, ch));
-        }
-        if (bInPlace) {
-            ++w.nDamaged;
-            damagedAt.push_back(b);
-            continue;
-        }
-        const int64_t nRange = 10 * 48000;
-        int64_t nMoved = 0;
-        const bool bFound =
-            detail::Locate(cap, src, b, n, b + nOffset - nRange, b + nOffset + nRange, &nMoved) && nMoved != nOffset;
-        if (bFound && b + nMoved >= 0 && b + nMoved + n <= nSrc &&
-            detail::Same(pCap, src.data() + 2 * (b + nMoved), n)) {
-            Shift shift;
-            shift.nSourceFrame = b + nOffset;
-            shift.nFrames = nMoved - nOffset;
-            if (shift.nFrames < 0 && -shift.nFrames % nCycle == 0 && b + shift.nFrames >= 0) {
-                // Put in: the frames just before this cycle. Whole cycles of silence there
-                // were counted as damaged in place; they are the insertion instead.
-                shift.bSilence = std::all_of(cap.begin() + 2 * (b + shift.nFrames), cap.begin() + 2 * b,
-                                             [](int16_t v) { return v == 0; });
-                if (shift.bSilence)
-                    while (!damagedAt.empty() && damagedAt.back() >= b + shift.nFrames) {
-                        damagedAt.pop_back();
-                        --w.nDamaged;
-                        ++w.nExact;
-                    }
+        // Where the music goes on: at another offset in this cycle, or, for a cycle that is
+        // not the music here, from the next cycle on. The source's whole cycle before or
+        // after moves the timeline only where the next cycle goes on from there; else the
+        // server took both channels from there, as it takes one.
+        const bool bHere = InPlace(b, nOffset);
+        auto Onward = [&](int64_t nAt) { return Exact(b, nAt) && b + nCycle < nCap && Exact(b + nCycle, nAt); };
+        int64_t nMoved = !bHere                     ? Found(b)
+                         : Onward(nOffset + nCycle) ? nOffset + nCycle
+                         : Onward(nOffset - nCycle) ? nOffset - nCycle
+                                                    : nOffset;
+        const bool bWhole = nMoved != nOffset;
+        if (!bWhole && !bHere && b + nCycle < nCap) nMoved = Found(b + nCycle);
+        if (nMoved == nOffset) {
+            if (bHere) {
+                ++w.nDamaged;
+                damagedAt.push_back(b);
+            } else {
+                ++w.nUnexplained;
+                if (w.nFirstUnexplained < 0) w.nFirstUnexplained = b;
             }
-            w.shifts.push_back(shift);
-            nOffset = nMoved;
-            ++w.nExact;
             continue;
         }
-        ++w.nUnexplained;
-        if (w.nFirstUnexplained < 0) w.nFirstUnexplained = b;
-        if (bFound) nOffset = nMoved;  // the walk goes on from where the music is found again
+        Shift shift;
+        shift.nSourceFrame = b + nOffset;
+        shift.nFrames = nMoved - nOffset;
+        if (bWhole && shift.nFrames < 0 && -shift.nFrames % nCycle == 0 && b + shift.nFrames >= 0) {
+            // Put in: the frames just before this cycle. Whole cycles of silence there were
+            // counted as damaged in place; they are the insertion instead.
+            shift.bSilence = std::all_of(cap.begin() + 2 * (b + shift.nFrames), cap.begin() + 2 * b,
+                                         [](int16_t v) { return v == 0; });
+            if (shift.bSilence)
+                while (!damagedAt.empty() && damagedAt.back() >= b + shift.nFrames) {
+                    damagedAt.pop_back();
+                    --w.nDamaged;
+                    ++w.nExact;
+                }
+        }
+        w.shifts.push_back(shift);
+        nOffset = nMoved;
+        if (bWhole) {
+            ++w.nExact;
+        } else if (InPlace(b, nOffset)) {
+            ++w.nDamaged;  // the first cycle at the new place, damaged as well
+            damagedAt.push_back(b);
+        } else {
+            ++w.nUnexplained;  // frames went missing inside it
+            if (w.nFirstUnexplained < 0) w.nFirstUnexplained = b;
+        }
     }
     return w;
 }
@@ -235,11 +273,21 @@ inline CycleWalk WalkCycles(const std::vector<int16_t>& cap, const std::vector<i
 // two per stream, and such damage does not always strike both streams of one run).
 constexpr int64_t kDamageWithoutWitness = 2;
 
+// The server's own recorder shows the same move at the same place of the music: the
+// music itself moved (the player fell behind), in every stream.
+inline bool Witnessed(const Shift& shift, const CycleWalk& reference, int64_t nCycle = kCycleFrames)
+{
+    return std::any_of(reference.shifts.begin(), reference.shifts.end(), [&](const Shift& s) {
+        return s.nFrames == shift.nFrames && std::llabs(s.nSourceFrame - shift.nSourceFrame) <= 2 * nCycle;
+    });
+}
+
 // Empty when the recorder's capture holds what the server gave every stream, else why
 // not. The recorder fails on any unexplained cycle, on any timeline move that the server's
 // own recorder does not show at the same place of the music by the same number of frames
-// (frames the recorder skipped or repeated), and on more cycles damaged in place than the
-// bound above when the server's own recorder shows no damage of its own in the run.
+// (frames the recorder skipped or repeated), and on more
+// cycles damaged in place than the bound above when the server's own recorder shows no
+// damage of its own in the run.
 inline std::string Judge(const CycleWalk& recorder, const CycleWalk& reference, int64_t nCycle = kCycleFrames)
 {
     if (!recorder.strError.empty()) return "recorder: " + recorder.strError;
@@ -249,13 +297,10 @@ inline std::string Judge(const CycleWalk& recorder, const CycleWalk& reference, 
         strWhy += std::to_string(recorder.nUnexplained) + " cycles of the recorder's capture are neither the music " +
                   "nor the server's damage, the first at frame " + std::to_string(recorder.nFirstUnexplained) + "; ";
     for (const Shift& shift : recorder.shifts) {
-        const bool bWitnessed = std::any_of(reference.shifts.begin(), reference.shifts.end(), [&](const Shift& s) {
-            return s.nFrames == shift.nFrames && std::llabs(s.nSourceFrame - shift.nSourceFrame) <= 2 * nCycle;
-        });
-        if (!bWitnessed)
-            strWhy += "the recorder's timeline moved by " + std::to_string(shift.nFrames) + " frames at " +
-                      std::to_string(static_cast<double>(shift.nSourceFrame) / 48000) +
-                      " s of the music, the server's own recorder's did not; ";
+        if (Witnessed(shift, reference, nCycle)) continue;
+        strWhy += "the recorder's timeline moved by " + std::to_string(shift.nFrames) + " frames at " +
+                  std::to_string(static_cast<double>(shift.nSourceFrame) / 48000) +
+                  " s of the music, the server's own recorder's did not; ";
     }
     if (recorder.nDamaged > kDamageWithoutWitness && !reference.Troubled())
         strWhy += std::to_string(recorder.nDamaged) +
@@ -265,8 +310,10 @@ inline std::string Judge(const CycleWalk& recorder, const CycleWalk& reference, 
 
 // What a run of the recorder beside the server's own recorder came to: why it lost what
 // the server gave (empty: it lost nothing), and whether the user was told of at least as
-// many frames as went missing. Boxes and counted losses are faults only while the server
-// kept time (a graph that ran late can lose audio for every stream).
+// many frames as went missing. Frames missing from the recorder's stream alone must be
+// told; boxes and counted losses in a run where no stream lost anything are faults while
+// the server kept time (a graph that ran late can lose audio for every stream; a cycle
+// the graph dropped for every stream is missing from the recorder's too, which it tells).
 struct Verdict {
     std::string strWhy;
     bool bTold = false;
@@ -276,12 +323,21 @@ inline Verdict JudgeRun(const CycleWalk& recorder, const CycleWalk& reference, i
 {
     Verdict v;
     v.strWhy = Judge(recorder, reference);
-    if (nGraphLate == 0 && nBoxes > 0) v.strWhy += "the user was told of lost audio while the server kept time; ";
-    if (nGraphLate == 0 && !losses.empty()) v.strWhy += "the recorder counted lost audio while the server kept time; ";
     int64_t nMissing = 0;
     int64_t nTold = 0;
-    for (const Shift& shift : recorder.shifts) nMissing += std::max<int64_t>(shift.nFrames, 0);
+    bool bLost = false;
+    for (const Shift& shift : recorder.shifts) {
+        if (!Witnessed(shift, reference)) nMissing += std::max<int64_t>(shift.nFrames, 0);
+        bLost = bLost || shift.nFrames > 0;
+    }
     for (const WaveInLoss& loss : losses) nTold += loss.nFrames;
+    if (nTold < nMissing)
+        v.strWhy += "the user was told of " + std::to_string(nTold) + " frames lost where " +
+                    std::to_string(nMissing) + " went missing; ";
+    if (!bLost && nGraphLate == 0 && nBoxes > 0)
+        v.strWhy += "the user was told of lost audio while the server kept time; ";
+    if (!bLost && nGraphLate == 0 && !losses.empty())
+        v.strWhy += "the recorder counted lost audio while the server kept time; ";
     v.bTold = recorder.nUnexplained == 0 && nBoxes > 0 && nTold >= nMissing;
     return v;
 }
