@@ -118,13 +118,14 @@ protected:
 // ServerCycles.h for what the server may do and the recorder may not), and the graph ran
 // in large cycles all along (the stream asks for long periods, not a short latency).
 //
-// A machine busy beyond that (a build beside the test) makes the graph drop a cycle of the
-// sink's monitor now and then, missing from both recorders at the same place of the music:
-// the server's doing, which the recorder may tell the user of. A machine can be starved
-// further still (a virtual machine whose host is busy): then a loss the recorder tells the
-// user, at least as long as what went missing, is the machine's, and the recording is made
-// once more. A loss that is not told fails at once; a second run that loses audio fails
-// whether told or not.
+// A busy machine makes the graph drop a cycle of the sink's monitor now and then, missing
+// from both recorders at the same place of the music, and the server drop a cycle or two
+// of the recorder's stream alone: the server's doing (whole cycles; the recorder's own
+// losses come in its periods), which the user is told of where the clock can see it. A
+// machine can be starved further still (a virtual machine whose host is busy): then a loss
+// the recorder tells the user, at least as long as what went missing, is the machine's,
+// and the recording is made once more. A loss that is not told fails at once; a second run
+// that loses audio fails whether told or not.
 TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyLoseNothingOfWhatTheServerGave)
 {
     servercycles::Verdict first;

@@ -22,6 +22,13 @@ Samples Drop(Samples s, int64_t nAt, int64_t nFrames)
     return s;
 }
 
+Samples Repeat(Samples s, int64_t nAt, int64_t nFrames)
+{
+    const Samples again(s.begin() + 2 * nAt, s.begin() + 2 * (nAt + nFrames));
+    s.insert(s.begin() + 2 * (nAt + nFrames), again.begin(), again.end());
+    return s;
+}
+
 // Cycle c of s (both channels, or channel ch) becomes cycle c + nFrom of the music, or silence.
 Samples Damage(Samples s, int64_t c, int64_t nFrom, int ch = -1, bool bSilence = false)
 {
@@ -48,14 +55,19 @@ TEST(ServerCycles, WhatTheServerDoesToAStreamPasses_WhatOnlyTheRecorderCanDoFail
         {"whole", music, music, 0, nullptr},
         {"a cycle the graph dropped for every stream, told", Drop(music, 10 * kC, kC), Drop(music, 10 * kC, kC), 2400,
          nullptr},
-        {"two cycles lost from the recorder's stream alone", lost, music, 6000, "moved by 4096 frames"},
-        {"lost and not told", lost, music, 2400, "told of 2400 frames lost where 4096 went missing"},
+        {"two cycles the server dropped from the recorder's stream alone, too short to tell", lost, music, 0,
+         nullptr},
+        {"four cycles, not told", Drop(music, 10 * kC, 4 * kC), music, 2400,
+         "told of 2400 frames lost where 8192 went missing"},
+        {"two cycles repeated", Repeat(music, 10 * kC, 2 * kC), music, 0, "moved by -4096 frames"},
         {"a period of the recorder's own lost", Drop(music, 10 * kC, 2400), music, 6000, "moved by 2400 frames"},
         {"frames lost inside a cycle", Drop(music, 10 * kC + 1000, kC), music, 6000,
          "neither the music nor the server's damage"},
         {"both channels of the cycle after, then one channel silent in each of the next two",
          Damage(Damage(Damage(Damage(music, 12, 1), 13, 1, 0, true), 13, 1, 1), 14, 0, 1, true),
          Damage(music, 30, 0, 0, true), 0, nullptr},
+        {"a cycle dropped, the next two damaged in place", Damage(Damage(Damage(lost, 10, 2, 0, true), 10, 3, 1), 11, 2, 1, true),
+         music, 0, nullptr},
         {"the cycle after a drop damaged too", Damage(Drop(music, 10 * kC, kC), 10, 1, 1, true),
          Drop(music, 10 * kC, kC), 0, nullptr},
         {"told of a loss that did not happen", music, music, 2400, "told of lost audio while the server kept time"},
