@@ -107,6 +107,7 @@ protected:
         EXPECT_EQ(graph.nMaxFrames, servercycles::kCycleFrames);
         EXPECT_GE(ours.nCycles * servercycles::kCycleFrames * 4, nStopBytes - 4 * servercycles::kCycleFrames * 4);
         *pVerdict = servercycles::JudgeRun(ours, theirs, graph.nLate, rig.prompt.m_boxes.size(), rig.waveIn.GetLosses());
+        if (!pVerdict->strNote.empty()) std::cout << "noted: " << pVerdict->strNote << "\n";
     }
 
     std::string m_strDir;
@@ -125,7 +126,8 @@ protected:
 // machine can be starved further still (a virtual machine whose host is busy): then a loss
 // the recorder tells the user, at least as long as what went missing, is the machine's,
 // and the recording is made once more. A loss that is not told fails at once; a second run
-// that loses audio fails whether told or not.
+// that loses audio fails whether told or not. A report of lost audio where nothing went
+// missing is printed, not judged (see servercycles::JudgeRun).
 TEST_F(PipeWireSession, ThreeMinutesWhileBothCoresAreBusyLoseNothingOfWhatTheServerGave)
 {
     servercycles::Verdict first;

@@ -328,12 +328,16 @@ inline std::string Judge(const CycleWalk& recorder, const CycleWalk& reference, 
 // the server gave (empty: it lost nothing of its own doing), and whether the user was told
 // of at least as many frames as went missing. Frames missing from the recorder's stream
 // alone must be told once they are more than the clock can tell from its wobble (two
-// periods: 4800 frames); boxes and counted losses in a run where no stream lost anything
-// are faults while the server kept time (a graph that ran late can lose audio for every
-// stream; a cycle the graph dropped for every stream is missing from the recorder's too,
-// which it tells).
+// periods: 4800 frames).
+// A report of lost audio where nothing went missing is noted, not judged: the null sink's
+// graph keeps time by a timer, and on a busy machine it falls behind the system clock
+// without a cycle counted late (here by 250 ms in three minutes, in steps, while 43 ms of
+// music went missing), which the recorder's clock cannot tell from audio that never came.
+// Whether the clock reports only what is lost is judged by its own tests and through the
+// private PulseAudio.
 struct Verdict {
     std::string strWhy;
+    std::string strNote;  // reports of lost audio where nothing went missing
     bool bTold = false;
 };
 inline Verdict JudgeRun(const CycleWalk& recorder, const CycleWalk& reference, int64_t nGraphLate, size_t nBoxes,
@@ -353,10 +357,9 @@ inline Verdict JudgeRun(const CycleWalk& recorder, const CycleWalk& reference, i
     if (nMissing > kUnseen && nTold < nMissing)
         v.strWhy += "the user was told of " + std::to_string(nTold) + " frames lost where " +
                     std::to_string(nMissing) + " went missing; ";
-    if (!bLost && nGraphLate == 0 && nBoxes > 0)
-        v.strWhy += "the user was told of lost audio while the server kept time; ";
-    if (!bLost && nGraphLate == 0 && !losses.empty())
-        v.strWhy += "the recorder counted lost audio while the server kept time; ";
+    if (!bLost && nGraphLate == 0 && (nBoxes > 0 || !losses.empty()))
+        v.strNote = "the user was told of " + std::to_string(nTold) +
+                    " frames lost where none went missing (the graph fell behind the system clock)";
     v.bTold = recorder.nUnexplained == 0 && nBoxes > 0 && nTold >= nMissing;
     return v;
 }
