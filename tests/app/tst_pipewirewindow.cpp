@@ -155,6 +155,7 @@ private:
                  "the graph did not run in the cycles the comparison walks");
         QVERIFY(ours.nCycles * servercycles::kCycleFrames * 4 >= nStopBytes - 4 * servercycles::kCycleFrames * 4);
         *pVerdict = servercycles::JudgeRun(ours, theirs, graph.nLate, prompt.boxes.size(), dlg.GetWaveIn().GetLosses());
+        if (!pVerdict->strNote.empty()) qInfo("noted: %s", pVerdict->strNote.c_str());
     }
 };
 

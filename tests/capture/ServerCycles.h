@@ -48,6 +48,7 @@
 namespace servercycles {
 
 constexpr int64_t kCycleFrames = 2048;
+constexpr int64_t kRecorderPeriod = 2400;  // frames the recorder's stream brings per callback (50 ms)
 
 // Songs of noise (every stretch unlike any other, so any piece of a capture can be found
 // in it) between gaps of digital silence: 48 kHz 16-bit stereo, interleaved.
@@ -229,11 +230,9 @@ inline CycleWalk WalkCycles(const std::vector<int16_t>& cap, const std::vector<i
         const bool bWhole = nMoved != nOffset;
         // Not the music here: it goes on where the first of the next few cycles that is
         // whole finds it (the cycles between, damaged in place there as well).
-        for (int64_t c = b + nCycle; !bWhole && !bHere && c < std::min(nCap, b + 4 * nCycle); c += nCycle) {
-            if (Exact(c, nOffset)) break;
-            nMoved = Found(c);
-            if (nMoved != nOffset) break;
-        }
+        if (!bWhole && !bHere)
+            for (int64_t c = b + nCycle; c < std::min(nCap, b + 4 * nCycle) && !Exact(c, nOffset); c += nCycle)
+                if ((nMoved = Found(c)) != nOffset) break;
         if (nMoved == nOffset) {
             if (bHere) {
                 ++w.nDamaged;
@@ -291,8 +290,8 @@ inline bool Witnessed(const Shift& shift, const CycleWalk& reference, int64_t nC
 // Whole cycles missing from one stream alone: under load the sound server's side of a
 // stream (the server, or its client library in our process) drops a cycle or two of it,
 // now and then of ours and not of its own recorder's, which asks for fragments of a second
-// where ours asks for 50 ms. The recorder's own code moves in its periods of 50 ms (2400
-// frames, and a ring overrun in bytes of them), never by whole cycles alone.
+// where ours asks for 50 ms. The recorder's own code moves in its periods
+// (kRecorderPeriod, and a ring overrun in bytes of them), never by whole cycles alone.
 inline bool ServersDrop(const Shift& shift, int64_t nCycle = kCycleFrames)
 {
     return shift.nFrames > 0 && shift.nFrames % nCycle == 0;
@@ -328,7 +327,7 @@ inline std::string Judge(const CycleWalk& recorder, const CycleWalk& reference, 
 // the server gave (empty: it lost nothing of its own doing), and whether the user was told
 // of at least as many frames as went missing. Frames missing from the recorder's stream
 // alone must be told once they are more than the clock can tell from its wobble (two
-// periods: 4800 frames).
+// periods).
 // A report of lost audio where nothing went missing is noted, not judged: the null sink's
 // graph keeps time by a timer, and on a busy machine it falls behind the system clock
 // without a cycle counted late (here by 250 ms in three minutes, in steps, while 43 ms of
@@ -353,8 +352,7 @@ inline Verdict JudgeRun(const CycleWalk& recorder, const CycleWalk& reference, i
         bLost = bLost || shift.nFrames > 0;
     }
     for (const WaveInLoss& loss : losses) nTold += loss.nFrames;
-    constexpr int64_t kUnseen = 2 * 2400;
-    if (nMissing > kUnseen && nTold < nMissing)
+    if (nMissing > 2 * kRecorderPeriod && nTold < nMissing)
         v.strWhy += "the user was told of " + std::to_string(nTold) + " frames lost where " +
                     std::to_string(nMissing) + " went missing; ";
     if (!bLost && nGraphLate == 0 && (nBoxes > 0 || !losses.empty()))
